@@ -1,0 +1,93 @@
+#include "mainwindow.h"
+
+#include "mainwindowform.h"
+#include "mydoublevalidator.h"
+#include "protocol.h"
+#include "spcomm.h"
+
+#include <QIntValidator>
+#include <QTimer>
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent),
+      ui(nullptr),
+      spComm(nullptr),
+      protocol(nullptr),
+      updateTimer(nullptr),
+      pollTimer(nullptr),
+      slaveAddress(1),
+      moduleCount(12),
+      commFailCount(0),
+      commOk(false),
+      ldEnableMask(0),
+      ldSwitchMask(0),
+      powerPermille(0),
+      ldTemperature(0),
+      supplyMillivolts(0),
+      runSeconds(0),
+      firmwareVersion(0),
+      ldMaxDac(0),
+      ldAlarmTemperature(0),
+      ldLowPowerMask(0),
+      ldCompensationSeconds(0)
+{
+    ui = new MainWindowForm;
+    ui->buildForm(this);
+
+    // The validators have no parent and live until the process ends.
+    auto *alarmValidator = new MyDoubleValidator;
+    alarmValidator->setNotation(QDoubleValidator::StandardNotation);
+    alarmValidator->setRange(0.0, 100.0, 2);
+    ui->lineEditAlarmTemperature->setValidator(alarmValidator);
+
+    auto *maxDacValidator = new QIntValidator(2800, 3980);
+    ui->lineLimitPower->setValidator(maxDacValidator);
+    ui->lineEditMaxDac->setValidator(maxDacValidator);
+
+    auto *hoursValidator = new QIntValidator(0, 100000);
+    ui->lineEditCompensationHours->setValidator(hoursValidator);
+
+    spComm = new SPComm;
+    protocol = new Protocol;
+
+    updateTimer = new QTimer(this);
+    connect(updateTimer, &QTimer::timeout, this, &MainWindow::timerUpdate);
+    updateTimer->start(1000);
+
+    pollTimer = new QTimer(this);
+    connect(pollTimer, &QTimer::timeout, this, &MainWindow::queryDevInfo);
+    pollTimer->start(500);
+
+    on_checkSerial_clicked();
+}
+
+MainWindow::~MainWindow()
+{
+    delete ui;
+    ui = nullptr;
+    if (spComm) {
+        delete spComm; // closes an open port
+        spComm = nullptr;
+    }
+    if (protocol) {
+        delete protocol;
+        protocol = nullptr;
+    }
+    if (updateTimer) {
+        delete updateTimer;
+        updateTimer = nullptr;
+    }
+    if (pollTimer) {
+        delete pollTimer;
+        pollTimer = nullptr;
+    }
+}
+
+void MainWindow::timerUpdate() {}
+
+void MainWindow::on_tabWidget_currentChanged(int index)
+{
+    Q_UNUSED(index)
+}
+
+void MainWindow::on_tabWidget_destroyed() {}

@@ -1,0 +1,170 @@
+// The operator's single-register commands: laser switching, power, the
+// external analog input, the module enable mask, the power limit and the
+// RS-485 address.
+
+#include "mainwindow.h"
+
+#include "mainwindowform.h"
+#include "modulewidgets.h"
+#include "registers.h"
+#include "replydecoder.h"
+#include "spcomm.h"
+
+#include <QMessageBox>
+
+namespace {
+
+const QString switchBoxPrefix = QStringLiteral("checkBoxLdSwitch_");
+const QString enableBoxPrefix = QStringLiteral("checkBoxLd_");
+
+// A line edit's text as a decimal integer (0 when it is not a number), reduced to its low 16 bits.
+quint16 fieldWord(const QString &text)
+{
+    return quint16(text.toInt(nullptr, 10) & 0xFFFF);
+}
+
+} // namespace
+
+quint16 MainWindow::permilleFromMillivolts(quint16 millivolts)
+{
+    if (millivolts > 3200)
+        return 999;
+    if (millivolts > 300) {
+        // The line from 300 mV to 3200 mV onto 0..1000, with the two constants
+        // in single precision and the arithmetic in double, truncated.
+        const double slope = double(0.34482759f);
+        const double offset = double(103.448296f);
+        return quint16(int(millivolts * slope - offset));
+    }
+    return 0;
+}
+
+void MainWindow::on_ldOnOffAll_clicked(bool checked)
+{
+    ModuleWidgets::setAllChecked(this, switchBoxPrefix, checked, moduleCount);
+}
+
+void MainWindow::on_btnLdOn_clicked()
+{
+    // Modules whose box is not checked are switched off.
+    const quint16 mask = ModuleWidgets::checkedMask(this, switchBoxPrefix, moduleCount);
+    if (writeRegister(RegLdSwitchMask, mask) == 0)
+        ldSwitchMask = mask;
+}
+
+void MainWindow::on_powerSet_clicked()
+{
+    const QString text = ui->lineEditPower->text();
+    if (text.isEmpty())
+        return;
+    quint16 value = fieldWord(text);
+    if (value > 1000)
+        value = 1000;
+    if (writeRegister(RegPowerPermille, value) == 0)
+        powerPermille = value;
+}
+
+void MainWindow::on_analogPowerSet_clicked()
+{
+    const QString text = ui->lineEditAnalogPower->text();
+    if (text.isEmpty())
+        return;
+    const quint16 value = permilleFromMillivolts(fieldWord(text));
+    if (writeRegister(RegPowerPermille, value) == 0)
+        powerPermille = value;
+}
+
+void MainWindow::on_ldAdcOff_clicked()
+{
+    if (writeRegister(RegAdcEnable, 0) == 0)
+        ui->radioButtonAdcEnableStat->setChecked(false);
+}
+
+void MainWindow::on_ldAdcOn_clicked()
+{
+    if (writeRegister(RegAdcEnable, 1) == 0)
+        ui->radioButtonAdcEnableStat->setChecked(true);
+}
+
+void MainWindow::on_checkBoxLdEn_clicked(bool checked)
+{
+    ModuleWidgets::setAllChecked(this, enableBoxPrefix, checked, moduleCount);
+}
+
+void MainWindow::showLdEnableMask(quint16 mask)
+{
+    ModuleWidgets::setChecked(this, enableBoxPrefix, mask, moduleCount);
+}
+
+void MainWindow::setLdEnableMask(quint16 mask)
+{
+    if (writeRegister(RegLdEnableMask, mask) == 0) {
+        ldEnableMask = mask;
+        QMessageBox::information(this, QStringLiteral("设置"), QStringLiteral("设置成功！"));
+    } else {
+        QMessageBox::information(this, QStringLiteral("设置"), QStringLiteral("设置失败！"));
+    }
+}
+
+void MainWindow::on_btnSaveLdEn_clicked()
+{
+    setLdEnableMask(ModuleWidgets::checkedMask(this, enableBoxPrefix, moduleCount));
+}
+
+void MainWindow::on_btnGetLdEn_clicked()
+{
+    if (spComm->isOpen())
+        showLdEnableMask(ldEnableMask);
+    else
+        warnPortNotOpen();
+}
+
+void MainWindow::on_saveLimitPower_clicked()
+{
+    const QString text = ui->lineLimitPower->text();
+    if (text.isEmpty())
+        return;
+    quint16 value = fieldWord(text);
+    if (value > MaxPowerDacMax)
+        value = MaxPowerDacMax;
+    if (value < MaxPowerDacMin)
+        value = MaxPowerDacMin;
+    if (writeRegister(RegMaxPowerDac, value) == 0)
+        ldMaxDac = value;
+}
+
+void MainWindow::on_getLimitPower_clicked()
+{
+    if (!spComm->isOpen())
+        return;
+    quint8 reply[readReplyLength(1)] = {};
+    quint16 received = 0;
+    if (readRegisters(RegMaxPowerDac, 1, reply, received) != 0)
+        return;
+    // An exception reply passes the CRC check but holds no register word.
+    quint16 value = 0;
+    if (!decodeMaxDacReply(reply, received, &value))
+        return;
+    ldMaxDac = value;
+    ui->lineLimitPower->setText(QString::number(value));
+}
+
+void MainWindow::on_set485Id_clicked()
+{
+    const QString text = ui->lineSet485_ID->text();
+    if (text.isEmpty())
+        return;
+    const quint16 address = fieldWord(text);
+    if (address == 0 || address > 254)
+        return;
+    // Broadcasts are never answered, so a closed link must not be reported as "sent".
+    if (!spComm->isOpen()) {
+        warnPortNotOpen();
+        return;
+    }
+    broadcastWriteRegister(0, RegRs485Address, address);
+    broadcastWriteRegister(0, RegRs485Address, address);
+    broadcastWriteRegister(0, RegCommandWord, 1);
+    QMessageBox::information(nullptr, QStringLiteral("设置485地址"),
+                             QStringLiteral("命令已发送，请用新地址尝试连接！"));
+}

@@ -1,0 +1,177 @@
+// The controller's configuration block (seven registers from 0x2001): read
+// it into the configuration tab, write the tab to it, reset it to factory.
+
+#include "mainwindow.h"
+
+#include "mainwindowform.h"
+#include "modulewidgets.h"
+#include "registers.h"
+#include "replydecoder.h"
+#include "spcomm.h"
+
+#include <QMessageBox>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+const QString ldEnablePrefix = QStringLiteral("configAllLdEn_");
+const QString lowPowerPrefix = QStringLiteral("configAllLowPower_");
+const QString defaultConfigName = QStringLiteral("默认配置1");
+
+void showBadEntry()
+{
+    QMessageBox::information(nullptr, QStringLiteral("警告"), QStringLiteral("数据填写不正确"));
+}
+
+// Degrees as typed, in single precision, times ten, truncated toward zero:
+// 25.3 gives 252 because 25.3f lies just below 25.3. Saturates instead of
+// overflowing on a value no 32-bit integer holds.
+qint32 tenthsFromDegrees(const QString &text)
+{
+    const double tenths = double(text.toFloat()) * 10.0;
+    if (std::isnan(tenths))
+        return 0;
+    if (tenths >= 2147483647.0)
+        return std::numeric_limits<qint32>::max();
+    if (tenths <= -2147483648.0)
+        return std::numeric_limits<qint32>::min();
+    return qint32(tenths);
+}
+
+} // namespace
+
+bool MainWindow::readConfigTab(quint16 &ldMask, quint16 &lowPowerMask, quint16 &maxDac, quint16 &alarmTenths,
+                               quint32 &hours)
+{
+    if (ui->lineEditMaxDac->text().isEmpty() || ui->lineEditAlarmTemperature->text().isEmpty()
+        || ui->lineEditCompensationHours->text().isEmpty()) {
+        showBadEntry();
+        return false;
+    }
+
+    ldMask = ModuleWidgets::checkedMask(this, ldEnablePrefix, moduleCount);
+    lowPowerMask = ModuleWidgets::checkedMask(this, lowPowerPrefix, moduleCount);
+
+    // The power limit always goes out within 2800..3980, and the field shows what goes out.
+    maxDac = quint16(ui->lineEditMaxDac->text().toUInt(nullptr, 10) & 0xFFFF);
+    if (maxDac < MaxPowerDacMin) {
+        maxDac = MaxPowerDacMin;
+        ui->lineEditMaxDac->setText(QString::number(MaxPowerDacMin));
+    } else if (maxDac > MaxPowerDacMax) {
+        maxDac = MaxPowerDacMax;
+        ui->lineEditMaxDac->setText(QString::number(MaxPowerDacMax));
+    }
+
+    alarmTenths = quint16(quint32(tenthsFromDegrees(ui->lineEditAlarmTemperature->text())) & 0xFFFF);
+    hours = ui->lineEditCompensationHours->text().toUInt(nullptr, 10);
+    return true;
+}
+
+void MainWindow::showConfig(const QString &name, quint16 ldMask, quint16 lowPowerMask, quint16 maxDac,
+                            quint16 alarmTenths, quint32 hours)
+{
+    ui->lineEditConfigName->setText(name);
+    ModuleWidgets::setChecked(this, ldEnablePrefix, ldMask, moduleCount);
+    ModuleWidgets::setChecked(this, lowPowerPrefix, lowPowerMask, moduleCount);
+    ui->lineEditMaxDac->setText(QString::number(maxDac));
+    ui->lineEditAlarmTemperature->setText(QString::number(alarmTenths / 10.0, 'g', 6));
+    ui->lineEditCompensationHours->setText(QString::number(hours));
+}
+
+void MainWindow::on_btnSaveAllConfig_clicked()
+{
+    quint16 ldMask = 0;
+    quint16 lowPowerMask = 0;
+    quint16 maxDac = 0;
+    quint16 alarmTenths = 0;
+    quint32 hours = 0;
+    if (!readConfigTab(ldMask, lowPowerMask, maxDac, alarmTenths, hours))
+        return;
+
+    // The controller holds the duration in 32-bit seconds; a duration that
+    // does not fit is refused rather than sent wrapped.
+    const quint64 seconds = quint64(hours) * 3600u;
+    if (seconds > std::numeric_limits<quint32>::max()) {
+        showBadEntry();
+        return;
+    }
+
+    if (!spComm->isOpen()) {
+        warnPortNotOpen();
+        return;
+    }
+
+    const quint16 words[ConfigBlockCount] = {0,
+                                             ldMask,
+                                             maxDac,
+                                             quint16(seconds >> 16),
+                                             quint16(seconds & 0xFFFF),
+                                             alarmTenths,
+                                             lowPowerMask};
+    const int result = writeConfigBlock(words);
+    if (result == 1) {
+        QMessageBox::warning(this, QStringLiteral("警告"), QStringLiteral("串口工作忙！"));
+    } else if (result == 0) {
+        QMessageBox::information(this, QStringLiteral("保存配置"), QStringLiteral("配置保存成功"));
+    } else {
+        QMessageBox::warning(this, QStringLiteral("保存配置"), QStringLiteral("配置保存失败！"));
+    }
+}
+
+void MainWindow::on_btnGetAllConfig_clicked()
+{
+    if (!spComm->isOpen()) {
+        warnPortNotOpen();
+        return;
+    }
+
+    quint8 reply[readReplyLength(ConfigBlockCount)] = {};
+    quint16 received = 0;
+    ConfigBlock block;
+    // A reply shorter than the full block (an exception reply) is a failed read.
+    if (readRegisters(ConfigBlockFirst, ConfigBlockCount, reply, received) != 0
+        || !decodeConfigReply(reply, received, &block)) {
+        countReadFailure();
+        QMessageBox::warning(this, QStringLiteral("警告"), QStringLiteral("读取配置失败！"));
+        return;
+    }
+
+    commOk = true;
+    commFailCount = 0;
+    ldEnableMask = block.ldMask;
+    ldMaxDac = block.ldMaxDac;
+    ldCompensationSeconds = block.compensationSeconds;
+    ldAlarmTemperature = block.alarmTenths;
+    ldLowPowerMask = block.lowPowerMask;
+    showConfig(defaultConfigName, ldEnableMask, ldLowPowerMask, ldMaxDac, ldAlarmTemperature,
+               ldCompensationSeconds / 3600);
+}
+
+void MainWindow::on_btnResetFactory_clicked()
+{
+    if (!spComm->isOpen()) {
+        warnPortNotOpen();
+        return;
+    }
+
+    const quint32 seconds = FactoryCompensationHours * 3600u;
+    const quint16 words[ConfigBlockCount] = {0,
+                                             FactoryLdMask,
+                                             FactoryLdMaxDac,
+                                             quint16(seconds >> 16),
+                                             quint16(seconds & 0xFFFF),
+                                             FactoryAlarmTenths,
+                                             FactoryLowPowerMask};
+    const int result = writeConfigBlock(words);
+    if (result == 1) {
+        QMessageBox::warning(this, QStringLiteral("警告"), QStringLiteral("串口工作忙！"));
+    } else if (result == 0) {
+        showConfig(defaultConfigName, FactoryLdMask, FactoryLowPowerMask, FactoryLdMaxDac, FactoryAlarmTenths,
+                   FactoryCompensationHours);
+        QMessageBox::information(this, QStringLiteral("恢复出厂设置"), QStringLiteral("恢复出厂设置成功！"));
+    } else {
+        QMessageBox::warning(this, QStringLiteral("恢复出厂设置"), QStringLiteral("恢复出厂设置失败！"));
+    }
+}

@@ -1,0 +1,46 @@
+#include "replydecoder.h"
+#include "registers.h"
+
+quint16 replyWord(const quint8 *reply, int k)
+{
+    return quint16((quint16(reply[3 + 2 * k]) << 8) | reply[4 + 2 * k]);
+}
+
+bool decodeStatusReply(const quint8 *reply, int length, StatusBlock *out)
+{
+    if (reply == nullptr || length < readReplyLength(StatusBlockCount))
+        return false;
+    out->ldEnableMask = replyWord(reply, 0);
+    out->ldSwitchMask = replyWord(reply, 1);
+    out->adcEnable = replyWord(reply, 2);
+    out->powerPermille = replyWord(reply, 3);
+    out->rs485Address = replyWord(reply, 4);
+    out->statusWord6 = replyWord(reply, 5);
+    out->ldTemperature = qint16(replyWord(reply, 6));
+    out->statusWord8 = replyWord(reply, 7);
+    out->supplyMillivolts = replyWord(reply, 8);
+    out->runSeconds = (quint32(replyWord(reply, 9)) << 16) | replyWord(reply, 10);
+    out->firmwareVersion = replyWord(reply, 11);
+    return true;
+}
+
+bool decodeMaxDacReply(const quint8 *reply, int length, quint16 *out)
+{
+    if (reply == nullptr || length < readReplyLength(1))
+        return false;
+    *out = replyWord(reply, 0);
+    return true;
+}
+
+bool decodeConfigReply(const quint8 *reply, int length, ConfigBlock *out)
+{
+    if (reply == nullptr || length < readReplyLength(ConfigBlockCount))
+        return false;
+    // Word 0 (0x2001) is reserved and ignored.
+    out->ldMask = replyWord(reply, 1);
+    out->ldMaxDac = replyWord(reply, 2);
+    out->compensationSeconds = (quint32(replyWord(reply, 3)) << 16) | replyWord(reply, 4);
+    out->alarmTenths = replyWord(reply, 5);
+    out->lowPowerMask = replyWord(reply, 6);
+    return true;
+}

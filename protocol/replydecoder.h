@@ -1,0 +1,46 @@
+#ifndef REPLYDECODER_H
+#define REPLYDECODER_H
+
+#include <QtGlobal>
+
+// Decoders of the controller's read replies. A reply to a read of n
+// registers is: address, function, byte count, n big-endian words, CRC.
+// Each decoder takes exactly the bytes that arrived and refuses a reply
+// shorter than the full reply for the registers asked, so no word is ever
+// taken from bytes that did not come from this reply.
+
+struct StatusBlock
+{
+    quint16 ldEnableMask = 0;
+    quint16 ldSwitchMask = 0;
+    quint16 adcEnable = 0;
+    quint16 powerPermille = 0;
+    quint16 rs485Address = 0;
+    quint16 statusWord6 = 0;
+    qint16 ldTemperature = 0;
+    quint16 statusWord8 = 0;
+    quint16 supplyMillivolts = 0;
+    quint32 runSeconds = 0;
+    quint16 firmwareVersion = 0;
+};
+
+struct ConfigBlock
+{
+    quint16 ldMask = 0;
+    quint16 ldMaxDac = 0;
+    quint32 compensationSeconds = 0;
+    quint16 alarmTenths = 0;
+    quint16 lowPowerMask = 0;
+};
+
+// Register k (0-based) of a read reply: the big-endian word at offsets 3 + 2k and 4 + 2k.
+quint16 replyWord(const quint8 *reply, int k);
+
+// Twelve status registers from 0x0001 (29 bytes).
+bool decodeStatusReply(const quint8 *reply, int length, StatusBlock *out);
+// One register, the maximum-power DAC at 0x1001 (7 bytes).
+bool decodeMaxDacReply(const quint8 *reply, int length, quint16 *out);
+// Seven configuration registers from 0x2001 (19 bytes).
+bool decodeConfigReply(const quint8 *reply, int length, ConfigBlock *out);
+
+#endif // REPLYDECODER_H

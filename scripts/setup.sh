@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing the panel needs on Debian 12.
+# Usage: scripts/setup.sh [run|test]
+# Works as root and, for a desktop user, through sudo. Installs nothing that is
+# already there, so a second run costs a few dpkg queries.
+set -euo pipefail
+
+mode="${1:-run}"
+
+packages=(
+    build-essential cmake pkg-config
+    qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev qttools5-dev-tools
+    # A CJK font: the form asks for "仿宋", which font fallback replaces by this.
+    fonts-wqy-zenhei
+)
+if [ "$mode" = "test" ]; then
+    packages+=(
+        # mbpoll: a third-party Modbus master that talks to the virtual controller.
+        mbpoll
+        # libFuzzer and the sanitizer runtimes.
+        clang libclang-rt-14-dev
+        # Benchmark peer.
+        libmodbus-dev
+        # Screenshots under a virtual X server.
+        xvfb xauth imagemagick
+    )
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+
+if [ "${#missing[@]}" -eq 0 ]; then
+    exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+if [ "$(id -u)" -eq 0 ]; then
+    as_root=()
+elif command -v sudo >/dev/null 2>&1; then
+    as_root=(sudo)
+else
+    echo "These packages are missing and neither root nor sudo is available: ${missing[*]}" >&2
+    exit 1
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"

@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the whole test suite.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+bash "$root/scripts/setup.sh" test
+bash "$root/scripts/build.sh" "$root/build"
+cd "$root/build"
+ctest --output-on-failure -j2

@@ -1,0 +1,116 @@
+#include "spcomm.h"
+
+#include <QSerialPort>
+
+SPComm::SPComm(QObject *parent)
+    : QObject(parent), portName(), linkBaudRate(115200), serialPort(new QSerialPort), opened(0), mutex()
+{
+}
+
+SPComm::~SPComm()
+{
+    delete serialPort; // closes the port if it is open
+    serialPort = nullptr;
+}
+
+void SPComm::setPortName(const QString &name)
+{
+    portName = name;
+}
+
+void SPComm::setBaudRate(int rate)
+{
+    linkBaudRate = rate;
+}
+
+bool SPComm::isOpen() const
+{
+    return opened == 1;
+}
+
+int SPComm::mapBaudRate(int rate)
+{
+    switch (rate) {
+    case 1200:
+    case 2400:
+    case 4800:
+    case 9600:
+    case 19200:
+    case 38400:
+    case 57600:
+    case 115200:
+        return rate;
+    default:
+        return -1; // QSerialPort::UnknownBaud
+    }
+}
+
+bool SPComm::openPort()
+{
+    if (serialPort->isOpen()) {
+        opened = 1;
+        return true;
+    }
+    serialPort->setPortName(portName);
+    serialPort->setBaudRate(mapBaudRate(linkBaudRate), QSerialPort::AllDirections);
+    // The line format is fixed, whatever the operator picked for parity and stop bits.
+    serialPort->setParity(QSerialPort::NoParity);
+    serialPort->setDataBits(QSerialPort::Data8);
+    serialPort->setStopBits(QSerialPort::OneStop);
+    serialPort->setFlowControl(QSerialPort::NoFlowControl);
+    serialPort->setReadBufferSize(1024);
+    if (serialPort->open(QIODevice::ReadWrite)) {
+        opened = 1;
+        return true;
+    }
+    return false;
+}
+
+void SPComm::closePort()
+{
+    if (serialPort->isOpen()) {
+        serialPort->close();
+        opened = 0;
+    }
+}
+
+bool SPComm::reopenPort()
+{
+    if (!serialPort->isOpen())
+        return false;
+    // Whatever an earlier reply left behind must not reach the next one.
+    serialPort->readAll();
+    serialPort->clear(QSerialPort::AllDirections);
+    closePort();
+    return openPort();
+}
+
+int SPComm::readData(char *buffer, int count, int timeoutMs)
+{
+    int total = 0;
+    while (total < count) {
+        const qint64 got = serialPort->read(buffer + total, count - total);
+        if (got < 0)
+            return 0;
+        if (got == 0) {
+            if (!serialPort->waitForReadyRead(timeoutMs))
+                return total;
+            continue;
+        }
+        total += int(got);
+    }
+    return count;
+}
+
+int SPComm::writeData(const char *buffer, int count)
+{
+    int total = 0;
+    while (total < count) {
+        const qint64 written = serialPort->write(buffer + total, count - total);
+        if (written < 0)
+            return -1;
+        total += int(written);
+        serialPort->flush();
+    }
+    return count;
+}

@@ -1,0 +1,94 @@
+#include "modaldriver.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFileDialog>
+
+ModalDriver::ModalDriver(QObject *parent) : QObject(parent)
+{
+    connect(&m_timer, &QTimer::timeout, this, &ModalDriver::poll);
+    m_timer.start(5);
+}
+
+void ModalDriver::clear()
+{
+    m_boxes.clear();
+    m_fileDialogs.clear();
+}
+
+void ModalDriver::answerNextFileDialog(const QString &path)
+{
+    m_plannedPaths.enqueue(path);
+}
+
+void ModalDriver::cancelNextFileDialog()
+{
+    m_plannedPaths.enqueue(QString());
+}
+
+bool ModalDriver::waitForBoxes(int count, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (m_boxes.size() < count && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return m_boxes.size() >= count;
+}
+
+void ModalDriver::poll()
+{
+    QWidget *modal = QApplication::activeModalWidget();
+    if (!modal)
+        return;
+    if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+        answerBox(box);
+        return;
+    }
+    if (auto *dialog = qobject_cast<QFileDialog *>(modal))
+        answerFileDialog(dialog);
+}
+
+void ModalDriver::answerBox(QMessageBox *box)
+{
+    if (m_pending != box) {
+        m_pending = box;
+        m_pendingSince.start();
+        RecordedBox record;
+        record.icon = box->icon();
+        record.parent = box->parentWidget();
+        record.title = box->windowTitle();
+        record.text = box->text();
+        record.buttons = box->standardButtons();
+        m_boxes.append(record);
+    }
+    if (m_pendingSince.elapsed() < m_holdMs)
+        return;
+    m_pending = nullptr;
+    if (QAbstractButton *ok = box->button(QMessageBox::Ok))
+        ok->click();
+    else
+        box->done(0);
+}
+
+void ModalDriver::answerFileDialog(QFileDialog *dialog)
+{
+    RecordedFileDialog record;
+    record.caption = dialog->windowTitle();
+    record.directory = dialog->directory().absolutePath();
+    record.nameFilters = dialog->nameFilters();
+    record.saving = dialog->acceptMode() == QFileDialog::AcceptSave;
+    record.parent = dialog->parentWidget();
+
+    const QString path = m_plannedPaths.isEmpty() ? QString() : m_plannedPaths.dequeue();
+    if (path.isEmpty()) {
+        m_fileDialogs.append(record);
+        dialog->reject();
+        return;
+    }
+    record.accepted = true;
+    m_fileDialogs.append(record);
+    dialog->setOption(QFileDialog::DontConfirmOverwrite, true);
+    dialog->selectFile(path);
+    QMetaObject::invokeMethod(dialog, "accept", Qt::DirectConnection);
+}

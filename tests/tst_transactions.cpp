@@ -1,0 +1,316 @@
+// Register transactions and the connection slots, against the virtual
+// controller on a real pseudo-terminal.
+
+#include "mainwindowform.h"
+#include "panelrig.h"
+#include "protocol.h"
+#include "registers.h"
+#include "spcomm.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QtTest>
+
+using Access = MainWindowTestAccess;
+
+class TestTransactions : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void openAndCloseThroughTheButton();
+    void openFailureWarnsAndStaysClosed();
+    void addressFieldTakesLowEightBits_data();
+    void addressFieldTakesLowEightBits();
+
+    void closedLinkWarnsOnceAndSendsNothing();
+    void busyLinkGivesUpWithoutBox();
+    void writeAcknowledged();
+    void writeUnanswered();
+    void writeWithBadCrc();
+    void writeEchoedWithEightBytesFailsAndLeftoversVanish();
+    void readFullReply();
+    void readExceptionReplyPassesWithLengthFive();
+    void readCutShortFailsAndKeepsLength();
+    void readPacedSlowerThanWaitBetweenBytesFails();
+    void readStreamedInPiecesIsReadToItsEnd();
+    void broadcastSendsFrameAndPauses();
+    void requestsGoToTheSlaveAddress();
+
+private:
+    std::unique_ptr<PanelRig> rig;
+};
+
+void TestTransactions::init()
+{
+    rig = std::make_unique<PanelRig>();
+    QVERIFY(rig->start());
+}
+
+void TestTransactions::cleanup()
+{
+    rig.reset();
+}
+
+void TestTransactions::openAndCloseThroughTheButton()
+{
+    MainWindowForm *ui = rig->ui();
+    QCOMPARE(ui->switchSerial->text(), QStringLiteral("打开串口"));
+    QVERIFY(rig->openLink());
+    for (QWidget *w : {static_cast<QWidget *>(ui->checkSerial), static_cast<QWidget *>(ui->serialName),
+                       static_cast<QWidget *>(ui->baudRate), static_cast<QWidget *>(ui->stopBits),
+                       static_cast<QWidget *>(ui->paritySelect), static_cast<QWidget *>(ui->lineEditRs485Id)})
+        QVERIFY2(!w->isEnabled(), qPrintable(w->objectName()));
+    QVERIFY(ui->switchSerial->isEnabled());
+    QCOMPARE(rig->modals.boxCount(), 0);
+
+    rig->closeLink();
+    QCOMPARE(ui->switchSerial->text(), QStringLiteral("打开串口"));
+    QVERIFY(!Access::spComm(rig->w())->isOpen());
+    for (QWidget *w : {static_cast<QWidget *>(ui->checkSerial), static_cast<QWidget *>(ui->serialName),
+                       static_cast<QWidget *>(ui->baudRate), static_cast<QWidget *>(ui->stopBits),
+                       static_cast<QWidget *>(ui->paritySelect), static_cast<QWidget *>(ui->lineEditRs485Id)})
+        QVERIFY2(w->isEnabled(), qPrintable(w->objectName()));
+
+    // Open again: the port can be reopened any number of times.
+    QVERIFY(rig->openLink());
+    QCOMPARE(Access::writeRegister(rig->w(), RegPowerPermille, 10), 0);
+}
+
+void TestTransactions::openFailureWarnsAndStaysClosed()
+{
+    MainWindowForm *ui = rig->ui();
+    ui->serialName->clear();
+    ui->serialName->addItem(rig->dir.filePath(QStringLiteral("no-such-port")));
+    ui->lineEditRs485Id->setText(QStringLiteral("9"));
+    ui->switchSerial->click();
+    QCOMPARE(rig->modals.boxCount(), 1);
+    const RecordedBox box = rig->modals.lastBox();
+    QVERIFY(box.isWarning());
+    QCOMPARE(box.parent, &rig->w());
+    QCOMPARE(box.title, QStringLiteral("警告"));
+    QCOMPARE(box.text, QStringLiteral("串口打开失败"));
+    QCOMPARE(ui->switchSerial->text(), QStringLiteral("打开串口"));
+    QVERIFY(ui->serialName->isEnabled());
+    QCOMPARE(Access::slaveAddress(rig->w()), quint8(9)); // taken before the open was tried
+
+    // An empty port list fails the same way.
+    ui->serialName->clear();
+    ui->switchSerial->click();
+    QCOMPARE(rig->modals.boxCount(), 2);
+    QCOMPARE(rig->modals.lastBox().text, QStringLiteral("串口打开失败"));
+    QCOMPARE(ui->switchSerial->text(), QStringLiteral("打开串口"));
+}
+
+void TestTransactions::addressFieldTakesLowEightBits_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("address");
+    QTest::newRow("5") << "5" << 5;
+    QTest::newRow("256") << "256" << 0;
+    QTest::newRow("300") << "300" << 44;
+    QTest::newRow("empty") << "" << 0;
+    QTest::newRow("letters") << "abc" << 0;
+}
+
+void TestTransactions::addressFieldTakesLowEightBits()
+{
+    QFETCH(QString, text);
+    QFETCH(int, address);
+    QVERIFY(rig->openLink(text));
+    QCOMPARE(int(Access::slaveAddress(rig->w())), address);
+    // The next request goes to that address.
+    rig->sim.clearRequests();
+    Access::writeRegister(rig->w(), RegPowerPermille, 1);
+    QVERIFY(rig->sim.waitForRequests(1, 2000));
+    QCOMPARE(int(quint8(rig->frames().first().at(0))), address);
+}
+
+void TestTransactions::closedLinkWarnsOnceAndSendsNothing()
+{
+    quint8 reply[64];
+    quint16 received = 77;
+    QCOMPARE(Access::writeRegister(rig->w(), RegPowerPermille, 5), -1);
+    QCOMPARE(rig->modals.boxCount(), 1);
+    QCOMPARE(Access::readRegisters(rig->w(), StatusBlockFirst, StatusBlockCount, reply, received), -1);
+    QCOMPARE(rig->modals.boxCount(), 2);
+    QCOMPARE(received, quint16(77));
+    Access::broadcastWriteRegister(rig->w(), 0, RegRs485Address, 3);
+    QCOMPARE(rig->modals.boxCount(), 3);
+    for (const RecordedBox &box : rig->modals.boxes()) {
+        QVERIFY(box.isWarning());
+        QCOMPARE(box.parent, &rig->w());
+        QCOMPARE(box.title, QStringLiteral("警告"));
+        QCOMPARE(box.text, QStringLiteral("串口未打开"));
+        QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    }
+    QTest::qWait(100);
+    QCOMPARE(rig->sim.requests().size(), 0);
+}
+
+void TestTransactions::busyLinkGivesUpWithoutBox()
+{
+    QVERIFY(rig->openLink());
+    SPComm *link = Access::spComm(rig->w());
+    link->mutex.lock();
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(Access::writeRegister(rig->w(), RegPowerPermille, 5), -1);
+    const qint64 elapsed = clock.elapsed();
+    QVERIFY2(elapsed >= 90, qPrintable(QString::number(elapsed)));
+    quint8 reply[64];
+    quint16 received = 0;
+    QCOMPARE(Access::readRegisters(rig->w(), StatusBlockFirst, StatusBlockCount, reply, received), -1);
+    Access::broadcastWriteRegister(rig->w(), 0, RegRs485Address, 3);
+    link->mutex.unlock();
+    QCOMPARE(rig->modals.boxCount(), 0);
+    QTest::qWait(100);
+    QCOMPARE(rig->sim.requests().size(), 0);
+    // Free again: the next exchange works.
+    QCOMPARE(Access::writeRegister(rig->w(), RegPowerPermille, 5), 0);
+}
+
+void TestTransactions::writeAcknowledged()
+{
+    QVERIFY(rig->openLink());
+    QCOMPARE(Access::writeRegister(rig->w(), RegLdSwitchMask, 5), 0);
+    QCOMPARE(rig->frames().size(), 1);
+    QCOMPARE(hexFrame(rig->frames().first()), QStringLiteral("01 06 00 02 00 05 E8 09"));
+    QCOMPARE(rig->sim.holdingRegister(RegLdSwitchMask), quint16(5));
+    QVERIFY(rig->modals.boxCount() == 0);
+    QVERIFY(Access::spComm(rig->w())->mutex.tryLock());
+    Access::spComm(rig->w())->mutex.unlock();
+}
+
+void TestTransactions::writeUnanswered()
+{
+    QVERIFY(rig->openLink());
+    rig->sim.setFault(VirtualController::FaultNoReply, 0, 1);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(Access::writeRegister(rig->w(), RegLdSwitchMask, 5), -1);
+    QVERIFY(clock.elapsed() >= 190); // the acknowledgement is awaited for 200 ms
+    QCOMPARE(Access::writeRegister(rig->w(), RegLdSwitchMask, 6), 0);
+}
+
+void TestTransactions::writeWithBadCrc()
+{
+    QVERIFY(rig->openLink());
+    rig->sim.setFault(VirtualController::FaultBadCrc, 0, 1);
+    QCOMPARE(Access::writeRegister(rig->w(), RegLdSwitchMask, 5), -1);
+    QCOMPARE(Access::writeRegister(rig->w(), RegLdSwitchMask, 6), 0);
+}
+
+void TestTransactions::writeEchoedWithEightBytesFailsAndLeftoversVanish()
+{
+    QVERIFY(rig->openLink());
+    rig->sim.setFault(VirtualController::FaultEcho8, 0, 1);
+    QCOMPARE(Access::writeRegister(rig->w(), RegLdSwitchMask, 5), -1);
+    // The two bytes the write left unread must not spoil the next read.
+    quint8 reply[64];
+    quint16 received = 0;
+    QCOMPARE(Access::readRegisters(rig->w(), StatusBlockFirst, StatusBlockCount, reply, received), 0);
+    QCOMPARE(received, quint16(29));
+    QCOMPARE(reply[0], quint8(1));
+    QCOMPARE(reply[1], quint8(3));
+    QCOMPARE(reply[2], quint8(24));
+}
+
+void TestTransactions::readFullReply()
+{
+    QVERIFY(rig->openLink());
+    rig->sim.setSupplyMillivolts(24150);
+    quint8 reply[64];
+    quint16 received = 0;
+    QCOMPARE(Access::readRegisters(rig->w(), StatusBlockFirst, StatusBlockCount, reply, received), 0);
+    QCOMPARE(received, quint16(29));
+    QCOMPARE(hexFrame(rig->frames().first()), QStringLiteral("01 03 00 01 00 0C 14 0F"));
+    // Register 0x0009 is word 8 of the block: offsets 3 + 16 and 4 + 16.
+    QCOMPARE(int(reply[19]) << 8 | reply[20], 24150);
+}
+
+void TestTransactions::readExceptionReplyPassesWithLengthFive()
+{
+    QVERIFY(rig->openLink());
+    rig->sim.setFault(VirtualController::FaultException, 2, 1);
+    quint8 reply[64];
+    quint16 received = 0;
+    QCOMPARE(Access::readRegisters(rig->w(), StatusBlockFirst, StatusBlockCount, reply, received), 0);
+    QCOMPARE(received, quint16(5));
+    QCOMPARE(reply[1], quint8(0x83));
+}
+
+void TestTransactions::readCutShortFailsAndKeepsLength()
+{
+    QVERIFY(rig->openLink());
+    rig->sim.setFault(VirtualController::FaultTruncate, 20, 1);
+    quint8 reply[64];
+    quint16 received = 1234;
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(Access::readRegisters(rig->w(), StatusBlockFirst, StatusBlockCount, reply, received), -1);
+    QVERIFY(clock.elapsed() >= 45); // one wait after the last byte
+    QCOMPARE(received, quint16(1234));
+}
+
+void TestTransactions::readPacedSlowerThanWaitBetweenBytesFails()
+{
+    QVERIFY(rig->openLink());
+    rig->sim.setFault(VirtualController::FaultGapPace, 120, 1);
+    quint8 reply[64];
+    quint16 received = 0;
+    QCOMPARE(Access::readRegisters(rig->w(), StatusBlockFirst, StatusBlockCount, reply, received), -1);
+    QVERIFY(Access::spComm(rig->w())->mutex.tryLock());
+    Access::spComm(rig->w())->mutex.unlock();
+    // The controller goes on sending the rest of that reply; once it is done
+    // the next exchange starts clean.
+    QTest::qWait(29 * 120 + 300);
+    QCOMPARE(Access::readRegisters(rig->w(), StatusBlockFirst, StatusBlockCount, reply, received), 0);
+    QCOMPARE(received, quint16(29));
+}
+
+void TestTransactions::readStreamedInPiecesIsReadToItsEnd()
+{
+    QVERIFY(rig->openLink());
+    // 29 bytes, 15 ms apart: 420 ms in all, far beyond one wait, but no gap reaches it.
+    rig->sim.setFault(VirtualController::FaultGapPace, 15, 1);
+    quint8 reply[64];
+    quint16 received = 0;
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(Access::readRegisters(rig->w(), StatusBlockFirst, StatusBlockCount, reply, received), 0);
+    QCOMPARE(received, quint16(29));
+    QVERIFY(clock.elapsed() >= 28 * 15);
+}
+
+void TestTransactions::broadcastSendsFrameAndPauses()
+{
+    QVERIFY(rig->openLink());
+    QElapsedTimer clock;
+    clock.start();
+    Access::broadcastWriteRegister(rig->w(), 0, 0x0005, 7);
+    QVERIFY(clock.elapsed() >= 20);
+    QVERIFY(rig->sim.waitForRequests(1, 2000));
+    QCOMPARE(hexFrame(rig->frames().first()), QStringLiteral("00 06 00 05 00 07 D9 D8"));
+    QCOMPARE(rig->sim.address(), quint8(7));
+    QVERIFY(Access::spComm(rig->w())->mutex.tryLock());
+    Access::spComm(rig->w())->mutex.unlock();
+}
+
+void TestTransactions::requestsGoToTheSlaveAddress()
+{
+    rig->sim.setAddress(5);
+    QVERIFY(rig->openLink(QStringLiteral("5")));
+    QCOMPARE(Access::writeRegister(rig->w(), RegPowerPermille, 3), 0);
+    // Another address stays silent.
+    Access::slaveAddress(rig->w()) = 6;
+    QCOMPARE(Access::writeRegister(rig->w(), RegPowerPermille, 4), -1);
+    QCOMPARE(rig->sim.holdingRegister(RegPowerPermille), quint16(3));
+    QCOMPARE(quint8(rig->frames().last().at(0)), quint8(6));
+}
+
+QTEST_MAIN(TestTransactions)
+#include "tst_transactions.moc"
