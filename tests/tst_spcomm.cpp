@@ -1,0 +1,283 @@
+// The serial link on a real pseudo-terminal, with the test at the far end.
+
+#include "spcomm.h"
+
+#include <QElapsedTimer>
+#include <QSerialPort>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
+namespace {
+
+// The far end of a line: the master side of a raw pseudo-terminal.
+class FarEnd
+{
+public:
+    FarEnd()
+    {
+        master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+            return;
+        path = QString::fromLocal8Bit(ptsname(master));
+        // Keep the terminal alive and raw while the link closes and reopens.
+        keeper = ::open(ptsname(master), O_RDWR | O_NOCTTY);
+        termios tio;
+        tcgetattr(keeper, &tio);
+        cfmakeraw(&tio);
+        tcsetattr(keeper, TCSANOW, &tio);
+    }
+    ~FarEnd()
+    {
+        if (keeper >= 0)
+            ::close(keeper);
+        if (master >= 0)
+            ::close(master);
+    }
+    bool ok() const { return master >= 0 && keeper >= 0; }
+    void send(const QByteArray &data) const { QCOMPARE(::write(master, data.constData(), data.size()), ssize_t(data.size())); }
+    QByteArray receive(int count, int timeoutMs) const
+    {
+        QByteArray data;
+        QElapsedTimer clock;
+        clock.start();
+        while (data.size() < count && clock.elapsed() < timeoutMs) {
+            char buffer[256];
+            const ssize_t n = ::read(master, buffer, sizeof buffer);
+            if (n > 0)
+                data.append(buffer, int(n));
+            else
+                QThread::msleep(2);
+        }
+        return data;
+    }
+    void makeNonBlocking() const { fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK); }
+
+    int master = -1;
+    int keeper = -1;
+    QString path;
+};
+
+} // namespace
+
+class TestSPComm : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void freshLink();
+    void openMissingPortFails();
+    void openAppliesFixedLineFormat();
+    void openWhileOpenKeepsSettings();
+    void closeNeverOpenedChangesNothing();
+    void readNothingReturnsZeroAfterOneWait();
+    void readShortReplyReturnsWhatArrived();
+    void readStreamedFasterThanWaitReadsToTheEnd();
+    void readReturnsAsSoonAsComplete();
+    void writeSendsEverything();
+    void reopenDrainsStaleBytes();
+    void reopenOfVanishedPortLeavesLinkClosed();
+    void baudRateMapping();
+};
+
+void TestSPComm::freshLink()
+{
+    SPComm link;
+    QVERIFY(!link.isOpen());
+    QCOMPARE(link.linkBaudRate, 115200);
+    QVERIFY(link.portName.isEmpty());
+    QVERIFY(!link.reopenPort());
+    QVERIFY(!link.isOpen());
+    QVERIFY(link.mutex.tryLock());
+    link.mutex.unlock();
+}
+
+void TestSPComm::openMissingPortFails()
+{
+    SPComm link;
+    link.setPortName(QStringLiteral("/nonexistent/ttyNOPE"));
+    QVERIFY(!link.openPort());
+    QVERIFY(!link.isOpen());
+}
+
+void TestSPComm::openAppliesFixedLineFormat()
+{
+    FarEnd far;
+    QVERIFY(far.ok());
+    SPComm link;
+    link.setPortName(far.path);
+    link.setBaudRate(9600);
+    QVERIFY(link.openPort());
+    QVERIFY(link.isOpen());
+    QCOMPARE(link.serialPort->baudRate(), 9600);
+    QCOMPARE(link.serialPort->dataBits(), QSerialPort::Data8);
+    QCOMPARE(link.serialPort->parity(), QSerialPort::NoParity);
+    QCOMPARE(link.serialPort->stopBits(), QSerialPort::OneStop);
+    QCOMPARE(link.serialPort->flowControl(), QSerialPort::NoFlowControl);
+    QCOMPARE(link.serialPort->readBufferSize(), qint64(1024));
+    link.closePort();
+    QVERIFY(!link.isOpen());
+}
+
+void TestSPComm::openWhileOpenKeepsSettings()
+{
+    FarEnd far;
+    QVERIFY(far.ok());
+    SPComm link;
+    link.setPortName(far.path);
+    QVERIFY(link.openPort());
+    const QString openedName = link.serialPort->portName();
+    link.setBaudRate(9600);
+    link.setPortName(QStringLiteral("/nonexistent/other"));
+    QVERIFY(link.openPort());
+    QVERIFY(link.isOpen());
+    QCOMPARE(link.serialPort->baudRate(), 115200);
+    QCOMPARE(link.serialPort->portName(), openedName);
+}
+
+void TestSPComm::closeNeverOpenedChangesNothing()
+{
+    SPComm link;
+    link.opened = 1; // the flag is left alone when the port object is not open
+    link.closePort();
+    QCOMPARE(link.opened, 1);
+}
+
+void TestSPComm::readNothingReturnsZeroAfterOneWait()
+{
+    FarEnd far;
+    QVERIFY(far.ok());
+    SPComm link;
+    link.setPortName(far.path);
+    QVERIFY(link.openPort());
+    char buffer[32];
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(link.readData(buffer, 29, 80), 0);
+    QVERIFY(clock.elapsed() >= 75);
+}
+
+void TestSPComm::readShortReplyReturnsWhatArrived()
+{
+    FarEnd far;
+    QVERIFY(far.ok());
+    SPComm link;
+    link.setPortName(far.path);
+    QVERIFY(link.openPort());
+    far.send(QByteArray::fromHex("0103180000"));
+    char buffer[32];
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(link.readData(buffer, 29, 60), 5);
+    QVERIFY(clock.elapsed() >= 55);
+    QCOMPARE(QByteArray(buffer, 5), QByteArray::fromHex("0103180000"));
+}
+
+void TestSPComm::readStreamedFasterThanWaitReadsToTheEnd()
+{
+    FarEnd far;
+    QVERIFY(far.ok());
+    SPComm link;
+    link.setPortName(far.path);
+    QVERIFY(link.openPort());
+    // 29 bytes, one every 20 ms: the whole read takes far longer than one
+    // wait of 100 ms, but no pause reaches it.
+    std::thread sender([&far] {
+        for (int i = 0; i < 29; ++i) {
+            const char byte = char(i);
+            if (::write(far.master, &byte, 1) != 1)
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    char buffer[32];
+    QElapsedTimer clock;
+    clock.start();
+    const int got = link.readData(buffer, 29, 100);
+    sender.join();
+    QCOMPARE(got, 29);
+    QVERIFY(clock.elapsed() >= 28 * 20 - 20);
+    for (int i = 0; i < 29; ++i)
+        QCOMPARE(int(buffer[i]), i);
+}
+
+void TestSPComm::readReturnsAsSoonAsComplete()
+{
+    FarEnd far;
+    QVERIFY(far.ok());
+    SPComm link;
+    link.setPortName(far.path);
+    QVERIFY(link.openPort());
+    far.send(QByteArray(10, 'x'));
+    char buffer[16];
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(link.readData(buffer, 6, 5000), 6);
+    // Never a whole 5 s wait when the count is complete.
+    QVERIFY(clock.elapsed() < 4000);
+}
+
+void TestSPComm::writeSendsEverything()
+{
+    FarEnd far;
+    QVERIFY(far.ok());
+    SPComm link;
+    link.setPortName(far.path);
+    QVERIFY(link.openPort());
+    QByteArray frame;
+    for (int i = 0; i < 23; ++i)
+        frame.append(char(i * 7));
+    QCOMPARE(link.writeData(frame.constData(), frame.size()), 23);
+    QCOMPARE(far.receive(23, 3000), frame);
+
+    link.closePort();
+    QCOMPARE(link.writeData(frame.constData(), frame.size()), -1);
+}
+
+void TestSPComm::reopenDrainsStaleBytes()
+{
+    FarEnd far;
+    QVERIFY(far.ok());
+    SPComm link;
+    link.setPortName(far.path);
+    QVERIFY(link.openPort());
+    far.send(QByteArray::fromHex("DEADBEEF"));
+    QTest::qWait(50);
+    QVERIFY(link.reopenPort());
+    QVERIFY(link.isOpen());
+    far.send(QByteArray::fromHex("0102"));
+    char buffer[8];
+    QCOMPARE(link.readData(buffer, 2, 1000), 2);
+    QCOMPARE(QByteArray(buffer, 2), QByteArray::fromHex("0102"));
+}
+
+void TestSPComm::reopenOfVanishedPortLeavesLinkClosed()
+{
+    auto far = std::make_unique<FarEnd>();
+    QVERIFY(far->ok());
+    const QString path = far->path;
+    SPComm link;
+    link.setPortName(path);
+    QVERIFY(link.openPort());
+    far.reset(); // the adapter is pulled
+    QVERIFY(!link.reopenPort());
+    QVERIFY(!link.isOpen());
+    QVERIFY(!link.serialPort->isOpen());
+}
+
+void TestSPComm::baudRateMapping()
+{
+    for (int rate : {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200})
+        QCOMPARE(SPComm::mapBaudRate(rate), rate);
+    for (int rate : {0, -1, 300, 14400, 230400, 921600})
+        QCOMPARE(SPComm::mapBaudRate(rate), -1);
+}
+
+QTEST_GUILESS_MAIN(TestSPComm)
+#include "tst_spcomm.moc"
