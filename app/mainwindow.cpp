@@ -34,18 +34,7 @@ MainWindow::MainWindow(QWidget *parent)
     ui = new MainWindowForm;
     ui->buildForm(this);
 
-    // The validators have no parent and live until the process ends.
-    auto *alarmValidator = new MyDoubleValidator;
-    alarmValidator->setNotation(QDoubleValidator::StandardNotation);
-    alarmValidator->setRange(0.0, 100.0, 2);
-    ui->lineEditAlarmTemperature->setValidator(alarmValidator);
-
-    auto *maxDacValidator = new QIntValidator(2800, 3980);
-    ui->lineLimitPower->setValidator(maxDacValidator);
-    ui->lineEditMaxDac->setValidator(maxDacValidator);
-
-    auto *hoursValidator = new QIntValidator(0, 100000);
-    ui->lineEditCompensationHours->setValidator(hoursValidator);
+    installValidators();
 
     spComm = new SPComm;
     protocol = new Protocol;
@@ -59,6 +48,22 @@ MainWindow::MainWindow(QWidget *parent)
     pollTimer->start(500);
 
     on_checkSerial_clicked();
+}
+
+Q_NEVER_INLINE void MainWindow::installValidators()
+{
+    // The validators have no parent and live until the process ends.
+    auto *alarmValidator = new MyDoubleValidator;
+    alarmValidator->setNotation(QDoubleValidator::StandardNotation);
+    alarmValidator->setRange(0.0, 100.0, 2);
+    ui->lineEditAlarmTemperature->setValidator(alarmValidator);
+
+    auto *maxDacValidator = new QIntValidator(2800, 3980);
+    ui->lineLimitPower->setValidator(maxDacValidator);
+    ui->lineEditMaxDac->setValidator(maxDacValidator);
+
+    auto *hoursValidator = new QIntValidator(0, 100000);
+    ui->lineEditCompensationHours->setValidator(hoursValidator);
 }
 
 MainWindow::~MainWindow()

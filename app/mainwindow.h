@@ -44,6 +44,9 @@ private slots:
     void on_btnExportConfig_2_clicked();
 
 private:
+    // Creates the parentless input validators of the configuration fields.
+    void installValidators();
+
     // Register transactions (0 = success, -1 = failure).
     int writeRegister(quint16 reg, quint16 value);
     int readRegisters(quint16 first, quint16 count, quint8 *reply, quint16 &received);
