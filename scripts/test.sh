@@ -1,8 +1,19 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the whole test suite.
+# Installs what is missing, builds, and runs the whole test suite: the normal
+# build, the same suite under AddressSanitizer and UndefinedBehaviorSanitizer,
+# and bounded fuzz runs of everything that takes bytes from the line or a file.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/setup.sh" test
+
+echo "== Build and test"
 bash "$root/scripts/build.sh" "$root/build"
-cd "$root/build"
-ctest --output-on-failure -j2
+(cd "$root/build" && ctest --output-on-failure -j2)
+
+echo "== Bounded fuzz runs"
+CC=clang CXX=clang++ bash "$root/scripts/build.sh" "$root/build-fuzz" -DVORTANIX_FUZZ=ON
+(cd "$root/build-fuzz" && ctest --output-on-failure)
+
+echo "== The same suite under AddressSanitizer and UndefinedBehaviorSanitizer"
+bash "$root/scripts/build.sh" "$root/build-asan" -DVORTANIX_SANITIZE=ON
+(cd "$root/build-asan" && ctest --output-on-failure -j2)
