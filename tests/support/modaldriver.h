@@ -52,7 +52,9 @@ public:
     QList<RecordedFileDialog> fileDialogs() const { return m_fileDialogs; }
     void clear();
 
-    // The next file dialog gets this path typed in and accepted.
+    // The next file dialog gets this path typed in and accepted. Qt's own
+    // save dialog hands back an absolute path whose folder does not exist as a
+    // path relative to the current folder, so point it at existing folders.
     void answerNextFileDialog(const QString &path);
     // The next file dialog is cancelled.
     void cancelNextFileDialog();
