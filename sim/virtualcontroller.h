@@ -30,12 +30,12 @@ public:
         FaultTruncate,        // only the first `param` bytes of the reply are sent
         FaultDelay,           // the reply is sent `param` ms after the request
         FaultGapPace,         // the reply's bytes are sent one by one, `param` ms apart
-        FaultEcho8,           // writes (function 6) are answered with the standard 8-byte echo
+        FaultEcho8,           // writes (functions 6 and 16) are answered with the standard 8-byte reply
         FaultException,       // reads (function 3) get a 5-byte exception reply, code `param` (default 4)
         FaultGarbageBefore,   // `param` garbage bytes are sent before the reply
         FaultWrongAddress,    // the reply carries address `param` (CRC recomputed)
         FaultEndlessStream,   // on a request, a stream of bytes starts and goes on until cleared
-        FaultUnplugOnRequest, // the request unplugs the controller (no reply)
+        FaultUnplugOnRequest, // the request unplugs the controller (not applied, no reply)
     };
 
     struct Fault
@@ -89,6 +89,10 @@ public:
     void setAdcEnable(quint16 value);
     void setPowerPermille(quint16 value);
 
+    // A fault applies to the next `count` requests at this controller's address
+    // that would get a reply; FaultEcho8 and FaultException count only the
+    // requests they change. Requests that come while an endless stream runs are
+    // applied but not answered. clearFault() also ends a running stream.
     void setFault(const Fault &fault);
     void setFault(FaultKind kind, int param = 0, int count = -1);
     void clearFault();
@@ -100,13 +104,19 @@ public:
     // Lets temperature, supply voltage and running time drift like a live device.
     void setDrift(bool on);
 
+    // Every complete request frame with a good CRC, to any address, oldest first
+    // (the latest 4096 are kept).
     QList<Request> requests() const;
+    // Empties the log and sets the reply count back to 0.
     void clearRequests();
-    // Waits until at least `count` requests have been logged; false on time-out.
+    // Waits until at least `count` requests have been logged since the last
+    // clearRequests(); false on time-out.
     bool waitForRequests(int count, int timeoutMs) const;
+    // Replies put on the line (faulty ones included) since the last clearRequests().
     int replyCount() const;
 
     // Trace lines ("<time> rx 01 03 ..." / "<time> tx ...") go to this sink, from the controller's thread.
+    // The sink must not call stop(), unplug() or replug().
     void setTraceSink(std::function<void(const QString &line)> sink);
 
 private:

@@ -1,0 +1,1249 @@
+// The virtual controller seen from the master's side of the line: the test opens
+// the controller's port with plain POSIX calls, sends request frames and reads
+// what comes back, as the panel (or any Modbus master) would.
+
+#include "virtualcontroller.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QVector>
+#include <QtTest>
+
+#include <array>
+#include <cerrno>
+#include <memory>
+#include <mutex>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// Waits generous enough for a loaded machine; used where an answer is expected.
+constexpr int replyTimeoutMs = 3000;
+// How long the line must stay quiet to count as "no reply".
+constexpr int quietMs = 300;
+
+// CRC-16/MODBUS, table-driven (the controller computes it bit by bit).
+quint16 crc16(const QByteArray &data)
+{
+    static const std::array<quint16, 256> table = [] {
+        std::array<quint16, 256> t{};
+        for (int i = 0; i < 256; ++i) {
+            quint16 c = quint16(i);
+            for (int bit = 0; bit < 8; ++bit)
+                c = (c & 1) ? quint16((c >> 1) ^ 0xA001) : quint16(c >> 1);
+            t[size_t(i)] = c;
+        }
+        return t;
+    }();
+    quint16 crc = 0xFFFF;
+    for (char byte : data)
+        crc = quint16((crc >> 8) ^ table[(crc ^ quint8(byte)) & 0xFF]);
+    return crc;
+}
+
+QByteArray withCrc(QByteArray frame)
+{
+    const quint16 crc = crc16(frame);
+    frame.append(char(crc & 0xFF));
+    frame.append(char(crc >> 8));
+    return frame;
+}
+
+bool crcOk(const QByteArray &frame)
+{
+    return frame.size() >= 4 && withCrc(frame.left(frame.size() - 2)) == frame;
+}
+
+QByteArray bytes(std::initializer_list<int> list)
+{
+    QByteArray out;
+    for (int b : list)
+        out.append(char(b));
+    return out;
+}
+
+QByteArray readRequest(quint8 unit, quint16 first, quint16 count)
+{
+    return withCrc(bytes({unit, 0x03, first >> 8, first & 0xFF, count >> 8, count & 0xFF}));
+}
+
+QByteArray writeRequest(quint8 unit, quint16 reg, quint16 value)
+{
+    return withCrc(bytes({unit, 0x06, reg >> 8, reg & 0xFF, value >> 8, value & 0xFF}));
+}
+
+QByteArray blockRequest(quint8 unit, quint16 first, const QVector<quint16> &words)
+{
+    QByteArray frame = bytes({unit, 0x10, first >> 8, first & 0xFF, 0, words.size(), words.size() * 2});
+    for (quint16 w : words) {
+        frame.append(char(w >> 8));
+        frame.append(char(w & 0xFF));
+    }
+    return withCrc(frame);
+}
+
+QByteArray readReply(quint8 unit, const QVector<quint16> &words)
+{
+    QByteArray frame = bytes({unit, 0x03, words.size() * 2});
+    for (quint16 w : words) {
+        frame.append(char(w >> 8));
+        frame.append(char(w & 0xFF));
+    }
+    return withCrc(frame);
+}
+
+QByteArray ack(quint8 unit, quint8 function, quint16 reg)
+{
+    return withCrc(bytes({unit, function, reg >> 8, reg & 0xFF}));
+}
+
+QByteArray exceptionReply(quint8 unit, quint8 function, quint8 code)
+{
+    return withCrc(bytes({unit, function | 0x80, code}));
+}
+
+// The words of a function 3 reply.
+QVector<quint16> replyWords(const QByteArray &reply)
+{
+    QVector<quint16> words;
+    for (int i = 3; i + 1 < reply.size() - 2; i += 2)
+        words.append(quint16((quint8(reply.at(i)) << 8) | quint8(reply.at(i + 1))));
+    return words;
+}
+
+const QVector<quint16> factoryStatus = {0x0FFF, 0, 0, 0, 1, 0, 253, 0, 24000, 0, 0, 0x010A};
+const QVector<quint16> factoryConfig = {0, 0x0FFF, 3980, 0x0225, 0x5100, 300, 0x0FFF};
+
+// The master's end of the line, opened like a serial adapter.
+class Port
+{
+public:
+    explicit Port(const QString &path)
+    {
+        fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        openErrno = fd < 0 ? errno : 0;
+        if (fd >= 0) {
+            struct termios tio;
+            if (::tcgetattr(fd, &tio) == 0) {
+                ::cfmakeraw(&tio);
+                ::cfsetispeed(&tio, B115200);
+                ::cfsetospeed(&tio, B115200);
+                tio.c_cflag |= CLOCAL | CREAD;
+                ::tcsetattr(fd, TCSANOW, &tio);
+            }
+        }
+    }
+    ~Port() { close(); }
+    Port(const Port &) = delete;
+    Port &operator=(const Port &) = delete;
+
+    bool isOpen() const { return fd >= 0; }
+    void close()
+    {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+
+    bool send(const QByteArray &data)
+    {
+        const ssize_t n = ::write(fd, data.constData(), size_t(data.size()));
+        return n == data.size();
+    }
+
+    // Reads until `count` bytes are in or `timeoutMs` has passed; a hang-up ends it early.
+    QByteArray read(int count, int timeoutMs)
+    {
+        QByteArray data;
+        QElapsedTimer timer;
+        timer.start();
+        hungUp = false;
+        while (data.size() < count) {
+            const qint64 left = timeoutMs - timer.elapsed();
+            if (left <= 0)
+                break;
+            struct pollfd pfd = {fd, POLLIN, 0};
+            const int rc = ::poll(&pfd, 1, int(left));
+            if (rc <= 0)
+                continue;
+            char buffer[4096];
+            const ssize_t n = ::read(fd, buffer, size_t(std::min<int>(count - data.size(), sizeof buffer)));
+            if (n > 0) {
+                data.append(buffer, int(n));
+            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                hungUp = true;
+                break;
+            }
+        }
+        return data;
+    }
+
+    // Sends a request and reads the reply it should get.
+    QByteArray exchange(const QByteArray &request, int replyLength, int timeoutMs = replyTimeoutMs)
+    {
+        if (!send(request))
+            return QByteArray();
+        return read(replyLength, timeoutMs);
+    }
+
+    // Reads whatever comes within `ms`.
+    QByteArray readAll(int ms) { return read(1 << 20, ms); }
+
+    void flushInput() { ::tcflush(fd, TCIFLUSH); }
+
+    int fd = -1;
+    int openErrno = 0;
+    bool hungUp = false;
+};
+
+// open() on a path and the errno it fails with (0 when it opens).
+int openErrno(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd >= 0) {
+        ::close(fd);
+        return 0;
+    }
+    return errno;
+}
+
+// Where this process's open descriptors lead.
+QStringList openDescriptorTargets()
+{
+    QStringList targets;
+    const QDir dir(QStringLiteral("/proc/self/fd"));
+    for (const QString &name : dir.entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot))
+        targets << QFile::symLinkTarget(dir.filePath(name));
+    return targets;
+}
+
+// Collects trace lines from the controller's thread.
+struct TraceLog
+{
+    std::mutex mutex;
+    QStringList lines;
+
+    std::function<void(const QString &)> sink()
+    {
+        return [this](const QString &line) {
+            std::lock_guard<std::mutex> lock(mutex);
+            lines.append(line);
+        };
+    }
+    QStringList snapshot()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return lines;
+    }
+    bool contains(const QString &text)
+    {
+        for (const QString &line : snapshot()) {
+            if (line.contains(text))
+                return true;
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+class TestVirtualController : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void crcHelperMatchesKnownFrames();
+    void startsOnRawTerminal();
+    void statusBlockRead();
+    void statusSettersShowInReads();
+    void maxDacRead();
+    void configBlockRead();
+    void writeSingleAcknowledgedAndApplied();
+    void writeSingleEveryWritableRegister();
+    void writeBlockAcknowledgedAndApplied();
+    void exceptions_data();
+    void exceptions();
+    void otherAddressIsIgnored();
+    void broadcastAppliedWithoutReply();
+    void addressChangeByBroadcast();
+    void addressChangeAddressed();
+
+    void faultNoReply();
+    void faultBadCrc();
+    void faultTruncate();
+    void faultDelay();
+    void faultGapPace();
+    void faultEcho8();
+    void faultException();
+    void faultGarbageBefore();
+    void faultWrongAddress();
+    void faultEndlessStream();
+    void faultUnplugOnRequest();
+    void faultCountAndClear();
+
+    void pacingAtBaudRate();
+    void turnaround();
+    void reopenBetweenRequests();
+    void bytesWrittenWhileClosedReachNextOpener();
+    void unplugAndReplugWithLink();
+    void unplugWithoutLink();
+    void unplugHangsUpOpenPort();
+    void garbageBeforeRequestIsSkipped();
+    void garbageClaimingLongFrameIsSkipped();
+    void incompleteFrameDroppedAfterSilence();
+    void requestLogInOrderWithTimes();
+    void traceLines();
+    void drift();
+    void stopIsPrompt();
+    void resetRegisters();
+    void setHoldingRegisterShowsInReads();
+    void twoControllersSideBySide();
+    void descriptorsKeptAndReleased();
+    void linkNeverReplacesFile();
+
+private:
+    std::unique_ptr<VirtualController> vc;
+    QElapsedTimer sinceStart;
+};
+
+void TestVirtualController::init()
+{
+    vc.reset(new VirtualController);
+    sinceStart.start();
+    QVERIFY(vc->start());
+    QVERIFY(vc->isRunning());
+    QVERIFY(vc->isPlugged());
+}
+
+void TestVirtualController::cleanup()
+{
+    vc.reset(); // the destructor stops the controller
+}
+
+void TestVirtualController::crcHelperMatchesKnownFrames()
+{
+    QCOMPARE(crc16(QByteArray("123456789")), quint16(0x4B37));
+    QCOMPARE(readRequest(1, 0x0001, 12), bytes({0x01, 0x03, 0x00, 0x01, 0x00, 0x0C, 0x14, 0x0F}));
+    QCOMPARE(readRequest(1, 0x1001, 1), bytes({0x01, 0x03, 0x10, 0x01, 0x00, 0x01, 0xD1, 0x0A}));
+    QCOMPARE(writeRequest(1, 0x0002, 5), bytes({0x01, 0x06, 0x00, 0x02, 0x00, 0x05, 0xE8, 0x09}));
+    QCOMPARE(writeRequest(0, 0x0005, 7), bytes({0x00, 0x06, 0x00, 0x05, 0x00, 0x07, 0xD9, 0xD8}));
+    QCOMPARE(blockRequest(1, 0x2001, factoryConfig),
+             bytes({0x01, 0x10, 0x20, 0x01, 0x00, 0x07, 0x0E, 0x00, 0x00, 0x0F, 0xFF, 0x0F, 0x8C,
+                    0x02, 0x25, 0x51, 0x00, 0x01, 0x2C, 0x0F, 0xFF, 0x81, 0xBE}));
+    QCOMPARE(readRequest(1, 0x2001, 7), bytes({0x01, 0x03, 0x20, 0x01, 0x00, 0x07, 0x5E, 0x08}));
+}
+
+void TestVirtualController::startsOnRawTerminal()
+{
+    const QString path = vc->portPath();
+    QCOMPARE(path, vc->terminalPath());
+    QVERIFY2(path.startsWith(QLatin1String("/dev/pts/")), qPrintable(path));
+    QCOMPARE(vc->address(), quint8(1));
+    QVERIFY(!vc->start()); // already running
+
+    // The terminal is raw from the start: no echo of what the master sends,
+    // and a carriage return is not turned into a newline on the way.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(fd >= 0);
+    struct termios tio;
+    QCOMPARE(::tcgetattr(fd, &tio), 0);
+    QCOMPARE(tio.c_lflag & (ECHO | ICANON), tcflag_t(0));
+    QCOMPARE(tio.c_iflag & ICRNL, tcflag_t(0));
+    QCOMPARE(tio.c_oflag & OPOST, tcflag_t(0));
+    const QByteArray request = readRequest(1, 0x0001, 12);
+    QCOMPARE(::write(fd, request.constData(), size_t(request.size())), ssize_t(request.size()));
+    QByteArray reply;
+    QElapsedTimer timer;
+    timer.start();
+    while (reply.size() < 29 && timer.elapsed() < replyTimeoutMs) {
+        struct pollfd pfd = {fd, POLLIN, 0};
+        if (::poll(&pfd, 1, 50) > 0) {
+            char buffer[64];
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n > 0)
+                reply.append(buffer, int(n));
+        }
+    }
+    ::close(fd);
+    QCOMPARE(reply, readReply(1, factoryStatus)); // the reply, and not our request echoed
+}
+
+void TestVirtualController::statusBlockRead()
+{
+    Port port(vc->portPath());
+    QVERIFY(port.isOpen());
+    const QByteArray reply = port.exchange(readRequest(1, 0x0001, 12), 29);
+    QCOMPARE(reply.size(), 29);
+    QCOMPARE(quint8(reply.at(0)), quint8(1));
+    QCOMPARE(quint8(reply.at(1)), quint8(3));
+    QCOMPARE(quint8(reply.at(2)), quint8(24));
+    QVERIFY(crcOk(reply));
+    QCOMPARE(replyWords(reply), factoryStatus);
+    QCOMPARE(reply, readReply(1, factoryStatus));
+    // Nothing more follows the reply.
+    QCOMPARE(port.readAll(quietMs), QByteArray());
+}
+
+void TestVirtualController::statusSettersShowInReads()
+{
+    vc->setEnableMask(0x0A05);
+    vc->setSwitchMask(0x0003);
+    vc->setAdcEnable(1);
+    vc->setPowerPermille(750);
+    vc->setTemperature(-600);
+    vc->setSupplyMillivolts(23456);
+    vc->setRunSeconds(0x12345678);
+    vc->setFirmwareVersion(0x0203);
+
+    Port port(vc->portPath());
+    QByteArray reply = port.exchange(readRequest(1, 0x0001, 12), 29);
+    QCOMPARE(reply, readReply(1, {0x0A05, 0x0003, 1, 750, 1, 0, 0xFDA8, 0, 23456, 0x1234, 0x5678, 0x0203}));
+
+    vc->setTemperature(1200);
+    reply = port.exchange(readRequest(1, 0x0007, 1), 7);
+    QCOMPARE(reply, readReply(1, {1200}));
+    QCOMPARE(vc->holdingRegister(0x0007), quint16(1200));
+    QCOMPARE(vc->holdingRegister(0x000A), quint16(0x1234));
+    QCOMPARE(vc->holdingRegister(0x000B), quint16(0x5678));
+
+    // A part of the status block reads on its own.
+    reply = port.exchange(readRequest(1, 0x0009, 4), 13);
+    QCOMPARE(reply, readReply(1, {23456, 0x1234, 0x5678, 0x0203}));
+}
+
+void TestVirtualController::maxDacRead()
+{
+    Port port(vc->portPath());
+    const QByteArray reply = port.exchange(readRequest(1, 0x1001, 1), 7);
+    QCOMPARE(reply, bytes({0x01, 0x03, 0x02, 0x0F, 0x8C}) + withCrc(bytes({0x01, 0x03, 0x02, 0x0F, 0x8C})).right(2));
+    QCOMPARE(replyWords(reply), QVector<quint16>{3980});
+}
+
+void TestVirtualController::configBlockRead()
+{
+    Port port(vc->portPath());
+    const QByteArray reply = port.exchange(readRequest(1, 0x2001, 7), 19);
+    QCOMPARE(reply.size(), 19);
+    QCOMPARE(quint8(reply.at(2)), quint8(14));
+    QVERIFY(crcOk(reply));
+    QCOMPARE(replyWords(reply), factoryConfig);
+}
+
+void TestVirtualController::writeSingleAcknowledgedAndApplied()
+{
+    Port port(vc->portPath());
+    const QByteArray reply = port.exchange(bytes({0x01, 0x06, 0x00, 0x02, 0x00, 0x05, 0xE8, 0x09}), 6);
+    // Six bytes: address, function, register, and the CRC of those four, low byte first.
+    QCOMPARE(reply.size(), 6);
+    const quint16 crc = crc16(reply.left(4));
+    QCOMPARE(reply.left(4), bytes({0x01, 0x06, 0x00, 0x02}));
+    QCOMPARE(quint8(reply.at(4)), quint8(crc & 0xFF));
+    QCOMPARE(quint8(reply.at(5)), quint8(crc >> 8));
+    QCOMPARE(port.readAll(quietMs), QByteArray()); // not the 8-byte echo
+    QCOMPARE(vc->holdingRegister(0x0002), quint16(5));
+
+    const QByteArray status = port.exchange(readRequest(1, 0x0001, 12), 29);
+    QCOMPARE(replyWords(status).value(1), quint16(5));
+}
+
+void TestVirtualController::writeSingleEveryWritableRegister()
+{
+    Port port(vc->portPath());
+    const QList<QPair<quint16, quint16>> writes = {
+        {0x0001, 0x0123}, {0x0002, 0x0FF0}, {0x0003, 1}, {0x0004, 1000}, {0x1001, 2800}, {0x0000, 1}};
+    for (const auto &w : writes) {
+        QCOMPARE(port.exchange(writeRequest(1, w.first, w.second), 6), ack(1, 0x06, w.first));
+        QCOMPARE(vc->holdingRegister(w.first), w.second);
+    }
+    QCOMPARE(port.exchange(readRequest(1, 0x0001, 4), 13), readReply(1, {0x0123, 0x0FF0, 1, 1000}));
+    QCOMPARE(port.exchange(readRequest(1, 0x1001, 1), 7), readReply(1, {2800}));
+    // The configuration block is not touched by single writes.
+    QCOMPARE(replyWords(port.exchange(readRequest(1, 0x2001, 7), 19)), factoryConfig);
+}
+
+void TestVirtualController::writeBlockAcknowledgedAndApplied()
+{
+    Port port(vc->portPath());
+    const QVector<quint16> block = {0, 0x0035, 3100, 0x1575, 0x2A00, 450, 0x0030};
+    const QByteArray request = blockRequest(1, 0x2001, block);
+    QCOMPARE(request.size(), 23);
+    const QByteArray reply = port.exchange(request, 6);
+    QCOMPARE(reply, ack(1, 0x10, 0x2001));
+    QCOMPARE(port.readAll(quietMs), QByteArray());
+
+    QCOMPARE(replyWords(port.exchange(readRequest(1, 0x2001, 7), 19)), block);
+    for (int i = 0; i < block.size(); ++i)
+        QCOMPARE(vc->holdingRegister(quint16(0x2001 + i)), block.at(i));
+    // The controller applies its new configuration: enable mask and DAC limit.
+    QCOMPARE(replyWords(port.exchange(readRequest(1, 0x0001, 1), 7)), QVector<quint16>{0x0035});
+    QCOMPARE(replyWords(port.exchange(readRequest(1, 0x1001, 1), 7)), QVector<quint16>{3100});
+
+    // The factory block written back restores the defaults.
+    QCOMPARE(port.exchange(blockRequest(1, 0x2001, factoryConfig), 6), ack(1, 0x10, 0x2001));
+    QCOMPARE(replyWords(port.exchange(readRequest(1, 0x2001, 7), 19)), factoryConfig);
+    QCOMPARE(vc->holdingRegister(0x1001), quint16(3980));
+}
+
+void TestVirtualController::exceptions_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<int>("guardedRegister"); // must stay unchanged; -1 = none
+
+    QTest::newRow("read command word") << readRequest(1, 0x0000, 1) << exceptionReply(1, 0x03, 0x02) << -1;
+    QTest::newRow("read past status block") << readRequest(1, 0x000C, 2) << exceptionReply(1, 0x03, 0x02) << -1;
+    QTest::newRow("read before DAC") << readRequest(1, 0x1000, 2) << exceptionReply(1, 0x03, 0x02) << -1;
+    QTest::newRow("read past DAC") << readRequest(1, 0x1001, 2) << exceptionReply(1, 0x03, 0x02) << -1;
+    QTest::newRow("read past config") << readRequest(1, 0x2001, 8) << exceptionReply(1, 0x03, 0x02) << -1;
+    QTest::newRow("read unmapped") << readRequest(1, 0x4000, 1) << exceptionReply(1, 0x03, 0x02) << -1;
+    QTest::newRow("read no registers") << readRequest(1, 0x0001, 0) << exceptionReply(1, 0x03, 0x03) << -1;
+    QTest::newRow("write status word 6") << writeRequest(1, 0x0006, 9) << exceptionReply(1, 0x06, 0x02) << 0x0006;
+    QTest::newRow("write temperature") << writeRequest(1, 0x0007, 9) << exceptionReply(1, 0x06, 0x02) << 0x0007;
+    QTest::newRow("write version") << writeRequest(1, 0x000C, 9) << exceptionReply(1, 0x06, 0x02) << 0x000C;
+    QTest::newRow("write config register alone") << writeRequest(1, 0x2002, 9) << exceptionReply(1, 0x06, 0x02) << 0x2002;
+    QTest::newRow("write unmapped") << writeRequest(1, 0x3000, 9) << exceptionReply(1, 0x06, 0x02) << -1;
+    QTest::newRow("write address 0") << writeRequest(1, 0x0005, 0) << exceptionReply(1, 0x06, 0x03) << 0x0005;
+    QTest::newRow("write address 255") << writeRequest(1, 0x0005, 255) << exceptionReply(1, 0x06, 0x03) << 0x0005;
+    QTest::newRow("function 4") << withCrc(bytes({1, 0x04, 0, 1, 0, 1})) << exceptionReply(1, 0x04, 0x01) << -1;
+    QTest::newRow("function 5") << withCrc(bytes({1, 0x05, 0, 1, 0xFF, 0})) << exceptionReply(1, 0x05, 0x01) << -1;
+    QTest::newRow("block to status") << blockRequest(1, 0x0001, factoryConfig) << exceptionReply(1, 0x10, 0x02) << 0x0002;
+    QTest::newRow("block too short") << blockRequest(1, 0x2001, {1, 2, 3, 4, 5, 6}) << exceptionReply(1, 0x10, 0x02) << 0x2002;
+    QTest::newRow("block of nothing") << bytes({0x01, 0x10, 0x20, 0x01, 0x00, 0x00, 0x00, 0x89, 0x6B})
+                                      << exceptionReply(1, 0x10, 0x03) << 0x2002;
+    QTest::newRow("block byte count wrong")
+        << withCrc(bytes({1, 0x10, 0x20, 0x01, 0, 1, 4, 0, 9, 0, 9})) << exceptionReply(1, 0x10, 0x03) << 0x2001;
+}
+
+void TestVirtualController::exceptions()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, expected);
+    QFETCH(int, guardedRegister);
+
+    const quint16 before = guardedRegister >= 0 ? vc->holdingRegister(quint16(guardedRegister)) : 0;
+    Port port(vc->portPath());
+    QCOMPARE(port.exchange(request, expected.size()), expected);
+    QCOMPARE(port.readAll(quietMs), QByteArray());
+    if (guardedRegister >= 0)
+        QCOMPARE(vc->holdingRegister(quint16(guardedRegister)), before);
+    QCOMPARE(vc->address(), quint8(1));
+    QCOMPARE(vc->replyCount(), 1);
+    // The controller goes on answering.
+    QCOMPARE(port.exchange(readRequest(1, 0x0001, 12), 29), readReply(1, factoryStatus));
+}
+
+void TestVirtualController::otherAddressIsIgnored()
+{
+    Port port(vc->portPath());
+    QVERIFY(port.send(readRequest(2, 0x0001, 12)));
+    QVERIFY(port.send(writeRequest(247, 0x0002, 7)));
+    QVERIFY(vc->waitForRequests(2, replyTimeoutMs));
+    QCOMPARE(port.readAll(quietMs), QByteArray());
+    QCOMPARE(vc->holdingRegister(0x0002), quint16(0)); // a write to another address is not applied
+    QCOMPARE(vc->replyCount(), 0);
+    // Both were logged all the same.
+    const QList<VirtualController::Request> log = vc->requests();
+    QCOMPARE(log.size(), 2);
+    QCOMPARE(log.at(0).frame, readRequest(2, 0x0001, 12));
+    QCOMPARE(log.at(1).frame, writeRequest(247, 0x0002, 7));
+    // The next reply is the one to our own request, nothing stale before it.
+    QCOMPARE(port.exchange(readRequest(1, 0x0001, 12), 29), readReply(1, factoryStatus));
+}
+
+void TestVirtualController::broadcastAppliedWithoutReply()
+{
+    Port port(vc->portPath());
+    QVERIFY(port.send(writeRequest(0, 0x0002, 7)));
+    QVERIFY(vc->waitForRequests(1, replyTimeoutMs));
+    QCOMPARE(vc->holdingRegister(0x0002), quint16(7));
+    QCOMPARE(port.readAll(quietMs), QByteArray());
+
+    // A broadcast block write is applied too, silently.
+    const QVector<quint16> block = {0, 0x0001, 2900, 0, 3600, 200, 0x0002};
+    QVERIFY(port.send(blockRequest(0, 0x2001, block)));
+    QVERIFY(vc->waitForRequests(2, replyTimeoutMs));
+    QCOMPARE(vc->holdingRegister(0x2003), quint16(2900));
+    // A broadcast read has nothing to give back.
+    QVERIFY(port.send(readRequest(0, 0x0001, 12)));
+    QVERIFY(vc->waitForRequests(3, replyTimeoutMs));
+    QCOMPARE(port.readAll(quietMs), QByteArray());
+    QCOMPARE(vc->replyCount(), 0);
+
+    QCOMPARE(replyWords(port.exchange(readRequest(1, 0x0001, 2), 9)), (QVector<quint16>{0x0001, 7}));
+}
+
+void TestVirtualController::addressChangeByBroadcast()
+{
+    Port port(vc->portPath());
+    // What the panel sends to change the address: the address twice, then the command word.
+    QVERIFY(port.send(bytes({0x00, 0x06, 0x00, 0x05, 0x00, 0x07, 0xD9, 0xD8})));
+    QVERIFY(port.send(writeRequest(0, 0x0005, 7)));
+    QVERIFY(port.send(writeRequest(0, 0x0000, 1)));
+    QVERIFY(vc->waitForRequests(3, replyTimeoutMs));
+    QCOMPARE(port.readAll(quietMs), QByteArray());
+    QCOMPARE(vc->address(), quint8(7));
+    QCOMPARE(vc->holdingRegister(0x0005), quint16(7));
+    QCOMPARE(vc->holdingRegister(0x0000), quint16(1));
+
+    // The old address is no longer answered, the new one is.
+    QVERIFY(port.send(readRequest(1, 0x0001, 12)));
+    QCOMPARE(port.readAll(quietMs), QByteArray());
+    QVector<quint16> expected = factoryStatus;
+    expected[4] = 7;
+    QCOMPARE(port.exchange(readRequest(7, 0x0001, 12), 29), readReply(7, expected));
+    QCOMPARE(port.exchange(writeRequest(7, 0x0002, 1), 6), ack(7, 0x06, 0x0002));
+}
+
+void TestVirtualController::addressChangeAddressed()
+{
+    Port port(vc->portPath());
+    // The acknowledgement still comes from the old address; later requests use the new one.
+    QCOMPARE(port.exchange(writeRequest(1, 0x0005, 200), 6), ack(1, 0x06, 0x0005));
+    QCOMPARE(vc->address(), quint8(200));
+    QVERIFY(port.send(readRequest(1, 0x0005, 1)));
+    QCOMPARE(port.readAll(quietMs), QByteArray());
+    QCOMPARE(port.exchange(readRequest(200, 0x0005, 1), 7), readReply(200, {200}));
+
+    vc->setAddress(3);
+    QCOMPARE(port.exchange(readRequest(3, 0x0005, 1), 7), readReply(3, {3}));
+}
+
+void TestVirtualController::faultNoReply()
+{
+    vc->setFault(VirtualController::FaultNoReply, 0, 1);
+    Port port(vc->portPath());
+    QVERIFY(port.send(writeRequest(1, 0x0002, 0x0005)));
+    QVERIFY(vc->waitForRequests(1, replyTimeoutMs));
+    QCOMPARE(port.readAll(quietMs), QByteArray());
+    QCOMPARE(vc->holdingRegister(0x0002), quint16(5)); // the write is still applied
+    QCOMPARE(vc->replyCount(), 0);
+    // One request only: the next is answered.
+    QCOMPARE(port.exchange(readRequest(1, 0x0002, 1), 7), readReply(1, {5}));
+}
+
+void TestVirtualController::faultBadCrc()
+{
+    vc->setFault(VirtualController::FaultBadCrc);
+    Port port(vc->portPath());
+    const QByteArray good = readReply(1, factoryStatus);
+    const QByteArray reply = port.exchange(readRequest(1, 0x0001, 12), 29);
+    QCOMPARE(reply.size(), 29);
+    QVERIFY(!crcOk(reply));
+    QCOMPARE(reply.left(28), good.left(28));
+    QCOMPARE(quint8(reply.at(28)), quint8(~quint8(good.at(28))));
+    // Until cleared: writes are hit as well.
+    const QByteArray ackReply = port.exchange(writeRequest(1, 0x0002, 1), 6);
+    QCOMPARE(ackReply.size(), 6);
+    QVERIFY(!crcOk(ackReply));
+    vc->clearFault();
+    QCOMPARE(port.exchange(readRequest(1, 0x0001, 12), 29).size(), 29);
+    QVERIFY(crcOk(port.exchange(readRequest(1, 0x0001, 12), 29)));
+}
+
+void TestVirtualController::faultTruncate()
+{
+    vc->setFault(VirtualController::FaultTruncate, 10, 1);
+    Port port(vc->portPath());
+    const QByteArray reply = port.exchange(readRequest(1, 0x0001, 12), 29, 1000);
+    QCOMPARE(reply, readReply(1, factoryStatus).left(10));
+    QCOMPARE(port.readAll(quietMs), QByteArray());
+    QCOMPARE(port.exchange(readRequest(1, 0x0001, 12), 29), readReply(1, factoryStatus));
+}
+
+void TestVirtualController::faultDelay()
+{
+    vc->setFault(VirtualController::FaultDelay, 300, 1);
+    Port port(vc->portPath());
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(port.send(readRequest(1, 0x0001, 12)));
+    const QByteArray first = port.read(1, replyTimeoutMs);
+    const qint64 elapsed = timer.elapsed();
+    QCOMPARE(first.size(), 1);
+    QVERIFY2(elapsed >= 300, qPrintable(QString::number(elapsed)));
+    QCOMPARE(first + port.read(28, replyTimeoutMs), readReply(1, factoryStatus));
+}
+
+void TestVirtualController::faultGapPace()
+{
+    vc->setFault(VirtualController::FaultGapPace, 40, 1);
+    Port port(vc->portPath());
+    QElapsedTimer timer;
+    timer.start();
+    const QByteArray reply = port.exchange(readRequest(1, 0x1001, 1), 7, 5000);
+    const qint64 elapsed = timer.elapsed();
+    QCOMPARE(reply, readReply(1, {3980}));
+    // Seven bytes, six gaps of 40 ms between them.
+    QVERIFY2(elapsed >= 240, qPrintable(QString::number(elapsed)));
+}
+
+void TestVirtualController::faultEcho8()
+{
+    vc->setFault(VirtualController::FaultEcho8, 0, 2);
+    Port port(vc->portPath());
+    // A read is not a write: answered normally, and the fault waits for writes.
+    QCOMPARE(port.exchange(readRequest(1, 0x0001, 12), 29), readReply(1, factoryStatus));
+    const QByteArray request = writeRequest(1, 0x0004, 500);
+    QCOMPARE(port.exchange(request, 8), request);
+    QCOMPARE(vc->holdingRegister(0x0004), quint16(500));
+    // A block write gets the standard 8-byte reply: address, function, start, count.
+    QCOMPARE(port.exchange(blockRequest(1, 0x2001, factoryConfig), 8),
+             withCrc(bytes({1, 0x10, 0x20, 0x01, 0x00, 0x07})));
+    // Both used up: the controller's own acknowledgement again.
+    QCOMPARE(port.exchange(writeRequest(1, 0x0004, 600), 6), ack(1, 0x06, 0x0004));
+    QCOMPARE(port.readAll(quietMs), QByteArray());
+}
+
+void TestVirtualController::faultException()
+{
+    vc->setFault(VirtualController::FaultException, 0, 1);
+    Port port(vc->portPath());
+    // Writes are not reads: acknowledged as usual.
+    QCOMPARE(port.exchange(writeRequest(1, 0x0002, 3), 6), ack(1, 0x06, 0x0002));
+    const QByteArray reply = port.exchange(readRequest(1, 0x0001, 12), 29, 1000);
+    QCOMPARE(reply, exceptionReply(1, 0x03, 0x04));
+    QCOMPARE(reply.size(), 5);
+    QCOMPARE(port.exchange(readRequest(1, 0x2001, 7), 19), readReply(1, factoryConfig));
+
+    vc->setFault(VirtualController::FaultException, 6);
+    QCOMPARE(port.exchange(readRequest(1, 0x1001, 1), 7, 1000), exceptionReply(1, 0x03, 0x06));
+    QCOMPARE(port.exchange(readRequest(1, 0x2001, 7), 19, 1000), exceptionReply(1, 0x03, 0x06));
+}
+
+void TestVirtualController::faultGarbageBefore()
+{
+    vc->setFault(VirtualController::FaultGarbageBefore, 5, 1);
+    Port port(vc->portPath());
+    const QByteArray reply = port.exchange(readRequest(1, 0x0001, 12), 34);
+    QCOMPARE(reply.size(), 34);
+    QCOMPARE(reply.mid(5), readReply(1, factoryStatus));
+    QVERIFY(!crcOk(reply.left(29))); // what a master awaiting 29 bytes would see
+    QCOMPARE(port.readAll(quietMs), QByteArray());
+}
+
+void TestVirtualController::faultWrongAddress()
+{
+    vc->setFault(VirtualController::FaultWrongAddress, 9, 1);
+    Port port(vc->portPath());
+    QCOMPARE(port.exchange(readRequest(1, 0x0001, 12), 29), readReply(9, factoryStatus));
+    QCOMPARE(port.exchange(readRequest(1, 0x0001, 12), 29), readReply(1, factoryStatus));
+}
+
+void TestVirtualController::faultEndlessStream()
+{
+    vc->setFault(VirtualController::FaultEndlessStream, 0, 1);
+    Port port(vc->portPath());
+    QVERIFY(port.send(readRequest(1, 0x0001, 12)));
+    const QByteArray stream = port.read(500, 5000);
+    QCOMPARE(stream.size(), 500);
+    QCOMPARE(stream, QByteArray(500, 0x55));
+    // It goes on, also while the master's side is closed and reopened.
+    port.close();
+    QThread::msleep(50);
+    Port again(vc->portPath());
+    QCOMPARE(again.read(100, 5000).size(), 100);
+    QVERIFY(vc->isPlugged());
+
+    vc->clearFault();
+    QThread::msleep(50);
+    again.flushInput();
+    QCOMPARE(again.readAll(quietMs), QByteArray());
+    QCOMPARE(again.exchange(readRequest(1, 0x0001, 12), 29), readReply(1, factoryStatus));
+}
+
+void TestVirtualController::faultUnplugOnRequest()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString link = dir.filePath(QStringLiteral("ttyVORTANIX"));
+    vc.reset(new VirtualController);
+    QVERIFY(vc->start(link));
+    vc->setFault(VirtualController::FaultUnplugOnRequest, 0, 1);
+
+    Port port(link);
+    QVERIFY(port.isOpen());
+    QVERIFY(port.send(writeRequest(1, 0x0002, 0x0FFF)));
+    QVERIFY(vc->waitForRequests(1, replyTimeoutMs));
+    QTRY_VERIFY_WITH_TIMEOUT(!vc->isPlugged(), replyTimeoutMs);
+    QCOMPARE(port.read(6, quietMs), QByteArray());
+    QCOMPARE(openErrno(link), ENOENT);
+    QVERIFY(vc->isRunning());
+    QCOMPARE(vc->holdingRegister(0x0002), quint16(0)); // the request never reached the device
+
+    QVERIFY(vc->replug());
+    Port fresh(link);
+    QVERIFY(fresh.isOpen());
+    QCOMPARE(fresh.exchange(writeRequest(1, 0x0002, 0x0FFF), 6), ack(1, 0x06, 0x0002));
+}
+
+void TestVirtualController::faultCountAndClear()
+{
+    Port port(vc->portPath());
+    vc->setFault(VirtualController::FaultNoReply, 0, 2);
+    // Requests to another address and broadcasts are not counted.
+    QVERIFY(port.send(readRequest(5, 0x0001, 12)));
+    QVERIFY(port.send(writeRequest(0, 0x0003, 1)));
+    QVERIFY(port.send(readRequest(1, 0x0001, 12)));
+    QVERIFY(port.send(readRequest(1, 0x0001, 12)));
+    QVERIFY(vc->waitForRequests(4, replyTimeoutMs));
+    QCOMPARE(port.readAll(quietMs), QByteArray());
+    QCOMPARE(port.exchange(readRequest(1, 0x0003, 1), 7), readReply(1, {1}));
+
+    // -1: until cleared.
+    vc->setFault(VirtualController::FaultNoReply);
+    for (int i = 0; i < 3; ++i) {
+        QVERIFY(port.send(readRequest(1, 0x0001, 12)));
+        QCOMPARE(port.readAll(150), QByteArray());
+    }
+    vc->clearFault();
+    QCOMPARE(port.exchange(readRequest(1, 0x0001, 12), 29).size(), 29);
+
+    // A fault with a count of 0 does nothing; FaultNone clears.
+    vc->setFault(VirtualController::FaultNoReply, 0, 0);
+    QCOMPARE(port.exchange(readRequest(1, 0x0001, 12), 29).size(), 29);
+    vc->setFault(VirtualController::FaultNoReply);
+    vc->setFault(VirtualController::Fault());
+    QCOMPARE(port.exchange(readRequest(1, 0x0001, 12), 29).size(), 29);
+}
+
+void TestVirtualController::pacingAtBaudRate()
+{
+    vc->setPacingBaud(9600);
+    Port port(vc->portPath());
+    QElapsedTimer timer;
+    timer.start();
+    const QByteArray reply = port.exchange(readRequest(1, 0x0001, 12), 29);
+    const qint64 elapsedNs = timer.nsecsElapsed();
+    QCOMPARE(reply, readReply(1, factoryStatus));
+    // 29 bytes of 10 bits at 9600 baud take 30.2 ms on the line.
+    QVERIFY2(elapsedNs >= 29LL * 10 * 1000000000 / 9600, qPrintable(QString::number(elapsedNs)));
+
+    vc->setPacingBaud(1200);
+    timer.restart();
+    QCOMPARE(port.exchange(readRequest(1, 0x2001, 7), 19), readReply(1, factoryConfig));
+    QVERIFY2(timer.nsecsElapsed() >= 19LL * 10 * 1000000000 / 1200, qPrintable(QString::number(timer.elapsed())));
+
+    vc->setPacingBaud(0);
+    QCOMPARE(port.exchange(readRequest(1, 0x0001, 12), 29), readReply(1, factoryStatus));
+}
+
+void TestVirtualController::turnaround()
+{
+    vc->setTurnaroundUs(100000);
+    Port port(vc->portPath());
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(port.send(writeRequest(1, 0x0002, 1)));
+    const QByteArray first = port.read(1, replyTimeoutMs);
+    QCOMPARE(first.size(), 1);
+    QVERIFY2(timer.nsecsElapsed() >= 100000000LL, qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(first + port.read(5, replyTimeoutMs), ack(1, 0x06, 0x0002));
+}
+
+void TestVirtualController::reopenBetweenRequests()
+{
+    // The panel closes and reopens its side before every exchange.
+    for (int i = 0; i < 8; ++i) {
+        Port port(vc->portPath());
+        QVERIFY(port.isOpen());
+        QCOMPARE(port.exchange(writeRequest(1, 0x0004, quint16(i * 100)), 6), ack(1, 0x06, 0x0004));
+        port.close();
+        Port reopened(vc->portPath());
+        QCOMPARE(reopened.exchange(readRequest(1, 0x0004, 1), 7), readReply(1, {quint16(i * 100)}));
+    }
+    // A pause with the port closed changes nothing either.
+    QThread::msleep(100);
+    QVERIFY(vc->isPlugged());
+    Port port(vc->portPath());
+    QCOMPARE(port.exchange(readRequest(1, 0x0001, 12), 29).size(), 29);
+}
+
+void TestVirtualController::bytesWrittenWhileClosedReachNextOpener()
+{
+    TraceLog trace;
+    vc->setTraceSink(trace.sink());
+    vc->setFault(VirtualController::FaultDelay, 200, 1);
+    {
+        Port port(vc->portPath());
+        QVERIFY(port.send(readRequest(1, 0x0001, 12)));
+        QVERIFY(vc->waitForRequests(1, replyTimeoutMs));
+    } // closed before the reply goes out
+    QTRY_VERIFY_WITH_TIMEOUT(trace.contains(QStringLiteral(" tx ")), 5000);
+    Port next(vc->portPath());
+    QCOMPARE(next.read(29, replyTimeoutMs), readReply(1, factoryStatus));
+}
+
+void TestVirtualController::unplugAndReplugWithLink()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString link = dir.filePath(QStringLiteral("ttyVORTANIX0"));
+    vc.reset(new VirtualController);
+    QVERIFY(vc->start(link));
+    QCOMPARE(vc->portPath(), link);
+    QVERIFY(QFileInfo(link).isSymLink());
+    QCOMPARE(QFileInfo(link).symLinkTarget(), vc->terminalPath());
+    vc->setSwitchMask(0x0101);
+    {
+        Port port(link);
+        QVERIFY(port.isOpen());
+        QCOMPARE(port.exchange(readRequest(1, 0x0002, 1), 7), readReply(1, {0x0101}));
+    }
+
+    vc->unplug();
+    QVERIFY(!vc->isPlugged());
+    QVERIFY(vc->isRunning());
+    QCOMPARE(openErrno(link), ENOENT);
+    QVERIFY(!QFileInfo::exists(link));
+    QVERIFY(!QFileInfo(link).isSymLink());
+    vc->unplug(); // twice is harmless
+
+    QVERIFY(vc->replug());
+    QVERIFY(vc->isPlugged());
+    QCOMPARE(vc->portPath(), link);
+    QCOMPARE(QFileInfo(link).symLinkTarget(), vc->terminalPath());
+    Port port(link);
+    QVERIFY(port.isOpen());
+    // The controller kept its registers while unplugged.
+    QCOMPARE(port.exchange(readRequest(1, 0x0002, 1), 7), readReply(1, {0x0101}));
+    QVERIFY(vc->replug()); // already plugged
+
+    vc->stop();
+    QVERIFY(!vc->isRunning());
+    QVERIFY(!QFileInfo(link).isSymLink()); // the link goes with the controller
+}
+
+void TestVirtualController::unplugWithoutLink()
+{
+    const QString path = vc->portPath();
+    {
+        Port port(path);
+        QCOMPARE(port.exchange(readRequest(1, 0x0001, 12), 29).size(), 29);
+    }
+    vc->unplug();
+    QVERIFY(!vc->isPlugged());
+    QCOMPARE(openErrno(path), ENOENT);
+    QVERIFY(vc->replug());
+    Port port(vc->portPath());
+    QVERIFY(port.isOpen());
+    QCOMPARE(port.exchange(readRequest(1, 0x0001, 12), 29), readReply(1, factoryStatus));
+}
+
+void TestVirtualController::unplugHangsUpOpenPort()
+{
+    Port port(vc->portPath());
+    QVERIFY(port.isOpen());
+    vc->unplug();
+    struct pollfd pfd = {port.fd, POLLIN, 0};
+    QVERIFY(::poll(&pfd, 1, replyTimeoutMs) > 0);
+    QVERIFY(pfd.revents & POLLHUP);
+    QVERIFY(port.read(1, 200).isEmpty());
+    QVERIFY(port.hungUp);
+}
+
+void TestVirtualController::garbageBeforeRequestIsSkipped()
+{
+    Port port(vc->portPath());
+    const QByteArray request = readRequest(1, 0x0001, 12);
+    QCOMPARE(port.exchange(bytes({0xFF, 0x55, 0xAA, 0x13}) + request, 29), readReply(1, factoryStatus));
+    QCOMPARE(port.readAll(quietMs), QByteArray());
+    // A frame with a bad CRC alone gets nothing.
+    QByteArray broken = writeRequest(1, 0x0002, 9);
+    broken[7] = char(broken.at(7) ^ 0x01);
+    QVERIFY(port.send(broken));
+    QCOMPARE(port.readAll(quietMs), QByteArray());
+    QCOMPARE(vc->holdingRegister(0x0002), quint16(0));
+    // Only the good request was taken.
+    const QList<VirtualController::Request> log = vc->requests();
+    QCOMPARE(log.size(), 1);
+    QCOMPARE(log.at(0).frame, request);
+}
+
+void TestVirtualController::garbageClaimingLongFrameIsSkipped()
+{
+    // The garbage looks like the start of a long function 16 frame; once the line
+    // has gone quiet the controller gives it up and finds the request behind it.
+    Port port(vc->portPath());
+    const QByteArray request = readRequest(1, 0x0001, 12);
+    QCOMPARE(port.exchange(bytes({0x07, 0x10, 0x00, 0x00, 0x00, 0x7F, 0xFE}) + request, 29),
+             readReply(1, factoryStatus));
+    QCOMPARE(vc->requests().size(), 1);
+}
+
+void TestVirtualController::incompleteFrameDroppedAfterSilence()
+{
+    Port port(vc->portPath());
+    const QByteArray block = blockRequest(1, 0x2001, {0, 1, 2900, 0, 0, 0, 1});
+    QVERIFY(port.send(block.left(12))); // the rest never comes
+    QThread::msleep(100);
+    QCOMPARE(port.exchange(readRequest(1, 0x0001, 12), 29), readReply(1, factoryStatus));
+    QCOMPARE(vc->holdingRegister(0x2003), quint16(3980)); // the broken block was not applied
+    const QList<VirtualController::Request> log = vc->requests();
+    QCOMPARE(log.size(), 1);
+    QCOMPARE(log.at(0).frame, readRequest(1, 0x0001, 12));
+}
+
+void TestVirtualController::requestLogInOrderWithTimes()
+{
+    Port port(vc->portPath());
+    vc->clearRequests();
+    QCOMPARE(vc->requests().size(), 0);
+    const QByteArray a = readRequest(1, 0x0001, 12);
+    const QByteArray b = readRequest(9, 0x0001, 12);
+    const QByteArray c = writeRequest(0, 0x0002, 4);
+    QCOMPARE(port.exchange(a, 29).size(), 29);
+    QThread::msleep(60);
+    QVERIFY(port.send(b));
+    QVERIFY(vc->waitForRequests(2, replyTimeoutMs));
+    QThread::msleep(60);
+    QVERIFY(port.send(c));
+    QVERIFY(vc->waitForRequests(3, replyTimeoutMs));
+    const qint64 upperUs = sinceStart.nsecsElapsed() / 1000;
+
+    const QList<VirtualController::Request> log = vc->requests();
+    QCOMPARE(log.size(), 3);
+    QCOMPARE(log.at(0).frame, a);
+    QCOMPARE(log.at(1).frame, b);
+    QCOMPARE(log.at(2).frame, c);
+    QVERIFY(log.at(0).timeUs >= 0);
+    QVERIFY2(log.at(1).timeUs - log.at(0).timeUs >= 60000,
+             qPrintable(QString::number(log.at(1).timeUs - log.at(0).timeUs)));
+    QVERIFY(log.at(2).timeUs - log.at(1).timeUs >= 60000);
+    QVERIFY(log.at(2).timeUs <= upperUs);
+    QCOMPARE(vc->replyCount(), 1);
+
+    // Waiting for more than came times out.
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(!vc->waitForRequests(4, 100));
+    QVERIFY(timer.elapsed() >= 95);
+
+    vc->clearRequests();
+    QVERIFY(vc->requests().isEmpty());
+    QCOMPARE(vc->replyCount(), 0);
+    QVERIFY(!vc->waitForRequests(1, 0));
+}
+
+void TestVirtualController::traceLines()
+{
+    TraceLog trace;
+    vc->setTraceSink(trace.sink());
+    Port port(vc->portPath());
+    QCOMPARE(port.exchange(readRequest(1, 0x0001, 12), 29).size(), 29);
+    vc->setFault(VirtualController::FaultBadCrc, 0, 1);
+    QCOMPARE(port.exchange(readRequest(1, 0x1001, 1), 7).size(), 7);
+    QVERIFY(port.send(readRequest(4, 0x0001, 1)));
+    QTRY_VERIFY_WITH_TIMEOUT(trace.snapshot().size() >= 5, 5000);
+
+    const QStringList lines = trace.snapshot();
+    const QRegularExpression rx1(QStringLiteral("^\\d+\\.\\d{6} rx 01 03 00 01 00 0C 14 0F$"));
+    const QRegularExpression tx1(QStringLiteral("^\\d+\\.\\d{6} tx 01 03 18 0F FF 00 00 .* 01 0A [0-9A-F]{2} [0-9A-F]{2}$"));
+    const QRegularExpression rx2(QStringLiteral("^\\d+\\.\\d{6} rx 01 03 10 01 00 01 D1 0A$"));
+    const QRegularExpression tx2(QStringLiteral("^\\d+\\.\\d{6} tx 01 03 02 0F 8C .*bad CRC"));
+    const QRegularExpression rx3(QStringLiteral("^\\d+\\.\\d{6} rx 04 03 00 01 00 01 .*ignored"));
+    QCOMPARE(lines.size(), 5);
+    QVERIFY2(rx1.match(lines.at(0)).hasMatch(), qPrintable(lines.at(0)));
+    QVERIFY2(tx1.match(lines.at(1)).hasMatch(), qPrintable(lines.at(1)));
+    QVERIFY2(rx2.match(lines.at(2)).hasMatch(), qPrintable(lines.at(2)));
+    QVERIFY2(tx2.match(lines.at(3)).hasMatch(), qPrintable(lines.at(3)));
+    QVERIFY2(rx3.match(lines.at(4)).hasMatch(), qPrintable(lines.at(4)));
+    // Time stamps do not go backwards.
+    double last = 0;
+    for (const QString &line : lines) {
+        const double t = line.section(QLatin1Char(' '), 0, 0).toDouble();
+        QVERIFY(t >= last);
+        last = t;
+    }
+    vc->setTraceSink(nullptr);
+}
+
+void TestVirtualController::drift()
+{
+    Port port(vc->portPath());
+    auto status = [&port]() { return replyWords(port.exchange(readRequest(1, 0x0001, 12), 29)); };
+    // Without drift the values stand still.
+    QThread::msleep(1200);
+    QCOMPARE(status(), factoryStatus);
+
+    QElapsedTimer timer;
+    timer.start();
+    vc->setDrift(true);
+    quint32 seconds = 0;
+    QVector<quint16> words;
+    QTRY_VERIFY_WITH_TIMEOUT((words = status(), seconds = (quint32(words.value(9)) << 16) | words.value(10),
+                              seconds >= 3),
+                             20000);
+    // Never faster than the clock.
+    QVERIFY2(seconds <= quint32(timer.elapsed() / 1000 + 1), qPrintable(QString::number(seconds)));
+    for (int i = 0; i < 5; ++i) {
+        words = status();
+        QCOMPARE(words.size(), 12);
+        const qint16 temperature = qint16(words.at(6));
+        QVERIFY2(temperature >= 240 && temperature <= 260, qPrintable(QString::number(temperature)));
+        QVERIFY2(words.at(8) >= 23900 && words.at(8) <= 24100, qPrintable(QString::number(words.at(8))));
+        QCOMPARE(words.at(0), quint16(0x0FFF)); // settings do not drift
+        QCOMPARE(words.at(11), quint16(0x010A));
+        QThread::msleep(100);
+    }
+    vc->setDrift(false);
+    const QVector<quint16> stopped = status();
+    QThread::msleep(1300);
+    QCOMPARE(status().mid(9, 2), stopped.mid(9, 2));
+}
+
+void TestVirtualController::stopIsPrompt()
+{
+    // A reply held back for 20 s does not hold up stop().
+    vc->setFault(VirtualController::FaultDelay, 20000);
+    Port port(vc->portPath());
+    QVERIFY(port.send(readRequest(1, 0x0001, 12)));
+    QVERIFY(vc->waitForRequests(1, replyTimeoutMs));
+    QElapsedTimer timer;
+    timer.start();
+    vc->stop();
+    QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY(!vc->isRunning());
+    QVERIFY(!vc->isPlugged());
+
+    // Nor does an endless stream hold up unplug(); and a stopped controller starts again.
+    QVERIFY(vc->start());
+    vc->setFault(VirtualController::FaultEndlessStream);
+    Port again(vc->portPath());
+    QVERIFY(again.send(readRequest(1, 0x0001, 12)));
+    QCOMPARE(again.read(50, 5000).size(), 50);
+    timer.restart();
+    vc->unplug();
+    QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY(!vc->isPlugged());
+    vc->stop();
+    vc->stop(); // twice is harmless
+    QVERIFY(!vc->replug()); // not running
+}
+
+void TestVirtualController::resetRegisters()
+{
+    Port port(vc->portPath());
+    QCOMPARE(port.exchange(blockRequest(1, 0x2001, {0, 1, 2, 3, 4, 5, 6}), 6), ack(1, 0x10, 0x2001));
+    QCOMPARE(port.exchange(writeRequest(1, 0x0004, 999), 6), ack(1, 0x06, 0x0004));
+    vc->setTemperature(-600);
+    vc->resetRegisters();
+    QCOMPARE(port.exchange(readRequest(1, 0x0001, 12), 29), readReply(1, factoryStatus));
+    QCOMPARE(port.exchange(readRequest(1, 0x2001, 7), 19), readReply(1, factoryConfig));
+    QCOMPARE(port.exchange(readRequest(1, 0x1001, 1), 7), readReply(1, {3980}));
+}
+
+void TestVirtualController::setHoldingRegisterShowsInReads()
+{
+    vc->setHoldingRegister(0x2006, 450);
+    vc->setHoldingRegister(0x1001, 3000);
+    vc->setHoldingRegister(0x0008, 0xBEEF);
+    vc->setHoldingRegister(0x0000, 1);
+    vc->setHoldingRegister(0x5555, 1); // outside the map: nothing to keep
+    QCOMPARE(vc->holdingRegister(0x5555), quint16(0));
+    QCOMPARE(vc->holdingRegister(0x0000), quint16(1));
+    Port port(vc->portPath());
+    QVector<quint16> config = factoryConfig;
+    config[5] = 450;
+    QCOMPARE(port.exchange(readRequest(1, 0x2001, 7), 19), readReply(1, config));
+    QCOMPARE(port.exchange(readRequest(1, 0x1001, 1), 7), readReply(1, {3000}));
+    QCOMPARE(port.exchange(readRequest(1, 0x0008, 1), 7), readReply(1, {0xBEEF}));
+    QCOMPARE(port.exchange(readRequest(1, 0x0000, 1), 5), exceptionReply(1, 0x03, 0x02));
+    QCOMPARE(port.exchange(readRequest(1, 0x5555, 1), 5), exceptionReply(1, 0x03, 0x02));
+}
+
+void TestVirtualController::twoControllersSideBySide()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    VirtualController other;
+    other.setAddress(2);
+    other.setTemperature(300);
+    QVERIFY(other.start(dir.filePath(QStringLiteral("second"))));
+    QVERIFY(other.portPath() != vc->portPath());
+    QVERIFY(other.terminalPath() != vc->terminalPath());
+
+    Port first(vc->portPath());
+    Port second(other.portPath());
+    QCOMPARE(first.exchange(readRequest(1, 0x0007, 1), 7), readReply(1, {253}));
+    QCOMPARE(second.exchange(readRequest(2, 0x0007, 1), 7), readReply(2, {300}));
+    QVERIFY(second.send(readRequest(1, 0x0007, 1)));
+    QCOMPARE(second.readAll(quietMs), QByteArray());
+    QCOMPARE(vc->requests().size(), 1);
+    QCOMPARE(other.requests().size(), 2);
+}
+
+void TestVirtualController::descriptorsKeptAndReleased()
+{
+    // The controller holds one descriptor of the panel's side itself, so its own
+    // side sees no hang-up while the panel has the port closed.
+    QCOMPARE(openDescriptorTargets().count(vc->terminalPath()), 1);
+    {
+        Port port(vc->portPath());
+        QCOMPARE(openDescriptorTargets().count(vc->terminalPath()), 2);
+    }
+    QCOMPARE(openDescriptorTargets().count(vc->terminalPath()), 1);
+    const QString oldTerminal = vc->terminalPath();
+    vc->unplug();
+    QCOMPARE(openDescriptorTargets().count(oldTerminal), 0);
+    vc.reset();
+
+    // Nothing leaks over start, unplug, replug and stop.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const int before = openDescriptorTargets().size();
+    for (int round = 0; round < 3; ++round) {
+        VirtualController controller;
+        QVERIFY(controller.start(dir.filePath(QStringLiteral("leak"))));
+        for (int i = 0; i < 3; ++i) {
+            Port port(controller.portPath());
+            QCOMPARE(port.exchange(readRequest(1, 0x0001, 12), 29).size(), 29);
+            port.close();
+            controller.unplug();
+            QVERIFY(controller.replug());
+        }
+    }
+    QCOMPARE(openDescriptorTargets().size(), before);
+}
+
+void TestVirtualController::linkNeverReplacesFile()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    // A real file at the link path is left alone and the start fails.
+    const QString file = dir.filePath(QStringLiteral("file"));
+    {
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("keep me");
+    }
+    VirtualController controller;
+    QVERIFY(!controller.start(file));
+    QVERIFY(!controller.isRunning());
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("keep me"));
+
+    // A stale link left behind by an earlier run is replaced.
+    const QString link = dir.filePath(QStringLiteral("stale"));
+    QVERIFY(QFile::link(QStringLiteral("/dev/pts/nonexistent"), link));
+    QVERIFY(controller.start(link));
+    QCOMPARE(QFileInfo(link).symLinkTarget(), controller.terminalPath());
+    Port port(link);
+    QCOMPARE(port.exchange(readRequest(1, 0x1001, 1), 7), readReply(1, {3980}));
+}
+
+QTEST_GUILESS_MAIN(TestVirtualController)
+#include "tst_virtualcontroller.moc"
