@@ -8,9 +8,23 @@
 #include "replydecoder.h"
 #include "spcomm.h"
 
+#include <QLabel>
+
 namespace {
+
 const char *const styleAlarm = "color:red;font:仿宋;font-size:14px;";
 const char *const styleReading = "color:black;font:仿宋;font-size:14px;";
+
+// Style first, then text. Re-applying an unchanged style sheet only costs a
+// re-polish of the label on every poll, so it is set when it changes.
+void showTemperature(QLabel *label, const char *style, const QString &text)
+{
+    const QString sheet = QString::fromUtf8(style);
+    if (label->styleSheet() != sheet)
+        label->setStyleSheet(sheet);
+    label->setText(text);
+}
+
 } // namespace
 
 void MainWindow::countReadFailure()
@@ -62,16 +76,13 @@ void MainWindow::queryDevInfo()
 
     ui->radioButtonAdcEnableStat->setChecked((status.adcEnable & 0xFF) == 1);
 
-    if (ldTemperature == TemperatureOpenCircuit) {
-        ui->labelLdTemperature->setStyleSheet(QString::fromUtf8(styleAlarm));
-        ui->labelLdTemperature->setText(QStringLiteral("开路"));
-    } else if (ldTemperature == TemperatureShortCircuit) {
-        ui->labelLdTemperature->setStyleSheet(QString::fromUtf8(styleAlarm));
-        ui->labelLdTemperature->setText(QStringLiteral("短路"));
-    } else {
-        ui->labelLdTemperature->setStyleSheet(QString::fromUtf8(styleReading));
-        ui->labelLdTemperature->setText(QString::number(ldTemperature / 10.0, 'g', 6) + QStringLiteral("℃"));
-    }
+    if (ldTemperature == TemperatureOpenCircuit)
+        showTemperature(ui->labelLdTemperature, styleAlarm, QStringLiteral("开路"));
+    else if (ldTemperature == TemperatureShortCircuit)
+        showTemperature(ui->labelLdTemperature, styleAlarm, QStringLiteral("短路"));
+    else
+        showTemperature(ui->labelLdTemperature, styleReading,
+                        QString::number(ldTemperature / 10.0, 'g', 6) + QStringLiteral("℃"));
 
     ui->labelPowerPercent->setText(QString::number(powerPermille));
     ui->labelSupplyVoltage->setText(QString::number(supplyMillivolts / 1000.0, 'g', 6));
