@@ -786,6 +786,17 @@ void TestForm::layoutContainers()
     QCOMPARE(container->layout()->objectName(), layout);
     // The container is the only thing its holder shows.
     QCOMPARE(container->parentWidget()->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly).size(), 1);
+    // At the window's own size the holder is wide enough to show the whole
+    // container: no button of a fixed row is cut off.
+    QCOMPARE(form.window.size(), QSize(1089, 604));
+    QWidget *page = container;
+    while (page && form.ui.tabWidget->indexOf(page) < 0)
+        page = page->parentWidget();
+    QVERIFY(page);
+    form.ui.tabWidget->setCurrentWidget(page);
+    QTRY_VERIFY(container->parentWidget()->width() > 100);
+    QVERIFY2(container->geometry().right() < container->parentWidget()->width(),
+             qPrintable(QStringLiteral("%1 is %2 wide").arg(holder).arg(container->parentWidget()->width())));
 }
 
 void TestForm::spacerSitsBetweenFieldsAndButtons()
