@@ -4,7 +4,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/setup.sh" run
-bash "$root/scripts/build.sh" "$root/build"
+bash "$root/scripts/build.sh" "$root/build" -- vortanix vortanix-demo vortanix-sim
 if [ -x "$root/build/vortanix-demo" ]; then
     exec "$root/build/vortanix-demo" "$@"
 fi
