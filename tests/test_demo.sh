@@ -35,7 +35,7 @@ trap cleanup EXIT
 mkdir -m 700 "$work/tmp"
 
 TMPDIR="$work/tmp" XDG_RUNTIME_DIR="$work/tmp" QT_QPA_PLATFORM=offscreen \
-    LSAN_OPTIONS="suppressions=$here/lsan.supp" ASAN_OPTIONS=detect_leaks=1 \
+    LSAN_OPTIONS="suppressions=$here/lsan.supp" ASAN_OPTIONS="detect_leaks=1:fast_unwind_on_malloc=0" \
     "$demo" >"$work/out" 2>&1 &
 pid=$!
 
