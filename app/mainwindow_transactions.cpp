@@ -39,16 +39,23 @@ int MainWindow::exchange(const char *what, const quint8 *request, int requestLen
 {
     QElapsedTimer clock;
     clock.start();
-    spComm->reopenPort(); // drains and clears what an earlier reply left behind
+    // Drains and clears what an earlier reply left behind. When the port
+    // cannot be reopened (the adapter was pulled) the link is closed and
+    // nothing can be written or read.
+    const bool reopened = spComm->reopenPort();
     const qint64 reopenNs = clock.nsecsElapsed();
-    spComm->writeData(reinterpret_cast<const char *>(request), requestLength);
     int got = 0;
-    if (want > 0)
-        got = spComm->readData(reinterpret_cast<char *>(reply), want, waitMs);
+    if (reopened) {
+        spComm->writeData(reinterpret_cast<const char *>(request), requestLength);
+        if (want > 0)
+            got = spComm->readData(reinterpret_cast<char *>(reply), want, waitMs);
+    }
 
     if (lcBus().isDebugEnabled()) {
         QString outcome;
-        if (want == 0)
+        if (!reopened)
+            outcome = QStringLiteral("port lost");
+        else if (want == 0)
             outcome = QStringLiteral("sent");
         else if (got == 0)
             outcome = QStringLiteral("time-out");
