@@ -11,7 +11,7 @@ bash "$root/scripts/build.sh" "$root/build"
 (cd "$root/build" && ctest --output-on-failure -j2)
 
 echo "== Bounded fuzz runs"
-CC=clang CXX=clang++ bash "$root/scripts/build.sh" "$root/build-fuzz" -DVORTANIX_FUZZ=ON
+CC=clang CXX=clang++ bash "$root/scripts/build.sh" "$root/build-fuzz" -DVORTANIX_FUZZ=ON -- fuzz_reply fuzz_configfile
 (cd "$root/build-fuzz" && ctest --output-on-failure)
 
 echo "== The same suite under AddressSanitizer and UndefinedBehaviorSanitizer"
