@@ -5,6 +5,7 @@
 
 #include "configfile.h"
 #include "mainwindowform.h"
+#include "configtab.h"
 #include "panelrig.h"
 #include "registers.h"
 
@@ -27,65 +28,6 @@ const QString exportedText = QStringLiteral("配置文件已导出");
 const QString importedText = QStringLiteral("配置文件已导入，点击保存配置下发命令！");
 const QString noFileText = QStringLiteral("文件名为空，请选择正确的文件");
 const QStringList dialogFilters{QStringLiteral("Config files(*.ini)"), QStringLiteral("All files (*.*)")};
-
-QCheckBox *moduleBox(MainWindow &w, const QString &prefix, int module)
-{
-    return w.findChild<QCheckBox *>(prefix + QString::number(module));
-}
-
-void tickBoxes(MainWindow &w, const QString &prefix, quint16 mask)
-{
-    for (int module = 1; module <= 12; ++module) {
-        QCheckBox *box = moduleBox(w, prefix, module);
-        QVERIFY2(box, qPrintable(prefix + QString::number(module)));
-        box->setChecked(mask & (1u << (module - 1)));
-    }
-}
-
-quint16 tickedMask(MainWindow &w, const QString &prefix)
-{
-    quint16 mask = 0;
-    for (int module = 1; module <= 12; ++module) {
-        QCheckBox *box = moduleBox(w, prefix, module);
-        if (box && box->isChecked())
-            mask |= quint16(1u << (module - 1));
-    }
-    return mask;
-}
-
-QStringList tabState(PanelRig &rig)
-{
-    MainWindowForm *ui = rig.ui();
-    return {QStringLiteral("name=") + ui->lineEditConfigName->text(),
-            QStringLiteral("enable=0x") + QString::number(tickedMask(rig.w(), enablePrefix), 16),
-            QStringLiteral("lowPower=0x") + QString::number(tickedMask(rig.w(), lowPowerPrefix), 16),
-            QStringLiteral("dac=") + ui->lineEditMaxDac->text(),
-            QStringLiteral("alarm=") + ui->lineEditAlarmTemperature->text(),
-            QStringLiteral("hours=") + ui->lineEditCompensationHours->text()};
-}
-
-QStringList expectedTab(const QString &name, quint16 enable, quint16 lowPower, const QString &dac,
-                        const QString &alarm, const QString &hours)
-{
-    return {QStringLiteral("name=") + name,
-            QStringLiteral("enable=0x") + QString::number(enable, 16),
-            QStringLiteral("lowPower=0x") + QString::number(lowPower, 16),
-            QStringLiteral("dac=") + dac,
-            QStringLiteral("alarm=") + alarm,
-            QStringLiteral("hours=") + hours};
-}
-
-void fillTab(PanelRig &rig, const QString &name, quint16 enable, quint16 lowPower, const QString &dac,
-             const QString &alarm, const QString &hours)
-{
-    MainWindowForm *ui = rig.ui();
-    ui->lineEditConfigName->setText(name);
-    tickBoxes(rig.w(), enablePrefix, enable);
-    tickBoxes(rig.w(), lowPowerPrefix, lowPower);
-    ui->lineEditMaxDac->setText(dac);
-    ui->lineEditAlarmTemperature->setText(alarm);
-    ui->lineEditCompensationHours->setText(hours);
-}
 
 // The six keys as another QSettings reads them back, in the file's order of keys.
 QStringList settingsValues(const QString &path)
