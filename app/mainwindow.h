@@ -52,6 +52,9 @@ private:
     int readRegisters(quint16 first, quint16 count, quint8 *reply, quint16 &received);
     void broadcastWriteRegister(quint8 slave, quint16 reg, quint16 value);
 
+    // Checks that the link is open (warning the operator when it is not)
+    // and takes its mutex, waiting at most 100 ms.
+    bool acquireLink();
     // One exchange on the link, with the mutex held by the caller: reset the
     // port, send the request, read up to `want` reply bytes. Returns the bytes read.
     int exchange(const char *what, const quint8 *request, int requestLength, quint8 *reply, int want,

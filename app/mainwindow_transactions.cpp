@@ -27,11 +27,27 @@ QString hex(const quint8 *data, int length)
     return QByteArray(reinterpret_cast<const char *>(data), qMax(length, 0)).toHex(' ').toUpper();
 }
 
+// The controller acknowledges writes with six bytes: four bytes and their CRC.
+bool isAcknowledged(const Protocol &protocol, const quint8 *reply, int got)
+{
+    return got == WriteAckLength && protocol.checkReply(reply, got) == Protocol::ReplyOk;
+}
+
 } // namespace
 
 void MainWindow::warnPortNotOpen()
 {
     QMessageBox::warning(this, QStringLiteral("警告"), QStringLiteral("串口未打开"));
+}
+
+bool MainWindow::acquireLink()
+{
+    if (!spComm->isOpen()) {
+        warnPortNotOpen();
+        return false;
+    }
+    // A busy link is given up on quietly; the caller decides what to tell.
+    return spComm->mutex.tryLock(mutexTryMs);
 }
 
 int MainWindow::exchange(const char *what, const quint8 *request, int requestLength, quint8 *reply, int want,
@@ -72,18 +88,14 @@ int MainWindow::exchange(const char *what, const quint8 *request, int requestLen
 
 int MainWindow::writeRegister(quint16 reg, quint16 value)
 {
-    if (!spComm->isOpen()) {
-        warnPortNotOpen();
-        return -1;
-    }
-    if (!spComm->mutex.tryLock(mutexTryMs))
+    if (!acquireLink())
         return -1;
 
     quint8 request[8];
     const quint16 length = protocol->buildWriteSingleRegister(slaveAddress, reg, value, request);
     quint8 reply[WriteAckLength];
     const int got = exchange("write", request, length, reply, WriteAckLength, writeAckWaitMs);
-    const int result = (got == WriteAckLength && protocol->checkReply(reply, got) == Protocol::ReplyOk) ? 0 : -1;
+    const int result = isAcknowledged(*protocol, reply, got) ? 0 : -1;
 
     spComm->mutex.unlock();
     return result;
@@ -91,11 +103,7 @@ int MainWindow::writeRegister(quint16 reg, quint16 value)
 
 int MainWindow::readRegisters(quint16 first, quint16 count, quint8 *reply, quint16 &received)
 {
-    if (!spComm->isOpen()) {
-        warnPortNotOpen();
-        return -1;
-    }
-    if (!spComm->mutex.tryLock(mutexTryMs))
+    if (!acquireLink())
         return -1;
 
     quint8 request[8];
@@ -114,11 +122,7 @@ int MainWindow::readRegisters(quint16 first, quint16 count, quint8 *reply, quint
 
 void MainWindow::broadcastWriteRegister(quint8 slave, quint16 reg, quint16 value)
 {
-    if (!spComm->isOpen()) {
-        warnPortNotOpen();
-        return;
-    }
-    if (!spComm->mutex.tryLock(mutexTryMs))
+    if (!acquireLink())
         return;
 
     quint8 request[8];
@@ -140,7 +144,7 @@ int MainWindow::writeConfigBlock(const quint16 *words)
         protocol->buildWriteMultipleRegisters(slaveAddress, ConfigBlockFirst, words, ConfigBlockCount, request);
     quint8 reply[WriteAckLength];
     const int got = exchange("write block", request, length, reply, WriteAckLength, 500);
-    const int result = (got == WriteAckLength && protocol->checkReply(reply, got) == Protocol::ReplyOk) ? 0 : -1;
+    const int result = isAcknowledged(*protocol, reply, got) ? 0 : -1;
 
     spComm->mutex.unlock();
     return result;
