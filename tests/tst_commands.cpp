@@ -181,6 +181,7 @@ private slots:
     void moduleWidgetFamilies();
 
 private:
+    void checkPowerEntry(QLineEdit *field, QPushButton *button, const QString &text, quint16 value);
     std::unique_ptr<PanelRig> rig;
 };
 
@@ -294,6 +295,24 @@ void TestCommands::allBoxSetsTheWholeFamilyAndSendsNothing()
     QCOMPARE(rig->modals.boxCount(), 0);
 }
 
+// An entry in one of the two power fields, sent by its button: the value on
+// the line, in the controller, in the kept member; the field keeps its text.
+void TestCommands::checkPowerEntry(QLineEdit *field, QPushButton *button, const QString &text, quint16 value)
+{
+    QVERIFY(rig->openLink());
+    MainWindow &w = rig->w();
+    rig->sim.setPowerPermille(777);
+    Access::powerPermille(w) = 777;
+    field->setText(text);
+    button->click();
+
+    QCOMPARE(hexFrames(rig->frames()), QStringList{writeFrame(1, RegPowerPermille, value)});
+    QCOMPARE(rig->sim.holdingRegister(RegPowerPermille), value);
+    QCOMPARE(Access::powerPermille(w), value);
+    QCOMPARE(field->text(), text);
+    QCOMPARE(rig->modals.boxCount(), 0);
+}
+
 void TestCommands::powerEntry_data()
 {
     QTest::addColumn<QString>("text");
@@ -316,18 +335,7 @@ void TestCommands::powerEntry()
     QFETCH(QString, text);
     QFETCH(quint16, value);
 
-    QVERIFY(rig->openLink());
-    MainWindow &w = rig->w();
-    rig->sim.setPowerPermille(777);
-    Access::powerPermille(w) = 777;
-    rig->ui()->lineEditPower->setText(text);
-    rig->ui()->powerSet->click();
-
-    QCOMPARE(hexFrames(rig->frames()), QStringList{writeFrame(1, RegPowerPermille, value)});
-    QCOMPARE(rig->sim.holdingRegister(RegPowerPermille), value);
-    QCOMPARE(Access::powerPermille(w), value);
-    QCOMPARE(rig->ui()->lineEditPower->text(), text);
-    QCOMPARE(rig->modals.boxCount(), 0);
+    checkPowerEntry(rig->ui()->lineEditPower, rig->ui()->powerSet, text, value);
 }
 
 void TestCommands::analogPowerEntry_data()
@@ -360,18 +368,7 @@ void TestCommands::analogPowerEntry()
     QFETCH(QString, text);
     QFETCH(quint16, value);
 
-    QVERIFY(rig->openLink());
-    MainWindow &w = rig->w();
-    rig->sim.setPowerPermille(777);
-    Access::powerPermille(w) = 777;
-    rig->ui()->lineEditAnalogPower->setText(text);
-    rig->ui()->analogPowerSet->click();
-
-    QCOMPARE(hexFrames(rig->frames()), QStringList{writeFrame(1, RegPowerPermille, value)});
-    QCOMPARE(rig->sim.holdingRegister(RegPowerPermille), value);
-    QCOMPARE(Access::powerPermille(w), value);
-    QCOMPARE(rig->ui()->lineEditAnalogPower->text(), text);
-    QCOMPARE(rig->modals.boxCount(), 0);
+    checkPowerEntry(rig->ui()->lineEditAnalogPower, rig->ui()->analogPowerSet, text, value);
 }
 
 void TestCommands::emptyFieldSendsNothing_data()
