@@ -2,8 +2,8 @@
 
 namespace {
 
-// The two 256-entry tables published with the Modbus over serial line
-// specification for the table-driven CRC-16/MODBUS.
+// The two published 256-entry byte tables of the table-driven
+// CRC-16/MODBUS (high-order and low-order byte).
 const quint8 crcTableHigh[256] = {
     0x00, 0xC1, 0x81, 0x40, 0x01, 0xC0, 0x80, 0x41,
     0x01, 0xC0, 0x80, 0x41, 0x00, 0xC1, 0x81, 0x40,
