@@ -34,9 +34,8 @@ void MainWindow::on_switchSerial_clicked()
 {
     if (ui->switchSerial->text() != QString::fromUtf8(captionOpen)) {
         spComm->closePort();
-        ui->switchSerial->setText(QString::fromUtf8(captionOpen));
-        qDebug().noquote() << QStringLiteral("关闭串口成功");
         unlockConnectionSettings();
+        qDebug().noquote() << QStringLiteral("关闭串口成功");
         return;
     }
 
