@@ -1,8 +1,12 @@
 #include "panelrig.h"
 
 #include "mainwindowform.h"
+#include "protocol.h"
+#include "registers.h"
 #include "spcomm.h"
 
+#include <QDeadlineTimer>
+#include <QThread>
 #include <QTimer>
 
 PanelRig::PanelRig() = default;
@@ -51,6 +55,28 @@ QList<QByteArray> PanelRig::frames() const
     for (const VirtualController::Request &request : sim.requests())
         result.append(request.frame);
     return result;
+}
+
+QList<QByteArray> PanelRig::settledFrames()
+{
+    if (!MainWindowTestAccess::spComm(*window)->isOpen())
+        return frames(); // a closed link has nothing on the way
+    quint8 request[8];
+    const quint16 length = Protocol().buildReadHoldingRegisters(MainWindowTestAccess::slaveAddress(*window),
+                                                                RegMaxPowerDac, 1, request);
+    const QByteArray marker(reinterpret_cast<const char *>(request), length);
+    quint8 reply[16];
+    quint16 received = 0;
+    MainWindowTestAccess::readRegisters(*window, RegMaxPowerDac, 1, reply, received);
+    QDeadlineTimer deadline(5000);
+    QList<QByteArray> all = frames();
+    while ((all.isEmpty() || all.last() != marker) && !deadline.hasExpired()) {
+        QThread::msleep(2);
+        all = frames();
+    }
+    if (!all.isEmpty() && all.last() == marker)
+        all.removeLast();
+    return all;
 }
 
 QString hexFrame(const QByteArray &frame)

@@ -39,6 +39,11 @@ public:
     void poll();
     // Frames the controller received since the last clearRequests(), oldest first.
     QList<QByteArray> frames() const;
+    // The frames the panel has sent so far, all of them arrived: with the
+    // link open, a last read is sent and awaited at the controller (the line
+    // keeps order), so no fixed wait is needed to see that nothing else came.
+    // Call it with the link's mutex free.
+    QList<QByteArray> settledFrames();
 };
 
 // Hex of a frame, upper case, bytes separated by blanks ("01 03 00 01").
