@@ -215,6 +215,7 @@ struct VirtualController::Private
     QList<Request> requestLog;
     int loggedSinceClear = 0;
     int replies = 0;
+    int repliesFinished = 0; // replies whose last byte has gone out (or was cut off)
     std::function<void(const QString &)> traceSink;
 
     // The terminal.
@@ -688,6 +689,16 @@ struct VirtualController::Private
 
     void sendReply(const Outgoing &out)
     {
+        // However the sending ends, it is counted as ended.
+        struct Finished
+        {
+            Private *d;
+            ~Finished()
+            {
+                std::lock_guard<std::mutex> lock(d->mutex);
+                ++d->repliesFinished;
+            }
+        } finished{this};
         if (!waitUntil(out.start))
             return;
         int fd;
@@ -1151,6 +1162,7 @@ void VirtualController::clearRequests()
     d->requestLog.clear();
     d->loggedSinceClear = 0;
     d->replies = 0;
+    d->repliesFinished = 0;
 }
 
 bool VirtualController::waitForRequests(int count, int timeoutMs) const
@@ -1158,6 +1170,12 @@ bool VirtualController::waitForRequests(int count, int timeoutMs) const
     std::unique_lock<std::mutex> lock(d->mutex);
     return d->changed.wait_for(lock, milliseconds(std::max(0, timeoutMs)),
                                [this, count] { return d->loggedSinceClear >= count; });
+}
+
+int VirtualController::finishedReplyCount() const
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    return d->repliesFinished;
 }
 
 int VirtualController::replyCount() const

@@ -114,6 +114,9 @@ public:
     bool waitForRequests(int count, int timeoutMs) const;
     // Replies put on the line (faulty ones included) since the last clearRequests().
     int replyCount() const;
+    // Replies whose sending has ended (all bytes out, or cut off); equals
+    // replyCount() once the line has gone quiet.
+    int finishedReplyCount() const;
 
     // Trace lines ("<time> rx 01 03 ..." / "<time> tx ...") go to this sink, from the controller's thread.
     // The sink must not call stop(), unplug() or replug().

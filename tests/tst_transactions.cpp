@@ -265,7 +265,7 @@ void TestTransactions::readPacedSlowerThanWaitBetweenBytesFails()
     Access::spComm(rig->w())->mutex.unlock();
     // The controller goes on sending the rest of that reply; once it is done
     // the next exchange starts clean.
-    QTest::qWait(29 * 120 + 300);
+    QTRY_COMPARE_WITH_TIMEOUT(rig->sim.finishedReplyCount(), rig->sim.replyCount(), 15000);
     QCOMPARE(Access::readRegisters(rig->w(), StatusBlockFirst, StatusBlockCount, reply, received), 0);
     QCOMPARE(received, quint16(29));
 }
