@@ -212,6 +212,16 @@ void TestPoll::keptMembersFollowEveryPoll()
     // The enable boxes are not the poll's business: they show the mask only on request.
     rig->ui()->checkBoxLd_2->setChecked(true);
 
+    // The kept members hold the controller's words.
+    const auto checkKept = [&w](const Status &v) {
+        QCOMPARE(Access::ldEnableMask(w), v.enableMask);
+        QCOMPARE(Access::ldSwitchMask(w), v.switchMask);
+        QCOMPARE(Access::powerPermille(w), v.power);
+        QCOMPARE(Access::ldTemperature(w), v.temperature);
+        QCOMPARE(Access::supplyMillivolts(w), v.supply);
+        QCOMPARE(Access::runSeconds(w), v.seconds);
+        QCOMPARE(Access::firmwareVersion(w), v.version);
+    };
     Status a;
     a.enableMask = 0x0A5A;
     a.switchMask = 0x0123;
@@ -225,13 +235,7 @@ void TestPoll::keptMembersFollowEveryPoll()
     a.version = 0x0307;
     applyStatus(rig->sim, a);
     QVERIFY(goodPoll());
-    QCOMPARE(Access::ldEnableMask(w), a.enableMask);
-    QCOMPARE(Access::ldSwitchMask(w), a.switchMask);
-    QCOMPARE(Access::powerPermille(w), a.power);
-    QCOMPARE(Access::ldTemperature(w), a.temperature);
-    QCOMPARE(Access::supplyMillivolts(w), a.supply);
-    QCOMPARE(Access::runSeconds(w), a.seconds);
-    QCOMPARE(Access::firmwareVersion(w), a.version);
+    checkKept(a);
     QCOMPARE(Access::slaveAddress(w), quint8(1));
     QVERIFY(Access::commOk(w));
     QVERIFY(rig->ui()->radioButtonAdcEnableStat->isChecked());
@@ -253,13 +257,7 @@ void TestPoll::keptMembersFollowEveryPoll()
     b.version = 0x0110;
     applyStatus(rig->sim, b);
     QVERIFY(goodPoll());
-    QCOMPARE(Access::ldEnableMask(w), b.enableMask);
-    QCOMPARE(Access::ldSwitchMask(w), b.switchMask);
-    QCOMPARE(Access::powerPermille(w), b.power);
-    QCOMPARE(Access::ldTemperature(w), b.temperature);
-    QCOMPARE(Access::supplyMillivolts(w), b.supply);
-    QCOMPARE(Access::runSeconds(w), b.seconds);
-    QCOMPARE(Access::firmwareVersion(w), b.version);
+    checkKept(b);
     QVERIFY(!rig->ui()->radioButtonAdcEnableStat->isChecked());
     QCOMPARE(rig->ui()->labelLdTemperature->text(), QStringLiteral("40℃"));
     QCOMPARE(rig->ui()->labelPowerPercent->text(), QStringLiteral("12"));
