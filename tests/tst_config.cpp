@@ -123,6 +123,25 @@ private:
     QPointer<QMessageBox> m_seen;
 };
 
+// Recognisable kept configuration values, to show that an operation leaves them alone.
+void markKeptValues(MainWindow &w)
+{
+    Access::ldEnableMask(w) = 0x0011;
+    Access::ldMaxDac(w) = 3111;
+    Access::ldAlarmTemperature(w) = 222;
+    Access::ldLowPowerMask(w) = 0x0022;
+    Access::ldCompensationSeconds(w) = 3333;
+}
+
+void verifyKeptValuesMarked(MainWindow &w)
+{
+    QCOMPARE(Access::ldEnableMask(w), quint16(0x0011));
+    QCOMPARE(Access::ldMaxDac(w), quint16(3111));
+    QCOMPARE(Access::ldAlarmTemperature(w), quint16(222));
+    QCOMPARE(Access::ldLowPowerMask(w), quint16(0x0022));
+    QCOMPARE(Access::ldCompensationSeconds(w), quint32(3333));
+}
+
 } // namespace
 
 class TestConfig : public QObject
@@ -183,11 +202,7 @@ void TestConfig::factoryResetSendsFactoryBlockAndShowsIt()
     fillTab(*rig, QStringLiteral("我的"), 0x0003, 0x0100, QStringLiteral("3000"), QStringLiteral("12.5"),
             QStringLiteral("77"));
     // The kept controller values belong to reads only.
-    Access::ldEnableMask(rig->w()) = 0x0011;
-    Access::ldMaxDac(rig->w()) = 3111;
-    Access::ldAlarmTemperature(rig->w()) = 222;
-    Access::ldLowPowerMask(rig->w()) = 0x0022;
-    Access::ldCompensationSeconds(rig->w()) = 3333;
+    markKeptValues(rig->w());
     rig->sim.clearRequests();
 
     rig->ui()->btnResetFactory->click();
@@ -200,11 +215,7 @@ void TestConfig::factoryResetSendsFactoryBlockAndShowsIt()
     QCOMPARE(rig->modals.boxCount(), 1);
     verifyBox(rig->modals.lastBox(), QMessageBox::Information, &rig->w(), QStringLiteral("恢复出厂设置"),
               QStringLiteral("恢复出厂设置成功！"));
-    QCOMPARE(Access::ldEnableMask(rig->w()), quint16(0x0011));
-    QCOMPARE(Access::ldMaxDac(rig->w()), quint16(3111));
-    QCOMPARE(Access::ldAlarmTemperature(rig->w()), quint16(222));
-    QCOMPARE(Access::ldLowPowerMask(rig->w()), quint16(0x0022));
-    QCOMPARE(Access::ldCompensationSeconds(rig->w()), quint32(3333));
+    verifyKeptValuesMarked(rig->w());
 }
 
 void TestConfig::savingFactoryTabSendsFactoryFrame_data()
@@ -658,11 +669,7 @@ void TestConfig::failedReadIsCountedAndLeavesTab()
     fillTab(*rig, QStringLiteral("keep"), 0x0005, 0x0006, QStringLiteral("3001"), QStringLiteral("20.5"),
             QStringLiteral("5"));
     const QStringList before = tabState(*rig);
-    Access::ldEnableMask(rig->w()) = 0x0011;
-    Access::ldMaxDac(rig->w()) = 3111;
-    Access::ldAlarmTemperature(rig->w()) = 222;
-    Access::ldLowPowerMask(rig->w()) = 0x0022;
-    Access::ldCompensationSeconds(rig->w()) = 3333;
+    markKeptValues(rig->w());
     Access::commFailCount(rig->w()) = 1;
     if (fault != VirtualController::FaultNone)
         rig->sim.setFault(VirtualController::FaultKind(fault), param, 1);
@@ -685,11 +692,7 @@ void TestConfig::failedReadIsCountedAndLeavesTab()
     QCOMPARE(Access::commFailCount(rig->w()), quint32(2));
     QVERIFY(Access::commOk(rig->w()));
     QCOMPARE(rig->ui()->labelCommStat->text(), QStringLiteral("正常"));
-    QCOMPARE(Access::ldEnableMask(rig->w()), quint16(0x0011));
-    QCOMPARE(Access::ldMaxDac(rig->w()), quint16(3111));
-    QCOMPARE(Access::ldAlarmTemperature(rig->w()), quint16(222));
-    QCOMPARE(Access::ldLowPowerMask(rig->w()), quint16(0x0022));
-    QCOMPARE(Access::ldCompensationSeconds(rig->w()), quint32(3333));
+    verifyKeptValuesMarked(rig->w());
 }
 
 void TestConfig::fifthFailureAcrossPollsAndReads_data()
