@@ -361,13 +361,7 @@ void TestConfig::compensationBeyondThirtyTwoBitSecondsIsRefused()
 
 void TestConfig::emptyFieldBeatsClosedPort_data()
 {
-    QTest::addColumn<QString>("dac");
-    QTest::addColumn<QString>("alarm");
-    QTest::addColumn<QString>("hours");
-    QTest::newRow("dac empty") << "" << "30" << "10";
-    QTest::newRow("alarm empty") << "100" << "" << "10";
-    QTest::newRow("hours empty") << "100" << "30" << "";
-    QTest::newRow("all empty") << "" << "" << "";
+    addEmptyFieldRows(true);
 }
 
 void TestConfig::emptyFieldBeatsClosedPort()

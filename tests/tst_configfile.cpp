@@ -227,12 +227,7 @@ void TestConfigFile::exportReadsTabByTheSaveRules()
 
 void TestConfigFile::emptyFieldStopsExportBeforeDialog_data()
 {
-    QTest::addColumn<QString>("dac");
-    QTest::addColumn<QString>("alarm");
-    QTest::addColumn<QString>("hours");
-    QTest::newRow("dac empty") << "" << "30" << "10";
-    QTest::newRow("alarm empty") << "100" << "" << "10";
-    QTest::newRow("hours empty") << "100" << "30" << "";
+    addEmptyFieldRows(false);
 }
 
 void TestConfigFile::emptyFieldStopsExportBeforeDialog()

@@ -69,3 +69,15 @@ void fillTab(PanelRig &rig, const QString &name, quint16 enable, quint16 lowPowe
     ui->lineEditAlarmTemperature->setText(alarm);
     ui->lineEditCompensationHours->setText(hours);
 }
+
+void addEmptyFieldRows(bool allEmptyToo)
+{
+    QTest::addColumn<QString>("dac");
+    QTest::addColumn<QString>("alarm");
+    QTest::addColumn<QString>("hours");
+    QTest::newRow("dac empty") << "" << "30" << "10";
+    QTest::newRow("alarm empty") << "100" << "" << "10";
+    QTest::newRow("hours empty") << "100" << "30" << "";
+    if (allEmptyToo)
+        QTest::newRow("all empty") << "" << "" << "";
+}

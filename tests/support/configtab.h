@@ -21,4 +21,8 @@ QStringList expectedTab(const QString &name, quint16 enable, quint16 lowPower, c
 void fillTab(PanelRig &rig, const QString &name, quint16 enable, quint16 lowPower, const QString &dac,
              const QString &alarm, const QString &hours);
 
+// Data rows dac, alarm, hours with one of the three numeric fields empty
+// (and, when asked, all three).
+void addEmptyFieldRows(bool allEmptyToo);
+
 #endif // CONFIGTAB_H
