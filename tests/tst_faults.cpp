@@ -34,6 +34,7 @@
 // register count; the panel only ever asks for 12, 1 and 7 registers) and
 // the server-side request checks (those are the virtual controller's own).
 
+#include "bustrace.h"
 #include "mainwindowform.h"
 #include "panelrig.h"
 #include "registers.h"
@@ -62,80 +63,6 @@ using Fault = VirtualController::FaultKind;
 namespace {
 
 const QString statusReadHex = QStringLiteral("01 03 00 01 00 0C 14 0F");
-
-// The exchanges the panel reports on its bus trace category: what it sent,
-// what came back, and its own verdict ("ok", "time-out", "short", "bad CRC",
-// "short (CRC ok)").
-struct BusExchange
-{
-    QString what;
-    QByteArray request;
-    QByteArray reply;
-    QString outcome;
-};
-
-class BusTrace
-{
-public:
-    BusTrace()
-    {
-        s_active = this;
-        QLoggingCategory::setFilterRules(QStringLiteral("vortanix.bus.debug=true"));
-        s_previous = qInstallMessageHandler(&BusTrace::handler);
-    }
-    ~BusTrace()
-    {
-        qInstallMessageHandler(s_previous);
-        QLoggingCategory::setFilterRules(QString());
-        s_active = nullptr;
-    }
-
-    QList<BusExchange> exchanges() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_exchanges;
-    }
-    BusExchange last() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_exchanges.isEmpty() ? BusExchange() : m_exchanges.last();
-    }
-    void clear()
-    {
-        QMutexLocker lock(&m_mutex);
-        m_exchanges.clear();
-    }
-
-private:
-    static void handler(QtMsgType type, const QMessageLogContext &context, const QString &message)
-    {
-        if (s_active && context.category && qstrcmp(context.category, "vortanix.bus") == 0) {
-            static const QRegularExpression line(QStringLiteral(
-                "^(.+?) req ([0-9A-F ]*?) \\| rep ([0-9A-F ]*?) \\| .* ms\\) \\| (.+)$"));
-            const QRegularExpressionMatch m = line.match(message);
-            if (m.hasMatch()) {
-                BusExchange exchange;
-                exchange.what = m.captured(1);
-                exchange.request = frameFromHex(m.captured(2));
-                exchange.reply = frameFromHex(m.captured(3));
-                exchange.outcome = m.captured(4);
-                QMutexLocker lock(&s_active->m_mutex);
-                s_active->m_exchanges.append(exchange);
-            }
-            return;
-        }
-        if (s_previous)
-            s_previous(type, context, message);
-    }
-
-    static BusTrace *s_active;
-    static QtMessageHandler s_previous;
-    mutable QMutex m_mutex;
-    QList<BusExchange> m_exchanges;
-};
-
-BusTrace *BusTrace::s_active = nullptr;
-QtMessageHandler BusTrace::s_previous = nullptr;
 
 // The operations whose exchanges the matrix spoils, each through its real slot.
 enum Op { OpPoll, OpWrite, OpDacRead, OpConfigRead };
@@ -535,6 +462,7 @@ void TestFaults::faultMatrix()
     QVERIFY(!QTest::currentTestFailed());
 
     // Exactly the one request of the operation reached the controller.
+    QVERIFY(rig->sim.waitForRequests(succeeds ? 1 : attempts, 5000));
     const QList<QByteArray> frames = rig->frames();
     QVERIFY(!frames.isEmpty());
     QCOMPARE(quint8(frames.last().at(0)), quint8(1));
@@ -617,6 +545,7 @@ void TestFaults::unplugDuringAnExchange()
     rig->sim.clearRequests();
     rig->sim.setFault(Fault::FaultUnplugOnRequest, 0, 1);
     runOp(op);
+    QVERIFY(rig->sim.waitForRequests(1, 5000));
     QCOMPARE(rig->frames().size(), 1);
     QVERIFY(!rig->sim.isPlugged());
     verifyMutexFree();
