@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
@@ -56,6 +57,12 @@ public:
                 QThread::msleep(2);
         }
         return data;
+    }
+    // Bytes sent that wait unread on the link's side of the terminal.
+    int waitingAtLink() const
+    {
+        int count = 0;
+        return ::ioctl(keeper, FIONREAD, &count) == 0 ? count : -1;
     }
     void makeNonBlocking() const { fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK); }
 
@@ -248,7 +255,13 @@ void TestSPComm::reopenDrainsStaleBytes()
     link.setPortName(far.path);
     QVERIFY(link.openPort());
     far.send(QByteArray::fromHex("DEADBEEF"));
-    QTest::qWait(50);
+    // The stale bytes must be waiting on the link's side before the reopen
+    // (no event loop meanwhile, so the port does not fetch them itself).
+    QElapsedTimer clock;
+    clock.start();
+    while (far.waitingAtLink() < 4 && clock.elapsed() < 5000)
+        QThread::msleep(2);
+    QCOMPARE(far.waitingAtLink(), 4);
     QVERIFY(link.reopenPort());
     QVERIFY(link.isOpen());
     far.send(QByteArray::fromHex("0102"));
