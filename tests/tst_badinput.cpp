@@ -24,83 +24,13 @@ const QString tenThousandLetters = QString(10000, QLatin1Char('x'));
 const QString arabicIndicDigits = QString::fromUtf8("١٢");
 const QString fullwidthDigits = QString::fromUtf8("１２");
 
-// CRC-16/MODBUS, bit by bit (the panel uses the table form).
-quint16 crc16(const QByteArray &bytes)
-{
-    quint16 crc = 0xFFFF;
-    for (char c : bytes) {
-        crc ^= quint8(c);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? quint16((crc >> 1) ^ 0xA001) : quint16(crc >> 1);
-    }
-    return crc;
-}
-
-QByteArray withCrc(QByteArray frame)
-{
-    const quint16 crc = crc16(frame);
-    frame.append(char(crc & 0xFF));
-    frame.append(char(crc >> 8));
-    return frame;
-}
-
-void appendWord(QByteArray &frame, quint16 word)
-{
-    frame.append(char(word >> 8));
-    frame.append(char(word & 0xFF));
-}
-
-QString writeFrame(quint8 slave, quint16 reg, quint16 value)
-{
-    QByteArray frame;
-    frame.append(char(slave));
-    frame.append(char(0x06));
-    appendWord(frame, reg);
-    appendWord(frame, value);
-    return hexFrame(withCrc(frame));
-}
-
-QString statusReadFrame(quint8 slave)
-{
-    QByteArray frame;
-    frame.append(char(slave));
-    frame.append(char(0x03));
-    appendWord(frame, StatusBlockFirst);
-    appendWord(frame, StatusBlockCount);
-    return hexFrame(withCrc(frame));
-}
-
-QString blockWriteFrame(const QVector<quint16> &words)
-{
-    QByteArray frame;
-    frame.append(char(1));
-    frame.append(char(0x10));
-    appendWord(frame, ConfigBlockFirst);
-    appendWord(frame, quint16(words.size()));
-    frame.append(char(2 * words.size()));
-    for (quint16 word : words)
-        appendWord(frame, word);
-    return hexFrame(withCrc(frame));
-}
-
-QStringList hexFrames(const QList<QByteArray> &frames)
-{
-    QStringList list;
-    for (const QByteArray &frame : frames)
-        list << hexFrame(frame);
-    return list;
-}
-
 } // namespace
 
-class TestBadInput : public QObject
+class TestBadInput : public RigTestCase
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-
     void addressFieldOnOpen_data();
     void addressFieldOnOpen();
     void powerField_data();
@@ -121,19 +51,8 @@ private:
     // returns the frames the controller received.
     QStringList clickWith(QLineEdit *field, const QString &text, QAbstractButton *button, int framesDue);
 
-    std::unique_ptr<PanelRig> rig;
 };
 
-void TestBadInput::init()
-{
-    rig = std::make_unique<PanelRig>();
-    QVERIFY(rig->start());
-}
-
-void TestBadInput::cleanup()
-{
-    rig.reset();
-}
 
 QStringList TestBadInput::clickWith(QLineEdit *field, const QString &text, QAbstractButton *button, int framesDue)
 {
@@ -186,7 +105,7 @@ void TestBadInput::addressFieldOnOpen()
     QVERIFY(rig->sim.waitForRequests(1, 5000));
     // The poll goes to that address; address 0 is the broadcast address,
     // which no controller answers.
-    QCOMPARE(hexFrames(rig->frames()), QStringList{statusReadFrame(quint8(address))});
+    QCOMPARE(hexFrames(rig->frames()), QStringList{readFrame(quint8(address), StatusBlockFirst, StatusBlockCount)});
     if (address == 0)
         QCOMPARE(rig->ui()->labelCommStat->text(), QStringLiteral("故障"));
     QCOMPARE(rig->modals.boxCount(), 0);
@@ -480,7 +399,7 @@ void TestBadInput::configurationFields()
             words[3] = quint16(seconds >> 16);
             words[4] = quint16(seconds & 0xFFFF);
         }
-        QCOMPARE(frames, QStringList{blockWriteFrame(words)});
+        QCOMPARE(frames, QStringList{hexFrame(blockRequest(1, ConfigBlockFirst, words))});
         QCOMPARE(rig->modals.boxCount(), 1);
         QCOMPARE(rig->modals.lastBox().text, QStringLiteral("配置保存成功"));
     }

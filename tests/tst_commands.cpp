@@ -5,6 +5,7 @@
 // the widgets and the message boxes are checked.
 
 #include "bustrace.h"
+#include "configtab.h"
 #include "mainwindowform.h"
 #include "modulewidgets.h"
 #include "panelrig.h"
@@ -23,71 +24,21 @@ using Access = MainWindowTestAccess;
 
 namespace {
 
-// CRC-16/MODBUS, bit by bit.
-quint16 crc16(const QByteArray &data)
-{
-    quint16 crc = 0xFFFF;
-    for (char byte : data) {
-        crc ^= quint8(byte);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? quint16((crc >> 1) ^ 0xA001) : quint16(crc >> 1);
-    }
-    return crc;
-}
-
-QString frameHex(quint8 unit, quint8 function, quint16 a, quint16 b)
-{
-    QByteArray frame;
-    frame.append(char(unit));
-    frame.append(char(function));
-    frame.append(char(a >> 8));
-    frame.append(char(a & 0xFF));
-    frame.append(char(b >> 8));
-    frame.append(char(b & 0xFF));
-    const quint16 crc = crc16(frame);
-    frame.append(char(crc & 0xFF));
-    frame.append(char(crc >> 8));
-    return hexFrame(frame);
-}
-
-QString writeFrame(quint8 unit, quint16 reg, quint16 value)
-{
-    return frameHex(unit, 0x06, reg, value);
-}
-
-QString readFrame(quint8 unit, quint16 first, quint16 count)
-{
-    return frameHex(unit, 0x03, first, count);
-}
-
-QStringList hexFrames(const QList<QByteArray> &frames)
-{
-    QStringList list;
-    for (const QByteArray &frame : frames)
-        list << hexFrame(frame);
-    return list;
-}
-
-QCheckBox *box(MainWindow &w, const QString &prefix, int n)
-{
-    return w.findChild<QCheckBox *>(prefix + QString::number(n));
-}
-
 // Checks exactly the listed boxes of a family.
 void checkOnly(MainWindow &w, const QString &prefix, const QList<int> &modules)
 {
-    for (int n = 1; n <= 12; ++n) {
-        if (QCheckBox *b = box(w, prefix, n))
-            b->setChecked(modules.contains(n));
-    }
+    quint16 mask = 0;
+    for (int n : modules)
+        mask |= quint16(1u << (n - 1));
+    tickBoxes(w, prefix, mask);
 }
 
 QList<int> checkedModules(MainWindow &w, const QString &prefix)
 {
+    const quint16 mask = tickedMask(w, prefix);
     QList<int> modules;
     for (int n = 1; n <= 12; ++n) {
-        const QCheckBox *b = box(w, prefix, n);
-        if (b && b->isChecked())
+        if (mask & (1u << (n - 1)))
             modules << n;
     }
     return modules;
@@ -129,14 +80,11 @@ const QString enablePrefix = QStringLiteral("checkBoxLd_");
 
 } // namespace
 
-class TestCommands : public QObject
+class TestCommands : public RigTestCase
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-
     // Laser switching, power and the analog input.
     void switchMaskFromCheckedBoxes_data();
     void switchMaskFromCheckedBoxes();
@@ -183,19 +131,8 @@ private slots:
 
 private:
     void checkPowerEntry(QLineEdit *field, QPushButton *button, const QString &text, quint16 value);
-    std::unique_ptr<PanelRig> rig;
 };
 
-void TestCommands::init()
-{
-    rig = std::make_unique<PanelRig>();
-    QVERIFY(rig->start());
-}
-
-void TestCommands::cleanup()
-{
-    rig.reset();
-}
 
 void TestCommands::switchMaskFromCheckedBoxes_data()
 {

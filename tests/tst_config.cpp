@@ -29,36 +29,10 @@ const QString blockReadHex = QStringLiteral("01 03 20 01 00 07 5E 08");
 const QString statusPollHex = QStringLiteral("01 03 00 01 00 0C 14 0F");
 const Words factoryWords{0, 0x0FFF, 3980, 0x0225, 0x5100, 300, 0x0FFF};
 
-quint16 crc16Modbus(const QByteArray &bytes)
-{
-    quint16 crc = 0xFFFF;
-    for (char c : bytes) {
-        crc ^= quint8(c);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? quint16((crc >> 1) ^ 0xA001) : quint16(crc >> 1);
-    }
-    return crc;
-}
-
 // The function-16 request that writes these seven words from 0x2001.
 QByteArray blockWrite(const Words &words, quint8 slave = 1)
 {
-    QByteArray frame;
-    frame.append(char(slave));
-    frame.append(char(0x10));
-    frame.append(char(0x20));
-    frame.append(char(0x01));
-    frame.append(char(0x00));
-    frame.append(char(words.size()));
-    frame.append(char(2 * words.size()));
-    for (quint16 word : words) {
-        frame.append(char(word >> 8));
-        frame.append(char(word & 0xFF));
-    }
-    const quint16 crc = crc16Modbus(frame);
-    frame.append(char(crc & 0xFF));
-    frame.append(char(crc >> 8));
-    return frame;
+    return blockRequest(slave, ConfigBlockFirst, words);
 }
 
 void setSimBlock(VirtualController &sim, const Words &words)
@@ -144,14 +118,11 @@ void verifyKeptValuesMarked(MainWindow &w)
 
 } // namespace
 
-class TestConfig : public QObject
+class TestConfig : public RigTestCase
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-
     void factoryResetSendsFactoryBlockAndShowsIt();
     void savingFactoryTabSendsFactoryFrame_data();
     void savingFactoryTabSendsFactoryFrame();
@@ -180,20 +151,8 @@ private slots:
     void failedReadBeforeFirstGoodReadShowsFault();
     void blockGoesToTheSlaveAddress();
 
-private:
-    std::unique_ptr<PanelRig> rig;
 };
 
-void TestConfig::init()
-{
-    rig = std::make_unique<PanelRig>();
-    QVERIFY(rig->start());
-}
-
-void TestConfig::cleanup()
-{
-    rig.reset();
-}
 
 void TestConfig::factoryResetSendsFactoryBlockAndShowsIt()
 {
@@ -770,11 +729,7 @@ void TestConfig::blockGoesToTheSlaveAddress()
     rig->ui()->btnResetFactory->click();
     const QList<QByteArray> frames = rig->frames();
     QCOMPARE(frames.size(), 3);
-    QByteArray read = frameFromHex(QStringLiteral("07 03 20 01 00 07"));
-    const quint16 crc = crc16Modbus(read);
-    read.append(char(crc & 0xFF));
-    read.append(char(crc >> 8));
-    QCOMPARE(hexFrame(frames.at(0)), hexFrame(read));
+    QCOMPARE(hexFrame(frames.at(0)), readFrame(7, ConfigBlockFirst, 7));
     QCOMPARE(hexFrame(frames.at(1)), hexFrame(blockWrite(factoryWords, 7)));
     QCOMPARE(hexFrame(frames.at(2)), hexFrame(blockWrite(factoryWords, 7)));
     QCOMPARE(rig->modals.boxCount(), 2);

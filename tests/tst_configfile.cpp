@@ -75,14 +75,11 @@ void verifyBox(const RecordedBox &box, QMessageBox::Icon icon, QWidget *parent, 
 
 } // namespace
 
-class TestConfigFile : public QObject
+class TestConfigFile : public RigTestCase
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-
     void factoryExportWritesSixKeys();
     void emptyNameExportsDefaultName();
     void exportReadsTabByTheSaveRules_data();
@@ -112,19 +109,8 @@ private:
     void exportTo(const QString &file);
     void importFrom(const QString &file);
 
-    std::unique_ptr<PanelRig> rig;
 };
 
-void TestConfigFile::init()
-{
-    rig = std::make_unique<PanelRig>();
-    QVERIFY(rig->start());
-}
-
-void TestConfigFile::cleanup()
-{
-    rig.reset();
-}
 
 void TestConfigFile::exportTo(const QString &file)
 {

@@ -120,14 +120,11 @@ private:
 
 } // namespace
 
-class TestPoll : public QObject
+class TestPoll : public RigTestCase
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-
     void pollAsksForTheTwelveStatusRegisters();
     void keptMembersFollowEveryPoll();
     void temperatureTextAndStyle_data();
@@ -155,19 +152,8 @@ private:
     bool goodPoll();
     void failedPoll();
 
-    std::unique_ptr<PanelRig> rig;
 };
 
-void TestPoll::init()
-{
-    rig = std::make_unique<PanelRig>();
-    QVERIFY(rig->start());
-}
-
-void TestPoll::cleanup()
-{
-    rig.reset();
-}
 
 // One poll that the controller answers. A read waits only 50 ms for the
 // first reply byte, and on a loaded machine the controller's thread now and

@@ -13,14 +13,11 @@
 
 using Access = MainWindowTestAccess;
 
-class TestTransactions : public QObject
+class TestTransactions : public RigTestCase
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-
     void openAndCloseThroughTheButton();
     void openFailureWarnsAndStaysClosed();
     void addressFieldTakesLowEightBits_data();
@@ -40,20 +37,8 @@ private slots:
     void broadcastSendsFrameAndPauses();
     void requestsGoToTheSlaveAddress();
 
-private:
-    std::unique_ptr<PanelRig> rig;
 };
 
-void TestTransactions::init()
-{
-    rig = std::make_unique<PanelRig>();
-    QVERIFY(rig->start());
-}
-
-void TestTransactions::cleanup()
-{
-    rig.reset();
-}
 
 void TestTransactions::openAndCloseThroughTheButton()
 {

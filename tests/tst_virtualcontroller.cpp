@@ -2,6 +2,7 @@
 // the controller's port with plain POSIX calls, sends request frames and reads
 // what comes back, as the panel (or any Modbus master) would.
 
+#include "modbusframes.h"
 #include "virtualcontroller.h"
 
 #include <QDir>
@@ -31,95 +32,6 @@ namespace {
 constexpr int replyTimeoutMs = 3000;
 // How long the line must stay quiet to count as "no reply".
 constexpr int quietMs = 300;
-
-// CRC-16/MODBUS, table-driven (the controller computes it bit by bit).
-quint16 crc16(const QByteArray &data)
-{
-    static const std::array<quint16, 256> table = [] {
-        std::array<quint16, 256> t{};
-        for (int i = 0; i < 256; ++i) {
-            quint16 c = quint16(i);
-            for (int bit = 0; bit < 8; ++bit)
-                c = (c & 1) ? quint16((c >> 1) ^ 0xA001) : quint16(c >> 1);
-            t[size_t(i)] = c;
-        }
-        return t;
-    }();
-    quint16 crc = 0xFFFF;
-    for (char byte : data)
-        crc = quint16((crc >> 8) ^ table[(crc ^ quint8(byte)) & 0xFF]);
-    return crc;
-}
-
-QByteArray withCrc(QByteArray frame)
-{
-    const quint16 crc = crc16(frame);
-    frame.append(char(crc & 0xFF));
-    frame.append(char(crc >> 8));
-    return frame;
-}
-
-bool crcOk(const QByteArray &frame)
-{
-    return frame.size() >= 4 && withCrc(frame.left(frame.size() - 2)) == frame;
-}
-
-QByteArray bytes(std::initializer_list<int> list)
-{
-    QByteArray out;
-    for (int b : list)
-        out.append(char(b));
-    return out;
-}
-
-QByteArray readRequest(quint8 unit, quint16 first, quint16 count)
-{
-    return withCrc(bytes({unit, 0x03, first >> 8, first & 0xFF, count >> 8, count & 0xFF}));
-}
-
-QByteArray writeRequest(quint8 unit, quint16 reg, quint16 value)
-{
-    return withCrc(bytes({unit, 0x06, reg >> 8, reg & 0xFF, value >> 8, value & 0xFF}));
-}
-
-QByteArray blockRequest(quint8 unit, quint16 first, const QVector<quint16> &words)
-{
-    QByteArray frame = bytes({unit, 0x10, first >> 8, first & 0xFF, 0, words.size(), words.size() * 2});
-    for (quint16 w : words) {
-        frame.append(char(w >> 8));
-        frame.append(char(w & 0xFF));
-    }
-    return withCrc(frame);
-}
-
-QByteArray readReply(quint8 unit, const QVector<quint16> &words)
-{
-    QByteArray frame = bytes({unit, 0x03, words.size() * 2});
-    for (quint16 w : words) {
-        frame.append(char(w >> 8));
-        frame.append(char(w & 0xFF));
-    }
-    return withCrc(frame);
-}
-
-QByteArray ack(quint8 unit, quint8 function, quint16 reg)
-{
-    return withCrc(bytes({unit, function, reg >> 8, reg & 0xFF}));
-}
-
-QByteArray exceptionReply(quint8 unit, quint8 function, quint8 code)
-{
-    return withCrc(bytes({unit, function | 0x80, code}));
-}
-
-// The words of a function 3 reply.
-QVector<quint16> replyWords(const QByteArray &reply)
-{
-    QVector<quint16> words;
-    for (int i = 3; i + 1 < reply.size() - 2; i += 2)
-        words.append(quint16((quint8(reply.at(i)) << 8) | quint8(reply.at(i + 1))));
-    return words;
-}
 
 const QVector<quint16> factoryStatus = {0x0FFF, 0, 0, 0, 1, 0, 253, 0, 24000, 0, 0, 0x010A};
 const QVector<quint16> factoryConfig = {0, 0x0FFF, 3980, 0x0225, 0x5100, 300, 0x0FFF};
@@ -335,7 +247,7 @@ void TestVirtualController::cleanup()
 
 void TestVirtualController::crcHelperMatchesKnownFrames()
 {
-    QCOMPARE(crc16(QByteArray("123456789")), quint16(0x4B37));
+    QCOMPARE(referenceCrc(QByteArray("123456789")), quint16(0x4B37));
     QCOMPARE(readRequest(1, 0x0001, 12), bytes({0x01, 0x03, 0x00, 0x01, 0x00, 0x0C, 0x14, 0x0F}));
     QCOMPARE(readRequest(1, 0x1001, 1), bytes({0x01, 0x03, 0x10, 0x01, 0x00, 0x01, 0xD1, 0x0A}));
     QCOMPARE(writeRequest(1, 0x0002, 5), bytes({0x01, 0x06, 0x00, 0x02, 0x00, 0x05, 0xE8, 0x09}));
@@ -448,7 +360,7 @@ void TestVirtualController::writeSingleAcknowledgedAndApplied()
     const QByteArray reply = port.exchange(bytes({0x01, 0x06, 0x00, 0x02, 0x00, 0x05, 0xE8, 0x09}), 6);
     // Six bytes: address, function, register, and the CRC of those four, low byte first.
     QCOMPARE(reply.size(), 6);
-    const quint16 crc = crc16(reply.left(4));
+    const quint16 crc = referenceCrc(reply.left(4));
     QCOMPARE(reply.left(4), bytes({0x01, 0x06, 0x00, 0x02}));
     QCOMPARE(quint8(reply.at(4)), quint8(crc & 0xFF));
     QCOMPARE(quint8(reply.at(5)), quint8(crc >> 8));

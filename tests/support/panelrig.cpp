@@ -6,6 +6,7 @@
 #include "spcomm.h"
 
 #include <QDeadlineTimer>
+#include <QtTest>
 #include <QThread>
 #include <QTimer>
 
@@ -79,14 +80,13 @@ QList<QByteArray> PanelRig::settledFrames()
     return all;
 }
 
-QString hexFrame(const QByteArray &frame)
+void RigTestCase::init()
 {
-    return QString::fromLatin1(frame.toHex(' ').toUpper());
+    rig = std::make_unique<PanelRig>();
+    QVERIFY(rig->start());
 }
 
-QByteArray frameFromHex(const QString &hex)
+void RigTestCase::cleanup()
 {
-    QString compact = hex;
-    compact.remove(QLatin1Char(' '));
-    return QByteArray::fromHex(compact.toLatin1());
+    rig.reset();
 }

@@ -4,6 +4,7 @@
 #include "mainwindow.h"
 #include "mainwindowtestaccess.h"
 #include "modaldriver.h"
+#include "modbusframes.h"
 #include "virtualcontroller.h"
 
 #include <QTemporaryDir>
@@ -46,9 +47,17 @@ public:
     QList<QByteArray> settledFrames();
 };
 
-// Hex of a frame, upper case, bytes separated by blanks ("01 03 00 01").
-QString hexFrame(const QByteArray &frame);
-// A frame from hex text, blanks ignored.
-QByteArray frameFromHex(const QString &hex);
+// A test case with a fresh rig for every test function.
+class RigTestCase : public QObject
+{
+    Q_OBJECT
+
+protected:
+    std::unique_ptr<PanelRig> rig;
+
+private slots:
+    void init();
+    void cleanup();
+};
 
 #endif // PANELRIG_H

@@ -1,0 +1,43 @@
+#ifndef MODBUSFRAMES_H
+#define MODBUSFRAMES_H
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <initializer_list>
+
+// Frames as the controller expects and sends them, built here from the
+// definition (the CRC bit by bit), independently of the panel's Protocol
+// and of the virtual controller.
+
+// CRC-16/MODBUS: reflected polynomial 0xA001, initial value 0xFFFF.
+quint16 referenceCrc(const QByteArray &bytes);
+// The frame with its CRC appended, low byte first.
+QByteArray withCrc(QByteArray frame);
+// At least four bytes whose last two are the CRC of the others.
+bool crcOk(const QByteArray &frame);
+QByteArray bytes(std::initializer_list<int> list);
+
+QByteArray readRequest(quint8 unit, quint16 first, quint16 count);
+QByteArray writeRequest(quint8 unit, quint16 reg, quint16 value);
+QByteArray blockRequest(quint8 unit, quint16 first, const QVector<quint16> &words);
+QByteArray readReply(quint8 unit, const QVector<quint16> &words);
+// The six-byte acknowledgement: address, function, register, CRC.
+QByteArray ack(quint8 unit, quint8 function, quint16 reg);
+QByteArray exceptionReply(quint8 unit, quint8 function, quint8 code);
+// The words of a function 3 reply.
+QVector<quint16> replyWords(const QByteArray &reply);
+
+// Hex of a frame, upper case, bytes separated by blanks ("01 03 00 01").
+QString hexFrame(const QByteArray &frame);
+QStringList hexFrames(const QList<QByteArray> &frames);
+// A frame from hex text, blanks ignored.
+QByteArray frameFromHex(const QString &hex);
+// The requests as hex text, as the tests compare them.
+QString readFrame(quint8 unit, quint16 first, quint16 count);
+QString writeFrame(quint8 unit, quint16 reg, quint16 value);
+
+#endif // MODBUSFRAMES_H
