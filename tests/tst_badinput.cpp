@@ -1,6 +1,7 @@
-// Bad input in every line edit: letters, blanks, signs, decimals where
-// integers are expected, foreign digits, numbers beyond 16 and 32 bits and
-// very long texts. The validators only refuse keystrokes; text put in by the
+// The text of every line edit, as a number reaches the slots: plain values
+// at and around every limit and conversion step, and bad input (letters,
+// blanks, signs, decimals where integers are expected, foreign digits,
+// numbers beyond 16 and 32 bits, very long texts). The validators only refuse keystrokes; text put in by the
 // program (setText) passes them, and that is how such text reaches the slots
 // here. For every field: the conversion and clamp the panel promises, no
 // crash, and on the line exactly the frames due, or none.
@@ -50,6 +51,11 @@ private:
     // Sets the field's text as the program would, clicks the button and
     // returns the frames the controller received.
     QStringList clickWith(QLineEdit *field, const QString &text, QAbstractButton *button, int framesDue);
+    // The same for a field whose button writes one register: the write due
+    // (value < 0: none), the register, the kept value and the field's text,
+    // which stays as the operator left it.
+    void checkEntry(QLineEdit *field, QAbstractButton *button, quint16 reg, quint16 &kept, const QString &text,
+                    int value);
 
 };
 
@@ -64,6 +70,24 @@ QStringList TestBadInput::clickWith(QLineEdit *field, const QString &text, QAbst
         return hexFrames(rig->settledFrames()); // a stray frame would come before the last read
     rig->sim.waitForRequests(framesDue, 5000);
     return hexFrames(rig->frames());
+}
+
+void TestBadInput::checkEntry(QLineEdit *field, QAbstractButton *button, quint16 reg, quint16 &kept,
+                              const QString &text, int value)
+{
+    QVERIFY(rig->openLink());
+    kept = 4321;
+    const QStringList frames = clickWith(field, text, button, value < 0 ? 0 : 1);
+    if (value < 0) {
+        QCOMPARE(frames, QStringList());
+        QCOMPARE(kept, quint16(4321));
+    } else {
+        QCOMPARE(frames, QStringList{writeFrame(1, reg, quint16(value))});
+        QCOMPARE(rig->sim.holdingRegister(reg), quint16(value));
+        QCOMPARE(kept, quint16(value));
+    }
+    QCOMPARE(field->text(), text);
+    QCOMPARE(rig->modals.boxCount(), 0);
 }
 
 // The address typed before opening: decimal, low 8 bits, 0 when not a number.
@@ -116,6 +140,16 @@ void TestBadInput::powerField_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("value"); // -1: nothing sent
+    QTest::newRow("1500") << "1500" << 1000;
+    QTest::newRow("-1") << "-1" << 1000;
+    QTest::newRow("65537") << "65537" << 1;
+    QTest::newRow("letters") << "abc" << 0;
+    QTest::newRow("500") << "500" << 500;
+    QTest::newRow("0") << "0" << 0;
+    QTest::newRow("1000") << "1000" << 1000;
+    QTest::newRow("1001") << "1001" << 1000;
+    QTest::newRow("65536") << "65536" << 0;
+    QTest::newRow("12.5") << "12.5" << 0;
     QTest::newRow("empty") << "" << -1;
     QTest::newRow("blank") << " " << 0;
     QTest::newRow("leading blank") << " 12" << 12;
@@ -140,20 +174,8 @@ void TestBadInput::powerField()
 {
     QFETCH(QString, text);
     QFETCH(int, value);
-    QVERIFY(rig->openLink());
-    Access::powerPermille(rig->w()) = 4321;
-    const QStringList frames =
-        clickWith(rig->ui()->lineEditPower, text, rig->ui()->powerSet, value < 0 ? 0 : 1);
-    if (value < 0) {
-        QCOMPARE(frames, QStringList());
-        QCOMPARE(Access::powerPermille(rig->w()), quint16(4321));
-    } else {
-        QCOMPARE(frames, QStringList{writeFrame(1, RegPowerPermille, quint16(value))});
-        QCOMPARE(rig->sim.holdingRegister(RegPowerPermille), quint16(value));
-        QCOMPARE(Access::powerPermille(rig->w()), quint16(value));
-    }
-    QCOMPARE(rig->ui()->lineEditPower->text(), text); // the field keeps the operator's text
-    QCOMPARE(rig->modals.boxCount(), 0);
+    checkEntry(rig->ui()->lineEditPower, rig->ui()->powerSet, RegPowerPermille,
+               Access::powerPermille(rig->w()), text, value);
 }
 
 // Power from millivolts: decimal, low 16 bits, then the 300..3200 mV line.
@@ -161,6 +183,24 @@ void TestBadInput::analogPowerField_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("value"); // -1: nothing sent
+    QTest::newRow("0") << "0" << 0;
+    QTest::newRow("300") << "300" << 0;
+    QTest::newRow("301") << "301" << 0;
+    QTest::newRow("302") << "302" << 0;
+    QTest::newRow("303") << "303" << 1;
+    QTest::newRow("310") << "310" << 3;
+    QTest::newRow("735") << "735" << 149;
+    QTest::newRow("1000") << "1000" << 241;
+    QTest::newRow("2000") << "2000" << 586;
+    QTest::newRow("3199") << "3199" << 999;
+    QTest::newRow("3200") << "3200" << 1000;
+    QTest::newRow("3201") << "3201" << 999;
+    QTest::newRow("3300") << "3300" << 999;
+    QTest::newRow("-5") << "-5" << 999;
+    QTest::newRow("letters") << "abc" << 0;
+    QTest::newRow("65535") << "65535" << 999;
+    QTest::newRow("68736 (low 16 bits 3200)") << "68736" << 1000;
+    QTest::newRow("65836 (low 16 bits 300)") << "65836" << 0;
     QTest::newRow("empty") << "" << -1;
     QTest::newRow("blank") << " " << 0;
     QTest::newRow("leading blank") << " 735" << 149;
@@ -184,19 +224,8 @@ void TestBadInput::analogPowerField()
 {
     QFETCH(QString, text);
     QFETCH(int, value);
-    QVERIFY(rig->openLink());
-    Access::powerPermille(rig->w()) = 4321;
-    const QStringList frames =
-        clickWith(rig->ui()->lineEditAnalogPower, text, rig->ui()->analogPowerSet, value < 0 ? 0 : 1);
-    if (value < 0) {
-        QCOMPARE(frames, QStringList());
-        QCOMPARE(Access::powerPermille(rig->w()), quint16(4321));
-    } else {
-        QCOMPARE(frames, QStringList{writeFrame(1, RegPowerPermille, quint16(value))});
-        QCOMPARE(Access::powerPermille(rig->w()), quint16(value));
-    }
-    QCOMPARE(rig->ui()->lineEditAnalogPower->text(), text);
-    QCOMPARE(rig->modals.boxCount(), 0);
+    checkEntry(rig->ui()->lineEditAnalogPower, rig->ui()->analogPowerSet, RegPowerPermille,
+               Access::powerPermille(rig->w()), text, value);
 }
 
 // The power limit: decimal, low 16 bits, clamped to 2800..3980.
@@ -204,6 +233,17 @@ void TestBadInput::powerLimitField_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("value"); // -1: nothing sent
+    QTest::newRow("1000") << "1000" << 2800;
+    QTest::newRow("5000") << "5000" << 3980;
+    QTest::newRow("3000") << "3000" << 3000;
+    QTest::newRow("2800") << "2800" << 2800;
+    QTest::newRow("3980") << "3980" << 3980;
+    QTest::newRow("2799") << "2799" << 2800;
+    QTest::newRow("3981") << "3981" << 3980;
+    QTest::newRow("65537 (low 16 bits 1)") << "65537" << 2800;
+    QTest::newRow("68536 (low 16 bits 3000)") << "68536" << 3000;
+    QTest::newRow("-1") << "-1" << 3980;
+    QTest::newRow("letters") << "abc" << 2800;
     QTest::newRow("empty") << "" << -1;
     QTest::newRow("blank") << " " << 2800;
     QTest::newRow("leading blank") << " 3000" << 3000;
@@ -227,18 +267,8 @@ void TestBadInput::powerLimitField()
 {
     QFETCH(QString, text);
     QFETCH(int, value);
-    QVERIFY(rig->openLink());
-    const QStringList frames =
-        clickWith(rig->ui()->lineLimitPower, text, rig->ui()->saveLimitPower, value < 0 ? 0 : 1);
-    if (value < 0) {
-        QCOMPARE(frames, QStringList());
-        QCOMPARE(Access::ldMaxDac(rig->w()), quint16(0));
-    } else {
-        QCOMPARE(frames, QStringList{writeFrame(1, RegMaxPowerDac, quint16(value))});
-        QCOMPARE(Access::ldMaxDac(rig->w()), quint16(value));
-    }
-    QCOMPARE(rig->ui()->lineLimitPower->text(), text);
-    QCOMPARE(rig->modals.boxCount(), 0);
+    checkEntry(rig->ui()->lineLimitPower, rig->ui()->saveLimitPower, RegMaxPowerDac, Access::ldMaxDac(rig->w()),
+               text, value);
 }
 
 // The new RS-485 address: decimal, low 16 bits; only 1..254 are broadcast.

@@ -91,10 +91,6 @@ private slots:
     void missingSwitchBoxIsSkipped();
     void allBoxSetsTheWholeFamilyAndSendsNothing_data();
     void allBoxSetsTheWholeFamilyAndSendsNothing();
-    void powerEntry_data();
-    void powerEntry();
-    void analogPowerEntry_data();
-    void analogPowerEntry();
     void emptyFieldSendsNothing_data();
     void emptyFieldSendsNothing();
     void adcButtonsFollowOnlyASuccessfulWrite();
@@ -110,8 +106,6 @@ private slots:
     void enableMaskShowWithPortClosed();
 
     // Maximum-power DAC limit.
-    void maxDacSaved_data();
-    void maxDacSaved();
     void maxDacSaveFails();
     void maxDacRead_data();
     void maxDacRead();
@@ -129,10 +123,7 @@ private slots:
     // The per-module widget families.
     void moduleWidgetFamilies();
 
-private:
-    void checkPowerEntry(QLineEdit *field, QPushButton *button, const QString &text, quint16 value);
 };
-
 
 void TestCommands::switchMaskFromCheckedBoxes_data()
 {
@@ -234,80 +225,6 @@ void TestCommands::allBoxSetsTheWholeFamilyAndSendsNothing()
 
 // An entry in one of the two power fields, sent by its button: the value on
 // the line, in the controller, in the kept member; the field keeps its text.
-void TestCommands::checkPowerEntry(QLineEdit *field, QPushButton *button, const QString &text, quint16 value)
-{
-    QVERIFY(rig->openLink());
-    MainWindow &w = rig->w();
-    rig->sim.setPowerPermille(777);
-    Access::powerPermille(w) = 777;
-    field->setText(text);
-    button->click();
-
-    QCOMPARE(hexFrames(rig->frames()), QStringList{writeFrame(1, RegPowerPermille, value)});
-    QCOMPARE(rig->sim.holdingRegister(RegPowerPermille), value);
-    QCOMPARE(Access::powerPermille(w), value);
-    QCOMPARE(field->text(), text);
-    QCOMPARE(rig->modals.boxCount(), 0);
-}
-
-void TestCommands::powerEntry_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<quint16>("value");
-
-    QTest::newRow("1500") << "1500" << quint16(1000);
-    QTest::newRow("-1") << "-1" << quint16(1000);
-    QTest::newRow("65537") << "65537" << quint16(1);
-    QTest::newRow("letters") << "abc" << quint16(0);
-    QTest::newRow("500") << "500" << quint16(500);
-    QTest::newRow("0") << "0" << quint16(0);
-    QTest::newRow("1000") << "1000" << quint16(1000);
-    QTest::newRow("1001") << "1001" << quint16(1000);
-    QTest::newRow("65536") << "65536" << quint16(0);
-    QTest::newRow("12.5") << "12.5" << quint16(0);
-}
-
-void TestCommands::powerEntry()
-{
-    QFETCH(QString, text);
-    QFETCH(quint16, value);
-
-    checkPowerEntry(rig->ui()->lineEditPower, rig->ui()->powerSet, text, value);
-}
-
-void TestCommands::analogPowerEntry_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<quint16>("value");
-
-    QTest::newRow("0") << "0" << quint16(0);
-    QTest::newRow("300") << "300" << quint16(0);
-    QTest::newRow("301") << "301" << quint16(0);
-    QTest::newRow("302") << "302" << quint16(0);
-    QTest::newRow("303") << "303" << quint16(1);
-    QTest::newRow("310") << "310" << quint16(3);
-    QTest::newRow("735") << "735" << quint16(149);
-    QTest::newRow("1000") << "1000" << quint16(241);
-    QTest::newRow("2000") << "2000" << quint16(586);
-    QTest::newRow("3199") << "3199" << quint16(999);
-    QTest::newRow("3200") << "3200" << quint16(1000);
-    QTest::newRow("3201") << "3201" << quint16(999);
-    QTest::newRow("3300") << "3300" << quint16(999);
-    QTest::newRow("-5") << "-5" << quint16(999);
-    QTest::newRow("letters") << "abc" << quint16(0);
-    QTest::newRow("65535") << "65535" << quint16(999);
-    QTest::newRow("68736 (low 16 bits 3200)") << "68736" << quint16(1000);
-    QTest::newRow("65836 (low 16 bits 300)") << "65836" << quint16(0);
-}
-
-void TestCommands::analogPowerEntry()
-{
-    QFETCH(QString, text);
-    QFETCH(quint16, value);
-
-    checkPowerEntry(rig->ui()->lineEditAnalogPower, rig->ui()->analogPowerSet, text, value);
-}
-
 void TestCommands::emptyFieldSendsNothing_data()
 {
     QTest::addColumn<QString>("field");
@@ -567,42 +484,6 @@ void TestCommands::enableMaskShowWithPortClosed()
     QCOMPARE(b.parent, &w);
     QCOMPARE(b.title, QStringLiteral("警告"));
     QCOMPARE(b.text, QStringLiteral("串口未打开"));
-}
-
-void TestCommands::maxDacSaved_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<quint16>("value");
-
-    QTest::newRow("1000") << "1000" << quint16(2800);
-    QTest::newRow("5000") << "5000" << quint16(3980);
-    QTest::newRow("3000") << "3000" << quint16(3000);
-    QTest::newRow("2800") << "2800" << quint16(2800);
-    QTest::newRow("3980") << "3980" << quint16(3980);
-    QTest::newRow("2799") << "2799" << quint16(2800);
-    QTest::newRow("3981") << "3981" << quint16(3980);
-    QTest::newRow("65537 (low 16 bits 1)") << "65537" << quint16(2800);
-    QTest::newRow("68536 (low 16 bits 3000)") << "68536" << quint16(3000);
-    QTest::newRow("-1") << "-1" << quint16(3980);
-    QTest::newRow("letters") << "abc" << quint16(2800);
-}
-
-void TestCommands::maxDacSaved()
-{
-    QFETCH(QString, text);
-    QFETCH(quint16, value);
-
-    QVERIFY(rig->openLink());
-    MainWindow &w = rig->w();
-    Access::ldMaxDac(w) = 1234;
-    rig->ui()->lineLimitPower->setText(text);
-    rig->ui()->saveLimitPower->click();
-
-    QCOMPARE(hexFrames(rig->frames()), QStringList{writeFrame(1, RegMaxPowerDac, value)});
-    QCOMPARE(rig->sim.holdingRegister(RegMaxPowerDac), value);
-    QCOMPARE(Access::ldMaxDac(w), value);
-    QCOMPARE(rig->ui()->lineLimitPower->text(), text);
-    QCOMPARE(rig->modals.boxCount(), 0);
 }
 
 void TestCommands::maxDacSaveFails()
