@@ -276,6 +276,12 @@ void TestBadInput::newAddressField_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("address"); // -1: nothing sent
+    QTest::newRow("0") << "0" << -1;
+    QTest::newRow("255") << "255" << -1;
+    QTest::newRow("300") << "300" << -1;
+    QTest::newRow("65536 (low 16 bits 0)") << "65536" << -1;
+    QTest::newRow("65791 (low 16 bits 255)") << "65791" << -1;
+    QTest::newRow("-1") << "-1" << -1;
     QTest::newRow("empty") << "" << -1;
     QTest::newRow("blank") << " " << -1;
     QTest::newRow("letters") << "abc" << -1;
@@ -306,6 +312,11 @@ void TestBadInput::newAddressField()
         QCOMPARE(frames, QStringList());
         QCOMPARE(rig->modals.boxCount(), 0);
         QCOMPARE(rig->sim.address(), quint8(1));
+        QCOMPARE(Access::slaveAddress(rig->w()), quint8(1));
+        // Nor with the port closed: the range check comes first.
+        rig->closeLink();
+        rig->ui()->set485Id->click();
+        QCOMPARE(rig->modals.boxCount(), 0);
     } else {
         const QString change = writeFrame(0, RegRs485Address, quint16(address));
         QCOMPARE(frames, (QStringList{change, change, writeFrame(0, RegCommandWord, 1)}));

@@ -114,8 +114,6 @@ private slots:
     void maxDacReadWithPortClosedDoesNothing();
 
     // RS-485 address change.
-    void addressOutOfRangeSendsNothing_data();
-    void addressOutOfRangeSendsNothing();
     void addressChangeBroadcastsThreeFrames_data();
     void addressChangeBroadcastsThreeFrames();
     void addressChangeWithPortClosedWarnsOnce();
@@ -592,37 +590,6 @@ void TestCommands::maxDacReadWithPortClosedDoesNothing()
     QCOMPARE(rig->settledFrames().size(), 0);
     QCOMPARE(rig->ui()->lineLimitPower->text(), QStringLiteral("3333"));
     QCOMPARE(Access::ldMaxDac(w), quint16(3333));
-}
-
-void TestCommands::addressOutOfRangeSendsNothing_data()
-{
-    QTest::addColumn<QString>("text");
-
-    QTest::newRow("0") << "0";
-    QTest::newRow("255") << "255";
-    QTest::newRow("300") << "300";
-    QTest::newRow("letters") << "abc";
-    QTest::newRow("65536 (low 16 bits 0)") << "65536";
-    QTest::newRow("65791 (low 16 bits 255)") << "65791";
-    QTest::newRow("-1") << "-1";
-}
-
-void TestCommands::addressOutOfRangeSendsNothing()
-{
-    QFETCH(QString, text);
-
-    QVERIFY(rig->openLink());
-    rig->ui()->lineSet485_ID->setText(text);
-    rig->ui()->set485Id->click();
-    QCOMPARE(rig->settledFrames().size(), 0);
-    QCOMPARE(rig->modals.boxCount(), 0);
-    QCOMPARE(Access::slaveAddress(rig->w()), quint8(1));
-    QCOMPARE(rig->sim.address(), quint8(1));
-
-    // Nor with the port closed: the range check comes first.
-    rig->closeLink();
-    rig->ui()->set485Id->click();
-    QCOMPARE(rig->modals.boxCount(), 0);
 }
 
 void TestCommands::addressChangeBroadcastsThreeFrames_data()
