@@ -354,10 +354,7 @@ void TestCommands::failedWritesKeepTheKeptValues()
         QCOMPARE(sent.size(), 0);
         QCOMPARE(rig->modals.boxCount(), buttons.size());
         for (const RecordedBox &b : rig->modals.boxes()) {
-            QVERIFY(b.isWarning());
-            QCOMPARE(b.parent, &w);
-            QCOMPARE(b.title, QStringLiteral("警告"));
-            QCOMPARE(b.text, QStringLiteral("串口未打开"));
+            verifyBox(b, QMessageBox::Warning, &w, QStringLiteral("警告"), QStringLiteral("串口未打开"));
         }
     }
 }
@@ -388,12 +385,8 @@ void TestCommands::enableMaskSaved()
     QCOMPARE(rig->sim.holdingRegister(RegLdEnableMask), mask);
     QCOMPARE(Access::ldEnableMask(w), mask);
     QCOMPARE(rig->modals.boxCount(), 1);
-    const RecordedBox b = rig->modals.lastBox();
-    QVERIFY(b.isInformation());
-    QCOMPARE(b.parent, &w);
-    QCOMPARE(b.title, QStringLiteral("设置"));
-    QCOMPARE(b.text, QStringLiteral("设置成功！"));
-    QCOMPARE(b.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    verifyBox(
+        rig->modals.lastBox(), QMessageBox::Information, &w, QStringLiteral("设置"), QStringLiteral("设置成功！"));
 }
 
 void TestCommands::enableMaskSaveFails()
@@ -430,16 +423,10 @@ void TestCommands::enableMaskSaveWithPortClosed()
     rig->ui()->btnSaveLdEn->click();
 
     QCOMPARE(rig->modals.boxCount(), 2);
-    const RecordedBox warning = rig->modals.boxes().at(0);
-    QVERIFY(warning.isWarning());
-    QCOMPARE(warning.parent, &w);
-    QCOMPARE(warning.title, QStringLiteral("警告"));
-    QCOMPARE(warning.text, QStringLiteral("串口未打开"));
-    const RecordedBox result = rig->modals.boxes().at(1);
-    QVERIFY(result.isInformation());
-    QCOMPARE(result.parent, &w);
-    QCOMPARE(result.title, QStringLiteral("设置"));
-    QCOMPARE(result.text, QStringLiteral("设置失败！"));
+    verifyBox(
+        rig->modals.boxes().at(0), QMessageBox::Warning, &w, QStringLiteral("警告"), QStringLiteral("串口未打开"));
+    verifyBox(
+        rig->modals.boxes().at(1), QMessageBox::Information, &w, QStringLiteral("设置"), QStringLiteral("设置失败！"));
     QCOMPARE(Access::ldEnableMask(w), quint16(0x0042));
     QCOMPARE(rig->settledFrames().size(), 0);
 }
@@ -477,11 +464,7 @@ void TestCommands::enableMaskShowWithPortClosed()
     rig->ui()->btnGetLdEn->click();
     QCOMPARE(checkedModules(w, enablePrefix), (QList<int>{5, 6}));
     QCOMPARE(rig->modals.boxCount(), 1);
-    const RecordedBox b = rig->modals.lastBox();
-    QVERIFY(b.isWarning());
-    QCOMPARE(b.parent, &w);
-    QCOMPARE(b.title, QStringLiteral("警告"));
-    QCOMPARE(b.text, QStringLiteral("串口未打开"));
+    verifyBox(rig->modals.lastBox(), QMessageBox::Warning, &w, QStringLiteral("警告"), QStringLiteral("串口未打开"));
 }
 
 void TestCommands::maxDacSaveFails()
@@ -644,12 +627,8 @@ void TestCommands::addressChangeBroadcastsThreeFrames()
     }
 
     QCOMPARE(rig->modals.boxCount(), 1);
-    const RecordedBox b = rig->modals.lastBox();
-    QVERIFY(b.isInformation());
-    QCOMPARE(b.parent, nullptr);
-    QCOMPARE(b.title, QStringLiteral("设置485地址"));
-    QCOMPARE(b.text, QStringLiteral("命令已发送，请用新地址尝试连接！"));
-    QCOMPARE(b.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    verifyBox(rig->modals.lastBox(), QMessageBox::Information, nullptr, QStringLiteral("设置485地址"),
+        QStringLiteral("命令已发送，请用新地址尝试连接！"));
 
     // The controller took the new address; the panel keeps talking to the old one.
     QCOMPARE(rig->sim.address(), quint8(address));
@@ -670,11 +649,7 @@ void TestCommands::addressChangeWithPortClosedWarnsOnce()
     rig->ui()->lineSet485_ID->setText(QStringLiteral("5"));
     rig->ui()->set485Id->click();
     QCOMPARE(rig->modals.boxCount(), 1);
-    const RecordedBox b = rig->modals.lastBox();
-    QVERIFY(b.isWarning());
-    QCOMPARE(b.parent, &w);
-    QCOMPARE(b.title, QStringLiteral("警告"));
-    QCOMPARE(b.text, QStringLiteral("串口未打开"));
+    verifyBox(rig->modals.lastBox(), QMessageBox::Warning, &w, QStringLiteral("警告"), QStringLiteral("串口未打开"));
     QCOMPARE(rig->sim.requests().size(), 0);
     QCOMPARE(rig->sim.address(), quint8(1));
     QCOMPARE(Access::slaveAddress(w), quint8(1));

@@ -57,16 +57,6 @@ QString hexWords(const Words &words)
     return parts.join(QLatin1Char(' '));
 }
 
-void verifyBox(const RecordedBox &box, QMessageBox::Icon icon, QWidget *parent, const QString &title,
-               const QString &text)
-{
-    QCOMPARE(box.title, title);
-    QCOMPARE(box.text, text);
-    QCOMPARE(int(box.icon), int(icon));
-    QCOMPARE(box.parent, parent);
-    QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-}
-
 // Looks at every message box while it is open and notes whether the link's
 // mutex could be taken at that moment.
 class LinkFreeProbe : public QObject

@@ -63,16 +63,6 @@ bool writeFile(const QString &path, const QByteArray &content)
     return file.write(content) == content.size();
 }
 
-void verifyBox(const RecordedBox &box, QMessageBox::Icon icon, QWidget *parent, const QString &title,
-               const QString &text)
-{
-    QCOMPARE(box.title, title);
-    QCOMPARE(box.text, text);
-    QCOMPARE(int(box.icon), int(icon));
-    QCOMPARE(box.parent, parent);
-    QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-}
-
 } // namespace
 
 class TestConfigFile : public RigTestCase

@@ -491,11 +491,8 @@ void TestFaults::faultMatrix()
         QCOMPARE(Access::commFailCount(w), quint32(counted ? attempts : 0));
         if (op == OpConfigRead) {
             QCOMPARE(boxesShown(), attempts);
-            const RecordedBox box = rig->modals.lastBox();
-            QVERIFY(box.isWarning());
-            QCOMPARE(box.parent, &w);
-            QCOMPARE(box.title, QStringLiteral("警告"));
-            QCOMPARE(box.text, QStringLiteral("读取配置失败！"));
+            verifyBox(rig->modals.lastBox(), QMessageBox::Warning, &w, QStringLiteral("警告"),
+                QStringLiteral("读取配置失败！"));
         } else {
             QCOMPARE(boxesShown(), 0);
         }

@@ -73,11 +73,8 @@ void TestTransactions::openFailureWarnsAndStaysClosed()
     ui->lineEditRs485Id->setText(QStringLiteral("9"));
     ui->switchSerial->click();
     QCOMPARE(rig->modals.boxCount(), 1);
-    const RecordedBox box = rig->modals.lastBox();
-    QVERIFY(box.isWarning());
-    QCOMPARE(box.parent, &rig->w());
-    QCOMPARE(box.title, QStringLiteral("警告"));
-    QCOMPARE(box.text, QStringLiteral("串口打开失败"));
+    verifyBox(
+        rig->modals.lastBox(), QMessageBox::Warning, &rig->w(), QStringLiteral("警告"), QStringLiteral("串口打开失败"));
     QCOMPARE(ui->switchSerial->text(), QStringLiteral("打开串口"));
     QVERIFY(ui->serialName->isEnabled());
     QCOMPARE(Access::slaveAddress(rig->w()), quint8(9)); // taken before the open was tried
@@ -126,11 +123,7 @@ void TestTransactions::closedLinkWarnsOnceAndSendsNothing()
     Access::broadcastWriteRegister(rig->w(), 0, RegRs485Address, 3);
     QCOMPARE(rig->modals.boxCount(), 3);
     for (const RecordedBox &box : rig->modals.boxes()) {
-        QVERIFY(box.isWarning());
-        QCOMPARE(box.parent, &rig->w());
-        QCOMPARE(box.title, QStringLiteral("警告"));
-        QCOMPARE(box.text, QStringLiteral("串口未打开"));
-        QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        verifyBox(box, QMessageBox::Warning, &rig->w(), QStringLiteral("警告"), QStringLiteral("串口未打开"));
     }
     QCOMPARE(rig->settledFrames().size(), 0);
 }

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFileDialog>
+#include <QtTest>
 
 ModalDriver::ModalDriver(QObject *parent) : QObject(parent)
 {
@@ -91,4 +92,14 @@ void ModalDriver::answerFileDialog(QFileDialog *dialog)
     dialog->setOption(QFileDialog::DontConfirmOverwrite, true);
     dialog->selectFile(path);
     QMetaObject::invokeMethod(dialog, "accept", Qt::DirectConnection);
+}
+
+void verifyBox(
+    const RecordedBox &box, QMessageBox::Icon icon, QWidget *parent, const QString &title, const QString &text)
+{
+    QCOMPARE(box.title, title);
+    QCOMPARE(box.text, text);
+    QCOMPARE(int(box.icon), int(icon));
+    QCOMPARE(box.parent, parent);
+    QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
 }

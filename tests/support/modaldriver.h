@@ -25,6 +25,11 @@ struct RecordedBox
     bool isInformation() const { return icon == QMessageBox::Information; }
 };
 
+// Checks one recorded box: its icon, parent, title and text, and the single
+// OK button every box of the panel has.
+void verifyBox(
+    const RecordedBox &box, QMessageBox::Icon icon, QWidget *parent, const QString &title, const QString &text);
+
 // One file dialog the panel opened.
 struct RecordedFileDialog
 {
