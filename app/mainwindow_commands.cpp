@@ -6,6 +6,7 @@
 
 #include "mainwindowform.h"
 #include "modulewidgets.h"
+#include "numbertext.h"
 #include "registers.h"
 #include "replydecoder.h"
 #include "spcomm.h"
@@ -16,12 +17,6 @@ namespace {
 
 const QString switchBoxPrefix = QStringLiteral("checkBoxLdSwitch_");
 const QString enableBoxPrefix = QStringLiteral("checkBoxLd_");
-
-// A line edit's text as a decimal integer (0 when it is not a number), reduced to its low 16 bits.
-quint16 fieldWord(const QString &text)
-{
-    return quint16(text.toInt(nullptr, 10) & 0xFFFF);
-}
 
 } // namespace
 
@@ -57,7 +52,7 @@ void MainWindow::on_powerSet_clicked()
     const QString text = ui->lineEditPower->text();
     if (text.isEmpty())
         return;
-    quint16 value = fieldWord(text);
+    quint16 value = NumberText::toWord(text);
     if (value > 1000)
         value = 1000;
     if (writeRegister(RegPowerPermille, value) == 0)
@@ -69,7 +64,7 @@ void MainWindow::on_analogPowerSet_clicked()
     const QString text = ui->lineEditAnalogPower->text();
     if (text.isEmpty())
         return;
-    const quint16 value = permilleFromMillivolts(fieldWord(text));
+    const quint16 value = permilleFromMillivolts(NumberText::toWord(text));
     if (writeRegister(RegPowerPermille, value) == 0)
         powerPermille = value;
 }
@@ -124,7 +119,7 @@ void MainWindow::on_saveLimitPower_clicked()
     const QString text = ui->lineLimitPower->text();
     if (text.isEmpty())
         return;
-    quint16 value = fieldWord(text);
+    quint16 value = NumberText::toWord(text);
     if (value > MaxPowerDacMax)
         value = MaxPowerDacMax;
     if (value < MaxPowerDacMin)
@@ -154,7 +149,7 @@ void MainWindow::on_set485Id_clicked()
     const QString text = ui->lineSet485_ID->text();
     if (text.isEmpty())
         return;
-    const quint16 address = fieldWord(text);
+    const quint16 address = NumberText::toWord(text);
     if (address == 0 || address > 254)
         return;
     // Broadcasts are never answered, so a closed link must not be reported as "sent".
@@ -165,6 +160,6 @@ void MainWindow::on_set485Id_clicked()
     broadcastWriteRegister(0, RegRs485Address, address);
     broadcastWriteRegister(0, RegRs485Address, address);
     broadcastWriteRegister(0, RegCommandWord, 1);
-    QMessageBox::information(nullptr, QStringLiteral("设置485地址"),
-                             QStringLiteral("命令已发送，请用新地址尝试连接！"));
+    QMessageBox::information(
+        nullptr, QStringLiteral("设置485地址"), QStringLiteral("命令已发送，请用新地址尝试连接！"));
 }

@@ -5,13 +5,13 @@
 
 #include "mainwindowform.h"
 #include "modulewidgets.h"
+#include "numbertext.h"
 #include "registers.h"
 #include "replydecoder.h"
 #include "spcomm.h"
 
 #include <QMessageBox>
 
-#include <cmath>
 #include <limits>
 
 namespace {
@@ -25,28 +25,16 @@ void showBadEntry()
     QMessageBox::information(nullptr, QStringLiteral("警告"), QStringLiteral("数据填写不正确"));
 }
 
-// Degrees as typed, in single precision, times ten, truncated toward zero:
-// 25.3 gives 252 because 25.3f lies just below 25.3. Saturates instead of
-// overflowing on a value no 32-bit integer holds.
-qint32 tenthsFromDegrees(const QString &text)
-{
-    const double tenths = double(text.toFloat()) * 10.0;
-    if (std::isnan(tenths))
-        return 0;
-    if (tenths >= 2147483647.0)
-        return std::numeric_limits<qint32>::max();
-    if (tenths <= -2147483648.0)
-        return std::numeric_limits<qint32>::min();
-    return qint32(tenths);
-}
-
 } // namespace
 
-bool MainWindow::readConfigTab(quint16 &ldMask, quint16 &lowPowerMask, quint16 &maxDac, quint16 &alarmTenths,
-                               quint32 &hours)
+bool MainWindow::readConfigTab(
+    quint16 &ldMask, quint16 &lowPowerMask, quint16 &maxDac, quint16 &alarmTenths, quint32 &hours)
 {
-    if (ui->lineEditMaxDac->text().isEmpty() || ui->lineEditAlarmTemperature->text().isEmpty()
-        || ui->lineEditCompensationHours->text().isEmpty()) {
+    // An alarm temperature of nan or inf is no temperature: it counts as an empty field.
+    qint32 tenths = 0;
+    const bool alarmGiven = !ui->lineEditAlarmTemperature->text().isEmpty()
+        && NumberText::toTenths(ui->lineEditAlarmTemperature->text(), &tenths) != NumberText::TenthsNotFinite;
+    if (ui->lineEditMaxDac->text().isEmpty() || !alarmGiven || ui->lineEditCompensationHours->text().isEmpty()) {
         showBadEntry();
         return false;
     }
@@ -55,7 +43,7 @@ bool MainWindow::readConfigTab(quint16 &ldMask, quint16 &lowPowerMask, quint16 &
     lowPowerMask = ModuleWidgets::checkedMask(this, lowPowerPrefix, moduleCount);
 
     // The power limit always goes out within 2800..3980, and the field shows what goes out.
-    maxDac = quint16(ui->lineEditMaxDac->text().toUInt(nullptr, 10) & 0xFFFF);
+    maxDac = quint16(NumberText::toUInt(ui->lineEditMaxDac->text()) & 0xFFFF);
     if (maxDac < MaxPowerDacMin) {
         maxDac = MaxPowerDacMin;
         ui->lineEditMaxDac->setText(QString::number(MaxPowerDacMin));
@@ -64,13 +52,15 @@ bool MainWindow::readConfigTab(quint16 &ldMask, quint16 &lowPowerMask, quint16 &
         ui->lineEditMaxDac->setText(QString::number(MaxPowerDacMax));
     }
 
-    alarmTenths = quint16(quint32(tenthsFromDegrees(ui->lineEditAlarmTemperature->text())) & 0xFFFF);
-    hours = ui->lineEditCompensationHours->text().toUInt(nullptr, 10);
+    // Tenths from the decimal text itself, so "25.3" read from the controller
+    // goes back as 253; a negative entry counts as 0.
+    alarmTenths = quint16(quint32(qMax(tenths, 0)) & 0xFFFF);
+    hours = NumberText::toUInt(ui->lineEditCompensationHours->text());
     return true;
 }
 
-void MainWindow::showConfig(const QString &name, quint16 ldMask, quint16 lowPowerMask, quint16 maxDac,
-                            quint16 alarmTenths, quint32 hours)
+void MainWindow::showConfig(
+    const QString &name, quint16 ldMask, quint16 lowPowerMask, quint16 maxDac, quint16 alarmTenths, quint32 hours)
 {
     ui->lineEditConfigName->setText(name);
     ModuleWidgets::setChecked(this, ldEnablePrefix, ldMask, moduleCount);
@@ -103,13 +93,8 @@ void MainWindow::on_btnSaveAllConfig_clicked()
         return;
     }
 
-    const quint16 words[ConfigBlockCount] = {0,
-                                             ldMask,
-                                             maxDac,
-                                             quint16(seconds >> 16),
-                                             quint16(seconds & 0xFFFF),
-                                             alarmTenths,
-                                             lowPowerMask};
+    const quint16 words[ConfigBlockCount]
+        = {0, ldMask, maxDac, quint16(seconds >> 16), quint16(seconds & 0xFFFF), alarmTenths, lowPowerMask};
     const int result = writeConfigBlock(words);
     if (result == 1) {
         QMessageBox::warning(this, QStringLiteral("警告"), QStringLiteral("串口工作忙！"));
@@ -145,8 +130,8 @@ void MainWindow::on_btnGetAllConfig_clicked()
     ldCompensationSeconds = block.compensationSeconds;
     ldAlarmTemperature = block.alarmTenths;
     ldLowPowerMask = block.lowPowerMask;
-    showConfig(defaultConfigName, ldEnableMask, ldLowPowerMask, ldMaxDac, ldAlarmTemperature,
-               ldCompensationSeconds / 3600);
+    showConfig(
+        defaultConfigName, ldEnableMask, ldLowPowerMask, ldMaxDac, ldAlarmTemperature, ldCompensationSeconds / 3600);
 }
 
 void MainWindow::on_btnResetFactory_clicked()
@@ -157,19 +142,14 @@ void MainWindow::on_btnResetFactory_clicked()
     }
 
     const quint32 seconds = FactoryCompensationHours * 3600u;
-    const quint16 words[ConfigBlockCount] = {0,
-                                             FactoryLdMask,
-                                             FactoryLdMaxDac,
-                                             quint16(seconds >> 16),
-                                             quint16(seconds & 0xFFFF),
-                                             FactoryAlarmTenths,
-                                             FactoryLowPowerMask};
+    const quint16 words[ConfigBlockCount] = {0, FactoryLdMask, FactoryLdMaxDac, quint16(seconds >> 16),
+        quint16(seconds & 0xFFFF), FactoryAlarmTenths, FactoryLowPowerMask};
     const int result = writeConfigBlock(words);
     if (result == 1) {
         QMessageBox::warning(this, QStringLiteral("警告"), QStringLiteral("串口工作忙！"));
     } else if (result == 0) {
         showConfig(defaultConfigName, FactoryLdMask, FactoryLowPowerMask, FactoryLdMaxDac, FactoryAlarmTenths,
-                   FactoryCompensationHours);
+            FactoryCompensationHours);
         QMessageBox::information(this, QStringLiteral("恢复出厂设置"), QStringLiteral("恢复出厂设置成功！"));
     } else {
         QMessageBox::warning(this, QStringLiteral("恢复出厂设置"), QStringLiteral("恢复出厂设置失败！"));

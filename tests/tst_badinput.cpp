@@ -90,7 +90,7 @@ void TestBadInput::checkEntry(QLineEdit *field, QAbstractButton *button, quint16
     QCOMPARE(rig->modals.boxCount(), 0);
 }
 
-// The address typed before opening: decimal, low 8 bits, 0 when not a number.
+// The address typed before opening: decimal (full-width digits too), low 8 bits, 0 when not a number or negative.
 void TestBadInput::addressFieldOnOpen_data()
 {
     QTest::addColumn<QString>("text");
@@ -100,10 +100,10 @@ void TestBadInput::addressFieldOnOpen_data()
     QTest::newRow("trailing blank") << "12 " << 12;
     QTest::newRow("leading tab") << "\t7" << 7;
     QTest::newRow("plus sign") << "+5" << 5;
-    QTest::newRow("-1") << "-1" << 255;
+    QTest::newRow("-1 counts as 0") << "-1" << 0;
     QTest::newRow("hex") << "0x10" << 0;
     QTest::newRow("Arabic-Indic digits") << arabicIndicDigits << 0;
-    QTest::newRow("fullwidth digits") << fullwidthDigits << 0;
+    QTest::newRow("fullwidth digits") << fullwidthDigits << 12;
     QTest::newRow("decimal") << "12.5" << 0;
     QTest::newRow("decimal comma") << "12,5" << 0;
     QTest::newRow("65537") << "65537" << 1;
@@ -135,13 +135,13 @@ void TestBadInput::addressFieldOnOpen()
     QCOMPARE(rig->modals.boxCount(), 0);
 }
 
-// Power in per mille: decimal, low 16 bits, at most 1000; an empty field sends nothing.
+// Power in per mille: decimal, negative counts as 0, low 16 bits, at most 1000; an empty field sends nothing.
 void TestBadInput::powerField_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("value"); // -1: nothing sent
     QTest::newRow("1500") << "1500" << 1000;
-    QTest::newRow("-1") << "-1" << 1000;
+    QTest::newRow("-1 counts as 0") << "-1" << 0;
     QTest::newRow("65537") << "65537" << 1;
     QTest::newRow("letters") << "abc" << 0;
     QTest::newRow("500") << "500" << 500;
@@ -158,13 +158,13 @@ void TestBadInput::powerField_data()
     QTest::newRow("plus sign") << "+5" << 5;
     QTest::newRow("hex") << "0x10" << 0;
     QTest::newRow("Arabic-Indic digits") << arabicIndicDigits << 0;
-    QTest::newRow("fullwidth digits") << fullwidthDigits << 0;
+    QTest::newRow("fullwidth digits") << fullwidthDigits << 12;
     QTest::newRow("decimal comma") << "12,5" << 0;
     QTest::newRow("4294967296") << "4294967296" << 0;
     QTest::newRow("1e9") << "1e9" << 0;
-    QTest::newRow("-65535 (low 16 bits 1)") << "-65535" << 1;
+    QTest::newRow("-65535 counts as 0") << "-65535" << 0;
     QTest::newRow("2147483647 (low 16 bits 65535)") << "2147483647" << 1000;
-    QTest::newRow("-2147483648 (low 16 bits 0)") << "-2147483648" << 0;
+    QTest::newRow("-2147483648 counts as 0") << "-2147483648" << 0;
     QTest::newRow("2147483648 (beyond int)") << "2147483648" << 0;
     QTest::newRow("10000 digits") << tenThousandDigits << 0;
     QTest::newRow("10000 letters") << tenThousandLetters << 0;
@@ -178,7 +178,7 @@ void TestBadInput::powerField()
                Access::powerPermille(rig->w()), text, value);
 }
 
-// Power from millivolts: decimal, low 16 bits, then the 300..3200 mV line.
+// Power from millivolts: decimal, negative counts as 0, low 16 bits, then the 300..3200 mV line.
 void TestBadInput::analogPowerField_data()
 {
     QTest::addColumn<QString>("text");
@@ -196,7 +196,7 @@ void TestBadInput::analogPowerField_data()
     QTest::newRow("3200") << "3200" << 1000;
     QTest::newRow("3201") << "3201" << 999;
     QTest::newRow("3300") << "3300" << 999;
-    QTest::newRow("-5") << "-5" << 999;
+    QTest::newRow("-5 counts as 0") << "-5" << 0;
     QTest::newRow("letters") << "abc" << 0;
     QTest::newRow("65535") << "65535" << 999;
     QTest::newRow("68736 (low 16 bits 3200)") << "68736" << 1000;
@@ -209,13 +209,13 @@ void TestBadInput::analogPowerField_data()
     QTest::newRow("plus sign") << "+2000" << 586;
     QTest::newRow("hex") << "0x10" << 0;
     QTest::newRow("Arabic-Indic digits") << arabicIndicDigits << 0;
-    QTest::newRow("fullwidth digits") << fullwidthDigits << 0;
+    QTest::newRow("fullwidth digits") << QString::fromUtf8("７３５") << 149;
     QTest::newRow("decimal") << "735.9" << 0;
     QTest::newRow("65537 (1 mV)") << "65537" << 0;
     QTest::newRow("4294967296") << "4294967296" << 0;
     QTest::newRow("1e9") << "1e9" << 0;
     QTest::newRow("2147483647 (low 16 bits 65535)") << "2147483647" << 999;
-    QTest::newRow("-62336 (low 16 bits 3200)") << "-62336" << 1000;
+    QTest::newRow("-62336 counts as 0") << "-62336" << 0;
     QTest::newRow("10000 digits") << tenThousandDigits << 0;
     QTest::newRow("10000 letters") << tenThousandLetters << 0;
 }
@@ -228,7 +228,7 @@ void TestBadInput::analogPowerField()
                Access::powerPermille(rig->w()), text, value);
 }
 
-// The power limit: decimal, low 16 bits, clamped to 2800..3980.
+// The power limit: decimal, negative counts as 0, low 16 bits, clamped to 2800..3980.
 void TestBadInput::powerLimitField_data()
 {
     QTest::addColumn<QString>("text");
@@ -242,7 +242,7 @@ void TestBadInput::powerLimitField_data()
     QTest::newRow("3981") << "3981" << 3980;
     QTest::newRow("65537 (low 16 bits 1)") << "65537" << 2800;
     QTest::newRow("68536 (low 16 bits 3000)") << "68536" << 3000;
-    QTest::newRow("-1") << "-1" << 3980;
+    QTest::newRow("-1 counts as 0") << "-1" << 2800;
     QTest::newRow("letters") << "abc" << 2800;
     QTest::newRow("empty") << "" << -1;
     QTest::newRow("blank") << " " << 2800;
@@ -252,11 +252,11 @@ void TestBadInput::powerLimitField_data()
     QTest::newRow("plus sign") << "+3000" << 3000;
     QTest::newRow("hex") << "0x10" << 2800;
     QTest::newRow("Arabic-Indic digits") << arabicIndicDigits << 2800;
-    QTest::newRow("fullwidth digits") << fullwidthDigits << 2800;
+    QTest::newRow("fullwidth digits") << QString::fromUtf8("３０００") << 3000;
     QTest::newRow("decimal") << "3000.5" << 2800;
     QTest::newRow("decimal comma") << "3000,5" << 2800;
     QTest::newRow("65536") << "65536" << 2800;
-    QTest::newRow("-62536 (low 16 bits 3000)") << "-62536" << 3000;
+    QTest::newRow("-62536 counts as 0") << "-62536" << 2800;
     QTest::newRow("4294967296") << "4294967296" << 2800;
     QTest::newRow("1e9") << "1e9" << 2800;
     QTest::newRow("10000 digits") << tenThousandDigits << 2800;
@@ -271,7 +271,7 @@ void TestBadInput::powerLimitField()
                text, value);
 }
 
-// The new RS-485 address: decimal, low 16 bits; only 1..254 are broadcast.
+// The new RS-485 address: decimal, negative counts as 0, low 16 bits; only 1..254 are broadcast.
 void TestBadInput::newAddressField_data()
 {
     QTest::addColumn<QString>("text");
@@ -291,11 +291,11 @@ void TestBadInput::newAddressField_data()
     QTest::newRow("plus sign") << "+5" << 5;
     QTest::newRow("hex") << "0x10" << -1;
     QTest::newRow("Arabic-Indic digits") << arabicIndicDigits << -1;
-    QTest::newRow("fullwidth digits") << fullwidthDigits << -1;
+    QTest::newRow("fullwidth digits") << fullwidthDigits << 12;
     QTest::newRow("decimal") << "12.5" << -1;
     QTest::newRow("decimal comma") << "12,5" << -1;
-    QTest::newRow("-65535 (low 16 bits 1)") << "-65535" << 1;
-    QTest::newRow("-65282 (low 16 bits 254)") << "-65282" << 254;
+    QTest::newRow("-65535 counts as 0") << "-65535" << -1;
+    QTest::newRow("-65282 counts as 0") << "-65282" << -1;
     QTest::newRow("4294967296") << "4294967296" << -1;
     QTest::newRow("1e9") << "1e9" << -1;
     QTest::newRow("10000 digits") << tenThousandDigits << -1;
@@ -327,10 +327,12 @@ void TestBadInput::newAddressField()
     QCOMPARE(rig->ui()->lineSet485_ID->text(), text);
 }
 
-// The configuration tab, read by the block save: DAC by toUInt, low 16 bits,
-// kept within 2800..3980 (the field then shows the value sent); alarm by
-// toFloat times ten, truncated, saturating at the ends of a 32-bit integer,
-// low 16 bits; hours by toUInt, refused when hours x 3600 does not fit 32 bits.
+// The configuration tab, read by the block save (full-width digits read as
+// ASCII): DAC as an unsigned decimal, low 16 bits, kept within 2800..3980 (the
+// field then shows the value sent); alarm as tenths of the decimal text,
+// truncated, a negative number as 0, saturating at the end of a 32-bit
+// integer, low 16 bits, and nan or inf refused like an empty field; hours as
+// an unsigned decimal, refused when hours x 3600 does not fit 32 bits.
 void TestBadInput::configurationFields_data()
 {
     QTest::addColumn<QString>("field");
@@ -348,7 +350,8 @@ void TestBadInput::configurationFields_data()
     QTest::newRow("DAC -1") << dac << "-1" << qint64(2800) << "2800";
     QTest::newRow("DAC hex") << dac << "0x10" << qint64(2800) << "2800";
     QTest::newRow("DAC Arabic-Indic digits") << dac << arabicIndicDigits << qint64(2800) << "2800";
-    QTest::newRow("DAC fullwidth digits") << dac << fullwidthDigits << qint64(2800) << "2800";
+    QTest::newRow("DAC fullwidth digits") << dac << QString::fromUtf8("３０００") << qint64(3000)
+                                          << QString::fromUtf8("３０００");
     QTest::newRow("DAC decimal") << dac << "3000.5" << qint64(2800) << "2800";
     QTest::newRow("DAC 65536") << dac << "65536" << qint64(2800) << "2800";
     QTest::newRow("DAC 65537") << dac << "65537" << qint64(2800) << "2800";
@@ -366,10 +369,12 @@ void TestBadInput::configurationFields_data()
     QTest::newRow("alarm leading blank") << alarm << " 12" << qint64(120) << " 12";
     QTest::newRow("alarm trailing blank") << alarm << "12 " << qint64(120) << "12 ";
     QTest::newRow("alarm plus sign") << alarm << "+5" << qint64(50) << "+5";
-    QTest::newRow("alarm -1") << alarm << "-1" << qint64(65526) << "-1";
+    QTest::newRow("alarm -1 counts as 0") << alarm << "-1" << qint64(0) << "-1";
     QTest::newRow("alarm hex") << alarm << "0x10" << qint64(0) << "0x10";
     QTest::newRow("alarm Arabic-Indic digits") << alarm << arabicIndicDigits << qint64(0) << arabicIndicDigits;
-    QTest::newRow("alarm fullwidth digits") << alarm << fullwidthDigits << qint64(0) << fullwidthDigits;
+    QTest::newRow("alarm fullwidth digits") << alarm << fullwidthDigits << qint64(120) << fullwidthDigits;
+    QTest::newRow("alarm fullwidth 25.3") << alarm << QString::fromUtf8("２５．３") << qint64(253)
+                                          << QString::fromUtf8("２５．３");
     QTest::newRow("alarm decimal comma") << alarm << "12,5" << qint64(0) << "12,5";
     QTest::newRow("alarm 6553.5") << alarm << "6553.5" << qint64(65535) << "6553.5";
     QTest::newRow("alarm 6553.6 (65536, low 16 bits 0)") << alarm << "6553.6" << qint64(0) << "6553.6";
@@ -380,10 +385,13 @@ void TestBadInput::configurationFields_data()
     QTest::newRow("alarm 4294967296") << alarm << "4294967296" << qint64(65535) << "4294967296";
     QTest::newRow("alarm 1e9") << alarm << "1e9" << qint64(65535) << "1e9";
     QTest::newRow("alarm -1e9") << alarm << "-1e9" << qint64(0) << "-1e9";
-    QTest::newRow("alarm inf") << alarm << "inf" << qint64(65535) << "inf";
-    QTest::newRow("alarm -inf") << alarm << "-inf" << qint64(0) << "-inf";
-    QTest::newRow("alarm nan") << alarm << "nan" << qint64(0) << "nan";
-    // Past the range of a float the conversion gives infinity.
+    // nan and inf are no temperature: refused like an empty field, never sent as 0.
+    QTest::newRow("alarm inf") << alarm << "inf" << qint64(-1) << "inf";
+    QTest::newRow("alarm -inf") << alarm << "-inf" << qint64(-1) << "-inf";
+    QTest::newRow("alarm nan") << alarm << "nan" << qint64(-1) << "nan";
+    QTest::newRow("alarm fullwidth NaN") << alarm << QString::fromUtf8("ＮａＮ") << qint64(-1)
+                                         << QString::fromUtf8("ＮａＮ");
+    // Past the range of a float a number is still a number: it saturates.
     QTest::newRow("alarm 3.4e39") << alarm << "3.4e39" << qint64(65535) << "3.4e39";
     QTest::newRow("alarm 10000 digits") << alarm << tenThousandDigits << qint64(65535) << tenThousandDigits;
     QTest::newRow("alarm 10000 letters") << alarm << tenThousandLetters << qint64(0) << tenThousandLetters;

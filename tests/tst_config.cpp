@@ -224,13 +224,14 @@ void TestConfig::saveSendsTheTab_data()
         "3000");
     row("no boxes", 0, 0, "2800", "30", "10000", {0, 0, 2800, 0x0225, 0x5100, 300, 0}, "2800");
     row("alarm 30", all, all, "3980", "30", "1", {0, all, 3980, 0, 3600, 300, all}, nullptr);
-    row("alarm 25.3 truncated", all, all, "3980", "25.3", "1", {0, all, 3980, 0, 3600, 252, all}, nullptr);
+    row("alarm 25.3 exact", all, all, "3980", "25.3", "1", {0, all, 3980, 0, 3600, 253, all}, nullptr);
     row("alarm 25.35", all, all, "3980", "25.35", "1", {0, all, 3980, 0, 3600, 253, all}, nullptr);
     row("alarm 0", all, all, "3980", "0", "1", {0, all, 3980, 0, 3600, 0, all}, nullptr);
-    row("alarm 0.7 truncated", all, all, "3980", "0.7", "1", {0, all, 3980, 0, 3600, 6, all}, nullptr);
+    row("alarm 0.7 exact", all, all, "3980", "0.7", "1", {0, all, 3980, 0, 3600, 7, all}, nullptr);
+    row("alarm 9.99 truncated", all, all, "3980", "9.99", "1", {0, all, 3980, 0, 3600, 99, all}, nullptr);
     row("alarm 6553.5", all, all, "3980", "6553.5", "1", {0, all, 3980, 0, 3600, 65535, all}, nullptr);
     row("alarm 6553.6 wraps", all, all, "3980", "6553.6", "1", {0, all, 3980, 0, 3600, 0, all}, nullptr);
-    row("alarm -1 low 16 bits", all, all, "3980", "-1", "1", {0, all, 3980, 0, 3600, 0xFFF6, all}, nullptr);
+    row("alarm -1 counts as 0", all, all, "3980", "-1", "1", {0, all, 3980, 0, 3600, 0, all}, nullptr);
     row("alarm not a number", all, all, "3980", "abc", "1", {0, all, 3980, 0, 3600, 0, all}, nullptr);
     row("hours 100000", all, all, "3980", "30", "100000", {0, all, 3980, 0x1575, 0x2A00, 300, all}, nullptr);
     row("hours 0", all, all, "3980", "30", "0", {0, all, 3980, 0, 0, 300, all}, nullptr);
@@ -531,9 +532,12 @@ void TestConfig::readFillsTabAndKeptValues_data()
     QTest::newRow("3599 s shows 0 h, alarm 252")
         << Words{0, 0x0A05, 3000, 0, 3599, 252, 0x0030} << tab(0x0A05, 0x0030, "3000", "25.2", "0")
         << Words{0, 0x0A05, 3000, 0, 0, 252, 0x0030};
-    QTest::newRow("alarm 7 shows 0.7 and goes back as 6")
+    QTest::newRow("alarm 7 shows 0.7 and goes back as 7")
         << Words{0x1234, 0, 2800, 0x0001, 0x0000, 7, 0} << tab(0, 0, "2800", "0.7", "18")
-        << Words{0, 0, 2800, 0, 64800, 6, 0};
+        << Words{0, 0, 2800, 0, 64800, 7, 0};
+    QTest::newRow("alarm 253 shows 25.3 and goes back as 253")
+        << Words{0, 0x0FFF, 3980, 0x0225, 0x5100, 253, 0x0FFF} << tab(0x0FFF, 0x0FFF, "3980", "25.3", "10000")
+        << Words{0, 0x0FFF, 3980, 0x0225, 0x5100, 253, 0x0FFF};
     QTest::newRow("alarm 1, seconds 0xFFFFFFFF")
         << Words{0, 0x0001, 2801, 0xFFFF, 0xFFFF, 1, 0x0800} << tab(0x0001, 0x0800, "2801", "0.1", "1193046")
         << Words{0, 0x0001, 2801, 0xFFFF, 0xF960, 1, 0x0800};

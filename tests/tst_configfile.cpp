@@ -79,7 +79,7 @@ private slots:
     void exportKeepsForeignKeysAndSections();
     void nameRoundTrip_data();
     void nameRoundTrip();
-    void alarmTruncatedOnExportShowsBelowOnImport();
+    void alarmExportedExactlyShowsTheSameOnImport();
     void importReadsKeys_data();
     void importReadsKeys();
     void cancelledDialogWarns();
@@ -174,9 +174,9 @@ void TestConfigFile::exportReadsTabByTheSaveRules_data()
     QTest::newRow("dac 100 raised") << "100" << "30" << "1" << QStringList{"2800", "300", "1"} << "2800";
     QTest::newRow("dac 28 raised") << "28" << "30" << "1" << QStringList{"2800", "300", "1"} << "2800";
     QTest::newRow("dac 5000 lowered") << "5000" << "30" << "1" << QStringList{"3980", "300", "1"} << "3980";
-    QTest::newRow("alarm 25.3") << "3000" << "25.3" << "1" << QStringList{"3000", "252", "1"} << "3000";
+    QTest::newRow("alarm 25.3") << "3000" << "25.3" << "1" << QStringList{"3000", "253", "1"} << "3000";
     QTest::newRow("alarm 25.35") << "3000" << "25.35" << "1" << QStringList{"3000", "253", "1"} << "3000";
-    QTest::newRow("alarm -1 unsigned") << "3000" << "-1" << "1" << QStringList{"3000", "65526", "1"} << "3000";
+    QTest::newRow("alarm -1 counts as 0") << "3000" << "-1" << "1" << QStringList{"3000", "0", "1"} << "3000";
     QTest::newRow("hours 100000") << "3000" << "30" << "100000" << QStringList{"3000", "300", "100000"} << "3000";
     QTest::newRow("hours stored as hours beyond 32-bit seconds")
         << "3000" << "30" << "4294967295" << QStringList{"3000", "300", "4294967295"} << "3000";
@@ -269,18 +269,18 @@ void TestConfigFile::nameRoundTrip()
     QCOMPARE(rig->ui()->lineEditConfigName->text(), name);
 }
 
-void TestConfigFile::alarmTruncatedOnExportShowsBelowOnImport()
+void TestConfigFile::alarmExportedExactlyShowsTheSameOnImport()
 {
     fillTab(*rig, QStringLiteral("t"), 0x0FFF, 0x0FFF, QStringLiteral("3980"), QStringLiteral("25.3"),
             QStringLiteral("10000"));
     const QString file = path(QStringLiteral("alarm.ini"));
     exportTo(file);
-    QCOMPARE(settingsValues(file).at(4), QStringLiteral("252"));
+    QCOMPARE(settingsValues(file).at(4), QStringLiteral("253"));
     QCOMPARE(rig->ui()->lineEditAlarmTemperature->text(), QStringLiteral("25.3"));
 
     rig->ui()->lineEditAlarmTemperature->setText(QStringLiteral("99"));
     importFrom(file);
-    QCOMPARE(rig->ui()->lineEditAlarmTemperature->text(), QStringLiteral("25.2"));
+    QCOMPARE(rig->ui()->lineEditAlarmTemperature->text(), QStringLiteral("25.3"));
 }
 
 void TestConfigFile::importReadsKeys_data()

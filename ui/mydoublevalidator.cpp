@@ -1,6 +1,10 @@
 #include "mydoublevalidator.h"
 
-MyDoubleValidator::MyDoubleValidator(QObject *parent) : QDoubleValidator(parent) {}
+#include "numbertext.h"
+
+#include <cmath>
+
+MyDoubleValidator::MyDoubleValidator(QObject *parent) : QDoubleValidator(parent) { }
 
 MyDoubleValidator::~MyDoubleValidator() = default;
 
@@ -10,14 +14,18 @@ QValidator::State MyDoubleValidator::validate(QString &input, int &pos) const
     if (input.isEmpty())
         return QValidator::Intermediate;
 
+    // Judged as the conversion reads it: full-width digits and points count
+    // as ASCII, and only a C-locale number is one.
+    const QString plain = NumberText::normalized(input);
     bool ok = false;
-    const double value = input.toDouble(&ok);
-    if (!ok)
+    const double value = plain.toDouble(&ok);
+    // "nan" and "inf" convert, but stand for no temperature at all.
+    if (!ok || !std::isfinite(value))
         return QValidator::Invalid;
 
-    const int point = input.indexOf(QLatin1Char('.'));
+    const int point = plain.indexOf(QLatin1Char('.'));
     if (point >= 0) {
-        const int decimalsTyped = input.length() - point - 1;
+        const int decimalsTyped = plain.length() - point - 1;
         if (decimalsTyped > decimals())
             return QValidator::Invalid;
     }

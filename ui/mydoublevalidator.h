@@ -5,7 +5,8 @@
 
 // Decimal entry validator: a text is empty (Intermediate), a number within
 // range with no more than the allowed decimals (Acceptable), or Invalid.
-// There is no intermediate state for partial or out-of-range numbers.
+// There is no intermediate state for partial or out-of-range numbers. The
+// text is read as the conversions read it (NumberText); nan and inf are refused.
 class MyDoubleValidator : public QDoubleValidator
 {
     Q_OBJECT
