@@ -1,9 +1,12 @@
 #include "configfile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QSettings>
 #include <QStringList>
+#include <QTextCodec>
 
 namespace {
 const QString keyName = QStringLiteral("ConfigName");
@@ -12,10 +15,46 @@ const QString keyLowPowerMask = QStringLiteral("ConfigLdLowPowerMask");
 const QString keyMaxDac = QStringLiteral("ConfigLdMaxDac");
 const QString keyAlarm = QStringLiteral("ConfigLdAlarmTemperature");
 const QString keyHours = QStringLiteral("ConfigLdCompensationHours");
+
+// QSettings waits for ever for a lock it cannot take (another user's stale
+// lock in a sticky folder, a directory of that name): the file's lock is
+// taken here first, with a time-out.
+constexpr int lockWaitMs = 2000;
+
+enum class LockState { Free, Held, NoLockHere };
+
+// Waits up to lockWaitMs for the lock QSettings uses for this file.
+// NoLockHere: no lock can be made next to the file (a missing or read-only
+// folder), so no writer holds one either.
+LockState waitForLock(const QString &path, QLockFile &lock)
+{
+    if (!QFileInfo(path).dir().exists())
+        return LockState::NoLockHere;
+    if (lock.tryLock(lockWaitMs))
+        return LockState::Free;
+    return lock.error() == QLockFile::LockFailedError ? LockState::Held : LockState::NoLockHere;
+}
+
+// Hand-edited files come in UTF-8 or, from Chinese Windows editors, in
+// GB18030; the panel's own files hold ASCII with \x escapes, which either
+// codec reads.
+const char *codecFor(const QByteArray &bytes)
+{
+    QTextCodec::ConverterState state;
+    QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData(), bytes.size(), &state);
+    return state.invalidChars == 0 && state.remainingChars == 0 ? "UTF-8" : "GB18030";
+}
+
 } // namespace
 
 bool ConfigFile::write(const QString &path, const ConfigValues &values)
 {
+    {
+        QLockFile lock(path + QStringLiteral(".lock"));
+        // A lock file that cannot be made at all fails QSettings as well.
+        if (waitForLock(path, lock) == LockState::Held)
+            return false;
+    } // released: QSettings takes it again itself
     // No codec: non-ASCII characters of the name are written as INI escapes.
     QSettings settings(path, QSettings::IniFormat);
     settings.setValue(keyName, values.name);
@@ -31,17 +70,29 @@ bool ConfigFile::write(const QString &path, const ConfigValues &values)
 ConfigFile::ReadResult ConfigFile::read(const QString &path, ConfigValues *values)
 {
     // QSettings reads a missing or unreadable file as an empty one, so the
-    // file itself is checked first.
+    // file itself is checked first. A configuration is well under 1 KiB; a
+    // large file is refused before anything of it is read.
     const QFileInfo info(path);
-    if (!info.exists() || !info.isFile())
+    if (!info.exists() || !info.isFile() || info.size() > MaxFileBytes)
         return ReadUnreadable;
+
+    // Held while the file is read, so a writer that holds it is waited for.
+    QLockFile lock(path + QStringLiteral(".lock"));
+    if (waitForLock(path, lock) == LockState::Held)
+        return ReadUnreadable;
+
+    QByteArray bytes;
     {
-        QFile probe(path);
-        if (!probe.open(QIODevice::ReadOnly))
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
             return ReadUnreadable;
+        bytes = file.read(MaxFileBytes + 1);
+        if (bytes.size() > MaxFileBytes)
+            return ReadUnreadable; // grew since it was looked at
     }
 
     QSettings settings(path, QSettings::IniFormat);
+    settings.setIniCodec(codecFor(bytes)); // before the first value is read
     if (settings.status() == QSettings::AccessError)
         return ReadUnreadable;
     const QStringList keys{keyName, keyLdMask, keyLowPowerMask, keyMaxDac, keyAlarm, keyHours};

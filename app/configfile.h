@@ -18,15 +18,20 @@ struct ConfigValues
 class ConfigFile
 {
 public:
+    // Larger files are refused unread.
+    static constexpr qint64 MaxFileBytes = 64 * 1024;
+
     enum ReadResult {
         ReadOk,
-        ReadUnreadable,    // missing, not a file, or cannot be opened for reading
-        ReadNotAConfig,    // none of the six keys
+        ReadUnreadable, // missing, not a file, over MaxFileBytes, locked, or cannot be opened for reading
+        ReadNotAConfig, // none of the six keys
     };
 
-    // Writes the six keys (other keys of an existing file stay); false when the file could not be written.
+    // Writes the six keys (other keys of an existing file stay); false when the
+    // file could not be written or its lock was not free within 2 s.
     static bool write(const QString &path, const ConfigValues &values);
-    // Reads the six keys; a missing key or a value that is not a decimal number reads as 0.
+    // Reads the six keys (raw UTF-8, GB18030 or \x escapes); a missing key or a
+    // value that is not a decimal number reads as 0.
     static ReadResult read(const QString &path, ConfigValues *values);
 };
 
