@@ -56,9 +56,12 @@ private:
     // and takes its mutex, waiting at most 100 ms.
     bool acquireLink();
     // One exchange on the link, with the mutex held by the caller: reset the
-    // port, send the request, read up to `want` reply bytes. Returns the bytes read.
-    int exchange(const char *what, const quint8 *request, int requestLength, quint8 *reply, int want,
-                 int waitMs);
+    // port, send the request, read up to `want` reply bytes. Returns the bytes
+    // read when they answer the request (good CRC, the request's address and
+    // function), -1 when they do not.
+    int exchange(const char *what, const quint8 *request, int requestLength, quint8 *reply, int want, int waitMs);
+    // Resets the port before an exchange, retrying a failed reopen for a moment.
+    bool reopenLink();
     // Writes the configuration block with the link's mutex try; shared by
     // the save and the factory reset. 0 = acknowledged, 1 = link busy, -1 = no valid acknowledgement.
     int writeConfigBlock(const quint16 *words);
@@ -69,15 +72,17 @@ private:
     void showLdSwitchState(quint16 mask);
     void setLdEnableMask(quint16 mask);
     void showLdEnableMask(quint16 mask);
-    void showConfig(const QString &name, quint16 ldMask, quint16 lowPowerMask, quint16 maxDac,
-                    quint16 alarmTenths, quint32 hours);
-    bool collectConfig(QString &name, quint16 &ldMask, quint16 &lowPowerMask, quint16 &maxDac,
-                       quint16 &alarmTenths, quint32 &hours);
+    void showConfig(
+        const QString &name, quint16 ldMask, quint16 lowPowerMask, quint16 maxDac, quint16 alarmTenths, quint32 hours);
+    bool collectConfig(
+        QString &name, quint16 &ldMask, quint16 &lowPowerMask, quint16 &maxDac, quint16 &alarmTenths, quint32 &hours);
     // The tab-reading rules shared by the save and the export.
-    bool readConfigTab(quint16 &ldMask, quint16 &lowPowerMask, quint16 &maxDac, quint16 &alarmTenths,
-                       quint32 &hours);
+    bool readConfigTab(quint16 &ldMask, quint16 &lowPowerMask, quint16 &maxDac, quint16 &alarmTenths, quint32 &hours);
     // Counts one failed status or configuration read in the shared health rule.
     void countReadFailure();
+    // The link's health belongs to the open link: a link just opened or
+    // closed is "故障" with no failures counted, until a good read on it.
+    void showLinkDown();
     // Returns the connection controls to the closed state.
     void unlockConnectionSettings();
     void warnPortNotOpen();

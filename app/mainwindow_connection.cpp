@@ -3,6 +3,7 @@
 #include "mainwindow.h"
 
 #include "mainwindowform.h"
+#include "numbertext.h"
 #include "spcomm.h"
 
 #include <QDebug>
@@ -34,6 +35,7 @@ void MainWindow::on_switchSerial_clicked()
 {
     if (ui->switchSerial->text() != QString::fromUtf8(captionOpen)) {
         spComm->closePort();
+        showLinkDown();
         unlockConnectionSettings();
         qDebug().noquote() << QStringLiteral("关闭串口成功");
         return;
@@ -44,8 +46,8 @@ void MainWindow::on_switchSerial_clicked()
 
     spComm->setBaudRate(ui->baudRate->currentText().toInt(nullptr, 10));
     spComm->setPortName(ui->serialName->currentText());
-    // Only the low 8 bits count: 300 addresses slave 44, a non-number slave 0.
-    slaveAddress = quint8(ui->lineEditRs485Id->text().toInt(nullptr, 10) & 0xFF);
+    // Only the low 8 bits count: 300 addresses slave 44, a non-number or a negative number slave 0.
+    slaveAddress = quint8(NumberText::toWord(ui->lineEditRs485Id->text()) & 0xFF);
 
     if (!spComm->openPort()) {
         QMessageBox::warning(this, QStringLiteral("警告"), QStringLiteral("串口打开失败"));
@@ -53,6 +55,8 @@ void MainWindow::on_switchSerial_clicked()
     }
 
     qDebug().noquote() << QStringLiteral("打开串口成功");
+    // The previous link's health says nothing about this one.
+    showLinkDown();
     ui->switchSerial->setText(QString::fromUtf8(captionClose));
     ui->checkSerial->setEnabled(false);
     ui->serialName->setEnabled(false);
@@ -60,6 +64,13 @@ void MainWindow::on_switchSerial_clicked()
     ui->stopBits->setEnabled(false);
     ui->paritySelect->setEnabled(false);
     ui->lineEditRs485Id->setEnabled(false);
+}
+
+void MainWindow::showLinkDown()
+{
+    commOk = false;
+    commFailCount = 0;
+    ui->labelCommStat->setText(QStringLiteral("故障"));
 }
 
 void MainWindow::unlockConnectionSettings()

@@ -43,8 +43,7 @@ void MainWindow::queryDevInfo()
         // link is gone although the operator never closed it. Show that, and
         // give the operator back the controls to rescan and reopen.
         if (ui->switchSerial->text() == QStringLiteral("关闭串口")) {
-            commOk = false;
-            ui->labelCommStat->setText(QStringLiteral("故障"));
+            showLinkDown();
             unlockConnectionSettings();
         }
         return;
@@ -81,19 +80,19 @@ void MainWindow::queryDevInfo()
     else if (ldTemperature == TemperatureShortCircuit)
         showTemperature(ui->labelLdTemperature, styleAlarm, QStringLiteral("短路"));
     else
-        showTemperature(ui->labelLdTemperature, styleReading,
-                        QString::number(ldTemperature / 10.0, 'g', 6) + QStringLiteral("℃"));
+        showTemperature(
+            ui->labelLdTemperature, styleReading, QString::number(ldTemperature / 10.0, 'g', 6) + QStringLiteral("℃"));
 
     ui->labelPowerPercent->setText(QString::number(powerPermille));
     ui->labelSupplyVoltage->setText(QString::number(supplyMillivolts / 1000.0, 'g', 6));
     ui->labelWorkHours->setText(QString::number(runSeconds / 3600) + QStringLiteral("H"));
     showLdSwitchState(ldSwitchMask);
     ui->labelVersion->setText(QStringLiteral("V") + QString::number(firmwareVersion >> 8) + QStringLiteral(".")
-                              + QString::number(firmwareVersion & 0xFF));
+        + QString::number(firmwareVersion & 0xFF));
 }
 
 void MainWindow::showLdSwitchState(quint16 mask)
 {
-    ModuleWidgets::setLabels(this, QStringLiteral("ldStatLd_"), mask, moduleCount, QStringLiteral("开"),
-                             QStringLiteral("关"));
+    ModuleWidgets::setLabels(
+        this, QStringLiteral("ldStatLd_"), mask, moduleCount, QStringLiteral("开"), QStringLiteral("关"));
 }

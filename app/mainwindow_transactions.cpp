@@ -1,6 +1,8 @@
 // Register transactions: every poll and command reaches the controller here.
 // Each exchange checks the link, takes its mutex for at most 100 ms, resets
 // the port, sends one request and reads the reply with a per-wait time-out.
+// A reply counts only when its CRC is good and it carries the request's
+// address and function code.
 
 #include "mainwindow.h"
 
@@ -27,10 +29,52 @@ QString hex(const quint8 *data, int length)
     return QByteArray(reinterpret_cast<const char *>(data), qMax(length, 0)).toHex(' ').toUpper();
 }
 
-// The controller acknowledges writes with six bytes: four bytes and their CRC.
-bool isAcknowledged(const Protocol &protocol, const quint8 *reply, int got)
+// Another program probing serial ports (a second panel's scan, a modem
+// manager) can hold the port for a moment just when it is reopened: the
+// reopen is retried for this long before the port counts as lost.
+constexpr int reopenRetryMs = 50;
+constexpr int reopenRetryStepMs = 5;
+
+// What came back for a request, judged in one place for the result and the trace.
+enum class Reply { Ok, CrcOkShort, None, Short, BadCrc, Exception, WrongAddress, WrongFunction };
+
+Reply judgeReply(const Protocol &protocol, const quint8 *request, const quint8 *reply, int got, int want)
 {
-    return got == WriteAckLength && protocol.checkReply(reply, got) == Protocol::ReplyOk;
+    if (got == 0)
+        return Reply::None;
+    if (protocol.checkReply(reply, got) != Protocol::ReplyOk)
+        return got < want ? Reply::Short : Reply::BadCrc;
+    // A reply from another controller, or to another request, is no answer to this one.
+    if (reply[0] != request[0])
+        return Reply::WrongAddress;
+    if (reply[1] == (request[1] | 0x80))
+        return Reply::Exception;
+    if (reply[1] != request[1])
+        return Reply::WrongFunction;
+    return got < want ? Reply::CrcOkShort : Reply::Ok;
+}
+
+QString describe(Reply verdict, const quint8 *reply)
+{
+    switch (verdict) {
+    case Reply::Ok:
+        return QStringLiteral("ok");
+    case Reply::CrcOkShort:
+        return QStringLiteral("short (CRC ok)");
+    case Reply::None:
+        return QStringLiteral("time-out");
+    case Reply::Short:
+        return QStringLiteral("short");
+    case Reply::BadCrc:
+        return QStringLiteral("bad CRC");
+    case Reply::Exception:
+        return QStringLiteral("exception ") + hex(reply + 2, 1);
+    case Reply::WrongAddress:
+        return QStringLiteral("wrong address ") + hex(reply, 1);
+    case Reply::WrongFunction:
+        return QStringLiteral("wrong function ") + hex(reply + 1, 1);
+    }
+    return QString();
 }
 
 } // namespace
@@ -50,15 +94,29 @@ bool MainWindow::acquireLink()
     return spComm->mutex.tryLock(mutexTryMs);
 }
 
-int MainWindow::exchange(const char *what, const quint8 *request, int requestLength, quint8 *reply, int want,
-                         int waitMs)
+bool MainWindow::reopenLink()
+{
+    if (spComm->reopenPort())
+        return true;
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < reopenRetryMs) {
+        QThread::msleep(reopenRetryStepMs);
+        if (spComm->openPort())
+            return true;
+    }
+    return false;
+}
+
+int MainWindow::exchange(
+    const char *what, const quint8 *request, int requestLength, quint8 *reply, int want, int waitMs)
 {
     QElapsedTimer clock;
     clock.start();
     // Drains and clears what an earlier reply left behind. When the port
     // cannot be reopened (the adapter was pulled) the link is closed and
     // nothing can be written or read.
-    const bool reopened = spComm->reopenPort();
+    const bool reopened = reopenLink();
     const qint64 reopenNs = clock.nsecsElapsed();
     int got = 0;
     if (reopened) {
@@ -66,6 +124,7 @@ int MainWindow::exchange(const char *what, const quint8 *request, int requestLen
         if (want > 0)
             got = spComm->readData(reinterpret_cast<char *>(reply), want, waitMs);
     }
+    const Reply verdict = judgeReply(*protocol, request, reply, got, want);
 
     if (lcBus().isDebugEnabled()) {
         QString outcome;
@@ -73,17 +132,13 @@ int MainWindow::exchange(const char *what, const quint8 *request, int requestLen
             outcome = QStringLiteral("port lost");
         else if (want == 0)
             outcome = QStringLiteral("sent");
-        else if (got == 0)
-            outcome = QStringLiteral("time-out");
-        else if (protocol->checkReply(reply, got) != Protocol::ReplyOk)
-            outcome = got < want ? QStringLiteral("short") : QStringLiteral("bad CRC");
         else
-            outcome = got < want ? QStringLiteral("short (CRC ok)") : QStringLiteral("ok");
-        qCDebug(lcBus).noquote() << what << "req" << hex(request, requestLength) << "| rep" << hex(reply, got)
-                                 << "|" << QString::number(clock.nsecsElapsed() / 1e6, 'f', 3) << "ms (reopen"
+            outcome = describe(verdict, reply);
+        qCDebug(lcBus).noquote() << what << "req" << hex(request, requestLength) << "| rep" << hex(reply, got) << "|"
+                                 << QString::number(clock.nsecsElapsed() / 1e6, 'f', 3) << "ms (reopen"
                                  << QString::number(reopenNs / 1e6, 'f', 3) << "ms) |" << outcome;
     }
-    return got;
+    return verdict == Reply::Ok || verdict == Reply::CrcOkShort ? got : -1;
 }
 
 int MainWindow::writeRegister(quint16 reg, quint16 value)
@@ -94,8 +149,9 @@ int MainWindow::writeRegister(quint16 reg, quint16 value)
     quint8 request[8];
     const quint16 length = protocol->buildWriteSingleRegister(slaveAddress, reg, value, request);
     quint8 reply[WriteAckLength];
-    const int got = exchange("write", request, length, reply, WriteAckLength, writeAckWaitMs);
-    const int result = isAcknowledged(*protocol, reply, got) ? 0 : -1;
+    // The controller acknowledges writes with six bytes: address, function, register, CRC.
+    const int result
+        = exchange("write", request, length, reply, WriteAckLength, writeAckWaitMs) == WriteAckLength ? 0 : -1;
 
     spComm->mutex.unlock();
     return result;
@@ -111,7 +167,7 @@ int MainWindow::readRegisters(quint16 first, quint16 count, quint8 *reply, quint
     const quint16 want = quint16(5 + 2 * count);
     const int got = exchange("read", request, length, reply, want, readWaitMs);
     int result = -1;
-    if (protocol->checkReply(reply, got) == Protocol::ReplyOk) {
+    if (got >= 0) {
         received = quint16(got);
         result = 0;
     }
@@ -140,11 +196,10 @@ int MainWindow::writeConfigBlock(const quint16 *words)
         return 1;
 
     quint8 request[9 + 2 * ConfigBlockCount];
-    const quint16 length =
-        protocol->buildWriteMultipleRegisters(slaveAddress, ConfigBlockFirst, words, ConfigBlockCount, request);
+    const quint16 length
+        = protocol->buildWriteMultipleRegisters(slaveAddress, ConfigBlockFirst, words, ConfigBlockCount, request);
     quint8 reply[WriteAckLength];
-    const int got = exchange("write block", request, length, reply, WriteAckLength, 500);
-    const int result = isAcknowledged(*protocol, reply, got) ? 0 : -1;
+    const int result = exchange("write block", request, length, reply, WriteAckLength, 500) == WriteAckLength ? 0 : -1;
 
     spComm->mutex.unlock();
     return result;

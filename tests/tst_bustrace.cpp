@@ -93,7 +93,7 @@ void TestBusTrace::traceShowsEachExchangeAndItsOutcome()
 
     rig.sim.setFault(VirtualController::FaultException, 2, 1);
     rig.poll();
-    QVERIFY2(captured.last().endsWith(QLatin1String("| short (CRC ok)")), qPrintable(captured.last()));
+    QVERIFY2(captured.last().endsWith(QLatin1String("| exception 02")), qPrintable(captured.last()));
     QCOMPARE(captured.size(), 5);
 }
 

@@ -14,9 +14,8 @@
 //                                                            exceptionReplyToAWrite (a refused write)
 //   "server busy" manual exception (code 6) ................ faultMatrix "exception 6" rows
 //   "slave device failure" exception (code 4) .............. faultMatrix "exception 4" rows
-//   "invalid slave id in the response" ..................... faultMatrix "reply from address 7" rows: this
-//                                                            controller's replies are not checked for the
-//                                                            address, so the panel takes them (as designed)
+//   "invalid slave id in the response" ..................... faultMatrix "reply from address 7" rows: a
+//                                                            reply from another address is a failed exchange
 //   "response of another function code" .................... lateReplyOfAnotherFunctionIsRefused (both ways);
 //                                                            exception rows (function | 0x80)
 //   "too short response timeout" / "adequate timeout" ...... faultMatrix "delay beyond/within the wait"
@@ -406,7 +405,7 @@ void TestFaults::faultMatrix_data()
         row("paced at 9600 baud") << op << int(Fault::FaultNone) << 0 << 9600 << true << 1;
         row("paced at 1200 baud") << op << int(Fault::FaultNone) << 0 << 1200 << true << 1;
         row("garbage first") << op << int(Fault::FaultGarbageBefore) << 3 << 0 << false << 1;
-        row("reply from address 7") << op << int(Fault::FaultWrongAddress) << 7 << 0 << true << 1;
+        row("reply from address 7") << op << int(Fault::FaultWrongAddress) << 7 << 0 << false << 1;
         row("endless stream") << op << int(Fault::FaultEndlessStream) << 0 << 0 << false << 0;
         if (write) {
             row("8-byte echo") << op << int(Fault::FaultEcho8) << 0 << 0 << false << 1;

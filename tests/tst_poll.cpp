@@ -684,9 +684,17 @@ void TestPoll::closedLinkChangesNothingAndSendsNothing()
     failedPoll();
     failedPoll();
     QCOMPARE(Access::commFailCount(w), quint32(2));
+    QCOMPARE(rig->ui()->labelCommStat->text(), QStringLiteral("正常"));
 
+    // Closed, the link has no health of its own: "故障", nothing counted; the
+    // value labels keep the last readings.
+    const Screen open = screenOf(*rig, false);
     rig->closeLink();
     QCOMPARE(rig->ui()->switchSerial->text(), QStringLiteral("打开串口"));
+    QCOMPARE(rig->ui()->labelCommStat->text(), QStringLiteral("故障"));
+    QVERIFY(!Access::commOk(w));
+    QCOMPARE(Access::commFailCount(w), quint32(0));
+    QVERIFY(screenOf(*rig, false) == open);
     const Screen before = screenOf(*rig, true);
     rig->sim.setSwitchMask(0x0F00);
     rig->sim.setPowerPermille(900);
@@ -701,20 +709,22 @@ void TestPoll::closedLinkChangesNothingAndSendsNothing()
     Access::pollTimer(w)->stop();
 
     QVERIFY(screenOf(*rig, true) == before);
-    QCOMPARE(Access::commFailCount(w), quint32(2));
-    QVERIFY(Access::commOk(w));
+    QCOMPARE(Access::commFailCount(w), quint32(0));
+    QVERIFY(!Access::commOk(w));
     QCOMPARE(rig->sim.requests().size(), 0);
     QCOMPARE(rig->modals.boxCount(), 0);
 
-    // Opened again, the health state goes on from where it stood: three more
-    // failures make five in a row.
+    // Opened again, the health starts afresh: "故障" until the first good read
+    // on this link, and failures counted from 0.
     QVERIFY(rig->openLink());
-    failedPoll();
-    failedPoll();
-    QCOMPARE(rig->ui()->labelCommStat->text(), QStringLiteral("正常"));
+    QCOMPARE(rig->ui()->labelCommStat->text(), QStringLiteral("故障"));
+    QCOMPARE(Access::commFailCount(w), quint32(0));
+    QVERIFY(!Access::commOk(w));
     failedPoll();
     QCOMPARE(rig->ui()->labelCommStat->text(), QStringLiteral("故障"));
-    QCOMPARE(Access::commFailCount(w), quint32(5));
+    QCOMPARE(Access::commFailCount(w), quint32(1));
+    QVERIFY(goodPoll());
+    QCOMPARE(rig->ui()->labelPowerPercent->text(), QStringLiteral("900"));
 }
 
 void TestPoll::pollTimerDrivesThePoll()

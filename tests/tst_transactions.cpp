@@ -30,7 +30,7 @@ private slots:
     void writeWithBadCrc();
     void writeEchoedWithEightBytesFailsAndLeftoversVanish();
     void readFullReply();
-    void readExceptionReplyPassesWithLengthFive();
+    void readExceptionReplyFailsAndKeepsLength();
     void readCutShortFailsAndKeepsLength();
     void readPacedSlowerThanWaitBetweenBytesFails();
     void readStreamedInPiecesIsReadToItsEnd();
@@ -208,14 +208,15 @@ void TestTransactions::readFullReply()
     QCOMPARE(int(reply[19]) << 8 | reply[20], 24150);
 }
 
-void TestTransactions::readExceptionReplyPassesWithLengthFive()
+// An exception reply has a good CRC but answers with function 0x83: no reply to a read.
+void TestTransactions::readExceptionReplyFailsAndKeepsLength()
 {
     QVERIFY(rig->openLink());
     rig->sim.setFault(VirtualController::FaultException, 2, 1);
     quint8 reply[64];
-    quint16 received = 0;
-    QCOMPARE(Access::readRegisters(rig->w(), StatusBlockFirst, StatusBlockCount, reply, received), 0);
-    QCOMPARE(received, quint16(5));
+    quint16 received = 1234;
+    QCOMPARE(Access::readRegisters(rig->w(), StatusBlockFirst, StatusBlockCount, reply, received), -1);
+    QCOMPARE(received, quint16(1234));
     QCOMPARE(reply[1], quint8(0x83));
 }
 
