@@ -1,11 +1,12 @@
 #include "mainwindow.h"
 
+#include "indicatorguard.h"
 #include "mainwindowform.h"
 #include "mydoublevalidator.h"
+#include "myintvalidator.h"
 #include "protocol.h"
 #include "spcomm.h"
 
-#include <QIntValidator>
 #include <QTimer>
 
 MainWindow::MainWindow(QWidget *parent)
@@ -35,6 +36,8 @@ MainWindow::MainWindow(QWidget *parent)
     ui->buildForm(this);
 
     installValidators();
+    // The controller's external analog input state: shown, never set by a click.
+    IndicatorGuard::install(ui->radioButtonAdcEnableStat);
 
     spComm = new SPComm;
     protocol = new Protocol;
@@ -58,11 +61,11 @@ Q_NEVER_INLINE void MainWindow::installValidators()
     alarmValidator->setRange(0.0, 100.0, 2);
     ui->lineEditAlarmTemperature->setValidator(alarmValidator);
 
-    auto *maxDacValidator = new QIntValidator(2800, 3980);
+    auto *maxDacValidator = new MyIntValidator(2800, 3980);
     ui->lineLimitPower->setValidator(maxDacValidator);
     ui->lineEditMaxDac->setValidator(maxDacValidator);
 
-    auto *hoursValidator = new QIntValidator(0, 100000);
+    auto *hoursValidator = new MyIntValidator(0, 100000);
     ui->lineEditCompensationHours->setValidator(hoursValidator);
 }
 
@@ -88,11 +91,11 @@ MainWindow::~MainWindow()
     }
 }
 
-void MainWindow::timerUpdate() {}
+void MainWindow::timerUpdate() { }
 
 void MainWindow::on_tabWidget_currentChanged(int index)
 {
     Q_UNUSED(index)
 }
 
-void MainWindow::on_tabWidget_destroyed() {}
+void MainWindow::on_tabWidget_destroyed() { }
