@@ -12,8 +12,11 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QMessageBox>
+#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -63,6 +66,27 @@ bool writeFile(const QString &path, const QByteArray &content)
     return file.write(content) == content.size();
 }
 
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+const QByteArray sixKeys("[General]\nConfigName=f\nConfigLdMask=5\nConfigLdLowPowerMask=6\nConfigLdMaxDac=3001\n"
+                         "ConfigLdAlarmTemperature=205\nConfigLdCompensationHours=5\n");
+
+// Bytes this process has read from files so far.
+qint64 bytesReadByThisProcess()
+{
+    QFile io(QStringLiteral("/proc/self/io"));
+    if (!io.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : io.readAll().split('\n'))
+        if (line.startsWith("rchar:"))
+            return line.mid(6).trimmed().toLongLong();
+    return -1;
+}
+
 } // namespace
 
 class TestConfigFile : public RigTestCase
@@ -92,6 +116,14 @@ private slots:
     void importedDacOutsideLimitsIsClampedBySave();
     void importedHoursBeyondSecondsRangeRefusedBySaveButExported();
     void configurationTravelsToAFreshPanel();
+    void lockNobodyCanTakeFailsWithinItsWait_data();
+    void lockNobodyCanTakeFailsWithinItsWait();
+    void staleLockOfACrashedPanelIsTakenOver();
+    void fileSizeLimit_data();
+    void fileSizeLimit();
+    void hugeFileIsRefusedUnread();
+    void handEditedNames_data();
+    void handEditedNames();
 
 private:
     QString path(const QString &name) const { return rig->dir.filePath(name); }
@@ -575,6 +607,170 @@ void TestConfigFile::configurationTravelsToAFreshPanel()
     rig->ui()->btnGetAllConfig->click();
     QCOMPARE(rig->modals.boxCount(), boxes);
     QCOMPARE(tabState(*rig).mid(1), firstTab.mid(1));
+}
+
+// QSettings itself would wait for ever on a lock it cannot take: the export
+// and the import give up after 2 s with their failure box and leave the file
+// as it was.
+void TestConfigFile::lockNobodyCanTakeFailsWithinItsWait_data()
+{
+    QTest::addColumn<bool>("exporting");
+    QTest::addColumn<bool>("heldByALiveProgram"); // else a directory stands where the lock would go
+    QTest::newRow("export, lock is a directory") << true << false;
+    QTest::newRow("export, lock held") << true << true;
+    QTest::newRow("import, lock is a directory") << false << false;
+    QTest::newRow("import, lock held") << false << true;
+}
+
+void TestConfigFile::lockNobodyCanTakeFailsWithinItsWait()
+{
+    QFETCH(bool, exporting);
+    QFETCH(bool, heldByALiveProgram);
+    const QString file = path(QStringLiteral("locked.ini"));
+    QVERIFY(writeFile(file, sixKeys));
+    QLockFile held(file + QStringLiteral(".lock"));
+    if (heldByALiveProgram) {
+        QVERIFY(held.tryLock(0));
+    } else {
+        QVERIFY(QDir().mkpath(file + QStringLiteral(".lock/inside")));
+    }
+    fillTab(*rig, QStringLiteral("keep"), 0x0005, 0x0006, QStringLiteral("3001"), QStringLiteral("20.5"),
+            QStringLiteral("5"));
+    const QStringList before = tabState(*rig);
+
+    rig->modals.answerNextFileDialog(file);
+    QElapsedTimer clock;
+    clock.start();
+    (exporting ? rig->ui()->btnExportConfig : rig->ui()->btnExportConfig_2)->click();
+    const qint64 waited = clock.elapsed();
+
+    QCOMPARE(rig->modals.boxCount(), 1);
+    verifyBox(rig->modals.lastBox(), QMessageBox::Warning, &rig->w(), QStringLiteral("警告"),
+              exporting ? QStringLiteral("配置文件导出失败！") : QStringLiteral("配置文件读取失败！"));
+    QVERIFY2(waited >= 1900, qPrintable(QString::number(waited))); // it did wait for the lock
+    QCOMPARE(fileBytes(file), sixKeys);
+    QCOMPARE(tabState(*rig), before);
+
+    // Once the lock is gone, both work.
+    if (heldByALiveProgram)
+        held.unlock();
+    else
+        QVERIFY(QDir(file + QStringLiteral(".lock")).removeRecursively());
+    rig->ui()->lineEditConfigName->setText(QStringLiteral("now"));
+    exportTo(file);
+    importFrom(file);
+    QCOMPARE(rig->ui()->lineEditConfigName->text(), QStringLiteral("now"));
+}
+
+// A panel that died while writing leaves its lock behind: the next one takes it over.
+void TestConfigFile::staleLockOfACrashedPanelIsTakenOver()
+{
+    const QString file = path(QStringLiteral("stale.ini"));
+    QProcess gone;
+    gone.start(QStringLiteral("true"), QStringList());
+    QVERIFY(gone.waitForFinished(10000));
+    const qint64 deadPid = gone.processId() > 0 ? gone.processId() : 999999;
+    QVERIFY(writeFile(file + QStringLiteral(".lock"),
+                      QByteArray::number(deadPid) + "\nvortanix\n" + QSysInfo::machineHostName().toUtf8() + "\n"));
+    fillTab(*rig, QStringLiteral("after a crash"), 0x0005, 0x0006, QStringLiteral("3001"), QStringLiteral("20.5"),
+            QStringLiteral("5"));
+    exportTo(file);
+    QCOMPARE(settingsValues(file).first(), QStringLiteral("after a crash"));
+    QVERIFY(!QFileInfo::exists(file + QStringLiteral(".lock")));
+}
+
+void TestConfigFile::fileSizeLimit_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<bool>("read");
+    QTest::newRow("64 KiB") << 64 * 1024 << true;
+    QTest::newRow("64 KiB and 1 byte") << 64 * 1024 + 1 << false;
+    QTest::newRow("1 MiB") << 1024 * 1024 << false;
+}
+
+void TestConfigFile::fileSizeLimit()
+{
+    QFETCH(int, size);
+    QFETCH(bool, read);
+    // The six keys, then a comment up to the size.
+    QByteArray content = sixKeys + ';';
+    content += QByteArray(size - content.size() - 1, 'x') + '\n';
+    QCOMPARE(content.size(), size);
+    const QString file = path(QStringLiteral("sized.ini"));
+    QVERIFY(writeFile(file, content));
+    Access::showConfig(rig->w(), QStringLiteral("keep"), 0, 0, 2900, 11, 1);
+    const QStringList before = tabState(*rig);
+
+    rig->modals.answerNextFileDialog(file);
+    rig->ui()->btnExportConfig_2->click();
+    QCOMPARE(rig->modals.boxCount(), 1);
+    if (read) {
+        QCOMPARE(rig->modals.lastBox().text, importedText);
+        QCOMPARE(tabState(*rig), expectedTab(QStringLiteral("f"), 5, 6, "3001", "20.5", "5"));
+    } else {
+        verifyBox(rig->modals.lastBox(), QMessageBox::Warning, &rig->w(), QStringLiteral("警告"),
+                  QStringLiteral("配置文件读取失败！"));
+        QCOMPARE(tabState(*rig), before);
+    }
+}
+
+void TestConfigFile::hugeFileIsRefusedUnread()
+{
+    const QString file = path(QStringLiteral("huge.ini"));
+    QVERIFY(writeFile(file, sixKeys));
+    QVERIFY(QFile::resize(file, qint64(1) << 30)); // 1 GiB, sparse
+    const qint64 readBefore = bytesReadByThisProcess();
+    QVERIFY(readBefore >= 0);
+
+    rig->modals.answerNextFileDialog(file);
+    rig->ui()->btnExportConfig_2->click();
+
+    verifyBox(rig->modals.lastBox(), QMessageBox::Warning, &rig->w(), QStringLiteral("警告"),
+              QStringLiteral("配置文件读取失败！"));
+    QVERIFY2(bytesReadByThisProcess() - readBefore < 4 * 1024 * 1024,
+             qPrintable(QString::number(bytesReadByThisProcess() - readBefore)));
+}
+
+// Names typed into the file by hand: raw UTF-8, GB18030 from a Chinese
+// Windows editor, UTF-8 with a byte-order mark, and the panel's own escapes.
+void TestConfigFile::handEditedNames_data()
+{
+    QTest::addColumn<QByteArray>("nameBytes");
+    QTest::addColumn<QString>("name");
+    const QString chinese = QString::fromUtf8("中文配置光源");
+    QTest::newRow("UTF-8") << QByteArray("\xe4\xb8\xad\xe6\x96\x87\xe9\x85\x8d\xe7\xbd\xae\xe5\x85\x89\xe6\xba\x90") << chinese;
+    QTest::newRow("GB18030") << QByteArray::fromHex("d6d0cec4c5e4d6c3b9e2d4b4") << chinese;
+    QTest::newRow("GB18030 with ASCII") << QByteArray::fromHex("4c696e6520d6d0cec43a2031") << QString::fromUtf8("Line 中文: 1");
+    QTest::newRow("escapes the panel writes") << QByteArray("\\x9ed8\\x8ba4\\x914d\\x7f6e\\x31") << QString::fromUtf8("默认配置1");
+    QTest::newRow("UTF-8 with escapes") << QByteArray("\xe4\xb8\xad-\\x6587") << QString::fromUtf8("中-文");
+    QTest::newRow("ASCII") << QByteArray("plain 1") << QStringLiteral("plain 1");
+}
+
+void TestConfigFile::handEditedNames()
+{
+    QFETCH(QByteArray, nameBytes);
+    QFETCH(QString, name);
+    for (const bool byteOrderMark : {false, true}) {
+        QByteArray content = "[General]\nConfigName=" + nameBytes + "\nConfigLdMaxDac=3000\n";
+        if (byteOrderMark) {
+            if (QString::fromUtf8(nameBytes).toUtf8() != nameBytes)
+                continue; // a mark says UTF-8: only for names that are
+            content.prepend("\xef\xbb\xbf");
+        }
+        const QString file = path(QStringLiteral("hand-%1.ini").arg(byteOrderMark));
+        QVERIFY(writeFile(file, content));
+        importFrom(file);
+        QCOMPARE(rig->ui()->lineEditConfigName->text(), name);
+        QCOMPARE(rig->ui()->lineEditMaxDac->text(), QStringLiteral("3000"));
+    }
+
+    // The export still writes escapes only, whatever came in.
+    const QString out = path(QStringLiteral("out.ini"));
+    exportTo(out);
+    const QByteArray written = fileBytes(out);
+    for (const char c : written)
+        QVERIFY2(quint8(c) < 0x80, written.constData());
+    QCOMPARE(settingsValues(out).first(), name);
 }
 
 QTEST_MAIN(TestConfigFile)

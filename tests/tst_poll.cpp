@@ -146,6 +146,7 @@ private slots:
     void failedPollChangesNothingElse_data();
     void failedPollChangesNothingElse();
     void closedLinkChangesNothingAndSendsNothing();
+    void linkToAnAddressNobodyAnswersIsNeverGood();
     void pollTimerDrivesThePoll();
 
 private:
@@ -725,6 +726,25 @@ void TestPoll::closedLinkChangesNothingAndSendsNothing()
     QCOMPARE(Access::commFailCount(w), quint32(1));
     QVERIFY(goodPoll());
     QCOMPARE(rig->ui()->labelPowerPercent->text(), QStringLiteral("900"));
+}
+
+// The health shown belongs to the link that is open: after a good link to
+// address 1, a link to an address nobody answers shows "故障" from the start.
+void TestPoll::linkToAnAddressNobodyAnswersIsNeverGood()
+{
+    QVERIFY(rig->openLink());
+    QVERIFY(goodPoll());
+    rig->closeLink();
+    QVERIFY(rig->openLink(QStringLiteral("9")));
+    QCOMPARE(rig->ui()->labelCommStat->text(), QStringLiteral("故障"));
+    QVERIFY(!Access::commOk(rig->w()));
+    for (int n = 1; n <= 3; ++n) {
+        rig->poll();
+        QCOMPARE(rig->ui()->labelCommStat->text(), QStringLiteral("故障"));
+        QCOMPARE(Access::commFailCount(rig->w()), quint32(n));
+    }
+    // The value labels keep the last readings.
+    QCOMPARE(rig->ui()->labelVersion->text(), QStringLiteral("V1.10"));
 }
 
 void TestPoll::pollTimerDrivesThePoll()

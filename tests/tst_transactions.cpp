@@ -8,8 +8,11 @@
 #include "spcomm.h"
 
 #include <QElapsedTimer>
+#include <QSerialPort>
 #include <QSignalSpy>
 #include <QtTest>
+
+#include <functional>
 
 using Access = MainWindowTestAccess;
 
@@ -36,7 +39,14 @@ private slots:
     void readStreamedInPiecesIsReadToItsEnd();
     void broadcastSendsFrameAndPauses();
     void requestsGoToTheSlaveAddress();
+    void portGoneForAMomentIsRiddenOut();
+    void portGoneForLongerClosesTheLink();
+    void replyFromAnotherAddressIsNoAnswer_data();
+    void replyFromAnotherAddressIsNoAnswer();
 
+private:
+    // Counts the panel's failed attempts to open its port; the first one runs `onFirst`.
+    QMetaObject::Connection countFailedOpens(int &count, const std::function<void()> &onFirst);
 };
 
 
@@ -288,6 +298,94 @@ void TestTransactions::requestsGoToTheSlaveAddress()
     QCOMPARE(rig->sim.holdingRegister(RegPowerPermille), quint16(3));
     QVERIFY(rig->sim.waitForRequests(2, 5000)); // unanswered: may be logged after the wait
     QCOMPARE(quint8(rig->frames().last().at(0)), quint8(6));
+}
+
+QMetaObject::Connection TestTransactions::countFailedOpens(int &count, const std::function<void()> &onFirst)
+{
+    QSerialPort *port = Access::spComm(rig->w())->serialPort;
+    return QObject::connect(port, &QSerialPort::errorOccurred, [&count, onFirst](QSerialPort::SerialPortError e) {
+        if (e != QSerialPort::DeviceNotFoundError)
+            return;
+        if (count++ == 0 && onFirst)
+            onFirst();
+    });
+}
+
+// Another program that opens the port just when the panel reopens it (a
+// second panel's scan, a modem manager) makes that open fail for a moment.
+// Here the port is gone just for the first attempt: the reopen is tried
+// again, and the exchange goes through on the same link.
+void TestTransactions::portGoneForAMomentIsRiddenOut()
+{
+    QVERIFY(rig->openLink());
+    int failedOpens = 0;
+    const QMetaObject::Connection watch = countFailedOpens(failedOpens, [this] { rig->sim.replug(); });
+    rig->sim.unplug();
+    rig->sim.clearRequests();
+    quint8 reply[64];
+    quint16 received = 0;
+    const int result = Access::readRegisters(rig->w(), StatusBlockFirst, StatusBlockCount, reply, received);
+    QObject::disconnect(watch);
+    QCOMPARE(failedOpens, 1);
+    QCOMPARE(result, 0);
+    QCOMPARE(received, quint16(29));
+    QVERIFY(Access::spComm(rig->w())->isOpen());
+    QCOMPARE(rig->ui()->switchSerial->text(), QStringLiteral("关闭串口"));
+    QCOMPARE(rig->modals.boxCount(), 0);
+}
+
+// An adapter that is really gone: after 50 ms of attempts the link is
+// closed, and the next poll shows it.
+void TestTransactions::portGoneForLongerClosesTheLink()
+{
+    QVERIFY(rig->openLink());
+    int failedOpens = 0;
+    const QMetaObject::Connection watch = countFailedOpens(failedOpens, {});
+    rig->sim.unplug();
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(Access::writeRegister(rig->w(), RegPowerPermille, 5), -1);
+    const qint64 tried = clock.elapsed();
+    QObject::disconnect(watch);
+    QVERIFY2(tried >= 50, qPrintable(QString::number(tried)));
+    QVERIFY2(failedOpens >= 2, qPrintable(QString::number(failedOpens)));
+    QVERIFY(!Access::spComm(rig->w())->isOpen());
+
+    rig->poll();
+    QCOMPARE(rig->ui()->labelCommStat->text(), QStringLiteral("故障"));
+    QCOMPARE(rig->ui()->switchSerial->text(), QStringLiteral("打开串口"));
+    QVERIFY(rig->sim.replug());
+    QVERIFY(rig->openLink());
+    QCOMPARE(Access::writeRegister(rig->w(), RegPowerPermille, 5), 0);
+    QCOMPARE(rig->modals.boxCount(), 0);
+}
+
+// A controller at another address answering in the place of the one asked
+// (two controllers set to one address, or a reply that strayed): no answer.
+void TestTransactions::replyFromAnotherAddressIsNoAnswer_data()
+{
+    QTest::addColumn<int>("replyAddress");
+    QTest::newRow("9") << 9;
+    QTest::newRow("broadcast address 0") << 0;
+    QTest::newRow("247") << 247;
+}
+
+void TestTransactions::replyFromAnotherAddressIsNoAnswer()
+{
+    QFETCH(int, replyAddress);
+    QVERIFY(rig->openLink(QStringLiteral("3")));
+    rig->sim.setAddress(3);
+    rig->sim.setFault(VirtualController::FaultWrongAddress, replyAddress, 1);
+    QCOMPARE(Access::writeRegister(rig->w(), RegPowerPermille, 7), -1);
+    QCOMPARE(rig->sim.holdingRegister(RegPowerPermille), quint16(7)); // carried out, but not confirmed
+    rig->sim.setFault(VirtualController::FaultWrongAddress, replyAddress, 1);
+    quint8 reply[64];
+    quint16 received = 1234;
+    QCOMPARE(Access::readRegisters(rig->w(), StatusBlockFirst, StatusBlockCount, reply, received), -1);
+    QCOMPARE(received, quint16(1234));
+    // The same requests answered by address 3 itself succeed.
+    QCOMPARE(Access::writeRegister(rig->w(), RegPowerPermille, 8), 0);
+    QCOMPARE(Access::readRegisters(rig->w(), StatusBlockFirst, StatusBlockCount, reply, received), 0);
 }
 
 QTEST_MAIN(TestTransactions)
