@@ -12,6 +12,7 @@
 // when a check fails or a message box pops up (the pictures are saved anyway).
 
 #include "demosetup.h"
+#include "highdpi.h"
 #include "mainwindow.h"
 #include "registers.h"
 #include "virtualcontroller.h"
@@ -255,6 +256,7 @@ int takeScreenshots(VirtualController &controller, const QString &outDir)
 
 int main(int argc, char *argv[])
 {
+    enableHighDpiScaling();
     QApplication application(argc, argv);
     const QString outDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs/screenshots");
     if (!QDir().mkpath(outDir)) {
