@@ -1,9 +1,11 @@
+#include "highdpi.h"
 #include "mainwindow.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
+    enableHighDpiScaling();
     QApplication application(argc, argv);
     MainWindow window;
     window.show();

@@ -9,6 +9,7 @@
 // unchanged panel.
 
 #include "demosetup.h"
+#include "highdpi.h"
 #include "mainwindow.h"
 #include "virtualcontroller.h"
 
@@ -60,6 +61,7 @@ bool quitOnSignals(QApplication &application)
 
 int main(int argc, char *argv[])
 {
+    enableHighDpiScaling();
     QApplication application(argc, argv);
 
     QTemporaryDir runtimeDir(QDir::tempPath() + QStringLiteral("/vortanix-demo-XXXXXX"));

@@ -21,7 +21,8 @@ if [ "$mode" = "test" ]; then
         clang libclang-rt-14-dev
         # Benchmark peer.
         libmodbus-dev
-        # Screenshots under a virtual X server.
+        # Screenshots and the high-DPI test under a virtual X server; ImageMagick
+        # measures the pictures.
         xvfb xauth imagemagick
     )
 fi

@@ -8,10 +8,14 @@
 // list as vortanix-demo does, opens the link with the default settings,
 // switches modules 1 to 6 on at power 650, reads the configuration pages from
 // the controller, and checks that the values it pictures came from the
-// controller and that no widget or caption is cut off. It exits with status 1
-// when a check fails or a message box pops up (the pictures are saved anyway).
+// controller and that no widget or caption is cut off. It prints the screen's
+// DPI and scale factor as Qt sees them and the window's size. It exits with
+// status 1 when a check fails or a message box pops up (the pictures are
+// saved anyway).
 
 #include "demosetup.h"
+#include "fitcheck.h"
+#include "highdpi.h"
 #include "mainwindow.h"
 #include "registers.h"
 #include "virtualcontroller.h"
@@ -28,10 +32,12 @@
 #include <QMessageBox>
 #include <QPixmap>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QStringList>
 #include <QTimer>
+#include <QWindow>
 
 #include <cstdio>
 #include <functional>
@@ -95,50 +101,31 @@ void click(QWidget &window, const char *name)
         button->click();
 }
 
-// Visible widgets that stick out of their parent, and captions or values
-// wider than the widget that shows them.
-QStringList clippedWidgets(QWidget &window)
+// What Qt made of the screen, for the high-DPI test: the screen in device
+// pixels and millimetres (so the DPI Qt sees), the scale factor it chose, the
+// DPI it lays fonts out at, and the window's size in logical pixels.
+void reportScreen(const QWidget &window)
 {
-    QStringList clipped;
-    const QList<QWidget *> all = window.findChildren<QWidget *>();
-    for (QWidget *w : all) {
-        if (!w->isVisible() || w->isWindow() || w->objectName().startsWith(QLatin1String("qt_")))
-            continue;
-        const QString name = w->objectName().isEmpty() ? QString::fromLatin1(w->metaObject()->className())
-                                                       : w->objectName();
-        QWidget *parent = w->parentWidget();
-        if (parent && !parent->rect().contains(w->geometry())) {
-            clipped << QStringLiteral("%1 (%2,%3 %4x%5) sticks out of %6 (%7x%8)")
-                           .arg(name)
-                           .arg(w->x())
-                           .arg(w->y())
-                           .arg(w->width())
-                           .arg(w->height())
-                           .arg(parent->objectName())
-                           .arg(parent->width())
-                           .arg(parent->height());
-            continue;
-        }
-        int needed = 0;
-        if (auto *label = qobject_cast<QLabel *>(w); label && !label->wordWrap() && !label->text().isEmpty())
-            needed = label->sizeHint().width();
-        else if (auto *button = qobject_cast<QAbstractButton *>(w); button && !button->text().isEmpty())
-            needed = button->sizeHint().width();
-        else if (auto *box = qobject_cast<QComboBox *>(w))
-            needed = box->fontMetrics().horizontalAdvance(box->currentText()) + 30;
-        else if (auto *edit = qobject_cast<QLineEdit *>(w))
-            needed = edit->fontMetrics().horizontalAdvance(edit->text()) + 8;
-        if (needed > w->width() + 1)
-            clipped << QStringLiteral("%1 needs %2 px, has %3").arg(name).arg(needed).arg(w->width());
+    const QWindow *handle = window.windowHandle();
+    const QScreen *screen = handle ? handle->screen() : nullptr;
+    if (!screen || screen->physicalSize().width() <= 0) {
+        fail(QStringLiteral("the window has no screen of known size"));
+        return;
     }
-    return clipped;
+    const qreal ratio = handle->devicePixelRatio();
+    const int deviceWidth = qRound(screen->size().width() * ratio);
+    const qreal millimetres = screen->physicalSize().width();
+    std::printf("screen: %d px over %g mm = %.1f DPI, device pixel ratio %g, logical DPI %g\n", deviceWidth,
+                millimetres, deviceWidth * 25.4 / millimetres, ratio, screen->logicalDotsPerInchX());
+    std::printf("window: %d x %d\n", window.width(), window.height());
+    std::fflush(stdout);
 }
 
 bool savePage(QWidget &window, QTabWidget *tabs, int index, const QString &path)
 {
     tabs->setCurrentIndex(index);
     waitMs(700); // one poll refreshes the page
-    for (const QString &clip : clippedWidgets(window))
+    for (const QString &clip : FitCheck::clippedWidgets(window))
         fail(QStringLiteral("page %1: %2").arg(index + 1).arg(clip));
     const QPixmap picture = window.grab();
     if (picture.isNull() || !picture.save(path)) {
@@ -173,6 +160,7 @@ int takeScreenshots(VirtualController &controller, const QString &outDir)
     if (!tabs || !serialName || !switchSerial || !lineEditPower)
         return 1;
     waitMs(500);
+    reportScreen(window);
 
     // Open the link with the default address and baud rate, as a newcomer would.
     const QString port = Demo::listedPort(controller);
@@ -255,6 +243,7 @@ int takeScreenshots(VirtualController &controller, const QString &outDir)
 
 int main(int argc, char *argv[])
 {
+    enableHighDpiScaling();
     QApplication application(argc, argv);
     const QString outDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs/screenshots");
     if (!QDir().mkpath(outDir)) {

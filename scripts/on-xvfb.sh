@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Runs a command with Qt's xcb platform on a private virtual X server (Xvfb)
+# of the given size and DPI, and exits with the command's status.
+# Usage: scripts/on-xvfb.sh <width>x<height> <dpi> <command> [arguments...]
+# Xvfb picks a free display itself (-displayfd), so runs started at the same
+# time never race for one. Qt's scaling variables are cleared: what counts is
+# what the program itself sets up. The program gets no D-Bus session bus: with
+# none named, libdbus would start one for the display (dbus-launch), which
+# would outlive the run.
+set -euo pipefail
+size="${1:?usage: on-xvfb.sh <width>x<height> <dpi> <command> [arguments...]}"
+dpi="${2:?usage: on-xvfb.sh <width>x<height> <dpi> <command> [arguments...]}"
+shift 2
+[ "$#" -gt 0 ] || { echo "on-xvfb: no command given" >&2; exit 2; }
+command -v Xvfb >/dev/null 2>&1 || { echo "on-xvfb: Xvfb is missing (apt-get install xvfb)" >&2; exit 1; }
+
+work="$(mktemp -d)"
+server=""
+cleanup() {
+    if [ -n "$server" ]; then
+        kill "$server" 2>/dev/null || true
+        wait "$server" 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+chmod 700 "$work"
+
+# Xvfb writes its display number to the pipe once it accepts clients.
+mkfifo "$work/display"
+Xvfb -displayfd 3 -screen 0 "${size}x24" -dpi "$dpi" -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+server=$!
+display=""
+read -r -t 120 display <"$work/display" || true
+if [ -z "$display" ]; then
+    echo "on-xvfb: Xvfb did not start:" >&2
+    cat "$work/xvfb.log" >&2
+    exit 1
+fi
+
+status=0
+env -u QT_SCALE_FACTOR -u QT_SCREEN_SCALE_FACTORS -u QT_AUTO_SCREEN_SCALE_FACTOR -u QT_ENABLE_HIGHDPI_SCALING \
+    -u QT_SCALE_FACTOR_ROUNDING_POLICY -u QT_FONT_DPI -u QT_DEVICE_PIXEL_RATIO -u QT_USE_PHYSICAL_DPI \
+    DISPLAY=":$display" QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work" DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-bus" \
+    "$@" || status=$?
+exit "$status"
