@@ -3,6 +3,7 @@
 
 #include <QMainWindow>
 
+struct ConfigBlock;
 class MainWindowForm;
 class SPComm;
 class Protocol;
@@ -55,16 +56,9 @@ private:
     // Checks that the link is open (warning the operator when it is not)
     // and takes its mutex, waiting at most 100 ms.
     bool acquireLink();
-    // One exchange on the link, with the mutex held by the caller: reset the
-    // port, send the request, read up to `want` reply bytes. Returns the bytes
-    // read when they answer the request (good CRC, the request's address and
-    // function), -1 when they do not.
-    int exchange(const char *what, const quint8 *request, int requestLength, quint8 *reply, int want, int waitMs);
-    // Resets the port before an exchange, retrying a failed reopen for a moment.
-    bool reopenLink();
     // Writes the configuration block with the link's mutex try; shared by
     // the save and the factory reset. 0 = acknowledged, 1 = link busy, -1 = no valid acknowledgement.
-    int writeConfigBlock(const quint16 *words);
+    int writeConfigBlock(const ConfigBlock &block);
 
     // Power per mille from an analog millivolt figure (300..3200 mV onto 0..1000).
     static quint16 permilleFromMillivolts(quint16 millivolts);

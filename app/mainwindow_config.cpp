@@ -93,9 +93,13 @@ void MainWindow::on_btnSaveAllConfig_clicked()
         return;
     }
 
-    const quint16 words[ConfigBlockCount]
-        = {0, ldMask, maxDac, quint16(seconds >> 16), quint16(seconds & 0xFFFF), alarmTenths, lowPowerMask};
-    const int result = writeConfigBlock(words);
+    ConfigBlock block;
+    block.ldMask = ldMask;
+    block.ldMaxDac = maxDac;
+    block.compensationSeconds = quint32(seconds);
+    block.alarmTenths = alarmTenths;
+    block.lowPowerMask = lowPowerMask;
+    const int result = writeConfigBlock(block);
     if (result == 1) {
         QMessageBox::warning(this, QStringLiteral("警告"), QStringLiteral("串口工作忙！"));
     } else if (result == 0) {
@@ -141,15 +145,13 @@ void MainWindow::on_btnResetFactory_clicked()
         return;
     }
 
-    const quint32 seconds = FactoryCompensationHours * 3600u;
-    const quint16 words[ConfigBlockCount] = {0, FactoryLdMask, FactoryLdMaxDac, quint16(seconds >> 16),
-        quint16(seconds & 0xFFFF), FactoryAlarmTenths, FactoryLowPowerMask};
-    const int result = writeConfigBlock(words);
+    const ConfigBlock factory = ConfigBlock::factory();
+    const int result = writeConfigBlock(factory);
     if (result == 1) {
         QMessageBox::warning(this, QStringLiteral("警告"), QStringLiteral("串口工作忙！"));
     } else if (result == 0) {
-        showConfig(defaultConfigName, FactoryLdMask, FactoryLowPowerMask, FactoryLdMaxDac, FactoryAlarmTenths,
-            FactoryCompensationHours);
+        showConfig(defaultConfigName, factory.ldMask, factory.lowPowerMask, factory.ldMaxDac, factory.alarmTenths,
+                   factory.compensationSeconds / 3600);
         QMessageBox::information(this, QStringLiteral("恢复出厂设置"), QStringLiteral("恢复出厂设置成功！"));
     } else {
         QMessageBox::warning(this, QStringLiteral("恢复出厂设置"), QStringLiteral("恢复出厂设置失败！"));

@@ -36,11 +36,9 @@ bool decodeConfigReply(const quint8 *reply, int length, ConfigBlock *out)
 {
     if (reply == nullptr || length < readReplyLength(ConfigBlockCount))
         return false;
-    // Word 0 (0x2001) is reserved and ignored.
-    out->ldMask = replyWord(reply, 1);
-    out->ldMaxDac = replyWord(reply, 2);
-    out->compensationSeconds = (quint32(replyWord(reply, 3)) << 16) | replyWord(reply, 4);
-    out->alarmTenths = replyWord(reply, 5);
-    out->lowPowerMask = replyWord(reply, 6);
+    std::array<quint16, ConfigBlockCount> words;
+    for (int k = 0; k < ConfigBlockCount; ++k)
+        words[k] = replyWord(reply, k);
+    *out = ConfigBlock::fromWords(words);
     return true;
 }

@@ -1,6 +1,8 @@
 #ifndef REPLYDECODER_H
 #define REPLYDECODER_H
 
+#include "configblock.h"
+
 #include <QtGlobal>
 
 // Decoders of the controller's read replies. A reply to a read of n
@@ -22,15 +24,6 @@ struct StatusBlock
     quint16 supplyMillivolts = 0;
     quint32 runSeconds = 0;
     quint16 firmwareVersion = 0;
-};
-
-struct ConfigBlock
-{
-    quint16 ldMask = 0;
-    quint16 ldMaxDac = 0;
-    quint32 compensationSeconds = 0;
-    quint16 alarmTenths = 0;
-    quint16 lowPowerMask = 0;
 };
 
 // Register k (0-based) of a read reply: the big-endian word at offsets 3 + 2k and 4 + 2k.

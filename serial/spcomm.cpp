@@ -1,5 +1,7 @@
 #include "spcomm.h"
 
+#include "serialread.h"
+
 #include <QSerialPort>
 
 SPComm::SPComm(QObject *parent)
@@ -87,19 +89,9 @@ bool SPComm::reopenPort()
 
 int SPComm::readData(char *buffer, int count, int timeoutMs)
 {
-    int total = 0;
-    while (total < count) {
-        const qint64 got = serialPort->read(buffer + total, count - total);
-        if (got < 0)
-            return 0;
-        if (got == 0) {
-            if (!serialPort->waitForReadyRead(timeoutMs))
-                return total;
-            continue;
-        }
-        total += int(got);
-    }
-    return count;
+    bool deviceError = false;
+    const int got = readWithPauses(*serialPort, buffer, count, timeoutMs, &deviceError);
+    return deviceError ? 0 : got;
 }
 
 int SPComm::writeData(const char *buffer, int count)

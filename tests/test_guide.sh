@@ -39,7 +39,8 @@ for f in "$zh" "$en" "$form" README.md; do
     [ -f "$f" ] || { echo "FAIL: $f is missing" >&2; exit 1; }
 done
 shopt -s nullglob
-app_sources=(app/*.cpp app/*.h)
+# The panel: its own sources and the controller library it reads files and the line with.
+app_sources=(app/*.cpp app/*.h controller/*.cpp controller/*.h)
 scripts=(scripts/*.sh)
 [ "${#app_sources[@]}" -gt 0 ] || { echo "FAIL: no sources in app/" >&2; exit 1; }
 
@@ -187,10 +188,10 @@ check_names() {
 
     while IFS=: read -r n key; do
         grep -qF -- "\"$key\"" "${app_sources[@]}" ||
-            fail "$guide:$n: describes the INI key $key, which app/ does not use"
+            fail "$guide:$n: describes the INI key $key, which the panel does not use"
     done < <(grep -no '`Config[A-Z][A-Za-z]*`' "$guide" | tr -d '`')
     while IFS= read -r key; do
-        grep -qF -- "\`$key\`" "$guide" || fail "$guide: does not describe the INI key $key that app/ writes and reads"
+        grep -qF -- "\`$key\`" "$guide" || fail "$guide: does not describe the INI key $key that the panel writes and reads"
     done < <(grep -ho '"Config[A-Z][A-Za-z]*"' "${app_sources[@]}" | tr -d '"' | sort -u)
 
     while IFS=: read -r n category; do

@@ -1,0 +1,120 @@
+#include "controller.h"
+
+#include "link.h"
+#include "protocol.h"
+#include "registers.h"
+
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <array>
+
+#include <utility>
+
+namespace {
+
+QByteArray frame(const quint8 *bytes, quint16 length)
+{
+    return QByteArray(reinterpret_cast<const char *>(bytes), length);
+}
+
+} // namespace
+
+Controller::Controller(Link &link, const Protocol &protocol, quint8 address)
+    : link(link), protocol(protocol), unit(address)
+{
+}
+
+void Controller::setObserver(std::function<void(const char *, const Outcome &)> observer)
+{
+    this->observer = std::move(observer);
+}
+
+Outcome Controller::exchange(const char *what, const QByteArray &request, int want, int waitMs)
+{
+    Outcome outcome;
+    outcome.request = request;
+    QElapsedTimer clock;
+    clock.start();
+    bool ready = link.prepare();
+    outcome.prepareNs = clock.nsecsElapsed();
+    if (ready) {
+        ready = link.send(reinterpret_cast<const quint8 *>(request.constData()), request.size());
+        if (ready && want > 0) {
+            outcome.reply.resize(want);
+            outcome.reply.resize(link.receive(reinterpret_cast<quint8 *>(outcome.reply.data()), want, waitMs));
+        }
+    }
+    outcome.elapsedNs = clock.nsecsElapsed();
+    outcome.kind = Outcome::judge(request, outcome.reply, want, ready, &outcome.exceptionCode);
+    if (observer)
+        observer(what, outcome);
+    return outcome;
+}
+
+Outcome Controller::read(quint16 first, quint16 count)
+{
+    quint8 request[8];
+    const quint16 length = protocol.buildReadHoldingRegisters(unit, first, count, request);
+    return exchange("read", frame(request, length), readReplyLength(count), timing.readMs);
+}
+
+Outcome Controller::readStatus(StatusBlock *status)
+{
+    Outcome outcome = read(StatusBlockFirst, StatusBlockCount);
+    if (outcome.kind == Outcome::Ok)
+        decodeStatusReply(reinterpret_cast<const quint8 *>(outcome.reply.constData()), outcome.reply.size(), status);
+    return outcome;
+}
+
+Outcome Controller::readMaxDac(quint16 *value)
+{
+    Outcome outcome = read(RegMaxPowerDac, 1);
+    if (outcome.kind == Outcome::Ok)
+        decodeMaxDacReply(reinterpret_cast<const quint8 *>(outcome.reply.constData()), outcome.reply.size(), value);
+    return outcome;
+}
+
+Outcome Controller::readConfig(ConfigBlock *block)
+{
+    Outcome outcome = read(ConfigBlockFirst, ConfigBlockCount);
+    if (outcome.kind == Outcome::Ok)
+        decodeConfigReply(reinterpret_cast<const quint8 *>(outcome.reply.constData()), outcome.reply.size(), block);
+    return outcome;
+}
+
+Outcome Controller::writeRegister(quint16 reg, quint16 value)
+{
+    quint8 request[8];
+    const quint16 length = protocol.buildWriteSingleRegister(unit, reg, value, request);
+    return exchange("write", frame(request, length), WriteAckLength, timing.writeAckMs);
+}
+
+Outcome Controller::writeConfig(const ConfigBlock &block)
+{
+    const std::array<quint16, ConfigBlockCount> words = block.toWords();
+    quint8 request[9 + 2 * ConfigBlockCount];
+    const quint16 length
+        = protocol.buildWriteMultipleRegisters(unit, ConfigBlockFirst, words.data(), ConfigBlockCount, request);
+    return exchange("write block", frame(request, length), WriteAckLength, timing.blockAckMs);
+}
+
+Outcome Controller::broadcastWrite(quint16 reg, quint16 value, quint8 toUnit)
+{
+    quint8 request[8];
+    const quint16 length = protocol.buildWriteSingleRegister(toUnit, reg, value, request);
+    const Outcome outcome = exchange("broadcast", frame(request, length), 0, 0);
+    // No reply; give the controllers time to act on it.
+    QThread::msleep(timing.broadcastPauseMs);
+    return outcome;
+}
+
+Outcome Controller::changeAddress(quint8 newAddress)
+{
+    for (int n = 0; n < 2; ++n) {
+        const Outcome outcome = broadcastWrite(RegRs485Address, newAddress);
+        if (!outcome.isOk())
+            return outcome;
+    }
+    return broadcastWrite(RegCommandWord, 1);
+}

@@ -1,0 +1,26 @@
+#ifndef LINK_H
+#define LINK_H
+
+#include <QtGlobal>
+
+// How an exchange reaches the RS-485 line. Whoever holds the port decides
+// how it is held: the panel reopens it before every exchange, a tool that
+// keeps it open clears stale input instead.
+class Link
+{
+public:
+    virtual ~Link();
+
+    // Gets the port ready for a request: whatever an earlier reply left
+    // behind must not reach this one. False when the port is gone.
+    virtual bool prepare() = 0;
+    // What prepare() does, for the bus trace ("reopen", "clear").
+    virtual const char *prepareName() const = 0;
+    // Sends all bytes; false on a device error.
+    virtual bool send(const quint8 *data, int length) = 0;
+    // Reads up to `count` bytes, waiting at most `waitMs` each time no byte
+    // is available; returns the bytes read (0 on a device error).
+    virtual int receive(quint8 *buffer, int count, int waitMs) = 0;
+};
+
+#endif // LINK_H

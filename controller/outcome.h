@@ -1,0 +1,49 @@
+#ifndef OUTCOME_H
+#define OUTCOME_H
+
+#include <QByteArray>
+#include <QString>
+
+// What became of one request on the line, with the bytes that went each way.
+class Outcome
+{
+public:
+    enum Kind {
+        Ok, // the whole reply, from the controller asked, to the function asked
+        Sent, // a broadcast: nothing is answered
+        Timeout, // not one byte came back
+        Short, // fewer bytes than the reply needs, failing the CRC
+        Incomplete, // a good CRC, address and function, but fewer bytes than asked for
+        BadCrc, // as many bytes as the reply needs, failing the CRC
+        Exception, // the controller refused the request; exceptionCode says why
+        WrongAddress, // a reply from another controller
+        WrongFunction, // a reply to another request
+        NotAcknowledged, // a write answered with the standard Modbus echo, not the controller's acknowledgement
+        PortLost, // the port could not be made ready or written: nothing reached the line
+    };
+
+    Kind kind = Timeout;
+    quint8 exceptionCode = 0;
+    QByteArray request;
+    QByteArray reply;
+    qint64 elapsedNs = 0; // the whole exchange
+    qint64 prepareNs = 0; // of which getting the port ready
+
+    bool isOk() const { return kind == Ok || kind == Sent; }
+    // A reply came from the controller asked, to this request, with a good CRC
+    // (Ok or Incomplete).
+    bool isAnswer() const { return kind == Ok || kind == Incomplete; }
+
+    // "ok", "time-out", "bad CRC", "exception 02", "wrong address 09", ...
+    QString describe() const;
+    // One line for a bus trace:
+    // "<what> req 01 03 00 01 00 0C 14 0F | rep ... | 1.234 ms (reopen 0.500 ms) | ok".
+    QString traceLine(const char *what, const char *prepareName) const;
+
+    // Judges what arrived for a request. `want` is the length of the full
+    // reply (0 for a broadcast); `prepared` false when the port was not ready.
+    static Kind judge(
+        const QByteArray &request, const QByteArray &reply, int want, bool prepared, quint8 *exceptionCode);
+};
+
+#endif // OUTCOME_H

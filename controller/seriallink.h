@@ -1,0 +1,56 @@
+#ifndef SERIALLINK_H
+#define SERIALLINK_H
+
+#include "link.h"
+
+#include <QString>
+
+#include <memory>
+
+class QSerialPort;
+
+// A serial port held open for as long as the program runs (a command-line
+// tool, a bridge service): 8 data bits, no parity, one stop bit, no flow
+// control, held exclusively. Before each request the input is cleared, so
+// bytes left over from an earlier reply never reach the next one.
+class SerialLink : public Link
+{
+public:
+    enum OpenError {
+        NoError,
+        Missing, // no such port (an adapter not plugged in, a wrong name)
+        Busy, // another program holds it
+        NoPermission, // this user may not open it
+        OtherError,
+    };
+
+    SerialLink();
+    ~SerialLink() override;
+    SerialLink(const SerialLink &) = delete;
+    SerialLink &operator=(const SerialLink &) = delete;
+
+    bool open(const QString &path, int baudRate);
+    void close();
+    bool isOpen() const;
+    QString path() const { return portPath; }
+    int baudRate() const { return rate; }
+    // Why the last open failed, and a sentence that says what to do.
+    OpenError openError() const { return lastError; }
+    QString openErrorText() const { return lastErrorText; }
+    // Once the port is gone (an adapter pulled) every exchange reports it.
+    bool isLost() const;
+
+    bool prepare() override;
+    const char *prepareName() const override { return "clear"; }
+    bool send(const quint8 *data, int length) override;
+    int receive(quint8 *buffer, int count, int waitMs) override;
+
+private:
+    std::unique_ptr<QSerialPort> port;
+    QString portPath;
+    int rate = 0;
+    OpenError lastError = NoError;
+    QString lastErrorText;
+};
+
+#endif // SERIALLINK_H

@@ -1,0 +1,11 @@
+#ifndef SERIALREAD_H
+#define SERIALREAD_H
+
+class QSerialPort;
+
+// Reads up to `count` bytes from the port, waiting at most `waitMs` each time
+// no byte is available: a reply ends when it pauses that long. Returns the
+// bytes read; `deviceError` tells whether a read failed on the way.
+int readWithPauses(QSerialPort &port, char *buffer, int count, int waitMs, bool *deviceError);
+
+#endif // SERIALREAD_H
