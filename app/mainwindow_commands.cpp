@@ -7,6 +7,7 @@
 #include "mainwindowform.h"
 #include "modulewidgets.h"
 #include "numbertext.h"
+#include "powerscale.h"
 #include "registers.h"
 #include "replydecoder.h"
 #include "spcomm.h"
@@ -22,16 +23,7 @@ const QString enableBoxPrefix = QStringLiteral("checkBoxLd_");
 
 quint16 MainWindow::permilleFromMillivolts(quint16 millivolts)
 {
-    if (millivolts > 3200)
-        return 999;
-    if (millivolts > 300) {
-        // The line from 300 mV to 3200 mV onto 0..1000, with the two constants
-        // in single precision and the arithmetic in double, truncated.
-        const double slope = double(0.34482759f);
-        const double offset = double(103.448296f);
-        return quint16(int(millivolts * slope - offset));
-    }
-    return 0;
+    return ::permilleFromMillivolts(millivolts);
 }
 
 void MainWindow::on_ldOnOffAll_clicked(bool checked)

@@ -1,0 +1,10 @@
+#ifndef POWERSCALE_H
+#define POWERSCALE_H
+
+#include <QtGlobal>
+
+// The power setting from an analog millivolt figure: the line from 300 mV to
+// 3200 mV onto 0..1000 ‰, truncated; 300 mV and below give 0, above 3200 mV 999.
+quint16 permilleFromMillivolts(quint16 millivolts);
+
+#endif // POWERSCALE_H
