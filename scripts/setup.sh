@@ -23,6 +23,9 @@ if [ "$mode" = "test" ]; then
         libmodbus-dev
         # Screenshots under a virtual X server.
         xvfb xauth imagemagick
+        # Package checks: Debian's package checker, the AppStream and menu-entry
+        # validators, manual pages rendered as man shows them, XML queries.
+        lintian appstream desktop-file-utils man-db libxml2-utils
     )
 fi
 
