@@ -24,8 +24,10 @@ if [ "$mode" = "test" ]; then
         # Screenshots under a virtual X server.
         xvfb xauth imagemagick
         # Package checks: Debian's package checker, the AppStream and menu-entry
-        # validators, manual pages rendered as man shows them, XML queries.
+        # validators, manual pages rendered as man shows them, XML queries, and
+        # a fresh Debian root to install the package into.
         lintian appstream desktop-file-utils man-db libxml2-utils
+        debootstrap debian-archive-keyring
     )
 fi
 
