@@ -12,7 +12,8 @@
 # removed on every exit the shell sees, and by the next run after a SIGKILL.
 # Downloaded .deb files are kept in <build folder>/package-cache between runs
 # (debootstrap and apt check each one against the archive's signed indexes);
-# the root is new every time. Needs root and the network path to the mirror.
+# the root is new every time. Needs root and the network path to the mirror
+# (VORTANIX_DEBIAN_MIRROR names another one).
 # Usage: test_package_install.sh <build folder>
 set -euo pipefail
 
@@ -23,15 +24,17 @@ source "$here/support/package.sh"
 # (tests/CMakeLists.txt) would kill it without giving it the chance.
 budget=900
 
-# One line per path under the root, type and path, without crossing into the
-# mounted proc and devpts. Left out: what changes whenever apt or dpkg install
-# anything at all (apt's cache and lists, the logs, dpkg's backup copies), and
-# the home and runtime folders of the user who ran the demo, where the
-# libraries keep their caches (purging a package never touches a user's home).
+# One line per path under the root, path and type, without crossing into the
+# mounted proc and devpts. Left out: what apt and dpkg change whenever they
+# install anything at all (apt's cache, lists and logs, dpkg's log and backup
+# copies), and the home and runtime folders of the user who ran the demo,
+# where the libraries keep their caches (purging a package never touches a
+# user's home).
 snapshot() {
-    (cd "$root" && find . -xdev \( -path ./var/cache/apt -o -path ./var/lib/apt -o -path ./var/log \
-        -o -path ./root -o -path ./run/user/0 \) -prune -o ! -path './var/lib/dpkg/*-old' -printf '%p %y\n') \
-        | LC_ALL=C sort
+    (cd "$root" && find . -xdev \( -path ./var/cache/apt -o -path ./var/lib/apt -o -path ./var/log/apt \
+        -o -path ./root -o -path ./run/user/0 \) -prune \
+        -o ! -path './var/lib/dpkg/*-old' ! -path ./var/log/dpkg.log ! -path ./var/log/alternatives.log \
+        -printf '%p %y\n') | LC_ALL=C sort
 }
 
 root_env=(/usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 DEBIAN_FRONTEND=noninteractive)
@@ -56,7 +59,7 @@ installed_packages() {
 
 # The part inside the namespaces: PID 1 of its own PID namespace.
 in_namespace() {
-    build="$1" work="$2" cache="$3" deb="$4" mirror="$5"
+    work="$1" cache="$2" deb="$3" mirror="$4"
     root="$work/root"
     [ "$$" -eq 1 ] || fail "not in a PID namespace of its own; refusing to mount"
 
@@ -237,7 +240,7 @@ echo "mirror: $mirror"
 started=$SECONDS
 # In the background, so that a signal to this shell is handled at once.
 timeout -k 15 "$budget" unshare --mount --pid --fork --propagation private --kill-child=KILL \
-    bash "$0" --in-namespace "$build" "$work" "$cache" "$deb" "$mirror" &
+    bash "$0" --in-namespace "$work" "$cache" "$deb" "$mirror" &
 child=$!
 status=0
 wait "$child" || status=$?
