@@ -24,6 +24,11 @@ if [ "$mode" = "test" ]; then
         # Screenshots and the high-DPI test under a virtual X server; ImageMagick
         # measures the pictures.
         xvfb xauth imagemagick
+        # Package checks: Debian's package checker, the AppStream and menu-entry
+        # validators, manual pages rendered as man shows them, XML queries, and
+        # a fresh Debian root to install the package into.
+        lintian appstream desktop-file-utils man-db libxml2-utils
+        debootstrap debian-archive-keyring
     )
 fi
 

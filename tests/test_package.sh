@@ -1,43 +1,161 @@
 #!/usr/bin/env bash
-# The Debian package: cpack builds it from the build folder (into a folder of
-# its own); it holds the three programs, both menu entries and the icon, the
-# menu entries start programs the package installs and name its icon, and
-# its Depends line covers every library the programs link against and a CJK
-# font. The package is not installed.
+# The Debian package, as cpack builds it from the build folder (into a folder
+# of its own), checked the way Debian's maintainers check one:
+# - lintian reports no error and no warning, and overrides none of them
+#   without a comment that says why;
+# - every program in usr/bin has a manual page, every page renders without a
+#   warning, and the options a command-line program prints are on its page;
+# - the copyright file is machine-readable and the changelog's newest entry is
+#   this version;
+# - the menu entries validate and start programs of the package; the AppStream
+#   metadata validates, names those menu entries with their categories, and
+#   lists this version as its newest release;
+# - Depends covers every library the programs link against, and a CJK font.
+# The package is not installed here (test_package_install.sh does that).
 # Usage: test_package.sh <build folder>
 set -euo pipefail
 
+here="$(cd "$(dirname "$0")" && pwd)"
+source "$here/support/package.sh"
+
 build="$(cd "${1:?usage: test_package.sh <build folder>}" && pwd)"
+need_tools dpkg objdump lintian man lexgrog appstreamcli desktop-file-validate xmllint dpkg-parsechangelog
 
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
-
-[ -f "$build/CPackConfig.cmake" ] || fail "$build/CPackConfig.cmake is missing"
-for tool in cpack dpkg-deb dpkg objdump; do
-    command -v "$tool" >/dev/null 2>&1 || fail "$tool is missing"
-done
+# Programs that print their options with --help, so that their pages can be
+# checked against them.
+option_programs=(vortanix-sim)
+# What lintian said about the first package: none of it may be overridden.
+fixed_tags='bogus-mail-host|no-changelog|no-copyright-file|extended-description-line-too-long|no-manual-page'
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-
-(cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work" >"$work/cpack.log" 2>&1) \
-    || { cat "$work/cpack.log" >&2; fail "cpack -G DEB failed"; }
-debs=("$work"/vortanix_*.deb)
-if [ "${#debs[@]}" -ne 1 ] || [ ! -f "${debs[0]}" ]; then
-    fail "cpack made no single vortanix_*.deb: $(ls "$work")"
-fi
-deb="${debs[0]}"
+build_deb
 
 field() {
     dpkg-deb -f "$deb" "$1"
 }
+version="$(field Version)"
 [ "$(field Package)" = vortanix ] || fail "package name is '$(field Package)'"
-[ "$(field Version)" = 1.10 ] || fail "version is '$(field Version)'"
+[ "$version" = 1.10 ] || fail "version is '$version'"
 [ "$(field Architecture)" = "$(dpkg --print-architecture)" ] || fail "architecture is '$(field Architecture)'"
 depends="$(field Depends)"
 
+contents="$(dpkg-deb -c "$deb")"
+for path in usr/bin/vortanix usr/bin/vortanix-demo usr/bin/vortanix-sim; do
+    grep -qE "^-rwxr-xr-x .* \./$path\$" <<<"$contents" || fail "$path is missing or not executable: $contents"
+done
+for path in usr/share/applications/vortanix.desktop usr/share/applications/vortanix-demo.desktop \
+    usr/share/icons/hicolor/scalable/apps/vortanix.svg usr/share/doc/vortanix/copyright \
+    usr/share/doc/vortanix/changelog.gz; do
+    grep -qE "^-rw-r--r-- .* \./$path\$" <<<"$contents" || fail "$path is missing: $contents"
+done
+
+dpkg-deb -x "$deb" "$work/root"
+root="$work/root"
+
+# --- lintian
+lintian_output="$(lintian --display-info --fail-on error,warning "$deb" 2>&1)" \
+    || fail "lintian reports errors or warnings:
+$lintian_output"
+overrides="$root/usr/share/lintian/overrides/vortanix"
+if [ -f "$overrides" ]; then
+    awk '/^[[:space:]]*$/ { next }
+         /^#/ { commented = 1; next }
+         { if (!commented) { print "override without a comment that says why: " $0; bad = 1 } commented = 0 }
+         END { exit bad }' "$overrides" >&2 || fail "lintian overrides need a comment each"
+    if grep -Ev '^#' "$overrides" | grep -qE "(^|[[:space:]])($fixed_tags)([[:space:]]|\$)"; then
+        fail "a lintian override hides a finding that must be fixed: $(grep -E "$fixed_tags" "$overrides")"
+    fi
+fi
+
+# --- manual pages
+for program_path in "$root"/usr/bin/*; do
+    program="$(basename "$program_path")"
+    [ -f "$root/usr/share/man/man1/$program.1.gz" ] \
+        || fail "usr/bin/$program has no manual page: add packaging/man/$program.1"
+done
+pages=("$root"/usr/share/man/man*/*.gz)
+[ -f "${pages[0]}" ] || fail "the package holds no manual page"
+for page in "${pages[@]}"; do
+    name="$(basename "$page" .gz)"
+    name="${name%.*}"
+    gzip -t "$page" || fail "$page is not a valid gzip file"
+    warnings="$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$page" 2>&1 >"$work/page.txt")" \
+        || fail "man could not render $name's page: $warnings"
+    [ -z "$warnings" ] || fail "$name's page renders with warnings:
+$warnings"
+    grep -q '^NAME$' "$work/page.txt" || fail "$name's page has no NAME section"
+    whatis="$(LC_ALL=C.UTF-8 lexgrog "$page")" || fail "lexgrog cannot read the NAME line of $name's page"
+    [[ "$whatis" == *": \"$name - "* ]] || fail "$name's page names another program or has no summary: $whatis"
+done
+for program in "${option_programs[@]}"; do
+    help="$("$root/usr/bin/$program" --help)" || fail "$program --help failed"
+    options="$(grep -oE -- '--[a-z][a-z0-9-]*' <<<"$help" | sort -u)"
+    [ -n "$options" ] || fail "$program --help lists no options: $help"
+    # The page's OPTIONS section, where each option heads an entry of its own.
+    described="$(LC_ALL=C.UTF-8 MANWIDTH=200 man -E UTF-8 -l "$root/usr/share/man/man1/$program.1.gz" \
+        | awk '/^[A-Z]/ { in_options = ($0 == "OPTIONS") ; next } in_options')"
+    while read -r option; do
+        grep -qE -- "^[[:space:]]+$option([^a-z0-9-]|\$)" <<<"$described" \
+            || fail "$program --help offers $option, which the OPTIONS of its manual page do not describe"
+    done <<<"$options"
+done
+
+# --- copyright and changelog
+head -n 1 "$root/usr/share/doc/vortanix/copyright" \
+    | grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
+    || fail "the copyright file is not in the machine-readable format"
+zcat "$root/usr/share/doc/vortanix/changelog.gz" >"$work/changelog"
+newest="$(dpkg-parsechangelog -l "$work/changelog" -S Version)" || fail "the changelog does not parse"
+[ "$newest" = "$version" ] || fail "the changelog's newest entry is $newest, the package is $version"
+
+# --- menu entries and AppStream metadata
+for file in "$root"/usr/share/applications/*.desktop; do
+    entry="$(basename "$file" .desktop)"
+    desktop-file-validate "$file" || fail "$entry.desktop does not validate"
+    grep -qx '\[Desktop Entry\]' "$file" || fail "$entry.desktop has no [Desktop Entry] group"
+    grep -qx 'Type=Application' "$file" || fail "$entry.desktop is not an application entry"
+    exec_program="$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$file")"
+    [ -x "$root/usr/bin/$exec_program" ] || fail "$entry.desktop starts '$exec_program', which the package does not hold"
+    grep -qx 'Icon=vortanix' "$file" || fail "$entry.desktop does not name the vortanix icon"
+    grep -q '^Name\[zh_CN\]=.' "$file" || fail "$entry.desktop has no Chinese name"
+done
+for entry in vortanix vortanix-demo; do
+    [ "$(sed -n 's/^Exec=//p' "$root/usr/share/applications/$entry.desktop")" = "$entry" ] \
+        || fail "$entry.desktop does not start /usr/bin/$entry"
+done
+
+sorted_words() {
+    tr ';\n' '\n\n' | sed '/^$/d' | LC_ALL=C sort
+}
+launched=""
+for file in "$root"/usr/share/metainfo/*; do
+    [ -f "$file" ] || fail "the package holds no AppStream metadata"
+    name="$(basename "$file")"
+    appstreamcli validate --no-net "$file" >"$work/validate" 2>&1 || { cat "$work/validate" >&2; fail "$name does not validate"; }
+    id="$(xmllint --xpath 'string(/component/id)' "$file")"
+    [ "$name" = "$id.metainfo.xml" ] || fail "$name holds the component $id"
+    desktop="$(xmllint --xpath 'string(/component/launchable[@type="desktop-id"])' "$file")"
+    [ -f "$root/usr/share/applications/$desktop" ] || fail "$name launches '$desktop', which the package does not hold"
+    launched+="$desktop"$'\n'
+    categories="$(xmllint --xpath '/component/categories/category/text()' "$file" 2>/dev/null | sorted_words)"
+    desktop_categories="$(sed -n 's/^Categories=//p' "$root/usr/share/applications/$desktop" | sorted_words)"
+    [ -n "$categories" ] && [ "$categories" = "$desktop_categories" ] \
+        || fail "$name has the categories '$(echo $categories)', $desktop has '$(echo $desktop_categories)'"
+    release="$(xmllint --xpath 'string(/component/releases/release[1]/@version)' "$file")"
+    [ "$release" = "$version" ] || fail "$name's newest release is '$release', the package is $version"
+    for binary in $(xmllint --xpath '/component/provides/binary/text()' "$file" 2>/dev/null); do
+        [ -x "$root/usr/bin/$binary" ] || fail "$name provides $binary, which the package does not hold"
+    done
+done
+for file in "$root"/usr/share/applications/*.desktop; do
+    [ "$(grep -cxF "$(basename "$file")" <<<"$launched")" -eq 1 ] \
+        || fail "$(basename "$file") is not launched by exactly one AppStream component"
+done
+appstreamcli validate-tree --no-net "$root" >"$work/validate" 2>&1 \
+    || { cat "$work/validate" >&2; fail "the package's AppStream metadata does not validate as a whole"; }
+
+# --- Depends
 # Alternatives of one Depends item, one package name a line.
 depends_items() {
     tr ',' '\n' <<<"$depends" | sed 's/([^)]*)//g; s/[[:space:]]//g'
@@ -51,30 +169,6 @@ if [ -n "$xcb_package" ]; then
     depends_items | tr '|' '\n' | grep -qx "$xcb_package" || fail "Depends lacks $xcb_package, the X11 platform plugin"
 fi
 
-contents="$(dpkg-deb -c "$deb")"
-for path in usr/bin/vortanix usr/bin/vortanix-demo usr/bin/vortanix-sim; do
-    grep -qE "^-rwxr-xr-x .* \./$path\$" <<<"$contents" || fail "$path is missing or not executable: $contents"
-done
-for path in usr/share/applications/vortanix.desktop usr/share/applications/vortanix-demo.desktop \
-    usr/share/icons/hicolor/scalable/apps/vortanix.svg; do
-    grep -qE "^-rw-r--r-- .* \./$path\$" <<<"$contents" || fail "$path is missing: $contents"
-done
-
-dpkg-deb -x "$deb" "$work/root"
-root="$work/root"
-grep -q '<svg' "$root/usr/share/icons/hicolor/scalable/apps/vortanix.svg" || fail "the icon is no SVG"
-for entry in vortanix vortanix-demo; do
-    file="$root/usr/share/applications/$entry.desktop"
-    grep -qx '\[Desktop Entry\]' "$file" || fail "$entry.desktop has no [Desktop Entry] group"
-    grep -qx 'Type=Application' "$file" || fail "$entry.desktop is not an application entry"
-    grep -qx "Exec=$entry" "$file" || fail "$entry.desktop does not start /usr/bin/$entry"
-    grep -qx 'Icon=vortanix' "$file" || fail "$entry.desktop does not name the vortanix icon"
-    grep -q '^Name\[zh_CN\]=.' "$file" || fail "$entry.desktop has no Chinese name"
-    if command -v desktop-file-validate >/dev/null 2>&1; then
-        desktop-file-validate "$file" || fail "$entry.desktop does not validate"
-    fi
-done
-
 # Every library a program links against comes from a package that Depends names.
 owners_of() {
     local path="$1" candidate
@@ -85,8 +179,8 @@ owners_of() {
         fi
     done
 }
-for program in vortanix vortanix-demo vortanix-sim; do
-    binary="$root/usr/bin/$program"
+for binary in "$root"/usr/bin/*; do
+    program="$(basename "$binary")"
     needed="$(objdump -p "$binary" | awk '$1 == "NEEDED" { print $2 }')"
     [ -n "$needed" ] || fail "objdump lists no libraries for $program"
     resolved="$(ldd "$binary")"
@@ -102,4 +196,6 @@ for program in vortanix vortanix-demo vortanix-sim; do
     done <<<"$needed"
 done
 
-echo "PASS: $(basename "$deb") holds the programs, menu entries and icon; Depends: $depends"
+echo "$lintian_output"
+echo "PASS: $(basename "$deb"): lintian has no error or warning; ${#pages[@]} manual pages, copyright," \
+    "changelog, menu entries and AppStream metadata check out; Depends: $depends"

@@ -1,0 +1,250 @@
+#!/usr/bin/env bash
+# The package on a fresh Debian 12: a minimal root (debootstrap, variant
+# minbase) from the Debian mirror this machine uses gets the package's Depends
+# with apt (no recommends), then the package itself. vortanix-demo runs there
+# headless for a few seconds, its virtual controller answers a Modbus read, and
+# it stops cleanly on SIGTERM. After `apt-get purge` dpkg no longer knows the
+# package and the root holds exactly the files it held before the package came.
+#
+# Everything that mounts or runs in the root happens in private mount and PID
+# namespaces: when the test ends, however it ends, the kernel drops the mounts
+# and ends every process that was started in the root; the root itself is
+# removed on every exit the shell sees, and by the next run after a SIGKILL.
+# Downloaded .deb files are kept in <build folder>/package-cache between runs
+# (debootstrap and apt check each one against the archive's signed indexes);
+# the root is new every time. Needs root and the network path to the mirror
+# (VORTANIX_DEBIAN_MIRROR names another one).
+# Usage: test_package_install.sh <build folder>
+set -euo pipefail
+
+here="$(cd "$(dirname "$0")" && pwd)"
+source "$here/support/package.sh"
+
+# The test as a whole must end, and clean up, before CTest's own time-out
+# (tests/CMakeLists.txt) would kill it without giving it the chance.
+budget=900
+
+# One line per path under the root, path and type, without crossing into the
+# mounted proc and devpts. Left out: what apt and dpkg change whenever they
+# install anything at all (apt's cache, lists and logs, dpkg's log and backup
+# copies), and the home and runtime folders of the user who ran the demo,
+# where the libraries keep their caches (purging a package never touches a
+# user's home).
+snapshot() {
+    (cd "$root" && find . -xdev \( -path ./var/cache/apt -o -path ./var/lib/apt -o -path ./var/log/apt \
+        -o -path ./root -o -path ./run/user/0 \) -prune \
+        -o ! -path './var/lib/dpkg/*-old' ! -path ./var/log/dpkg.log ! -path ./var/log/alternatives.log \
+        -printf '%p %y\n') | LC_ALL=C sort
+}
+
+root_env=(/usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 DEBIAN_FRONTEND=noninteractive)
+in_root() {
+    chroot "$root" "${root_env[@]}" "$@"
+}
+
+# Runs a step, its output in $work/<name>.log, which is shown when it fails.
+step() {
+    local name="$1" started=$SECONDS
+    shift
+    if ! "$@" >"$work/$name.log" 2>&1; then
+        tail -n 40 "$work/$name.log" >&2
+        fail "$name failed: $*"
+    fi
+    echo "$name: $((SECONDS - started)) s"
+}
+
+installed_packages() {
+    in_root dpkg-query -W -f='${db:Status-Status} ${Package}\n' | awk '$1 == "installed" { print $2 }' | LC_ALL=C sort
+}
+
+# The part inside the namespaces: PID 1 of its own PID namespace.
+in_namespace() {
+    work="$1" cache="$2" deb="$3" mirror="$4"
+    root="$work/root"
+    [ "$$" -eq 1 ] || fail "not in a PID namespace of its own; refusing to mount"
+
+    local include=()
+    # A minimal root has no certificates: apt inside it needs them for https.
+    [[ "$mirror" == https:* ]] && include=(--include=ca-certificates)
+    mkdir -p "$cache/debootstrap" "$cache/apt/partial"
+    step debootstrap debootstrap --variant=minbase "${include[@]}" --cache-dir="$cache/debootstrap" \
+        bookworm "$root" "$mirror"
+
+    mount -t proc proc "$root/proc"
+    # A terminal instance of the root's own for the demo's virtual controller.
+    mount -t devpts -o newinstance,ptmxmode=0666,mode=0620 devpts "$root/dev/pts"
+    [ -L "$root/dev/ptmx" ] || mount --bind "$root/dev/pts/ptmx" "$root/dev/ptmx"
+    mount --bind "$cache/apt" "$root/var/cache/apt/archives"
+    cp -L /etc/resolv.conf "$root/etc/resolv.conf"
+    mkdir -p -m 0700 "$root/run/user/0"
+    local deb_name
+    deb_name="$(basename "$deb")"
+    cp "$deb" "$root/tmp/$deb_name"
+
+    step apt-update in_root apt-get update
+    local depends
+    depends="$(dpkg-deb -f "$deb" Depends)"
+    step depends in_root apt-get satisfy -y --no-install-recommends "$depends"
+
+    local packages_before
+    snapshot >"$work/before"
+    packages_before="$(installed_packages)"
+    step install in_root apt-get install -y --no-install-recommends "/tmp/$deb_name"
+    local added
+    added="$(comm -13 <(echo "$packages_before") <(installed_packages))"
+    [ "$added" = vortanix ] || fail "installing the package added other packages than vortanix: $added"
+
+    run_demo
+
+    in_root dpkg -L vortanix >"$work/files" || fail "dpkg -L vortanix failed"
+    step purge in_root apt-get purge -y vortanix
+    local status
+    status="$(in_root dpkg-query -W -f='${db:Status-Status}' vortanix 2>/dev/null || true)"
+    [ -z "$status" ] || [ "$status" = not-installed ] || fail "after the purge dpkg has vortanix as '$status'"
+    snapshot >"$work/after"
+    if ! diff -U0 "$work/before" "$work/after" >"$work/left"; then
+        cat "$work/left" >&2
+        fail "the root after the purge differs from the root before the install (+ is left over, - went missing)"
+    fi
+    echo "PASS: $deb_name installed with its Depends in a fresh Debian 12 root, vortanix-demo ran," \
+        "the purge left none of its $(grep -c . "$work/files") paths behind"
+}
+
+demo_failed() {
+    cat "$work/demo.log" >&2
+    fail "$*"
+}
+
+# vortanix-demo in the root, headless: its controller comes up, the window
+# stays up for a few seconds and its controller answers a third-party Modbus
+# master; SIGTERM ends it with status 0 and its private folder is gone.
+run_demo() {
+    local started=$SECONDS pid line terminal
+    chroot "$root" "${root_env[@]}" XDG_RUNTIME_DIR=/run/user/0 QT_QPA_PLATFORM=offscreen vortanix-demo \
+        >"$work/demo.log" 2>&1 &
+    pid=$!
+    for _ in $(seq 1 1200); do
+        line="$(grep -m 1 'virtual controller, address' "$work/demo.log" || true)"
+        [ -n "$line" ] && break
+        kill -0 "$pid" 2>/dev/null || demo_failed "vortanix-demo ended before its controller came up"
+        sleep 0.1
+    done
+    [ -n "$line" ] || demo_failed "vortanix-demo did not report its controller within 120 s"
+    terminal="$(sed -n 's|.* on \(/dev/pts/[0-9]*\) .*|\1|p' <<<"$line")"
+    [ -n "$terminal" ] || demo_failed "no terminal in: $line"
+
+    # The window runs for a few seconds: that is what is tested, not a wait for something.
+    sleep 3
+    kill -0 "$pid" 2>/dev/null || demo_failed "vortanix-demo ended within 3 s of starting"
+    local reply
+    reply="$(mbpoll -m rtu -b 115200 -P none -d 8 -s 1 -a 1 -t 4 -0 -r 5 -c 1 -1 -o 2 "$root$terminal" 2>&1)" \
+        || demo_failed "the demo's controller on $terminal did not answer: $reply"
+    grep -qE '^\[5\]:[[:space:]]+1$' <<<"$reply" || demo_failed "the demo's controller reports no address 1: $reply"
+
+    kill -TERM "$pid"
+    for _ in $(seq 1 600); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -0 "$pid" 2>/dev/null && demo_failed "vortanix-demo still runs 60 s after SIGTERM"
+    local status=0
+    wait "$pid" || status=$?
+    [ "$status" -eq 0 ] || demo_failed "vortanix-demo exited with status $status after SIGTERM"
+    if compgen -G "$root/tmp/vortanix-demo-*" >/dev/null; then
+        demo_failed "vortanix-demo left its folder behind: $(compgen -G "$root/tmp/vortanix-demo-*")"
+    fi
+    echo "demo: $((SECONDS - started)) s"
+}
+
+# The first URI of the apt sources that serves bookworm's main (deb822 and one-line forms).
+debian_mirror() {
+    local files=() file
+    for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
+        [ -f "$file" ] && files+=("$file")
+    done
+    [ "${#files[@]}" -gt 0 ] || return 0
+    {
+        for file in "${files[@]}"; do
+            if [[ "$file" == *.sources ]]; then
+                awk -v RS= '
+                    {
+                        types = uris = suites = components = ""; enabled = "yes"
+                        n = split($0, lines, "\n")
+                        for (i = 1; i <= n; i++) {
+                            line = lines[i]
+                            if (line ~ /^Types:/) types = " " line " "
+                            else if (line ~ /^URIs:/) uris = line
+                            else if (line ~ /^Suites:/) suites = " " line " "
+                            else if (line ~ /^Components:/) components = " " line " "
+                            else if (line ~ /^Enabled:/) enabled = line
+                        }
+                        if (enabled !~ /no/ && types ~ /[ \t]deb[ \t]/ && suites ~ /[ \t]bookworm[ \t]/ \
+                            && components ~ /[ \t]main[ \t]/) {
+                            split(uris, words, /[ \t]+/)
+                            print words[2]
+                        }
+                    }' "$file"
+            else
+                awk '$1 == "deb" {
+                        i = 2
+                        if ($i ~ /^\[/) { while (i < NF && $i !~ /\]$/) i++; i++ }
+                        if ($(i + 1) == "bookworm")
+                            for (j = i + 2; j <= NF; j++) if ($j == "main") { print $i; break }
+                    }' "$file"
+            fi
+        done
+    } | head -n 1
+}
+
+if [ "${1:-}" = --in-namespace ]; then
+    shift
+    in_namespace "$@"
+    exit 0
+fi
+
+build="$(cd "${1:?usage: test_package_install.sh <build folder>}" && pwd)"
+[ "$(id -u)" -eq 0 ] || fail "needs root (debootstrap, chroot and mounts)"
+need_tools debootstrap unshare chroot timeout flock mbpoll
+
+cache="$build/package-cache"
+mkdir -p "$cache"
+# One run per build folder at a time: the cache and the leftovers below are shared.
+exec 9>"$cache/lock"
+flock -w 1200 9 || fail "another run of this test has held $cache/lock for 20 minutes"
+# Roots left by a run that was killed outright; their namespaces died with it,
+# so nothing is mounted in them any more.
+for stale in "$build"/package-install.*; do
+    [ -d "$stale" ] && rm -rf --one-file-system "$stale"
+done
+
+work="$(mktemp -d "$build/package-install.XXXXXX")"
+child=""
+cleanup() {
+    if [ -n "$child" ]; then
+        kill -TERM "$child" 2>/dev/null || true
+        wait "$child" 2>/dev/null || true
+    fi
+    rm -rf --one-file-system "$work"
+}
+trap cleanup EXIT
+trap 'exit 143' TERM
+trap 'exit 130' INT
+trap 'exit 129' HUP
+
+build_deb
+
+mirror="${VORTANIX_DEBIAN_MIRROR:-$(debian_mirror)}"
+mirror="${mirror:-http://deb.debian.org/debian}"
+echo "mirror: $mirror"
+
+started=$SECONDS
+# In the background, so that a signal to this shell is handled at once.
+timeout -k 15 "$budget" unshare --mount --pid --fork --propagation private --kill-child=KILL \
+    bash "$0" --in-namespace "$work" "$cache" "$deb" "$mirror" &
+child=$!
+status=0
+wait "$child" || status=$?
+child=""
+[ "$status" -ne 124 ] || fail "the test took longer than $budget s"
+[ "$status" -eq 0 ] || exit "$status"
+echo "total: $((SECONDS - started)) s"
