@@ -962,9 +962,9 @@ void TestVirtualController::traceLines()
 
     const QStringList lines = trace.snapshot();
     const QRegularExpression rx1(QStringLiteral("^\\d+\\.\\d{6} rx 01 03 00 01 00 0C 14 0F$"));
-    const QRegularExpression tx1(QStringLiteral("^\\d+\\.\\d{6} tx 01 03 18 0F FF 00 00 .* 01 0A [0-9A-F]{2} [0-9A-F]{2}$"));
+    const QRegularExpression tx1(QStringLiteral("^\\d+\\.\\d{6} tx 01 03 18 0F FF 00 00 .* 01 0A [0-9A-F]{2} [0-9A-F]{2}  \\(from 1\\)$"));
     const QRegularExpression rx2(QStringLiteral("^\\d+\\.\\d{6} rx 01 03 10 01 00 01 D1 0A$"));
-    const QRegularExpression tx2(QStringLiteral("^\\d+\\.\\d{6} tx 01 03 02 0F 8C .*bad CRC"));
+    const QRegularExpression tx2(QStringLiteral("^\\d+\\.\\d{6} tx 01 03 02 0F 8C .*\\(from 1; fault: bad CRC\\)$"));
     const QRegularExpression rx3(QStringLiteral("^\\d+\\.\\d{6} rx 04 03 00 01 00 01 .*ignored"));
     QCOMPARE(lines.size(), 5);
     QVERIFY2(rx1.match(lines.at(0)).hasMatch(), qPrintable(lines.at(0)));

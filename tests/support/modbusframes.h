@@ -1,6 +1,8 @@
 #ifndef MODBUSFRAMES_H
 #define MODBUSFRAMES_H
 
+#include "modbuscrc.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -10,15 +12,9 @@
 #include <initializer_list>
 
 // Frames as the controller expects and sends them, built here from the
-// definition (the CRC bit by bit), independently of the panel's Protocol
-// and of the virtual controller.
+// definition, independently of the panel's Protocol and of the virtual
+// controller's register bank. The CRC is the bit-by-bit one of modbuscrc.h.
 
-// CRC-16/MODBUS: reflected polynomial 0xA001, initial value 0xFFFF.
-quint16 referenceCrc(const QByteArray &bytes);
-// The frame with its CRC appended, low byte first.
-QByteArray withCrc(QByteArray frame);
-// At least four bytes whose last two are the CRC of the others.
-bool crcOk(const QByteArray &frame);
 QByteArray bytes(std::initializer_list<int> list);
 
 QByteArray readRequest(quint8 unit, quint16 first, quint16 count);
