@@ -30,6 +30,17 @@ QByteArray readRequest(quint8 unit, quint16 first, quint16 count)
     return withWords(bytes({unit, 0x03}), {first, count});
 }
 
+const QString statusReadHex = QStringLiteral("01 03 00 01 00 0C 14 0F");
+const QString dacReadHex = QStringLiteral("01 03 10 01 00 01 D1 0A");
+const QString blockReadHex = QStringLiteral("01 03 20 01 00 07 5E 08");
+const QString factoryBlockSaveHex
+    = QStringLiteral("01 10 20 01 00 07 0E 00 00 0F FF 0F 8C 02 25 51 00 01 2C 0F FF 81 BE");
+
+QByteArray statusRead(quint8 unit)
+{
+    return readRequest(unit, 0x0001, 12);
+}
+
 QByteArray writeRequest(quint8 unit, quint16 reg, quint16 value)
 {
     return withWords(bytes({unit, 0x06}), {reg, value});
