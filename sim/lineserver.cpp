@@ -243,6 +243,7 @@ void LineServer::serve()
             else
                 m_trace << stamp(Clock::now()) + QStringLiteral(" -- dropped ") + hexBytes(piece.bytes);
         }
+        flushTrace(lock); // a request's line reaches the sink before its reply goes out
         if (terminal.isOpen()) {
             for (const LineTransmitter::Ended &ended : m_transmitter.writeDue(terminal.fd()))
                 finish(ended, true);

@@ -56,13 +56,20 @@ QList<LineTransmitter::Ended> LineTransmitter::writeDue(int fd)
     QList<Ended> done;
     const Clock::time_point now = Clock::now();
     bool refused = false;
-    // One byte at a time, earliest due first, so that overlapping replies interleave.
+    // One byte at a time, earliest due first and, among bytes due at the
+    // same time, from the reply that has sent least: overlapping replies
+    // interleave, as colliding senders would.
+    auto before = [](const Pending &a, const Pending &b) {
+        const Clock::time_point dueA = due(a.reply, a.sent);
+        const Clock::time_point dueB = due(b.reply, b.sent);
+        return dueA < dueB || (dueA == dueB && a.sent < b.sent);
+    };
     while (!refused) {
         int next = -1;
         for (int i = 0; i < m_replies.size(); ++i) {
             const Pending &p = m_replies.at(i);
             if (p.sent < p.reply.bytes.size() && due(p.reply, p.sent) <= now
-                && (next < 0 || due(p.reply, p.sent) < due(m_replies.at(next).reply, m_replies.at(next).sent)))
+                && (next < 0 || before(p, m_replies.at(next))))
                 next = i;
         }
         if (next < 0)

@@ -38,8 +38,8 @@ QString usageText()
         QStringLiteral("                        (default 1; e.g. 1,7,200 puts three controllers on the line)"),
         QStringLiteral("  --link PATH           make PATH a symbolic link to the terminal and print PATH"),
         QStringLiteral("  --fault FAULT[@A]     misbehave on every request, until the program ends; with @A"),
-        QStringLiteral("                        only the controller at address A (may be given once per"),
-        QStringLiteral("                        controller). FAULT is one of:"),
+        QStringLiteral("                        only the controller at address A (a later --fault for the"),
+        QStringLiteral("                        same controller replaces an earlier one). FAULT is one of:"),
     };
     for (const QString &line : Faults::usageLines())
         lines << QStringLiteral("    ") + line;

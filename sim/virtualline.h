@@ -58,7 +58,8 @@ public:
     //   "<time> rx 01 03 ..."              a request (notes: broadcast, or no controller at its address)
     //   "<time> tx 01 03 ...  (from 1)"    a reply, which controller sent it, and its fault
     //   "<time> -- controller 7: ..."      what a controller did instead of replying
-    // The sink must not call stop(), unplug() or replug().
+    // A request's line reaches the sink before the first byte of its reply
+    // goes out. The sink must not call stop(), unplug() or replug().
     void setTraceSink(std::function<void(const QString &line)> sink);
 
 private:

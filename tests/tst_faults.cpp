@@ -38,6 +38,7 @@
 #include "mainwindowform.h"
 #include "panelrig.h"
 #include "registers.h"
+#include "simtracelog.h"
 #include "spcomm.h"
 
 #include <QApplication>
@@ -201,13 +202,7 @@ private:
 
     std::unique_ptr<PanelRig> rig;
     std::unique_ptr<BusTrace> bus;
-    // The controller's "tx" trace lines, one per reply sent (or cut off).
-    struct TxLog
-    {
-        QMutex mutex;
-        QStringList lines;
-    };
-    std::shared_ptr<TxLog> txLog;
+    SimTraceLog simTrace; // the controller's trace: a "tx" line per reply sent (or cut off)
 };
 
 void TestFaults::init()
@@ -215,15 +210,8 @@ void TestFaults::init()
     bus = std::make_unique<BusTrace>();
     rig = std::make_unique<PanelRig>();
     QVERIFY(rig->start());
-    txLog = std::make_shared<TxLog>();
-    auto log = txLog;
-    // Called on the controller's thread once a reply has left (or was cut off).
-    rig->sim.setTraceSink([log](const QString &line) {
-        if (line.contains(QStringLiteral(" tx "))) {
-            QMutexLocker lock(&log->mutex);
-            log->lines << line;
-        }
-    });
+    simTrace = SimTraceLog();
+    rig->sim.setTraceSink(simTrace.sink());
 }
 
 void TestFaults::cleanup()
@@ -265,10 +253,10 @@ bool TestFaults::goodOp(int op, bool lenient, const std::function<void()> &befor
 void TestFaults::waitForFaultedReply(int answersAfter)
 {
     auto done = [this, answersAfter] {
-        QMutexLocker lock(&txLog->mutex);
-        for (int i = 0; i < txLog->lines.size(); ++i) {
-            if (txLog->lines.at(i).contains(QStringLiteral("fault:")))
-                return txLog->lines.size() - 1 - i >= answersAfter;
+        const QStringList sent = simTrace.lines().filter(QStringLiteral(" tx "));
+        for (int i = 0; i < sent.size(); ++i) {
+            if (sent.at(i).contains(QStringLiteral("fault:")))
+                return sent.size() - 1 - i >= answersAfter;
         }
         return false;
     };
@@ -807,10 +795,7 @@ void TestFaults::lateReplyOfAnotherFunctionIsRefused()
         QVERIFY(goodOp(OpPoll));
         clearBoxes();
         const QStringList before = screenWithoutCommStat(*rig);
-        {
-            QMutexLocker lock(&txLog->mutex);
-            txLog->lines.clear();
-        }
+        simTrace.clear();
         rig->sim.setFault(Fault::FaultDelay, delay, 1);
         rig->poll();
         bus->clear();

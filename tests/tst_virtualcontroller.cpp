@@ -5,6 +5,7 @@
 #include "controllervalues.h"
 #include "masterport.h"
 #include "modbusframes.h"
+#include "simtracelog.h"
 #include "virtualcontroller.h"
 
 #include <QDir>
@@ -39,34 +40,6 @@ QStringList openDescriptorTargets()
         targets << QFile::symLinkTarget(dir.filePath(name));
     return targets;
 }
-
-// Collects trace lines from the controller's thread.
-struct TraceLog
-{
-    std::mutex mutex;
-    QStringList lines;
-
-    std::function<void(const QString &)> sink()
-    {
-        return [this](const QString &line) {
-            std::lock_guard<std::mutex> lock(mutex);
-            lines.append(line);
-        };
-    }
-    QStringList snapshot()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        return lines;
-    }
-    bool contains(const QString &text)
-    {
-        for (const QString &line : snapshot()) {
-            if (line.contains(text))
-                return true;
-        }
-        return false;
-    }
-};
 
 } // namespace
 
@@ -683,7 +656,7 @@ void TestVirtualController::reopenBetweenRequests()
 
 void TestVirtualController::bytesWrittenWhileClosedReachNextOpener()
 {
-    TraceLog trace;
+    SimTraceLog trace;
     vc->setTraceSink(trace.sink());
     vc->setFault(VirtualController::FaultDelay, 200, 1);
     {
@@ -849,16 +822,16 @@ void TestVirtualController::requestLogInOrderWithTimes()
 
 void TestVirtualController::traceLines()
 {
-    TraceLog trace;
+    SimTraceLog trace;
     vc->setTraceSink(trace.sink());
     MasterPort port(vc->portPath());
     QCOMPARE(port.exchange(statusRead(), 29).size(), 29);
     vc->setFault(VirtualController::FaultBadCrc, 0, 1);
     QCOMPARE(port.exchange(readRequest(1, 0x1001, 1), 7).size(), 7);
     QVERIFY(port.send(readRequest(4, 0x0001, 1)));
-    QTRY_VERIFY_WITH_TIMEOUT(trace.snapshot().size() >= 5, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(trace.lines().size() >= 5, 5000);
 
-    const QStringList lines = trace.snapshot();
+    const QStringList lines = trace.lines();
     const QRegularExpression rx1(QStringLiteral("^\\d+\\.\\d{6} rx 01 03 00 01 00 0C 14 0F$"));
     const QRegularExpression tx1(QStringLiteral("^\\d+\\.\\d{6} tx 01 03 18 0F FF 00 00 .* 01 0A [0-9A-F]{2} [0-9A-F]{2}  \\(from 1\\)$"));
     const QRegularExpression rx2(QStringLiteral("^\\d+\\.\\d{6} rx 01 03 10 01 00 01 D1 0A$"));
