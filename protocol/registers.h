@@ -21,6 +21,9 @@ constexpr quint16 RegSupplyVoltage = 0x0009;
 constexpr quint16 RegRunSecondsHigh = 0x000A;
 constexpr quint16 RegRunSecondsLow = 0x000B;
 constexpr quint16 RegFirmwareVersion = 0x000C;
+// The addresses a controller takes (0 is the broadcast address).
+constexpr quint16 Rs485AddressMin = 1;
+constexpr quint16 Rs485AddressMax = 254;
 constexpr quint16 StatusBlockFirst = RegLdEnableMask;
 constexpr quint16 StatusBlockCount = 12;
 

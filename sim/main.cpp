@@ -1,187 +1,183 @@
-// vortanix-sim: the virtual light-source controller on a pseudo-terminal of its own.
-// Prints the port path on its first line, then serves until SIGINT or SIGTERM.
+// vortanix-sim: a virtual RS-485 line with one or more light-source
+// controllers on a pseudo-terminal of its own. Prints the port path on its
+// first line, then serves until SIGINT or SIGTERM.
 
-#include "virtualcontroller.h"
+#include "faults.h"
+#include "virtualline.h"
 
 #include <QFile>
+#include <QList>
+#include <QStringList>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include <pthread.h>
 #include <signal.h>
 
 namespace {
 
-const char usageText[] =
-    "Usage: vortanix-sim [options]\n"
-    "\n"
-    "A virtual light-source controller: a Modbus RTU slave on a pseudo-terminal.\n"
-    "The first line printed is the path of the port to open; the controller then\n"
-    "serves until it gets SIGINT (Ctrl-C) or SIGTERM.\n"
-    "\n"
-    "Options:\n"
-    "  --address N          slave address, 1..247 (default 1)\n"
-    "  --link PATH          make PATH a symbolic link to the terminal and print PATH\n"
-    "  --fault NAME[:PARAM] misbehave on every request, until the program ends:\n"
-    "                         none, no-reply, bad-crc, truncate:K, delay:MS, gap:MS,\n"
-    "                         echo8, exception[:CODE], garbage:N, wrong-address:A,\n"
-    "                         endless, unplug\n"
-    "  --baud B             send replies at the pace of B baud (10 bits a byte)\n"
-    "  --drift              let temperature, supply voltage and running time drift\n"
-    "  --trace              print every request and reply in hex with time stamps\n"
-    "  --help               show this text\n";
+// The addresses vortanix-sim serves: the Modbus slave addresses.
+constexpr int lowestAddress = 1;
+constexpr int highestAddress = 247;
 
-void usageError(const std::string &message)
+QString usageText()
 {
-    std::fprintf(stderr, "vortanix-sim: %s\n\n%s", message.c_str(), usageText);
+    QStringList lines = {
+        QStringLiteral("Usage: vortanix-sim [options]"),
+        QString(),
+        QStringLiteral("A virtual RS-485 line with light-source controllers on it: Modbus RTU slaves"),
+        QStringLiteral("on a pseudo-terminal. The first line printed is the path of the port to open;"),
+        QStringLiteral("the controllers then serve until SIGINT (Ctrl-C) or SIGTERM."),
+        QString(),
+        QStringLiteral("Options:"),
+        QStringLiteral("  --address LIST        the controllers' addresses, 1..247, separated by commas"),
+        QStringLiteral("                        (default 1; e.g. 1,7,200 puts three controllers on the line)"),
+        QStringLiteral("  --link PATH           make PATH a symbolic link to the terminal and print PATH"),
+        QStringLiteral("  --fault FAULT[@A]     misbehave on every request, until the program ends; with @A"),
+        QStringLiteral("                        only the controller at address A (a later --fault for the"),
+        QStringLiteral("                        same controller replaces an earlier one). FAULT is one of:"),
+    };
+    for (const QString &line : Faults::usageLines())
+        lines << QStringLiteral("    ") + line;
+    lines << QStringLiteral("  --baud B              send replies at the pace of B baud (10 bits a byte)")
+          << QStringLiteral("  --drift               let temperature, supply voltage and running time drift")
+          << QStringLiteral("  --trace               print every request and reply in hex with time stamps,")
+          << QStringLiteral("                        and which controller sent each reply")
+          << QStringLiteral("  --help                show this text");
+    return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+[[noreturn]] void usageError(const QString &message)
+{
+    std::fprintf(stderr, "vortanix-sim: %s\n\n%s", qPrintable(message), qPrintable(usageText()));
     std::exit(2);
 }
 
-bool parseInt(const std::string &text, long low, long high, long *value)
+int parseNumber(const QString &text, int low, int high, const QString &what)
 {
-    if (text.empty())
-        return false;
-    char *end = nullptr;
-    errno = 0;
-    const long v = std::strtol(text.c_str(), &end, 0);
-    if (errno != 0 || *end != '\0' || v < low || v > high)
-        return false;
-    *value = v;
-    return true;
+    bool ok = false;
+    const int value = text.trimmed().toInt(&ok, 10);
+    if (!ok || value < low || value > high)
+        usageError(QStringLiteral("%1 must be %2..%3, not '%4'").arg(what).arg(low).arg(high).arg(text));
+    return value;
 }
 
-struct FaultName
+QList<int> parseAddresses(const QString &text)
 {
-    const char *name;
-    VirtualController::FaultKind kind;
-    bool paramRequired;
-    bool paramAllowed;
-};
-
-const FaultName faultNames[] = {
-    {"none", VirtualController::FaultNone, false, false},
-    {"no-reply", VirtualController::FaultNoReply, false, false},
-    {"bad-crc", VirtualController::FaultBadCrc, false, false},
-    {"truncate", VirtualController::FaultTruncate, true, true},
-    {"delay", VirtualController::FaultDelay, true, true},
-    {"gap", VirtualController::FaultGapPace, true, true},
-    {"echo8", VirtualController::FaultEcho8, false, false},
-    {"exception", VirtualController::FaultException, false, true},
-    {"garbage", VirtualController::FaultGarbageBefore, true, true},
-    {"wrong-address", VirtualController::FaultWrongAddress, true, true},
-    {"endless", VirtualController::FaultEndlessStream, false, false},
-    {"unplug", VirtualController::FaultUnplugOnRequest, false, false},
-};
-
-VirtualController::Fault parseFault(const std::string &text)
-{
-    const std::size_t colon = text.find(':');
-    const std::string name = text.substr(0, colon);
-    const bool hasParam = colon != std::string::npos;
-    for (const FaultName &entry : faultNames) {
-        if (name != entry.name)
-            continue;
-        if (entry.paramRequired && !hasParam)
-            usageError("fault '" + name + "' needs a parameter (" + name + ":N)");
-        if (hasParam && !entry.paramAllowed)
-            usageError("fault '" + name + "' takes no parameter");
-        VirtualController::Fault fault;
-        fault.kind = entry.kind;
-        if (hasParam) {
-            long param = 0;
-            const long high = entry.kind == VirtualController::FaultWrongAddress
-                    || entry.kind == VirtualController::FaultException ? 255 : 3600000;
-            if (!parseInt(text.substr(colon + 1), 0, high, &param))
-                usageError("bad parameter in --fault " + text);
-            fault.param = int(param);
-        }
-        return fault;
+    QList<int> addresses;
+    for (const QString &part : text.split(QLatin1Char(','))) {
+        const int address = parseNumber(part, lowestAddress, highestAddress, QStringLiteral("an address"));
+        if (addresses.contains(address))
+            usageError(QStringLiteral("address %1 is given twice").arg(address));
+        addresses << address;
     }
-    usageError("unknown fault '" + name + "'");
-    return VirtualController::Fault();
+    return addresses;
+}
+
+struct TargetedFault
+{
+    ControllerFaults::Fault fault;
+    int address = 0; // 0: every controller
+};
+
+TargetedFault parseFault(const QString &text)
+{
+    TargetedFault targeted;
+    const int at = text.indexOf(QLatin1Char('@'));
+    if (at >= 0)
+        targeted.address
+            = parseNumber(text.mid(at + 1), lowestAddress, highestAddress, QStringLiteral("a fault's address"));
+    QString error;
+    if (!Faults::parse(text.left(at), &targeted.fault, &error))
+        usageError(error);
+    return targeted;
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    long address = 1;
-    long baud = 0;
+    QList<int> addresses = {lowestAddress};
+    int baud = 0;
     QString linkPath;
-    VirtualController::Fault fault;
+    QList<TargetedFault> faults;
     bool drift = false;
     bool traceOn = false;
 
     for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&]() -> std::string {
+        const QString arg = QString::fromLocal8Bit(argv[i]);
+        auto value = [&]() -> QString {
             if (i + 1 >= argc)
-                usageError("option " + arg + " needs a value");
-            return argv[++i];
+                usageError(QStringLiteral("option %1 needs a value").arg(arg));
+            return QString::fromLocal8Bit(argv[++i]);
         };
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(usageText, stdout);
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+            std::fputs(qPrintable(usageText()), stdout);
             return 0;
-        } else if (arg == "--address") {
-            if (!parseInt(value(), 1, 247, &address))
-                usageError("the address must be 1..247");
-        } else if (arg == "--link") {
-            linkPath = QFile::decodeName(value().c_str());
-        } else if (arg == "--fault") {
-            fault = parseFault(value());
-        } else if (arg == "--baud") {
-            if (!parseInt(value(), 1, 4000000, &baud))
-                usageError("the baud rate must be a positive number");
-        } else if (arg == "--drift") {
+        } else if (arg == QLatin1String("--address")) {
+            addresses = parseAddresses(value());
+        } else if (arg == QLatin1String("--link")) {
+            value();
+            linkPath = QFile::decodeName(argv[i]); // as the file system spells it
+        } else if (arg == QLatin1String("--fault")) {
+            faults << parseFault(value());
+        } else if (arg == QLatin1String("--baud")) {
+            baud = parseNumber(value(), 1, 4000000, QStringLiteral("the baud rate"));
+        } else if (arg == QLatin1String("--drift")) {
             drift = true;
-        } else if (arg == "--trace") {
+        } else if (arg == QLatin1String("--trace")) {
             traceOn = true;
         } else {
-            usageError("unknown option " + arg);
+            usageError(QStringLiteral("unknown option %1").arg(arg));
         }
     }
+    for (const TargetedFault &f : faults) {
+        if (f.address != 0 && !addresses.contains(f.address))
+            usageError(QStringLiteral("no controller at address %1 for its fault (see --address)").arg(f.address));
+    }
 
-    // The signals are taken by sigwait() below; block them before the controller's
+    // The signals are taken by sigwait() below; block them before the line's
     // thread starts so that it inherits the mask.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    std::signal(SIGPIPE, SIG_IGN); // a closed stdout must not end the controller
+    std::signal(SIGPIPE, SIG_IGN); // a closed stdout must not end the controllers
 
-    VirtualController controller;
-    controller.setAddress(quint8(address));
-    controller.setPacingBaud(int(baud));
-    controller.setDrift(drift);
-    if (fault.kind != VirtualController::FaultNone)
-        controller.setFault(fault);
+    VirtualLine line;
+    line.setPacingBaud(baud);
+    for (int address : addresses) {
+        SimController controller = line.addController(quint8(address));
+        controller.setDrift(drift);
+        for (const TargetedFault &f : faults) {
+            if (f.address == 0 || f.address == address)
+                controller.setFault(f.fault);
+        }
+    }
     if (traceOn) {
-        controller.setTraceSink([](const QString &line) {
-            const QByteArray text = line.toLocal8Bit();
-            std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
+        line.setTraceSink([](const QString &text) {
+            const QByteArray bytes = text.toLocal8Bit();
+            std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
             std::fputc('\n', stdout);
             std::fflush(stdout);
         });
     }
-    if (!controller.start(linkPath)) {
+    if (!line.start(linkPath)) {
         std::fprintf(stderr, "vortanix-sim: cannot open a pseudo-terminal%s%s: %s\n",
-                     linkPath.isEmpty() ? "" : " with the link ",
-                     QFile::encodeName(linkPath).constData(), std::strerror(errno));
+            linkPath.isEmpty() ? "" : " with the link ", QFile::encodeName(linkPath).constData(), std::strerror(errno));
         return 1;
     }
-    std::printf("%s\n", QFile::encodeName(controller.portPath()).constData());
+    std::printf("%s\n", QFile::encodeName(line.portPath()).constData());
     std::fflush(stdout);
 
     int received = 0;
-    while (sigwait(&stopSignals, &received) != 0) {
-    }
-    controller.stop();
+    while (sigwait(&stopSignals, &received) != 0) { }
+    line.stop();
     if (traceOn)
         std::fprintf(stdout, "stopped on %s\n", received == SIGINT ? "SIGINT" : "SIGTERM");
     std::fflush(stdout);

@@ -1,7 +1,8 @@
 #!/bin/bash
 # A third-party Modbus master (mbpoll, built on libmodbus) reads the status block,
 # the DAC limit and the configuration block from vortanix-sim and gets the
-# controller's known values; the simulator ends cleanly on SIGTERM.
+# controller's known values; it reads each controller of a line with several;
+# the simulator ends cleanly on SIGTERM.
 #
 # Usage: bash tests/test_mbpoll.sh <build-dir>
 
@@ -140,6 +141,32 @@ if [ -e "$link" ] || [ -L "$link" ]; then
     fail "the link $link is still there after the simulator ended"
 fi
 
+# Three controllers on one line: each address answers with its own address in
+# register 5, an address nobody has stays silent, and the trace names the
+# controller that sent each reply.
+start_sim --address 1,7,200 --trace
+for address in 1 7 200; do
+    expect_registers "$address" 1 4095 0 0 0 "$address"
+done
+if mbpoll_read 9 1 1 > /dev/null; then
+    fail "address 9 answered on a line of 1, 7 and 200"
+fi
+sleep 0.2
+for address in 1 7 200; do
+    grep -Eq "^[0-9]+\.[0-9]{6} tx .*  \(from $address\)\$" "$work/sim.out" \
+        || fail "the trace names no reply from $address: $(cat "$work/sim.out")"
+done
+stop_sim
+
+# A fault for one controller: 7 is silent, 1 and 200 answer.
+start_sim --address 1,7,200 --fault no-reply@7
+expect_registers 1 5 1
+expect_registers 200 5 200
+if mbpoll_read 7 5 1 > /dev/null; then
+    fail "with --fault no-reply@7 the controller at 7 answered"
+fi
+stop_sim
+
 # A fault mode: every read gets an exception reply, which mbpoll reports as an error.
 start_sim --fault exception:2
 if mbpoll_read 1 1 12 > /dev/null; then
@@ -156,6 +183,11 @@ grep -q -- '--fault' "$work/help.out" || fail "--help does not describe the opti
 [ $? -eq 2 ] || fail "--address 0 was not refused with status 2"
 "$sim" --fault nonsense > /dev/null 2>&1
 [ $? -eq 2 ] || fail "an unknown fault was not refused with status 2"
+"$sim" --address 1,7,1 > /dev/null 2>&1
+[ $? -eq 2 ] || fail "an address given twice was not refused with status 2"
+"$sim" --address 1,7 --fault bad-crc@9 > "$work/err.out" 2>&1
+[ $? -eq 2 ] || fail "a fault for an address not served was not refused with status 2"
+grep -q 'no controller at address 9' "$work/err.out" || fail "the refusal does not say why: $(cat "$work/err.out")"
 
 if [ "$failures" -ne 0 ]; then
     echo "$failures check(s) failed"

@@ -44,34 +44,11 @@ QList<int> checkedModules(MainWindow &w, const QString &prefix)
     return modules;
 }
 
-// A read waits only 50 ms for the first reply byte, and on a loaded machine
-// the controller's thread now and then misses that. Reads that must succeed
-// are repeated; after a miss the late reply is given time to land, so that
-// the next exchange's port reset discards it.
-bool pollGood(PanelRig &rig)
-{
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        rig.poll();
-        const bool good = MainWindowTestAccess::commFailCount(rig.w()) == 0;
-        if (attempt > 0 || !good)
-            QTest::qWait(250);
-        if (good)
-            return true;
-    }
-    return false;
-}
-
+// Reads the power limit until the controller answers, and checks what the panel keeps.
 bool readMaxDac(PanelRig &rig, quint16 expected)
 {
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        rig.ui()->getLimitPower->click();
-        const bool good = MainWindowTestAccess::ldMaxDac(rig.w()) == expected;
-        if (attempt > 0 || !good)
-            QTest::qWait(250);
-        if (good)
-            return true;
-    }
-    return false;
+    return rig.untilAnswered([&rig] { rig.ui()->getLimitPower->click(); })
+        && MainWindowTestAccess::ldMaxDac(rig.w()) == expected;
 }
 
 const QList<int> allModules{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
@@ -153,7 +130,7 @@ void TestCommands::switchMaskFromCheckedBoxes()
     QCOMPARE(rig->modals.boxCount(), 0);
 
     // The next poll shows the modules switched as selected, the others off.
-    QVERIFY(pollGood(*rig));
+    QVERIFY(rig->pollUntilAnswered());
     for (int n = 1; n <= 12; ++n) {
         auto *state = w.findChild<QLabel *>(QStringLiteral("ldStatLd_%1").arg(n));
         QCOMPARE(state->text(), modules.contains(n) ? QStringLiteral("开") : QStringLiteral("关"));
@@ -394,7 +371,7 @@ void TestCommands::enableMaskSaveFails()
     QVERIFY(rig->openLink());
     MainWindow &w = rig->w();
     rig->sim.setEnableMask(0x0006);
-    QVERIFY(pollGood(*rig));
+    QVERIFY(rig->pollUntilAnswered());
     QCOMPARE(Access::ldEnableMask(w), quint16(0x0006));
 
     checkOnly(w, enablePrefix, {1, 9});
@@ -436,7 +413,7 @@ void TestCommands::enableMaskShownOnRequest()
     QVERIFY(rig->openLink());
     MainWindow &w = rig->w();
     rig->sim.setEnableMask(0xF001);
-    QVERIFY(pollGood(*rig));
+    QVERIFY(rig->pollUntilAnswered());
     QCOMPARE(Access::ldEnableMask(w), quint16(0xF001));
 
     // Only box 1: bits 12..15 have no box. Nothing is read for it.
@@ -635,7 +612,7 @@ void TestCommands::addressChangeBroadcastsThreeFrames()
     QCOMPARE(Access::slaveAddress(w), quint8(1));
     rig->sim.clearRequests();
     if (address == 1) {
-        QVERIFY(pollGood(*rig));
+        QVERIFY(rig->pollUntilAnswered());
     } else {
         rig->poll();
         QCOMPARE(Access::commFailCount(w), quint32(1));

@@ -24,10 +24,6 @@ namespace {
 
 const QString enablePrefix = QStringLiteral("configAllLdEn_");
 const QString lowPowerPrefix = QStringLiteral("configAllLowPower_");
-const QString factorySaveHex = QStringLiteral("01 10 20 01 00 07 0E 00 00 0F FF 0F 8C 02 25 51 00 01 2C 0F FF 81 BE");
-const QString blockReadHex = QStringLiteral("01 03 20 01 00 07 5E 08");
-const QString statusPollHex = QStringLiteral("01 03 00 01 00 0C 14 0F");
-const Words factoryWords{0, 0x0FFF, 3980, 0x0225, 0x5100, 300, 0x0FFF};
 
 // The function-16 request that writes these seven words from 0x2001.
 QByteArray blockWrite(const Words &words, quint8 slave = 1)
@@ -157,8 +153,8 @@ void TestConfig::factoryResetSendsFactoryBlockAndShowsIt()
     rig->ui()->btnResetFactory->click();
 
     QCOMPARE(rig->frames().size(), 1);
-    QCOMPARE(hexFrame(rig->frames().first()), factorySaveHex);
-    QCOMPARE(hexWords(simBlock(rig->sim)), hexWords(factoryWords));
+    QCOMPARE(hexFrame(rig->frames().first()), factoryBlockSaveHex);
+    QCOMPARE(hexWords(simBlock(rig->sim)), hexWords(factoryConfigWords));
     QCOMPARE(tabState(*rig), expectedTab(QStringLiteral("默认配置1"), 0x0FFF, 0x0FFF, QStringLiteral("3980"),
                                          QStringLiteral("30"), QStringLiteral("10000")));
     QCOMPARE(rig->modals.boxCount(), 1);
@@ -177,7 +173,7 @@ void TestConfig::savingFactoryTabSendsFactoryFrame_data()
 void TestConfig::savingFactoryTabSendsFactoryFrame()
 {
     QFETCH(bool, throughReset);
-    QCOMPARE(hexFrame(blockWrite(factoryWords)), factorySaveHex); // the test's own frame builder
+    QCOMPARE(hexFrame(blockWrite(factoryConfigWords)), factoryBlockSaveHex); // the test's own frame builder
 
     QVERIFY(rig->openLink());
     if (throughReset) {
@@ -195,8 +191,8 @@ void TestConfig::savingFactoryTabSendsFactoryFrame()
     rig->ui()->btnSaveAllConfig->click();
 
     QCOMPARE(rig->frames().size(), 1);
-    QCOMPARE(hexFrame(rig->frames().first()), factorySaveHex);
-    QCOMPARE(hexWords(simBlock(rig->sim)), hexWords(factoryWords));
+    QCOMPARE(hexFrame(rig->frames().first()), factoryBlockSaveHex);
+    QCOMPARE(hexWords(simBlock(rig->sim)), hexWords(factoryConfigWords));
     QCOMPARE(rig->modals.boxCount(), 1);
     verifyBox(rig->modals.lastBox(), QMessageBox::Information, &rig->w(), QStringLiteral("保存配置"),
               QStringLiteral("配置保存成功"));
@@ -452,7 +448,7 @@ void TestConfig::saveFailureIsTold()
     QCOMPARE(probe.freeAtBox, QList<bool>{true});
     QCOMPARE(tabState(*rig), before);
     QVERIFY(rig->sim.waitForRequests(1, 5000)); // unanswered: may be logged after the wait
-    QCOMPARE(hexFrame(rig->frames().first()), factorySaveHex);
+    QCOMPARE(hexFrame(rig->frames().first()), factoryBlockSaveHex);
 
     // The link works for the next save, once a late reply has come and gone.
     QTest::qWait(1000);
@@ -509,10 +505,10 @@ void TestConfig::pollRunsWhileSaveFailureBoxIsOpen()
     QCOMPARE(rig->modals.lastBox().text, QStringLiteral("配置保存失败！"));
     const QList<QByteArray> frames = rig->frames();
     QVERIFY(frames.size() >= 2);
-    QCOMPARE(hexFrame(frames.first()), factorySaveHex);
+    QCOMPARE(hexFrame(frames.first()), factoryBlockSaveHex);
     // The polls of the box's lifetime got the link and were answered.
     for (int i = 1; i < frames.size(); ++i)
-        QCOMPARE(hexFrame(frames.at(i)), statusPollHex);
+        QCOMPARE(hexFrame(frames.at(i)), statusReadHex);
     QVERIFY(rig->sim.replyCount() >= 1);
     QCOMPARE(rig->ui()->labelCommStat->text(), QStringLiteral("正常"));
     QVERIFY(Access::commOk(rig->w()));
@@ -528,7 +524,7 @@ void TestConfig::readFillsTabAndKeptValues_data()
         return expectedTab(QStringLiteral("默认配置1"), enable, lowPower, QString::fromLatin1(dac),
                            QString::fromLatin1(alarm), QString::fromLatin1(hours));
     };
-    QTest::newRow("factory") << factoryWords << tab(0x0FFF, 0x0FFF, "3980", "30", "10000") << factoryWords;
+    QTest::newRow("factory") << factoryConfigWords << tab(0x0FFF, 0x0FFF, "3980", "30", "10000") << factoryConfigWords;
     QTest::newRow("3599 s shows 0 h, alarm 252")
         << Words{0, 0x0A05, 3000, 0, 3599, 252, 0x0030} << tab(0x0A05, 0x0030, "3000", "25.2", "0")
         << Words{0, 0x0A05, 3000, 0, 0, 252, 0x0030};
@@ -724,8 +720,8 @@ void TestConfig::blockGoesToTheSlaveAddress()
     const QList<QByteArray> frames = rig->frames();
     QCOMPARE(frames.size(), 3);
     QCOMPARE(hexFrame(frames.at(0)), readFrame(7, ConfigBlockFirst, 7));
-    QCOMPARE(hexFrame(frames.at(1)), hexFrame(blockWrite(factoryWords, 7)));
-    QCOMPARE(hexFrame(frames.at(2)), hexFrame(blockWrite(factoryWords, 7)));
+    QCOMPARE(hexFrame(frames.at(1)), hexFrame(blockWrite(factoryConfigWords, 7)));
+    QCOMPARE(hexFrame(frames.at(2)), hexFrame(blockWrite(factoryConfigWords, 7)));
     QCOMPARE(rig->modals.boxCount(), 2);
     QCOMPARE(rig->modals.boxes().at(0).text, QStringLiteral("配置保存成功"));
     QCOMPARE(rig->modals.boxes().at(1).text, QStringLiteral("恢复出厂设置成功！"));

@@ -37,6 +37,7 @@
 #include "mainwindowform.h"
 #include "panelrig.h"
 #include "registers.h"
+#include "simtracelog.h"
 #include "spcomm.h"
 
 #include <QApplication>
@@ -60,8 +61,6 @@ using Access = MainWindowTestAccess;
 using Fault = VirtualController::FaultKind;
 
 namespace {
-
-const QString statusReadHex = QStringLiteral("01 03 00 01 00 0C 14 0F");
 
 // The operations whose exchanges the matrix spoils, each through its real slot.
 enum Op { OpPoll, OpWrite, OpDacRead, OpConfigRead };
@@ -99,34 +98,20 @@ int replyLength(int op)
 // controller when the fault strikes. A failed exchange must leave A on screen.
 struct Values
 {
-    quint16 enableMask;
-    quint16 switchMask;
-    quint16 adc;
-    quint16 power;
-    qint16 temperature;
-    quint16 supply;
-    quint32 seconds;
-    quint16 version;
+    StatusValues status;
     quint16 maxDac;
     quint16 config[7];
 };
 
-const Values valuesA = {0x0FFF, 0x0005, 0, 321, 253, 24150, 65536, 0x0203, 3100,
-                        {0, 0x0F0F, 3500, 0x0001, 0x1940, 255, 0x00FF}};
+const Values valuesA
+    = {{0x0FFF, 0x0005, 0, 321, 0, 253, 0, 24150, 65536, 0x0203}, 3100, {0, 0x0F0F, 3500, 0x0001, 0x1940, 255, 0x00FF}};
 // Seconds of the B block: 50 h = 180000 s = 0x0002BF20.
-const Values valuesB = {0x0FF0, 0x0FF0, 0, 999, -600, 5000, 7 * 3600, 0x0909, 2900,
-                        {0, 0x0033, 3200, 0x0002, 0xBF20, 412, 0x0F00}};
+const Values valuesB = {
+    {0x0FF0, 0x0FF0, 0, 999, 0, -600, 0, 5000, 7 * 3600, 0x0909}, 2900, {0, 0x0033, 3200, 0x0002, 0xBF20, 412, 0x0F00}};
 
 void applyValues(VirtualController &sim, const Values &v)
 {
-    sim.setEnableMask(v.enableMask);
-    sim.setSwitchMask(v.switchMask);
-    sim.setAdcEnable(v.adc);
-    sim.setPowerPermille(v.power);
-    sim.setTemperature(v.temperature);
-    sim.setSupplyMillivolts(v.supply);
-    sim.setRunSeconds(v.seconds);
-    sim.setFirmwareVersion(v.version);
+    v.status.applyTo(sim);
     sim.setHoldingRegister(RegMaxPowerDac, v.maxDac);
     for (int i = 0; i < 7; ++i)
         sim.setHoldingRegister(quint16(ConfigBlockFirst + i), v.config[i]);
@@ -207,23 +192,16 @@ private:
     void verifyMutexFree();
     void waitForFaultedReply(int answersAfter = 0);
     // Boxes the panel showed, leaving out those of attempts that goodOp repeated.
-    int boxesShown() const { return rig->modals.boxCount() - retryBoxes; }
+    int boxesShown() const { return rig->modals.boxCount() - rig->repeatedBoxes; }
     void clearBoxes()
     {
         rig->modals.clear();
-        retryBoxes = 0;
+        rig->repeatedBoxes = 0;
     }
 
     std::unique_ptr<PanelRig> rig;
     std::unique_ptr<BusTrace> bus;
-    // The controller's "tx" trace lines, one per reply sent (or cut off).
-    struct TxLog
-    {
-        QMutex mutex;
-        QStringList lines;
-    };
-    std::shared_ptr<TxLog> txLog;
-    int retryBoxes = 0; // boxes of attempts that goodOp repeated
+    SimTraceLog simTrace; // the controller's trace: a "tx" line per reply sent (or cut off)
 };
 
 void TestFaults::init()
@@ -231,16 +209,8 @@ void TestFaults::init()
     bus = std::make_unique<BusTrace>();
     rig = std::make_unique<PanelRig>();
     QVERIFY(rig->start());
-    txLog = std::make_shared<TxLog>();
-    retryBoxes = 0;
-    auto log = txLog;
-    // Called on the controller's thread once a reply has left (or was cut off).
-    rig->sim.setTraceSink([log](const QString &line) {
-        if (line.contains(QStringLiteral(" tx "))) {
-            QMutexLocker lock(&log->mutex);
-            log->lines << line;
-        }
-    });
+    simTrace = SimTraceLog();
+    rig->sim.setTraceSink(simTrace.sink());
 }
 
 void TestFaults::cleanup()
@@ -267,32 +237,14 @@ void TestFaults::runOp(int op)
     }
 }
 
-// One exchange that the controller answers properly. A read waits only 50 ms
-// for the first byte, and on a loaded machine the controller's thread now and
-// then misses that: only then (nothing at all arrived) is the operation
-// repeated, after the late reply has landed. Bytes that arrive but are wrong
-// are never retried away, unless `lenient` (used where the controller itself
-// paces or delays its reply on purpose, and a stall of its thread spoils the
-// timing). beforeEach runs before every attempt (to arm a fault again).
+// One exchange that the controller answers properly; `lenient` where the
+// controller itself paces or delays its reply on purpose (see
+// PanelRig::untilAnswered). beforeEach runs before every attempt (to arm a
+// fault again).
 bool TestFaults::goodOp(int op, bool lenient, const std::function<void()> &beforeEach)
 {
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        if (beforeEach)
-            beforeEach();
-        bus->clear();
-        const int boxes = rig->modals.boxCount();
-        runOp(op);
-        const BusExchange exchange = bus->last();
-        if (exchange.outcome == QStringLiteral("ok"))
-            return true;
-        if (exchange.outcome != QStringLiteral("time-out") && !lenient) {
-            qWarning() << opName(op) << "failed:" << exchange.outcome << exchange.reply.toHex(' ');
-            return false;
-        }
-        retryBoxes += rig->modals.boxCount() - boxes; // a failed block read shows its box
-        QTest::qWait(400);
-    }
-    return false;
+    return rig->untilAnswered(
+        [this, op] { runOp(op); }, lenient ? PanelRig::Retry::TimeOutOrCut : PanelRig::Retry::TimeOut, beforeEach);
 }
 
 // Waits until the controller has sent the reply it spoiled (its trace line
@@ -300,10 +252,10 @@ bool TestFaults::goodOp(int op, bool lenient, const std::function<void()> &befor
 void TestFaults::waitForFaultedReply(int answersAfter)
 {
     auto done = [this, answersAfter] {
-        QMutexLocker lock(&txLog->mutex);
-        for (int i = 0; i < txLog->lines.size(); ++i) {
-            if (txLog->lines.at(i).contains(QStringLiteral("fault:")))
-                return txLog->lines.size() - 1 - i >= answersAfter;
+        const QStringList sent = simTrace.lines().filter(QStringLiteral(" tx "));
+        for (int i = 0; i < sent.size(); ++i) {
+            if (sent.at(i).contains(QStringLiteral("fault:")))
+                return sent.size() - 1 - i >= answersAfter;
         }
         return false;
     };
@@ -842,10 +794,7 @@ void TestFaults::lateReplyOfAnotherFunctionIsRefused()
         QVERIFY(goodOp(OpPoll));
         clearBoxes();
         const QStringList before = screenWithoutCommStat(*rig);
-        {
-            QMutexLocker lock(&txLog->mutex);
-            txLog->lines.clear();
-        }
+        simTrace.clear();
         rig->sim.setFault(Fault::FaultDelay, delay, 1);
         rig->poll();
         bus->clear();

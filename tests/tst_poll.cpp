@@ -22,35 +22,6 @@ namespace {
 const QString styleRed = QStringLiteral("color:red;font:仿宋;font-size:14px;");
 const QString styleBlack = QStringLiteral("color:black;font:仿宋;font-size:14px;");
 
-// The controller's status block, as the test sets it.
-struct Status
-{
-    quint16 enableMask = 0x0FFF;
-    quint16 switchMask = 0;
-    quint16 adc = 0;
-    quint16 power = 0;
-    quint16 word6 = 0;
-    qint16 temperature = 253;
-    quint16 word8 = 0;
-    quint16 supply = 24000;
-    quint32 seconds = 0;
-    quint16 version = 0x010A;
-};
-
-void applyStatus(VirtualController &sim, const Status &s)
-{
-    sim.setEnableMask(s.enableMask);
-    sim.setSwitchMask(s.switchMask);
-    sim.setAdcEnable(s.adc);
-    sim.setPowerPermille(s.power);
-    sim.setHoldingRegister(RegStatusWord6, s.word6);
-    sim.setTemperature(s.temperature);
-    sim.setHoldingRegister(RegStatusWord8, s.word8);
-    sim.setSupplyMillivolts(s.supply);
-    sim.setRunSeconds(s.seconds);
-    sim.setFirmwareVersion(s.version);
-}
-
 // Everything the poll may write, to compare before and after.
 struct Screen
 {
@@ -155,24 +126,10 @@ private:
 
 };
 
-
-// One poll that the controller answers. A read waits only 50 ms for the
-// first reply byte, and on a loaded machine the controller's thread now and
-// then misses that: the poll is then repeated (a good read resets the health
-// count anyway), after giving the late reply time to land so that the next
-// exchange's port reset discards it.
+// One poll that the controller answers.
 bool TestPoll::goodPoll()
 {
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        rig->poll();
-        const bool good = Access::commFailCount(rig->w()) == 0
-                          && rig->ui()->labelCommStat->text() == QStringLiteral("正常");
-        if (attempt > 0 || !good)
-            QTest::qWait(250);
-        if (good)
-            return true;
-    }
-    return false;
+    return rig->pollUntilAnswered();
 }
 
 // One poll that the controller leaves unanswered.
@@ -188,7 +145,7 @@ void TestPoll::pollAsksForTheTwelveStatusRegisters()
     QVERIFY(rig->openLink());
     rig->poll();
     QCOMPARE(rig->frames().size(), 1);
-    QCOMPARE(hexFrame(rig->frames().first()), QStringLiteral("01 03 00 01 00 0C 14 0F"));
+    QCOMPARE(hexFrame(rig->frames().first()), statusReadHex);
     QCOMPARE(rig->modals.boxCount(), 0);
 }
 
@@ -200,7 +157,7 @@ void TestPoll::keptMembersFollowEveryPoll()
     rig->ui()->checkBoxLd_2->setChecked(true);
 
     // The kept members hold the controller's words.
-    const auto checkKept = [&w](const Status &v) {
+    const auto checkKept = [&w](const StatusValues &v) {
         QCOMPARE(Access::ldEnableMask(w), v.enableMask);
         QCOMPARE(Access::ldSwitchMask(w), v.switchMask);
         QCOMPARE(Access::powerPermille(w), v.power);
@@ -209,7 +166,7 @@ void TestPoll::keptMembersFollowEveryPoll()
         QCOMPARE(Access::runSeconds(w), v.seconds);
         QCOMPARE(Access::firmwareVersion(w), v.version);
     };
-    Status a;
+    StatusValues a;
     a.enableMask = 0x0A5A;
     a.switchMask = 0x0123;
     a.adc = 1;
@@ -220,7 +177,7 @@ void TestPoll::keptMembersFollowEveryPoll()
     a.supply = 23456;
     a.seconds = 0x00012345;
     a.version = 0x0307;
-    applyStatus(rig->sim, a);
+    a.applyTo(rig->sim);
     QVERIFY(goodPoll());
     checkKept(a);
     QCOMPARE(Access::slaveAddress(w), quint8(1));
@@ -233,7 +190,7 @@ void TestPoll::keptMembersFollowEveryPoll()
     QCOMPARE(rig->ui()->labelVersion->text(), QStringLiteral("V3.7"));
 
     // Every value follows the controller within the next poll.
-    Status b;
+    StatusValues b;
     b.enableMask = 0x0003;
     b.switchMask = 0x0800;
     b.adc = 0;
@@ -242,7 +199,7 @@ void TestPoll::keptMembersFollowEveryPoll()
     b.supply = 12000;
     b.seconds = 0xFFFFFFFF;
     b.version = 0x0110;
-    applyStatus(rig->sim, b);
+    b.applyTo(rig->sim);
     QVERIFY(goodPoll());
     checkKept(b);
     QVERIFY(!rig->ui()->radioButtonAdcEnableStat->isChecked());
@@ -627,7 +584,7 @@ void TestPoll::failedPollChangesNothingElse()
 
     QVERIFY(rig->openLink());
     MainWindow &w = rig->w();
-    Status a;
+    StatusValues a;
     a.switchMask = 0x0005;
     a.adc = 1;
     a.power = 321;
@@ -635,12 +592,12 @@ void TestPoll::failedPollChangesNothingElse()
     a.supply = 24150;
     a.seconds = 65536;
     a.version = 0x0203;
-    applyStatus(rig->sim, a);
+    a.applyTo(rig->sim);
     QVERIFY(goodPoll());
     const Screen before = screenOf(*rig, true);
 
     // The controller's values change, but the next read fails.
-    Status b;
+    StatusValues b;
     b.enableMask = 0x0001;
     b.switchMask = 0x0FF0;
     b.adc = 0;
@@ -649,7 +606,7 @@ void TestPoll::failedPollChangesNothingElse()
     b.supply = 5000;
     b.seconds = 3600 * 7;
     b.version = 0x0909;
-    applyStatus(rig->sim, b);
+    b.applyTo(rig->sim);
     rig->sim.clearRequests();
     if (fault < 0) {
         QVERIFY(Access::spComm(w)->mutex.tryLock());
@@ -772,7 +729,7 @@ void TestPoll::pollTimerDrivesThePoll()
     QCOMPARE(rig->ui()->ldStatLd_3->text(), QStringLiteral("开"));
     const QList<VirtualController::Request> requests = rig->sim.requests();
     for (const VirtualController::Request &request : requests)
-        QCOMPARE(hexFrame(request.frame), QStringLiteral("01 03 00 01 00 0C 14 0F"));
+        QCOMPARE(hexFrame(request.frame), statusReadHex);
     // The first poll comes one interval after the start, the third three
     // intervals after it: a timer may fire late, never much early.
     QVERIFY2(elapsed >= 3 * 500 * 9 / 10, qPrintable(QString::number(elapsed)));

@@ -68,12 +68,12 @@ void TestProtocol::builtFrames_data()
 
     QTest::newRow("write 5 to 0x0002") << "write" << 1 << 0x0002 << QList<int>{5} << "01 06 00 02 00 05 E8 09";
     QTest::newRow("broadcast 7 to 0x0005") << "write" << 0 << 0x0005 << QList<int>{7} << "00 06 00 05 00 07 D9 D8";
-    QTest::newRow("read 12 from 0x0001") << "read" << 1 << 0x0001 << QList<int>{12} << "01 03 00 01 00 0C 14 0F";
-    QTest::newRow("read 1 from 0x1001") << "read" << 1 << 0x1001 << QList<int>{1} << "01 03 10 01 00 01 D1 0A";
-    QTest::newRow("read block") << "read" << 1 << 0x2001 << QList<int>{7} << "01 03 20 01 00 07 5E 08";
-    QTest::newRow("factory block")
-        << "block" << 1 << 0x2001 << QList<int>{0x0000, 0x0FFF, 0x0F8C, 0x0225, 0x5100, 0x012C, 0x0FFF}
-        << "01 10 20 01 00 07 0E 00 00 0F FF 0F 8C 02 25 51 00 01 2C 0F FF 81 BE";
+    QTest::newRow("read 12 from 0x0001") << "read" << 1 << 0x0001 << QList<int>{12} << statusReadHex;
+    QTest::newRow("read 1 from 0x1001") << "read" << 1 << 0x1001 << QList<int>{1} << dacReadHex;
+    QTest::newRow("read block") << "read" << 1 << 0x2001 << QList<int>{7} << blockReadHex;
+    QTest::newRow("factory block") << "block" << 1 << 0x2001
+                                   << QList<int>{0x0000, 0x0FFF, 0x0F8C, 0x0225, 0x5100, 0x012C, 0x0FFF}
+                                   << factoryBlockSaveHex;
     QTest::newRow("empty block") << "block" << 1 << 0x2001 << QList<int>{} << "01 10 20 01 00 00 00 89 6B";
 }
 

@@ -2,7 +2,10 @@
 // the controller's port with plain POSIX calls, sends request frames and reads
 // what comes back, as the panel (or any Modbus master) would.
 
+#include "controllervalues.h"
+#include "masterport.h"
 #include "modbusframes.h"
+#include "simtracelog.h"
 #include "virtualcontroller.h"
 
 #include <QDir>
@@ -28,107 +31,6 @@
 
 namespace {
 
-// Waits generous enough for a loaded machine; used where an answer is expected.
-constexpr int replyTimeoutMs = 3000;
-// How long the line must stay quiet to count as "no reply".
-constexpr int quietMs = 300;
-
-const QVector<quint16> factoryStatus = {0x0FFF, 0, 0, 0, 1, 0, 253, 0, 24000, 0, 0, 0x010A};
-const QVector<quint16> factoryConfig = {0, 0x0FFF, 3980, 0x0225, 0x5100, 300, 0x0FFF};
-
-// The master's end of the line, opened like a serial adapter.
-class Port
-{
-public:
-    explicit Port(const QString &path)
-    {
-        fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        openErrno = fd < 0 ? errno : 0;
-        if (fd >= 0) {
-            struct termios tio;
-            if (::tcgetattr(fd, &tio) == 0) {
-                ::cfmakeraw(&tio);
-                ::cfsetispeed(&tio, B115200);
-                ::cfsetospeed(&tio, B115200);
-                tio.c_cflag |= CLOCAL | CREAD;
-                ::tcsetattr(fd, TCSANOW, &tio);
-            }
-        }
-    }
-    ~Port() { close(); }
-    Port(const Port &) = delete;
-    Port &operator=(const Port &) = delete;
-
-    bool isOpen() const { return fd >= 0; }
-    void close()
-    {
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
-    }
-
-    bool send(const QByteArray &data)
-    {
-        const ssize_t n = ::write(fd, data.constData(), size_t(data.size()));
-        return n == data.size();
-    }
-
-    // Reads until `count` bytes are in or `timeoutMs` has passed; a hang-up ends it early.
-    QByteArray read(int count, int timeoutMs)
-    {
-        QByteArray data;
-        QElapsedTimer timer;
-        timer.start();
-        hungUp = false;
-        while (data.size() < count) {
-            const qint64 left = timeoutMs - timer.elapsed();
-            if (left <= 0)
-                break;
-            struct pollfd pfd = {fd, POLLIN, 0};
-            const int rc = ::poll(&pfd, 1, int(left));
-            if (rc <= 0)
-                continue;
-            char buffer[4096];
-            const ssize_t n = ::read(fd, buffer, size_t(std::min<int>(count - data.size(), sizeof buffer)));
-            if (n > 0) {
-                data.append(buffer, int(n));
-            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-                hungUp = true;
-                break;
-            }
-        }
-        return data;
-    }
-
-    // Sends a request and reads the reply it should get.
-    QByteArray exchange(const QByteArray &request, int replyLength, int timeoutMs = replyTimeoutMs)
-    {
-        if (!send(request))
-            return QByteArray();
-        return read(replyLength, timeoutMs);
-    }
-
-    // Reads whatever comes within `ms`.
-    QByteArray readAll(int ms) { return read(1 << 20, ms); }
-
-    void flushInput() { ::tcflush(fd, TCIFLUSH); }
-
-    int fd = -1;
-    int openErrno = 0;
-    bool hungUp = false;
-};
-
-// open() on a path and the errno it fails with (0 when it opens).
-int openErrno(const QString &path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (fd >= 0) {
-        ::close(fd);
-        return 0;
-    }
-    return errno;
-}
-
 // Where this process's open descriptors lead.
 QStringList openDescriptorTargets()
 {
@@ -138,34 +40,6 @@ QStringList openDescriptorTargets()
         targets << QFile::symLinkTarget(dir.filePath(name));
     return targets;
 }
-
-// Collects trace lines from the controller's thread.
-struct TraceLog
-{
-    std::mutex mutex;
-    QStringList lines;
-
-    std::function<void(const QString &)> sink()
-    {
-        return [this](const QString &line) {
-            std::lock_guard<std::mutex> lock(mutex);
-            lines.append(line);
-        };
-    }
-    QStringList snapshot()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        return lines;
-    }
-    bool contains(const QString &text)
-    {
-        for (const QString &line : snapshot()) {
-            if (line.contains(text))
-                return true;
-        }
-        return false;
-    }
-};
 
 } // namespace
 
@@ -248,14 +122,12 @@ void TestVirtualController::cleanup()
 void TestVirtualController::crcHelperMatchesKnownFrames()
 {
     QCOMPARE(referenceCrc(QByteArray("123456789")), quint16(0x4B37));
-    QCOMPARE(readRequest(1, 0x0001, 12), bytes({0x01, 0x03, 0x00, 0x01, 0x00, 0x0C, 0x14, 0x0F}));
-    QCOMPARE(readRequest(1, 0x1001, 1), bytes({0x01, 0x03, 0x10, 0x01, 0x00, 0x01, 0xD1, 0x0A}));
+    QCOMPARE(statusRead(), frameFromHex(statusReadHex));
+    QCOMPARE(readRequest(1, 0x1001, 1), frameFromHex(dacReadHex));
+    QCOMPARE(readRequest(1, 0x2001, 7), frameFromHex(blockReadHex));
+    QCOMPARE(blockRequest(1, 0x2001, factoryConfigWords), frameFromHex(factoryBlockSaveHex));
     QCOMPARE(writeRequest(1, 0x0002, 5), bytes({0x01, 0x06, 0x00, 0x02, 0x00, 0x05, 0xE8, 0x09}));
     QCOMPARE(writeRequest(0, 0x0005, 7), bytes({0x00, 0x06, 0x00, 0x05, 0x00, 0x07, 0xD9, 0xD8}));
-    QCOMPARE(blockRequest(1, 0x2001, factoryConfig),
-             bytes({0x01, 0x10, 0x20, 0x01, 0x00, 0x07, 0x0E, 0x00, 0x00, 0x0F, 0xFF, 0x0F, 0x8C,
-                    0x02, 0x25, 0x51, 0x00, 0x01, 0x2C, 0x0F, 0xFF, 0x81, 0xBE}));
-    QCOMPARE(readRequest(1, 0x2001, 7), bytes({0x01, 0x03, 0x20, 0x01, 0x00, 0x07, 0x5E, 0x08}));
 }
 
 void TestVirtualController::startsOnRawTerminal()
@@ -275,7 +147,7 @@ void TestVirtualController::startsOnRawTerminal()
     QCOMPARE(tio.c_lflag & (ECHO | ICANON), tcflag_t(0));
     QCOMPARE(tio.c_iflag & ICRNL, tcflag_t(0));
     QCOMPARE(tio.c_oflag & OPOST, tcflag_t(0));
-    const QByteArray request = readRequest(1, 0x0001, 12);
+    const QByteArray request = statusRead();
     QCOMPARE(::write(fd, request.constData(), size_t(request.size())), ssize_t(request.size()));
     QByteArray reply;
     QElapsedTimer timer;
@@ -290,21 +162,21 @@ void TestVirtualController::startsOnRawTerminal()
         }
     }
     ::close(fd);
-    QCOMPARE(reply, readReply(1, factoryStatus)); // the reply, and not our request echoed
+    QCOMPARE(reply, readReply(1, factoryStatusWords())); // the reply, and not our request echoed
 }
 
 void TestVirtualController::statusBlockRead()
 {
-    Port port(vc->portPath());
+    MasterPort port(vc->portPath());
     QVERIFY(port.isOpen());
-    const QByteArray reply = port.exchange(readRequest(1, 0x0001, 12), 29);
+    const QByteArray reply = port.exchange(statusRead(), 29);
     QCOMPARE(reply.size(), 29);
     QCOMPARE(quint8(reply.at(0)), quint8(1));
     QCOMPARE(quint8(reply.at(1)), quint8(3));
     QCOMPARE(quint8(reply.at(2)), quint8(24));
     QVERIFY(crcOk(reply));
-    QCOMPARE(replyWords(reply), factoryStatus);
-    QCOMPARE(reply, readReply(1, factoryStatus));
+    QCOMPARE(replyWords(reply), factoryStatusWords());
+    QCOMPARE(reply, readReply(1, factoryStatusWords()));
     // Nothing more follows the reply.
     QCOMPARE(port.readAll(quietMs), QByteArray());
 }
@@ -320,8 +192,8 @@ void TestVirtualController::statusSettersShowInReads()
     vc->setRunSeconds(0x12345678);
     vc->setFirmwareVersion(0x0203);
 
-    Port port(vc->portPath());
-    QByteArray reply = port.exchange(readRequest(1, 0x0001, 12), 29);
+    MasterPort port(vc->portPath());
+    QByteArray reply = port.exchange(statusRead(), 29);
     QCOMPARE(reply, readReply(1, {0x0A05, 0x0003, 1, 750, 1, 0, 0xFDA8, 0, 23456, 0x1234, 0x5678, 0x0203}));
 
     vc->setTemperature(1200);
@@ -338,7 +210,7 @@ void TestVirtualController::statusSettersShowInReads()
 
 void TestVirtualController::maxDacRead()
 {
-    Port port(vc->portPath());
+    MasterPort port(vc->portPath());
     const QByteArray reply = port.exchange(readRequest(1, 0x1001, 1), 7);
     QCOMPARE(reply, bytes({0x01, 0x03, 0x02, 0x0F, 0x8C}) + withCrc(bytes({0x01, 0x03, 0x02, 0x0F, 0x8C})).right(2));
     QCOMPARE(replyWords(reply), QVector<quint16>{3980});
@@ -346,17 +218,17 @@ void TestVirtualController::maxDacRead()
 
 void TestVirtualController::configBlockRead()
 {
-    Port port(vc->portPath());
+    MasterPort port(vc->portPath());
     const QByteArray reply = port.exchange(readRequest(1, 0x2001, 7), 19);
     QCOMPARE(reply.size(), 19);
     QCOMPARE(quint8(reply.at(2)), quint8(14));
     QVERIFY(crcOk(reply));
-    QCOMPARE(replyWords(reply), factoryConfig);
+    QCOMPARE(replyWords(reply), factoryConfigWords);
 }
 
 void TestVirtualController::writeSingleAcknowledgedAndApplied()
 {
-    Port port(vc->portPath());
+    MasterPort port(vc->portPath());
     const QByteArray reply = port.exchange(bytes({0x01, 0x06, 0x00, 0x02, 0x00, 0x05, 0xE8, 0x09}), 6);
     // Six bytes: address, function, register, and the CRC of those four, low byte first.
     QCOMPARE(reply.size(), 6);
@@ -367,13 +239,13 @@ void TestVirtualController::writeSingleAcknowledgedAndApplied()
     QCOMPARE(port.readAll(quietMs), QByteArray()); // not the 8-byte echo
     QCOMPARE(vc->holdingRegister(0x0002), quint16(5));
 
-    const QByteArray status = port.exchange(readRequest(1, 0x0001, 12), 29);
+    const QByteArray status = port.exchange(statusRead(), 29);
     QCOMPARE(replyWords(status).value(1), quint16(5));
 }
 
 void TestVirtualController::writeSingleEveryWritableRegister()
 {
-    Port port(vc->portPath());
+    MasterPort port(vc->portPath());
     const QList<QPair<quint16, quint16>> writes = {
         {0x0001, 0x0123}, {0x0002, 0x0FF0}, {0x0003, 1}, {0x0004, 1000}, {0x1001, 2800}, {0x0000, 1}};
     for (const auto &w : writes) {
@@ -383,12 +255,12 @@ void TestVirtualController::writeSingleEveryWritableRegister()
     QCOMPARE(port.exchange(readRequest(1, 0x0001, 4), 13), readReply(1, {0x0123, 0x0FF0, 1, 1000}));
     QCOMPARE(port.exchange(readRequest(1, 0x1001, 1), 7), readReply(1, {2800}));
     // The configuration block is not touched by single writes.
-    QCOMPARE(replyWords(port.exchange(readRequest(1, 0x2001, 7), 19)), factoryConfig);
+    QCOMPARE(replyWords(port.exchange(readRequest(1, 0x2001, 7), 19)), factoryConfigWords);
 }
 
 void TestVirtualController::writeBlockAcknowledgedAndApplied()
 {
-    Port port(vc->portPath());
+    MasterPort port(vc->portPath());
     const QVector<quint16> block = {0, 0x0035, 3100, 0x1575, 0x2A00, 450, 0x0030};
     const QByteArray request = blockRequest(1, 0x2001, block);
     QCOMPARE(request.size(), 23);
@@ -404,8 +276,8 @@ void TestVirtualController::writeBlockAcknowledgedAndApplied()
     QCOMPARE(replyWords(port.exchange(readRequest(1, 0x1001, 1), 7)), QVector<quint16>{3100});
 
     // The factory block written back restores the defaults.
-    QCOMPARE(port.exchange(blockRequest(1, 0x2001, factoryConfig), 6), ack(1, 0x10, 0x2001));
-    QCOMPARE(replyWords(port.exchange(readRequest(1, 0x2001, 7), 19)), factoryConfig);
+    QCOMPARE(port.exchange(blockRequest(1, 0x2001, factoryConfigWords), 6), ack(1, 0x10, 0x2001));
+    QCOMPARE(replyWords(port.exchange(readRequest(1, 0x2001, 7), 19)), factoryConfigWords);
     QCOMPARE(vc->holdingRegister(0x1001), quint16(3980));
 }
 
@@ -431,7 +303,8 @@ void TestVirtualController::exceptions_data()
     QTest::newRow("write address 255") << writeRequest(1, 0x0005, 255) << exceptionReply(1, 0x06, 0x03) << 0x0005;
     QTest::newRow("function 4") << withCrc(bytes({1, 0x04, 0, 1, 0, 1})) << exceptionReply(1, 0x04, 0x01) << -1;
     QTest::newRow("function 5") << withCrc(bytes({1, 0x05, 0, 1, 0xFF, 0})) << exceptionReply(1, 0x05, 0x01) << -1;
-    QTest::newRow("block to status") << blockRequest(1, 0x0001, factoryConfig) << exceptionReply(1, 0x10, 0x02) << 0x0002;
+    QTest::newRow("block to status") << blockRequest(1, 0x0001, factoryConfigWords) << exceptionReply(1, 0x10, 0x02)
+                                     << 0x0002;
     QTest::newRow("block too short") << blockRequest(1, 0x2001, {1, 2, 3, 4, 5, 6}) << exceptionReply(1, 0x10, 0x02) << 0x2002;
     QTest::newRow("block of nothing") << bytes({0x01, 0x10, 0x20, 0x01, 0x00, 0x00, 0x00, 0x89, 0x6B})
                                       << exceptionReply(1, 0x10, 0x03) << 0x2002;
@@ -446,7 +319,7 @@ void TestVirtualController::exceptions()
     QFETCH(int, guardedRegister);
 
     const quint16 before = guardedRegister >= 0 ? vc->holdingRegister(quint16(guardedRegister)) : 0;
-    Port port(vc->portPath());
+    MasterPort port(vc->portPath());
     QCOMPARE(port.exchange(request, expected.size()), expected);
     QCOMPARE(port.readAll(quietMs), QByteArray());
     if (guardedRegister >= 0)
@@ -454,12 +327,12 @@ void TestVirtualController::exceptions()
     QCOMPARE(vc->address(), quint8(1));
     QCOMPARE(vc->replyCount(), 1);
     // The controller goes on answering.
-    QCOMPARE(port.exchange(readRequest(1, 0x0001, 12), 29), readReply(1, factoryStatus));
+    QCOMPARE(port.exchange(statusRead(), 29), readReply(1, factoryStatusWords()));
 }
 
 void TestVirtualController::otherAddressIsIgnored()
 {
-    Port port(vc->portPath());
+    MasterPort port(vc->portPath());
     QVERIFY(port.send(readRequest(2, 0x0001, 12)));
     QVERIFY(port.send(writeRequest(247, 0x0002, 7)));
     QVERIFY(vc->waitForRequests(2, replyTimeoutMs));
@@ -472,12 +345,12 @@ void TestVirtualController::otherAddressIsIgnored()
     QCOMPARE(log.at(0).frame, readRequest(2, 0x0001, 12));
     QCOMPARE(log.at(1).frame, writeRequest(247, 0x0002, 7));
     // The next reply is the one to our own request, nothing stale before it.
-    QCOMPARE(port.exchange(readRequest(1, 0x0001, 12), 29), readReply(1, factoryStatus));
+    QCOMPARE(port.exchange(statusRead(), 29), readReply(1, factoryStatusWords()));
 }
 
 void TestVirtualController::broadcastAppliedWithoutReply()
 {
-    Port port(vc->portPath());
+    MasterPort port(vc->portPath());
     QVERIFY(port.send(writeRequest(0, 0x0002, 7)));
     QVERIFY(vc->waitForRequests(1, replyTimeoutMs));
     QCOMPARE(vc->holdingRegister(0x0002), quint16(7));
@@ -499,7 +372,7 @@ void TestVirtualController::broadcastAppliedWithoutReply()
 
 void TestVirtualController::addressChangeByBroadcast()
 {
-    Port port(vc->portPath());
+    MasterPort port(vc->portPath());
     // What the panel sends to change the address: the address twice, then the command word.
     QVERIFY(port.send(bytes({0x00, 0x06, 0x00, 0x05, 0x00, 0x07, 0xD9, 0xD8})));
     QVERIFY(port.send(writeRequest(0, 0x0005, 7)));
@@ -511,17 +384,15 @@ void TestVirtualController::addressChangeByBroadcast()
     QCOMPARE(vc->holdingRegister(0x0000), quint16(1));
 
     // The old address is no longer answered, the new one is.
-    QVERIFY(port.send(readRequest(1, 0x0001, 12)));
+    QVERIFY(port.send(statusRead()));
     QCOMPARE(port.readAll(quietMs), QByteArray());
-    QVector<quint16> expected = factoryStatus;
-    expected[4] = 7;
-    QCOMPARE(port.exchange(readRequest(7, 0x0001, 12), 29), readReply(7, expected));
+    QCOMPARE(port.exchange(statusRead(7), 29), readReply(7, StatusValues().words(7)));
     QCOMPARE(port.exchange(writeRequest(7, 0x0002, 1), 6), ack(7, 0x06, 0x0002));
 }
 
 void TestVirtualController::addressChangeAddressed()
 {
-    Port port(vc->portPath());
+    MasterPort port(vc->portPath());
     // The acknowledgement still comes from the old address; later requests use the new one.
     QCOMPARE(port.exchange(writeRequest(1, 0x0005, 200), 6), ack(1, 0x06, 0x0005));
     QCOMPARE(vc->address(), quint8(200));
@@ -536,7 +407,7 @@ void TestVirtualController::addressChangeAddressed()
 void TestVirtualController::faultNoReply()
 {
     vc->setFault(VirtualController::FaultNoReply, 0, 1);
-    Port port(vc->portPath());
+    MasterPort port(vc->portPath());
     QVERIFY(port.send(writeRequest(1, 0x0002, 0x0005)));
     QVERIFY(vc->waitForRequests(1, replyTimeoutMs));
     QCOMPARE(port.readAll(quietMs), QByteArray());
@@ -549,9 +420,9 @@ void TestVirtualController::faultNoReply()
 void TestVirtualController::faultBadCrc()
 {
     vc->setFault(VirtualController::FaultBadCrc);
-    Port port(vc->portPath());
-    const QByteArray good = readReply(1, factoryStatus);
-    const QByteArray reply = port.exchange(readRequest(1, 0x0001, 12), 29);
+    MasterPort port(vc->portPath());
+    const QByteArray good = readReply(1, factoryStatusWords());
+    const QByteArray reply = port.exchange(statusRead(), 29);
     QCOMPARE(reply.size(), 29);
     QVERIFY(!crcOk(reply));
     QCOMPARE(reply.left(28), good.left(28));
@@ -561,38 +432,38 @@ void TestVirtualController::faultBadCrc()
     QCOMPARE(ackReply.size(), 6);
     QVERIFY(!crcOk(ackReply));
     vc->clearFault();
-    QCOMPARE(port.exchange(readRequest(1, 0x0001, 12), 29).size(), 29);
-    QVERIFY(crcOk(port.exchange(readRequest(1, 0x0001, 12), 29)));
+    QCOMPARE(port.exchange(statusRead(), 29).size(), 29);
+    QVERIFY(crcOk(port.exchange(statusRead(), 29)));
 }
 
 void TestVirtualController::faultTruncate()
 {
     vc->setFault(VirtualController::FaultTruncate, 10, 1);
-    Port port(vc->portPath());
-    const QByteArray reply = port.exchange(readRequest(1, 0x0001, 12), 29, 1000);
-    QCOMPARE(reply, readReply(1, factoryStatus).left(10));
+    MasterPort port(vc->portPath());
+    const QByteArray reply = port.exchange(statusRead(), 29, 1000);
+    QCOMPARE(reply, readReply(1, factoryStatusWords()).left(10));
     QCOMPARE(port.readAll(quietMs), QByteArray());
-    QCOMPARE(port.exchange(readRequest(1, 0x0001, 12), 29), readReply(1, factoryStatus));
+    QCOMPARE(port.exchange(statusRead(), 29), readReply(1, factoryStatusWords()));
 }
 
 void TestVirtualController::faultDelay()
 {
     vc->setFault(VirtualController::FaultDelay, 300, 1);
-    Port port(vc->portPath());
+    MasterPort port(vc->portPath());
     QElapsedTimer timer;
     timer.start();
-    QVERIFY(port.send(readRequest(1, 0x0001, 12)));
+    QVERIFY(port.send(statusRead()));
     const QByteArray first = port.read(1, replyTimeoutMs);
     const qint64 elapsed = timer.elapsed();
     QCOMPARE(first.size(), 1);
     QVERIFY2(elapsed >= 300, qPrintable(QString::number(elapsed)));
-    QCOMPARE(first + port.read(28, replyTimeoutMs), readReply(1, factoryStatus));
+    QCOMPARE(first + port.read(28, replyTimeoutMs), readReply(1, factoryStatusWords()));
 }
 
 void TestVirtualController::faultGapPace()
 {
     vc->setFault(VirtualController::FaultGapPace, 40, 1);
-    Port port(vc->portPath());
+    MasterPort port(vc->portPath());
     QElapsedTimer timer;
     timer.start();
     const QByteArray reply = port.exchange(readRequest(1, 0x1001, 1), 7, 5000);
@@ -605,15 +476,15 @@ void TestVirtualController::faultGapPace()
 void TestVirtualController::faultEcho8()
 {
     vc->setFault(VirtualController::FaultEcho8, 0, 2);
-    Port port(vc->portPath());
+    MasterPort port(vc->portPath());
     // A read is not a write: answered normally, and the fault waits for writes.
-    QCOMPARE(port.exchange(readRequest(1, 0x0001, 12), 29), readReply(1, factoryStatus));
+    QCOMPARE(port.exchange(statusRead(), 29), readReply(1, factoryStatusWords()));
     const QByteArray request = writeRequest(1, 0x0004, 500);
     QCOMPARE(port.exchange(request, 8), request);
     QCOMPARE(vc->holdingRegister(0x0004), quint16(500));
     // A block write gets the standard 8-byte reply: address, function, start, count.
-    QCOMPARE(port.exchange(blockRequest(1, 0x2001, factoryConfig), 8),
-             withCrc(bytes({1, 0x10, 0x20, 0x01, 0x00, 0x07})));
+    QCOMPARE(port.exchange(blockRequest(1, 0x2001, factoryConfigWords), 8),
+        withCrc(bytes({1, 0x10, 0x20, 0x01, 0x00, 0x07})));
     // Both used up: the controller's own acknowledgement again.
     QCOMPARE(port.exchange(writeRequest(1, 0x0004, 600), 6), ack(1, 0x06, 0x0004));
     QCOMPARE(port.readAll(quietMs), QByteArray());
@@ -622,13 +493,13 @@ void TestVirtualController::faultEcho8()
 void TestVirtualController::faultException()
 {
     vc->setFault(VirtualController::FaultException, 0, 1);
-    Port port(vc->portPath());
+    MasterPort port(vc->portPath());
     // Writes are not reads: acknowledged as usual.
     QCOMPARE(port.exchange(writeRequest(1, 0x0002, 3), 6), ack(1, 0x06, 0x0002));
-    const QByteArray reply = port.exchange(readRequest(1, 0x0001, 12), 29, 1000);
+    const QByteArray reply = port.exchange(statusRead(), 29, 1000);
     QCOMPARE(reply, exceptionReply(1, 0x03, 0x04));
     QCOMPARE(reply.size(), 5);
-    QCOMPARE(port.exchange(readRequest(1, 0x2001, 7), 19), readReply(1, factoryConfig));
+    QCOMPARE(port.exchange(readRequest(1, 0x2001, 7), 19), readReply(1, factoryConfigWords));
 
     vc->setFault(VirtualController::FaultException, 6);
     QCOMPARE(port.exchange(readRequest(1, 0x1001, 1), 7, 1000), exceptionReply(1, 0x03, 0x06));
@@ -638,10 +509,10 @@ void TestVirtualController::faultException()
 void TestVirtualController::faultGarbageBefore()
 {
     vc->setFault(VirtualController::FaultGarbageBefore, 5, 1);
-    Port port(vc->portPath());
-    const QByteArray reply = port.exchange(readRequest(1, 0x0001, 12), 34);
+    MasterPort port(vc->portPath());
+    const QByteArray reply = port.exchange(statusRead(), 34);
     QCOMPARE(reply.size(), 34);
-    QCOMPARE(reply.mid(5), readReply(1, factoryStatus));
+    QCOMPARE(reply.mid(5), readReply(1, factoryStatusWords()));
     QVERIFY(!crcOk(reply.left(29))); // what a master awaiting 29 bytes would see
     QCOMPARE(port.readAll(quietMs), QByteArray());
 }
@@ -649,23 +520,23 @@ void TestVirtualController::faultGarbageBefore()
 void TestVirtualController::faultWrongAddress()
 {
     vc->setFault(VirtualController::FaultWrongAddress, 9, 1);
-    Port port(vc->portPath());
-    QCOMPARE(port.exchange(readRequest(1, 0x0001, 12), 29), readReply(9, factoryStatus));
-    QCOMPARE(port.exchange(readRequest(1, 0x0001, 12), 29), readReply(1, factoryStatus));
+    MasterPort port(vc->portPath());
+    QCOMPARE(port.exchange(statusRead(), 29), readReply(9, factoryStatusWords()));
+    QCOMPARE(port.exchange(statusRead(), 29), readReply(1, factoryStatusWords()));
 }
 
 void TestVirtualController::faultEndlessStream()
 {
     vc->setFault(VirtualController::FaultEndlessStream, 0, 1);
-    Port port(vc->portPath());
-    QVERIFY(port.send(readRequest(1, 0x0001, 12)));
+    MasterPort port(vc->portPath());
+    QVERIFY(port.send(statusRead()));
     const QByteArray stream = port.read(500, 5000);
     QCOMPARE(stream.size(), 500);
     QCOMPARE(stream, QByteArray(500, 0x55));
     // It goes on, also while the master's side is closed and reopened.
     port.close();
     QThread::msleep(50);
-    Port again(vc->portPath());
+    MasterPort again(vc->portPath());
     QCOMPARE(again.read(100, 5000).size(), 100);
     QVERIFY(vc->isPlugged());
 
@@ -673,7 +544,7 @@ void TestVirtualController::faultEndlessStream()
     QThread::msleep(50);
     again.flushInput();
     QCOMPARE(again.readAll(quietMs), QByteArray());
-    QCOMPARE(again.exchange(readRequest(1, 0x0001, 12), 29), readReply(1, factoryStatus));
+    QCOMPARE(again.exchange(statusRead(), 29), readReply(1, factoryStatusWords()));
 }
 
 void TestVirtualController::faultUnplugOnRequest()
@@ -685,7 +556,7 @@ void TestVirtualController::faultUnplugOnRequest()
     QVERIFY(vc->start(link));
     vc->setFault(VirtualController::FaultUnplugOnRequest, 0, 1);
 
-    Port port(link);
+    MasterPort port(link);
     QVERIFY(port.isOpen());
     QVERIFY(port.send(writeRequest(1, 0x0002, 0x0FFF)));
     QVERIFY(vc->waitForRequests(1, replyTimeoutMs));
@@ -696,20 +567,20 @@ void TestVirtualController::faultUnplugOnRequest()
     QCOMPARE(vc->holdingRegister(0x0002), quint16(0)); // the request never reached the device
 
     QVERIFY(vc->replug());
-    Port fresh(link);
+    MasterPort fresh(link);
     QVERIFY(fresh.isOpen());
     QCOMPARE(fresh.exchange(writeRequest(1, 0x0002, 0x0FFF), 6), ack(1, 0x06, 0x0002));
 }
 
 void TestVirtualController::faultCountAndClear()
 {
-    Port port(vc->portPath());
+    MasterPort port(vc->portPath());
     vc->setFault(VirtualController::FaultNoReply, 0, 2);
     // Requests to another address and broadcasts are not counted.
     QVERIFY(port.send(readRequest(5, 0x0001, 12)));
     QVERIFY(port.send(writeRequest(0, 0x0003, 1)));
-    QVERIFY(port.send(readRequest(1, 0x0001, 12)));
-    QVERIFY(port.send(readRequest(1, 0x0001, 12)));
+    QVERIFY(port.send(statusRead()));
+    QVERIFY(port.send(statusRead()));
     QVERIFY(vc->waitForRequests(4, replyTimeoutMs));
     QCOMPARE(port.readAll(quietMs), QByteArray());
     QCOMPARE(port.exchange(readRequest(1, 0x0003, 1), 7), readReply(1, {1}));
@@ -717,45 +588,45 @@ void TestVirtualController::faultCountAndClear()
     // -1: until cleared.
     vc->setFault(VirtualController::FaultNoReply);
     for (int i = 0; i < 3; ++i) {
-        QVERIFY(port.send(readRequest(1, 0x0001, 12)));
+        QVERIFY(port.send(statusRead()));
         QCOMPARE(port.readAll(150), QByteArray());
     }
     vc->clearFault();
-    QCOMPARE(port.exchange(readRequest(1, 0x0001, 12), 29).size(), 29);
+    QCOMPARE(port.exchange(statusRead(), 29).size(), 29);
 
     // A fault with a count of 0 does nothing; FaultNone clears.
     vc->setFault(VirtualController::FaultNoReply, 0, 0);
-    QCOMPARE(port.exchange(readRequest(1, 0x0001, 12), 29).size(), 29);
+    QCOMPARE(port.exchange(statusRead(), 29).size(), 29);
     vc->setFault(VirtualController::FaultNoReply);
     vc->setFault(VirtualController::Fault());
-    QCOMPARE(port.exchange(readRequest(1, 0x0001, 12), 29).size(), 29);
+    QCOMPARE(port.exchange(statusRead(), 29).size(), 29);
 }
 
 void TestVirtualController::pacingAtBaudRate()
 {
     vc->setPacingBaud(9600);
-    Port port(vc->portPath());
+    MasterPort port(vc->portPath());
     QElapsedTimer timer;
     timer.start();
-    const QByteArray reply = port.exchange(readRequest(1, 0x0001, 12), 29);
+    const QByteArray reply = port.exchange(statusRead(), 29);
     const qint64 elapsedNs = timer.nsecsElapsed();
-    QCOMPARE(reply, readReply(1, factoryStatus));
+    QCOMPARE(reply, readReply(1, factoryStatusWords()));
     // 29 bytes of 10 bits at 9600 baud take 30.2 ms on the line.
     QVERIFY2(elapsedNs >= 29LL * 10 * 1000000000 / 9600, qPrintable(QString::number(elapsedNs)));
 
     vc->setPacingBaud(1200);
     timer.restart();
-    QCOMPARE(port.exchange(readRequest(1, 0x2001, 7), 19), readReply(1, factoryConfig));
+    QCOMPARE(port.exchange(readRequest(1, 0x2001, 7), 19), readReply(1, factoryConfigWords));
     QVERIFY2(timer.nsecsElapsed() >= 19LL * 10 * 1000000000 / 1200, qPrintable(QString::number(timer.elapsed())));
 
     vc->setPacingBaud(0);
-    QCOMPARE(port.exchange(readRequest(1, 0x0001, 12), 29), readReply(1, factoryStatus));
+    QCOMPARE(port.exchange(statusRead(), 29), readReply(1, factoryStatusWords()));
 }
 
 void TestVirtualController::turnaround()
 {
     vc->setTurnaroundUs(100000);
-    Port port(vc->portPath());
+    MasterPort port(vc->portPath());
     QElapsedTimer timer;
     timer.start();
     QVERIFY(port.send(writeRequest(1, 0x0002, 1)));
@@ -769,33 +640,33 @@ void TestVirtualController::reopenBetweenRequests()
 {
     // The panel closes and reopens its side before every exchange.
     for (int i = 0; i < 8; ++i) {
-        Port port(vc->portPath());
+        MasterPort port(vc->portPath());
         QVERIFY(port.isOpen());
         QCOMPARE(port.exchange(writeRequest(1, 0x0004, quint16(i * 100)), 6), ack(1, 0x06, 0x0004));
         port.close();
-        Port reopened(vc->portPath());
+        MasterPort reopened(vc->portPath());
         QCOMPARE(reopened.exchange(readRequest(1, 0x0004, 1), 7), readReply(1, {quint16(i * 100)}));
     }
     // A pause with the port closed changes nothing either.
     QThread::msleep(100);
     QVERIFY(vc->isPlugged());
-    Port port(vc->portPath());
-    QCOMPARE(port.exchange(readRequest(1, 0x0001, 12), 29).size(), 29);
+    MasterPort port(vc->portPath());
+    QCOMPARE(port.exchange(statusRead(), 29).size(), 29);
 }
 
 void TestVirtualController::bytesWrittenWhileClosedReachNextOpener()
 {
-    TraceLog trace;
+    SimTraceLog trace;
     vc->setTraceSink(trace.sink());
     vc->setFault(VirtualController::FaultDelay, 200, 1);
     {
-        Port port(vc->portPath());
-        QVERIFY(port.send(readRequest(1, 0x0001, 12)));
+        MasterPort port(vc->portPath());
+        QVERIFY(port.send(statusRead()));
         QVERIFY(vc->waitForRequests(1, replyTimeoutMs));
     } // closed before the reply goes out
     QTRY_VERIFY_WITH_TIMEOUT(trace.contains(QStringLiteral(" tx ")), 5000);
-    Port next(vc->portPath());
-    QCOMPARE(next.read(29, replyTimeoutMs), readReply(1, factoryStatus));
+    MasterPort next(vc->portPath());
+    QCOMPARE(next.read(29, replyTimeoutMs), readReply(1, factoryStatusWords()));
 }
 
 void TestVirtualController::unplugAndReplugWithLink()
@@ -810,7 +681,7 @@ void TestVirtualController::unplugAndReplugWithLink()
     QCOMPARE(QFileInfo(link).symLinkTarget(), vc->terminalPath());
     vc->setSwitchMask(0x0101);
     {
-        Port port(link);
+        MasterPort port(link);
         QVERIFY(port.isOpen());
         QCOMPARE(port.exchange(readRequest(1, 0x0002, 1), 7), readReply(1, {0x0101}));
     }
@@ -827,7 +698,7 @@ void TestVirtualController::unplugAndReplugWithLink()
     QVERIFY(vc->isPlugged());
     QCOMPARE(vc->portPath(), link);
     QCOMPARE(QFileInfo(link).symLinkTarget(), vc->terminalPath());
-    Port port(link);
+    MasterPort port(link);
     QVERIFY(port.isOpen());
     // The controller kept its registers while unplugged.
     QCOMPARE(port.exchange(readRequest(1, 0x0002, 1), 7), readReply(1, {0x0101}));
@@ -842,21 +713,21 @@ void TestVirtualController::unplugWithoutLink()
 {
     const QString path = vc->portPath();
     {
-        Port port(path);
-        QCOMPARE(port.exchange(readRequest(1, 0x0001, 12), 29).size(), 29);
+        MasterPort port(path);
+        QCOMPARE(port.exchange(statusRead(), 29).size(), 29);
     }
     vc->unplug();
     QVERIFY(!vc->isPlugged());
     QCOMPARE(openErrno(path), ENOENT);
     QVERIFY(vc->replug());
-    Port port(vc->portPath());
+    MasterPort port(vc->portPath());
     QVERIFY(port.isOpen());
-    QCOMPARE(port.exchange(readRequest(1, 0x0001, 12), 29), readReply(1, factoryStatus));
+    QCOMPARE(port.exchange(statusRead(), 29), readReply(1, factoryStatusWords()));
 }
 
 void TestVirtualController::unplugHangsUpOpenPort()
 {
-    Port port(vc->portPath());
+    MasterPort port(vc->portPath());
     QVERIFY(port.isOpen());
     vc->unplug();
     struct pollfd pfd = {port.fd, POLLIN, 0};
@@ -868,9 +739,9 @@ void TestVirtualController::unplugHangsUpOpenPort()
 
 void TestVirtualController::garbageBeforeRequestIsSkipped()
 {
-    Port port(vc->portPath());
-    const QByteArray request = readRequest(1, 0x0001, 12);
-    QCOMPARE(port.exchange(bytes({0xFF, 0x55, 0xAA, 0x13}) + request, 29), readReply(1, factoryStatus));
+    MasterPort port(vc->portPath());
+    const QByteArray request = statusRead();
+    QCOMPARE(port.exchange(bytes({0xFF, 0x55, 0xAA, 0x13}) + request, 29), readReply(1, factoryStatusWords()));
     QCOMPARE(port.readAll(quietMs), QByteArray());
     // A frame with a bad CRC alone gets nothing.
     QByteArray broken = writeRequest(1, 0x0002, 9);
@@ -888,32 +759,32 @@ void TestVirtualController::garbageClaimingLongFrameIsSkipped()
 {
     // The garbage looks like the start of a long function 16 frame; once the line
     // has gone quiet the controller gives it up and finds the request behind it.
-    Port port(vc->portPath());
-    const QByteArray request = readRequest(1, 0x0001, 12);
+    MasterPort port(vc->portPath());
+    const QByteArray request = statusRead();
     QCOMPARE(port.exchange(bytes({0x07, 0x10, 0x00, 0x00, 0x00, 0x7F, 0xFE}) + request, 29),
-             readReply(1, factoryStatus));
+        readReply(1, factoryStatusWords()));
     QCOMPARE(vc->requests().size(), 1);
 }
 
 void TestVirtualController::incompleteFrameDroppedAfterSilence()
 {
-    Port port(vc->portPath());
+    MasterPort port(vc->portPath());
     const QByteArray block = blockRequest(1, 0x2001, {0, 1, 2900, 0, 0, 0, 1});
     QVERIFY(port.send(block.left(12))); // the rest never comes
     QThread::msleep(100);
-    QCOMPARE(port.exchange(readRequest(1, 0x0001, 12), 29), readReply(1, factoryStatus));
+    QCOMPARE(port.exchange(statusRead(), 29), readReply(1, factoryStatusWords()));
     QCOMPARE(vc->holdingRegister(0x2003), quint16(3980)); // the broken block was not applied
     const QList<VirtualController::Request> log = vc->requests();
     QCOMPARE(log.size(), 1);
-    QCOMPARE(log.at(0).frame, readRequest(1, 0x0001, 12));
+    QCOMPARE(log.at(0).frame, statusRead());
 }
 
 void TestVirtualController::requestLogInOrderWithTimes()
 {
-    Port port(vc->portPath());
+    MasterPort port(vc->portPath());
     vc->clearRequests();
     QCOMPARE(vc->requests().size(), 0);
-    const QByteArray a = readRequest(1, 0x0001, 12);
+    const QByteArray a = statusRead();
     const QByteArray b = readRequest(9, 0x0001, 12);
     const QByteArray c = writeRequest(0, 0x0002, 4);
     QCOMPARE(port.exchange(a, 29).size(), 29);
@@ -951,20 +822,20 @@ void TestVirtualController::requestLogInOrderWithTimes()
 
 void TestVirtualController::traceLines()
 {
-    TraceLog trace;
+    SimTraceLog trace;
     vc->setTraceSink(trace.sink());
-    Port port(vc->portPath());
-    QCOMPARE(port.exchange(readRequest(1, 0x0001, 12), 29).size(), 29);
+    MasterPort port(vc->portPath());
+    QCOMPARE(port.exchange(statusRead(), 29).size(), 29);
     vc->setFault(VirtualController::FaultBadCrc, 0, 1);
     QCOMPARE(port.exchange(readRequest(1, 0x1001, 1), 7).size(), 7);
     QVERIFY(port.send(readRequest(4, 0x0001, 1)));
-    QTRY_VERIFY_WITH_TIMEOUT(trace.snapshot().size() >= 5, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(trace.lines().size() >= 5, 5000);
 
-    const QStringList lines = trace.snapshot();
+    const QStringList lines = trace.lines();
     const QRegularExpression rx1(QStringLiteral("^\\d+\\.\\d{6} rx 01 03 00 01 00 0C 14 0F$"));
-    const QRegularExpression tx1(QStringLiteral("^\\d+\\.\\d{6} tx 01 03 18 0F FF 00 00 .* 01 0A [0-9A-F]{2} [0-9A-F]{2}$"));
+    const QRegularExpression tx1(QStringLiteral("^\\d+\\.\\d{6} tx 01 03 18 0F FF 00 00 .* 01 0A [0-9A-F]{2} [0-9A-F]{2}  \\(from 1\\)$"));
     const QRegularExpression rx2(QStringLiteral("^\\d+\\.\\d{6} rx 01 03 10 01 00 01 D1 0A$"));
-    const QRegularExpression tx2(QStringLiteral("^\\d+\\.\\d{6} tx 01 03 02 0F 8C .*bad CRC"));
+    const QRegularExpression tx2(QStringLiteral("^\\d+\\.\\d{6} tx 01 03 02 0F 8C .*\\(from 1; fault: bad CRC\\)$"));
     const QRegularExpression rx3(QStringLiteral("^\\d+\\.\\d{6} rx 04 03 00 01 00 01 .*ignored"));
     QCOMPARE(lines.size(), 5);
     QVERIFY2(rx1.match(lines.at(0)).hasMatch(), qPrintable(lines.at(0)));
@@ -984,11 +855,11 @@ void TestVirtualController::traceLines()
 
 void TestVirtualController::drift()
 {
-    Port port(vc->portPath());
-    auto status = [&port]() { return replyWords(port.exchange(readRequest(1, 0x0001, 12), 29)); };
+    MasterPort port(vc->portPath());
+    auto status = [&port]() { return replyWords(port.exchange(statusRead(), 29)); };
     // Without drift the values stand still.
     QThread::msleep(1200);
-    QCOMPARE(status(), factoryStatus);
+    QCOMPARE(status(), factoryStatusWords());
 
     QElapsedTimer timer;
     timer.start();
@@ -1020,8 +891,8 @@ void TestVirtualController::stopIsPrompt()
 {
     // A reply held back for 20 s does not hold up stop().
     vc->setFault(VirtualController::FaultDelay, 20000);
-    Port port(vc->portPath());
-    QVERIFY(port.send(readRequest(1, 0x0001, 12)));
+    MasterPort port(vc->portPath());
+    QVERIFY(port.send(statusRead()));
     QVERIFY(vc->waitForRequests(1, replyTimeoutMs));
     QElapsedTimer timer;
     timer.start();
@@ -1033,8 +904,8 @@ void TestVirtualController::stopIsPrompt()
     // Nor does an endless stream hold up unplug(); and a stopped controller starts again.
     QVERIFY(vc->start());
     vc->setFault(VirtualController::FaultEndlessStream);
-    Port again(vc->portPath());
-    QVERIFY(again.send(readRequest(1, 0x0001, 12)));
+    MasterPort again(vc->portPath());
+    QVERIFY(again.send(statusRead()));
     QCOMPARE(again.read(50, 5000).size(), 50);
     timer.restart();
     vc->unplug();
@@ -1047,13 +918,13 @@ void TestVirtualController::stopIsPrompt()
 
 void TestVirtualController::resetRegisters()
 {
-    Port port(vc->portPath());
+    MasterPort port(vc->portPath());
     QCOMPARE(port.exchange(blockRequest(1, 0x2001, {0, 1, 2, 3, 4, 5, 6}), 6), ack(1, 0x10, 0x2001));
     QCOMPARE(port.exchange(writeRequest(1, 0x0004, 999), 6), ack(1, 0x06, 0x0004));
     vc->setTemperature(-600);
     vc->resetRegisters();
-    QCOMPARE(port.exchange(readRequest(1, 0x0001, 12), 29), readReply(1, factoryStatus));
-    QCOMPARE(port.exchange(readRequest(1, 0x2001, 7), 19), readReply(1, factoryConfig));
+    QCOMPARE(port.exchange(statusRead(), 29), readReply(1, factoryStatusWords()));
+    QCOMPARE(port.exchange(readRequest(1, 0x2001, 7), 19), readReply(1, factoryConfigWords));
     QCOMPARE(port.exchange(readRequest(1, 0x1001, 1), 7), readReply(1, {3980}));
 }
 
@@ -1066,8 +937,8 @@ void TestVirtualController::setHoldingRegisterShowsInReads()
     vc->setHoldingRegister(0x5555, 1); // outside the map: nothing to keep
     QCOMPARE(vc->holdingRegister(0x5555), quint16(0));
     QCOMPARE(vc->holdingRegister(0x0000), quint16(1));
-    Port port(vc->portPath());
-    QVector<quint16> config = factoryConfig;
+    MasterPort port(vc->portPath());
+    QVector<quint16> config = factoryConfigWords;
     config[5] = 450;
     QCOMPARE(port.exchange(readRequest(1, 0x2001, 7), 19), readReply(1, config));
     QCOMPARE(port.exchange(readRequest(1, 0x1001, 1), 7), readReply(1, {3000}));
@@ -1087,8 +958,8 @@ void TestVirtualController::twoControllersSideBySide()
     QVERIFY(other.portPath() != vc->portPath());
     QVERIFY(other.terminalPath() != vc->terminalPath());
 
-    Port first(vc->portPath());
-    Port second(other.portPath());
+    MasterPort first(vc->portPath());
+    MasterPort second(other.portPath());
     QCOMPARE(first.exchange(readRequest(1, 0x0007, 1), 7), readReply(1, {253}));
     QCOMPARE(second.exchange(readRequest(2, 0x0007, 1), 7), readReply(2, {300}));
     QVERIFY(second.send(readRequest(1, 0x0007, 1)));
@@ -1103,7 +974,7 @@ void TestVirtualController::descriptorsKeptAndReleased()
     // side sees no hang-up while the panel has the port closed.
     QCOMPARE(openDescriptorTargets().count(vc->terminalPath()), 1);
     {
-        Port port(vc->portPath());
+        MasterPort port(vc->portPath());
         QCOMPARE(openDescriptorTargets().count(vc->terminalPath()), 2);
     }
     QCOMPARE(openDescriptorTargets().count(vc->terminalPath()), 1);
@@ -1120,8 +991,8 @@ void TestVirtualController::descriptorsKeptAndReleased()
         VirtualController controller;
         QVERIFY(controller.start(dir.filePath(QStringLiteral("leak"))));
         for (int i = 0; i < 3; ++i) {
-            Port port(controller.portPath());
-            QCOMPARE(port.exchange(readRequest(1, 0x0001, 12), 29).size(), 29);
+            MasterPort port(controller.portPath());
+            QCOMPARE(port.exchange(statusRead(), 29).size(), 29);
             port.close();
             controller.unplug();
             QVERIFY(controller.replug());
@@ -1153,7 +1024,7 @@ void TestVirtualController::linkNeverReplacesFile()
     QVERIFY(QFile::link(QStringLiteral("/dev/pts/nonexistent"), link));
     QVERIFY(controller.start(link));
     QCOMPARE(QFileInfo(link).symLinkTarget(), controller.terminalPath());
-    Port port(link);
+    MasterPort port(link);
     QCOMPARE(port.exchange(readRequest(1, 0x1001, 1), 7), readReply(1, {3980}));
 }
 

@@ -1,6 +1,6 @@
 #include "bustrace.h"
 
-#include "panelrig.h"
+#include "modbusframes.h"
 
 #include <QElapsedTimer>
 #include <QLoggingCategory>
@@ -9,7 +9,8 @@
 
 namespace {
 
-BusTrace *s_active = nullptr;
+// The traces alive now, innermost last: each records every exchange.
+QList<BusTrace *> s_active;
 QtMessageHandler s_previous = nullptr;
 
 qint64 monotonicNs()
@@ -25,16 +26,20 @@ qint64 monotonicNs()
 BusTrace::BusTrace()
 {
     monotonicNs();
-    s_active = this;
-    QLoggingCategory::setFilterRules(QStringLiteral("vortanix.bus.debug=true"));
-    s_previous = qInstallMessageHandler(&BusTrace::handler);
+    if (s_active.isEmpty()) {
+        QLoggingCategory::setFilterRules(QStringLiteral("vortanix.bus.debug=true"));
+        s_previous = qInstallMessageHandler(&BusTrace::handler);
+    }
+    s_active.append(this);
 }
 
 BusTrace::~BusTrace()
 {
-    qInstallMessageHandler(s_previous);
-    QLoggingCategory::setFilterRules(QString());
-    s_active = nullptr;
+    s_active.removeOne(this);
+    if (s_active.isEmpty()) {
+        qInstallMessageHandler(s_previous);
+        QLoggingCategory::setFilterRules(QString());
+    }
 }
 
 QList<BusExchange> BusTrace::exchanges() const
@@ -57,7 +62,7 @@ void BusTrace::clear()
 
 void BusTrace::handler(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    if (s_active && context.category && qstrcmp(context.category, "vortanix.bus") == 0) {
+    if (!s_active.isEmpty() && context.category && qstrcmp(context.category, "vortanix.bus") == 0) {
         const qint64 at = monotonicNs();
         static const QRegularExpression line(
             QStringLiteral("^(.+?) req ([0-9A-F ]*?) \\| rep ([0-9A-F ]*?) \\| .* ms\\) \\| (.+)$"));
@@ -69,8 +74,10 @@ void BusTrace::handler(QtMsgType type, const QMessageLogContext &context, const 
             exchange.reply = frameFromHex(m.captured(3));
             exchange.outcome = m.captured(4);
             exchange.atNs = at;
-            QMutexLocker lock(&s_active->m_mutex);
-            s_active->m_exchanges.append(exchange);
+            for (BusTrace *trace : qAsConst(s_active)) {
+                QMutexLocker lock(&trace->m_mutex);
+                trace->m_exchanges.append(exchange);
+            }
         }
         return;
     }

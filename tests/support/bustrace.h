@@ -22,7 +22,8 @@ struct BusExchange
 };
 
 // Switches the bus trace on for its lifetime and records what it reports;
-// other messages go on to the handler that was installed before.
+// other messages go on to the handler that was installed before. Traces may
+// nest (a helper's inside a test's): each records every exchange.
 class BusTrace
 {
 public:

@@ -17,30 +17,6 @@ QByteArray withWords(QByteArray frame, const QVector<quint16> &words)
 
 } // namespace
 
-quint16 referenceCrc(const QByteArray &bytes)
-{
-    quint16 crc = 0xFFFF;
-    for (char c : bytes) {
-        crc ^= quint8(c);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? quint16((crc >> 1) ^ 0xA001) : quint16(crc >> 1);
-    }
-    return crc;
-}
-
-QByteArray withCrc(QByteArray frame)
-{
-    const quint16 crc = referenceCrc(frame);
-    frame.append(char(crc & 0xFF));
-    frame.append(char(crc >> 8));
-    return frame;
-}
-
-bool crcOk(const QByteArray &frame)
-{
-    return frame.size() >= 4 && withCrc(frame.left(frame.size() - 2)) == frame;
-}
-
 QByteArray bytes(std::initializer_list<int> list)
 {
     QByteArray out;
@@ -52,6 +28,17 @@ QByteArray bytes(std::initializer_list<int> list)
 QByteArray readRequest(quint8 unit, quint16 first, quint16 count)
 {
     return withWords(bytes({unit, 0x03}), {first, count});
+}
+
+const QString statusReadHex = QStringLiteral("01 03 00 01 00 0C 14 0F");
+const QString dacReadHex = QStringLiteral("01 03 10 01 00 01 D1 0A");
+const QString blockReadHex = QStringLiteral("01 03 20 01 00 07 5E 08");
+const QString factoryBlockSaveHex
+    = QStringLiteral("01 10 20 01 00 07 0E 00 00 0F FF 0F 8C 02 25 51 00 01 2C 0F FF 81 BE");
+
+QByteArray statusRead(quint8 unit)
+{
+    return readRequest(unit, 0x0001, 12);
 }
 
 QByteArray writeRequest(quint8 unit, quint16 reg, quint16 value)

@@ -1,6 +1,8 @@
 #ifndef MODBUSFRAMES_H
 #define MODBUSFRAMES_H
 
+#include "modbuscrc.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -10,18 +12,14 @@
 #include <initializer_list>
 
 // Frames as the controller expects and sends them, built here from the
-// definition (the CRC bit by bit), independently of the panel's Protocol
-// and of the virtual controller.
+// definition, independently of the panel's Protocol and of the virtual
+// controller's register bank. The CRC is the bit-by-bit one of modbuscrc.h.
 
-// CRC-16/MODBUS: reflected polynomial 0xA001, initial value 0xFFFF.
-quint16 referenceCrc(const QByteArray &bytes);
-// The frame with its CRC appended, low byte first.
-QByteArray withCrc(QByteArray frame);
-// At least four bytes whose last two are the CRC of the others.
-bool crcOk(const QByteArray &frame);
 QByteArray bytes(std::initializer_list<int> list);
 
 QByteArray readRequest(quint8 unit, quint16 first, quint16 count);
+// The panel's status poll, twelve registers from 0x0001, at any address.
+QByteArray statusRead(quint8 unit = 1);
 QByteArray writeRequest(quint8 unit, quint16 reg, quint16 value);
 QByteArray blockRequest(quint8 unit, quint16 first, const QVector<quint16> &words);
 QByteArray readReply(quint8 unit, const QVector<quint16> &words);
@@ -30,6 +28,13 @@ QByteArray ack(quint8 unit, quint8 function, quint16 reg);
 QByteArray exceptionReply(quint8 unit, quint8 function, quint8 code);
 // The words of a function 3 reply.
 QVector<quint16> replyWords(const QByteArray &reply);
+
+// The requests the panel sends most, at address 1, written out byte by byte
+// as the line carries them: the references for every frame builder.
+extern const QString statusReadHex; // the status block: 12 registers from 0x0001
+extern const QString dacReadHex; // the power limit: 1 register at 0x1001
+extern const QString blockReadHex; // the configuration block: 7 registers from 0x2001
+extern const QString factoryBlockSaveHex; // the factory configuration written to 0x2001
 
 // Hex of a frame, upper case, bytes separated by blanks ("01 03 00 01").
 QString hexFrame(const QByteArray &frame);

@@ -1,5 +1,6 @@
 #include "panelrig.h"
 
+#include "bustrace.h"
 #include "mainwindowform.h"
 #include "protocol.h"
 #include "registers.h"
@@ -48,6 +49,37 @@ void PanelRig::closeLink()
 void PanelRig::poll()
 {
     MainWindowTestAccess::queryDevInfo(*window);
+}
+
+bool PanelRig::untilAnswered(
+    const std::function<void()> &exchange, Retry retry, const std::function<void()> &beforeEach)
+{
+    BusTrace bus;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        if (beforeEach)
+            beforeEach();
+        bus.clear();
+        const int boxes = modals.boxCount();
+        const int requestsBefore = sim.requests().size();
+        exchange();
+        const QString outcome = bus.last().outcome;
+        if (outcome == QStringLiteral("ok"))
+            return true;
+        const bool late = outcome == QStringLiteral("time-out")
+            || (retry == Retry::TimeOutOrCut && outcome == QStringLiteral("short"));
+        if (!late) {
+            qWarning() << "the exchange failed:" << (outcome.isEmpty() ? QStringLiteral("nothing sent") : outcome)
+                       << bus.last().reply.toHex(' ');
+            return false;
+        }
+        repeatedBoxes += modals.boxCount() - boxes; // a failed block read shows its box
+        // The request reached the controller, and whatever it sent has left.
+        QDeadlineTimer deadline(5000);
+        while (!deadline.hasExpired()
+            && (sim.requests().size() <= requestsBefore || sim.finishedReplyCount() < sim.replyCount()))
+            QTest::qWait(5);
+    }
+    return false;
 }
 
 QList<QByteArray> PanelRig::frames() const

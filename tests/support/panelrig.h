@@ -1,6 +1,7 @@
 #ifndef PANELRIG_H
 #define PANELRIG_H
 
+#include "controllervalues.h"
 #include "mainwindow.h"
 #include "mainwindowtestaccess.h"
 #include "modaldriver.h"
@@ -9,6 +10,7 @@
 
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
 
 // A test bench: a virtual controller on a pseudo-terminal and the real panel
@@ -38,6 +40,30 @@ public:
     void closeLink();
     // Runs one poll, as the poll timer would.
     void poll();
+
+    // Which failed attempts untilAnswered() repeats.
+    enum class Retry {
+        TimeOut, // nothing at all came back in time
+        TimeOutOrCut, // that, or the reply stopped short while the panel waited for its rest
+    };
+    // Runs one exchange of the panel (a poll, or a click that makes one) until
+    // the controller answers it, at most five times, and tells whether it did.
+    // The panel waits only 50 ms for a reply byte, and on a loaded machine the
+    // controller's thread now and then misses that: such an attempt is
+    // repeated once the late reply has left the controller (so that the next
+    // exchange's port reset drops it). Only a time-out is repeated, never wrong
+    // bytes; Retry::TimeOutOrCut is for faults that pace or delay the reply on
+    // purpose, where a stall cuts the reply short. `beforeEach` runs before
+    // every attempt (to arm a fault again). Boxes shown by attempts that were
+    // repeated are counted in repeatedBoxes.
+    bool untilAnswered(const std::function<void()> &exchange, Retry retry = Retry::TimeOut,
+        const std::function<void()> &beforeEach = {});
+    int repeatedBoxes = 0;
+    // A poll until the controller answers it.
+    bool pollUntilAnswered()
+    {
+        return untilAnswered([this] { poll(); });
+    }
     // Frames the controller received since the last clearRequests(), oldest first.
     QList<QByteArray> frames() const;
     // The frames the panel has sent so far, all of them arrived: with the

@@ -1,0 +1,109 @@
+#include "pseudoterminal.h"
+
+#include <QFile>
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+void closeFd(int &fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+bool isSymlink(const QByteArray &path)
+{
+    struct stat st;
+    return ::lstat(path.constData(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+} // namespace
+
+PseudoTerminal::~PseudoTerminal()
+{
+    close();
+}
+
+bool PseudoTerminal::open()
+{
+    close();
+    int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0)
+        return false;
+    char name[128];
+    if (::grantpt(master) != 0 || ::unlockpt(master) != 0 || ::ptsname_r(master, name, sizeof name) != 0) {
+        closeFd(master);
+        return false;
+    }
+    int slave = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (slave < 0) {
+        closeFd(master);
+        return false;
+    }
+    // A new terminal echoes and gathers lines until someone configures it.
+    struct termios tio;
+    if (::tcgetattr(slave, &tio) == 0) {
+        ::cfmakeraw(&tio);
+        tio.c_cflag |= CLOCAL | CREAD;
+        ::cfsetispeed(&tio, B115200);
+        ::cfsetospeed(&tio, B115200);
+        ::tcsetattr(slave, TCSANOW, &tio);
+    }
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+
+    const QString path = QFile::decodeName(name);
+    if (!m_linkPath.isEmpty() && !pointLink(path)) {
+        const int saved = errno;
+        closeFd(slave);
+        closeFd(master);
+        errno = saved;
+        return false;
+    }
+    m_master = master;
+    m_keptSlave = slave;
+    m_ptsPath = path;
+    return true;
+}
+
+// Points the link at the terminal, replacing an older link in one step.
+bool PseudoTerminal::pointLink(const QString &target)
+{
+    const QByteArray link = QFile::encodeName(m_linkPath);
+    struct stat st;
+    if (::lstat(link.constData(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+        errno = EEXIST; // never replace a real file
+        return false;
+    }
+    const QByteArray temp = link + ".tmp-" + QByteArray::number(::getpid());
+    ::unlink(temp.constData());
+    if (::symlink(QFile::encodeName(target).constData(), temp.constData()) != 0)
+        return false;
+    if (::rename(temp.constData(), link.constData()) != 0) {
+        const int saved = errno;
+        ::unlink(temp.constData());
+        errno = saved;
+        return false;
+    }
+    return true;
+}
+
+void PseudoTerminal::close()
+{
+    if (m_master < 0)
+        return;
+    closeFd(m_master);
+    closeFd(m_keptSlave);
+    if (!m_linkPath.isEmpty()) {
+        const QByteArray link = QFile::encodeName(m_linkPath);
+        if (isSymlink(link))
+            ::unlink(link.constData());
+    }
+}
