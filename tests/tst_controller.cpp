@@ -21,7 +21,6 @@ Q_DECLARE_METATYPE(Outcome::Kind)
 
 namespace {
 
-const QByteArray statusRead = readRequest(1, StatusBlockFirst, StatusBlockCount);
 const QByteArray powerWrite = writeRequest(1, RegPowerPermille, 500);
 const QVector<quint16> someStatus{0x0FFF, 0x0005, 1, 650, 1, 0, 253, 0, 23999, 0x0045, 0xA870, 0x010A};
 
@@ -85,24 +84,24 @@ void TestController::judge_data()
 
     const QByteArray fullStatus = readReply(1, someStatus);
     const int statusLength = readReplyLength(StatusBlockCount);
-    QTest::newRow("status read answered") << statusRead << fullStatus << statusLength << true << Outcome::Ok << 0;
-    QTest::newRow("nothing came") << statusRead << QByteArray() << statusLength << true << Outcome::Timeout << 0;
-    QTest::newRow("cut off") << statusRead << fullStatus.left(20) << statusLength << true << Outcome::Short << 0;
+    QTest::newRow("status read answered") << statusRead() << fullStatus << statusLength << true << Outcome::Ok << 0;
+    QTest::newRow("nothing came") << statusRead() << QByteArray() << statusLength << true << Outcome::Timeout << 0;
+    QTest::newRow("cut off") << statusRead() << fullStatus.left(20) << statusLength << true << Outcome::Short << 0;
     QTest::newRow("fewer words than asked, good CRC")
-        << statusRead << readReply(1, {1, 2}) << statusLength << true << Outcome::Incomplete << 0;
+        << statusRead() << readReply(1, {1, 2}) << statusLength << true << Outcome::Incomplete << 0;
     QByteArray flipped = fullStatus;
     flipped[10] = char(flipped.at(10) ^ 0x01);
-    QTest::newRow("one bit flipped") << statusRead << flipped << statusLength << true << Outcome::BadCrc << 0;
-    QTest::newRow("exception 2") << statusRead << exceptionReply(1, 0x03, 2) << statusLength << true
+    QTest::newRow("one bit flipped") << statusRead() << flipped << statusLength << true << Outcome::BadCrc << 0;
+    QTest::newRow("exception 2") << statusRead() << exceptionReply(1, 0x03, 2) << statusLength << true
                                  << Outcome::Exception << 2;
     QTest::newRow("exception 6") << powerWrite << exceptionReply(1, 0x06, 6) << WriteAckLength << true
                                  << Outcome::Exception << 6;
-    QTest::newRow("another controller") << statusRead << readReply(9, someStatus) << statusLength << true
+    QTest::newRow("another controller") << statusRead() << readReply(9, someStatus) << statusLength << true
                                         << Outcome::WrongAddress << 0;
     QTest::newRow("exception from another controller")
-        << statusRead << exceptionReply(9, 0x03, 2) << statusLength << true << Outcome::WrongAddress << 0;
+        << statusRead() << exceptionReply(9, 0x03, 2) << statusLength << true << Outcome::WrongAddress << 0;
     QTest::newRow("an acknowledgement where a read was asked")
-        << statusRead << ack(1, 0x06, RegPowerPermille) << statusLength << true << Outcome::WrongFunction << 0;
+        << statusRead() << ack(1, 0x06, RegPowerPermille) << statusLength << true << Outcome::WrongFunction << 0;
     QTest::newRow("write acknowledged") << powerWrite << ack(1, 0x06, RegPowerPermille) << WriteAckLength << true
                                         << Outcome::Ok << 0;
     QTest::newRow("write acknowledged by another controller")
@@ -115,7 +114,7 @@ void TestController::judge_data()
     QTest::newRow("block write echoed") << blockWrite << blockWrite.left(6) << WriteAckLength << true
                                         << Outcome::NotAcknowledged << 0;
     QTest::newRow("broadcast") << writeRequest(0, RegCommandWord, 1) << QByteArray() << 0 << true << Outcome::Sent << 0;
-    QTest::newRow("port not ready") << statusRead << QByteArray() << statusLength << false << Outcome::PortLost << 0;
+    QTest::newRow("port not ready") << statusRead() << QByteArray() << statusLength << false << Outcome::PortLost << 0;
     QTest::newRow("port not ready for a broadcast")
         << writeRequest(0, RegCommandWord, 1) << QByteArray() << 0 << false << Outcome::PortLost << 0;
 }
@@ -138,7 +137,7 @@ void TestController::traceLineTellsEverything()
     Outcome outcome;
     outcome.kind = Outcome::Exception;
     outcome.exceptionCode = 2;
-    outcome.request = statusRead;
+    outcome.request = statusRead();
     outcome.reply = exceptionReply(1, 0x03, 2);
     outcome.elapsedNs = 1234567;
     outcome.prepareNs = 500000;
@@ -244,7 +243,7 @@ void TestController::typedOperations()
     // What went on the line, frame by frame.
     const QList<VirtualController::Request> requests = sim->requests();
     QCOMPARE(requests.size(), 6);
-    QCOMPARE(hexFrame(requests.at(0).frame), QStringLiteral("01 03 00 01 00 0C 14 0F"));
+    QCOMPARE(requests.at(0).frame, statusRead());
     QCOMPARE(requests.at(1).frame, writeRequest(1, RegPowerPermille, 777));
     QCOMPARE(requests.at(4).frame, blockRequest(1, ConfigBlockFirst, {0, 0x0A05, 3500, 0x0003, 0x4000, 417, 0x0030}));
 }
