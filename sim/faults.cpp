@@ -141,6 +141,11 @@ Response Faults::apply(
             out.bytes = withCrc(char(fault.param) + out.bytes.mid(1, out.bytes.size() - 3));
         out.note = QStringLiteral("reply from address %1").arg(quint8(fault.param));
         break;
+    case ControllerFaults::FaultWrongFunction:
+        if (out.bytes.size() >= 4)
+            out.bytes = withCrc(out.bytes.left(1) + char(fault.param) + out.bytes.mid(2, out.bytes.size() - 4));
+        out.note = QStringLiteral("reply with function %1").arg(quint8(fault.param));
+        break;
     case ControllerFaults::FaultEndlessStream:
         out.bytes.clear();
         out.startsStream = true;

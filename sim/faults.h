@@ -27,6 +27,7 @@
     X(Exception, "exception", Optional, "CODE", 255, Reads, "reads get an exception reply, code CODE (default 4)")     \
     X(GarbageBefore, "garbage", Required, "N", 3600000, Answered, "N garbage bytes go out before the reply")           \
     X(WrongAddress, "wrong-address", Required, "A", 255, Answered, "the reply carries address A (CRC recomputed)")     \
+    X(WrongFunction, "wrong-function", Required, "F", 255, Answered, "the reply carries function F (CRC recomputed)")  \
     X(EndlessStream, "endless", NoParam, "", 0, Answered, "a stream of bytes starts and goes on until cleared")        \
     X(UnplugOnRequest, "unplug", NoParam, "", 0, Taken, "the request unplugs the line (not carried out)")
 

@@ -265,6 +265,8 @@ void TestController::faultsBecomeOutcomes_data()
     QTest::newRow("write: bad CRC") << int(F::FaultBadCrc) << 0 << true << Outcome::BadCrc;
     QTest::newRow("write: 8-byte echo") << int(F::FaultEcho8) << 0 << true << Outcome::NotAcknowledged;
     QTest::newRow("write: from address 9") << int(F::FaultWrongAddress) << 9 << true << Outcome::WrongAddress;
+    QTest::newRow("read: with function 4") << int(F::FaultWrongFunction) << 4 << false << Outcome::WrongFunction;
+    QTest::newRow("write: with function 3") << int(F::FaultWrongFunction) << 3 << true << Outcome::WrongFunction;
 }
 
 void TestController::faultsBecomeOutcomes()

@@ -91,6 +91,8 @@ void TestFaultTable::apply_data()
                                    << aReadReply << 0 << 0 << false << false;
     QTest::newRow("wrong address") << ControllerFaults::FaultWrongAddress << 9 << aRead << aReadReply << 0
                                    << readReply(9, factoryStatusWords()) << 0 << 0 << false << false;
+    QTest::newRow("wrong function") << ControllerFaults::FaultWrongFunction << 4 << aWrite << ack(1, 0x06, 0x0002) << 0
+                                    << ack(1, 0x04, 0x0002) << 0 << 0 << false << false;
     QTest::newRow("endless stream") << ControllerFaults::FaultEndlessStream << 0 << aRead << aReadReply << 0
                                     << QByteArray() << 0 << 0 << true << false;
     QTest::newRow("unplug") << ControllerFaults::FaultUnplugOnRequest << 0 << aWrite << QByteArray() << 0

@@ -43,6 +43,8 @@ private slots:
     void portGoneForLongerClosesTheLink();
     void replyFromAnotherAddressIsNoAnswer_data();
     void replyFromAnotherAddressIsNoAnswer();
+    void replyToAnotherFunctionIsNoAnswer_data();
+    void replyToAnotherFunctionIsNoAnswer();
 
 private:
     // Counts the panel's failed attempts to open its port; the first one runs `onFirst`.
@@ -384,6 +386,30 @@ void TestTransactions::replyFromAnotherAddressIsNoAnswer()
     QCOMPARE(Access::readRegisters(rig->w(), StatusBlockFirst, StatusBlockCount, reply, received), -1);
     QCOMPARE(received, quint16(1234));
     // The same requests answered by address 3 itself succeed.
+    QCOMPARE(Access::writeRegister(rig->w(), RegPowerPermille, 8), 0);
+    QCOMPARE(Access::readRegisters(rig->w(), StatusBlockFirst, StatusBlockCount, reply, received), 0);
+}
+
+// A reply with a good CRC from the controller asked, but with a function code
+// that is not the request's (nor its exception form): no answer.
+void TestTransactions::replyToAnotherFunctionIsNoAnswer_data()
+{
+    QTest::addColumn<int>("function");
+    QTest::newRow("4 (read input registers)") << 4;
+    QTest::newRow("16 to a single write, 3 to a read") << 0; // each the other's function
+}
+
+void TestTransactions::replyToAnotherFunctionIsNoAnswer()
+{
+    QFETCH(int, function);
+    QVERIFY(rig->openLink());
+    rig->sim.setFault(VirtualController::FaultWrongFunction, function ? function : FuncWriteMultipleRegisters, 1);
+    QCOMPARE(Access::writeRegister(rig->w(), RegPowerPermille, 7), -1);
+    rig->sim.setFault(VirtualController::FaultWrongFunction, function ? function : FuncWriteSingleRegister, 1);
+    quint8 reply[64];
+    quint16 received = 1234;
+    QCOMPARE(Access::readRegisters(rig->w(), StatusBlockFirst, StatusBlockCount, reply, received), -1);
+    QCOMPARE(received, quint16(1234));
     QCOMPARE(Access::writeRegister(rig->w(), RegPowerPermille, 8), 0);
     QCOMPARE(Access::readRegisters(rig->w(), StatusBlockFirst, StatusBlockCount, reply, received), 0);
 }
