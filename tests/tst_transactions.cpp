@@ -41,10 +41,8 @@ private slots:
     void requestsGoToTheSlaveAddress();
     void portGoneForAMomentIsRiddenOut();
     void portGoneForLongerClosesTheLink();
-    void replyFromAnotherAddressIsNoAnswer_data();
-    void replyFromAnotherAddressIsNoAnswer();
-    void replyToAnotherFunctionIsNoAnswer_data();
-    void replyToAnotherFunctionIsNoAnswer();
+    void replyThatIsNoAnswer_data();
+    void replyThatIsNoAnswer();
 
 private:
     // Counts the panel's failed attempts to open its port; the first one runs `onFirst`.
@@ -362,54 +360,41 @@ void TestTransactions::portGoneForLongerClosesTheLink()
     QCOMPARE(rig->modals.boxCount(), 0);
 }
 
-// A controller at another address answering in the place of the one asked
-// (two controllers set to one address, or a reply that strayed): no answer.
-void TestTransactions::replyFromAnotherAddressIsNoAnswer_data()
+// A reply with a good CRC that is still no answer to the request: from a
+// controller at another address (two set to one address, a reply that
+// strayed), or with a function code that is neither the request's nor its
+// exception form.
+void TestTransactions::replyThatIsNoAnswer_data()
 {
-    QTest::addColumn<int>("replyAddress");
-    QTest::newRow("9") << 9;
-    QTest::newRow("broadcast address 0") << 0;
-    QTest::newRow("247") << 247;
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<int>("toTheWrite");
+    QTest::addColumn<int>("toTheRead");
+    const int address = VirtualController::FaultWrongAddress;
+    const int function = VirtualController::FaultWrongFunction;
+    QTest::newRow("from address 9") << address << 9 << 9;
+    QTest::newRow("from the broadcast address") << address << 0 << 0;
+    QTest::newRow("from address 247") << address << 247 << 247;
+    QTest::newRow("function 4") << function << 4 << 4;
+    QTest::newRow("each the other's function") << function << int(FuncWriteMultipleRegisters)
+                                               << int(FuncWriteSingleRegister);
 }
 
-void TestTransactions::replyFromAnotherAddressIsNoAnswer()
+void TestTransactions::replyThatIsNoAnswer()
 {
-    QFETCH(int, replyAddress);
+    QFETCH(int, fault);
+    QFETCH(int, toTheWrite);
+    QFETCH(int, toTheRead);
     QVERIFY(rig->openLink(QStringLiteral("3")));
     rig->sim.setAddress(3);
-    rig->sim.setFault(VirtualController::FaultWrongAddress, replyAddress, 1);
+    rig->sim.setFault(VirtualController::FaultKind(fault), toTheWrite, 1);
     QCOMPARE(Access::writeRegister(rig->w(), RegPowerPermille, 7), -1);
     QCOMPARE(rig->sim.holdingRegister(RegPowerPermille), quint16(7)); // carried out, but not confirmed
-    rig->sim.setFault(VirtualController::FaultWrongAddress, replyAddress, 1);
+    rig->sim.setFault(VirtualController::FaultKind(fault), toTheRead, 1);
     quint8 reply[64];
     quint16 received = 1234;
     QCOMPARE(Access::readRegisters(rig->w(), StatusBlockFirst, StatusBlockCount, reply, received), -1);
     QCOMPARE(received, quint16(1234));
-    // The same requests answered by address 3 itself succeed.
-    QCOMPARE(Access::writeRegister(rig->w(), RegPowerPermille, 8), 0);
-    QCOMPARE(Access::readRegisters(rig->w(), StatusBlockFirst, StatusBlockCount, reply, received), 0);
-}
-
-// A reply with a good CRC from the controller asked, but with a function code
-// that is not the request's (nor its exception form): no answer.
-void TestTransactions::replyToAnotherFunctionIsNoAnswer_data()
-{
-    QTest::addColumn<int>("function");
-    QTest::newRow("4 (read input registers)") << 4;
-    QTest::newRow("16 to a single write, 3 to a read") << 0; // each the other's function
-}
-
-void TestTransactions::replyToAnotherFunctionIsNoAnswer()
-{
-    QFETCH(int, function);
-    QVERIFY(rig->openLink());
-    rig->sim.setFault(VirtualController::FaultWrongFunction, function ? function : FuncWriteMultipleRegisters, 1);
-    QCOMPARE(Access::writeRegister(rig->w(), RegPowerPermille, 7), -1);
-    rig->sim.setFault(VirtualController::FaultWrongFunction, function ? function : FuncWriteSingleRegister, 1);
-    quint8 reply[64];
-    quint16 received = 1234;
-    QCOMPARE(Access::readRegisters(rig->w(), StatusBlockFirst, StatusBlockCount, reply, received), -1);
-    QCOMPARE(received, quint16(1234));
+    // The same requests answered properly succeed.
     QCOMPARE(Access::writeRegister(rig->w(), RegPowerPermille, 8), 0);
     QCOMPARE(Access::readRegisters(rig->w(), StatusBlockFirst, StatusBlockCount, reply, received), 0);
 }
