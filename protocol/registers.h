@@ -5,6 +5,10 @@
 
 // Holding registers of the light-source controller as the panel uses them.
 
+// Modules (laser diodes) a controller drives: bit i of a module mask is module i + 1.
+constexpr int ModuleCount = 12;
+constexpr quint16 AllModulesMask = (1u << ModuleCount) - 1;
+
 // Command word, written by broadcast right after an address change.
 constexpr quint16 RegCommandWord = 0x0000;
 
@@ -13,6 +17,7 @@ constexpr quint16 RegLdEnableMask = 0x0001;
 constexpr quint16 RegLdSwitchMask = 0x0002;
 constexpr quint16 RegAdcEnable = 0x0003;
 constexpr quint16 RegPowerPermille = 0x0004;
+constexpr quint16 PowerPermilleMax = 1000; // 0..1000 stands for 0 % .. 100.0 %
 constexpr quint16 RegRs485Address = 0x0005;
 constexpr quint16 RegStatusWord6 = 0x0006;
 constexpr quint16 RegLdTemperature = 0x0007;

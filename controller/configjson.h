@@ -1,0 +1,27 @@
+#ifndef CONFIGJSON_H
+#define CONFIGJSON_H
+
+#include "configblock.h"
+
+#include <QJsonObject>
+#include <QString>
+
+// The configuration block as JSON, with keys that carry their units:
+//   enabled_modules       the module enable mask, module numbers 1..12
+//   low_power_modules     the low-power module mask, module numbers 1..12
+//   max_dac               the maximum-power DAC limit (2800..3980)
+//   compensation_hours    the compensation duration in whole hours
+//   compensation_seconds  the same in seconds, as the controller holds it (read only)
+//   alarm_c               the alarm temperature in °C, one decimal
+class ConfigJson
+{
+public:
+    static QJsonObject toJson(const ConfigBlock &block);
+    // A block to write, from the five keys above other than compensation_seconds,
+    // all required and checked, never clamped: max_dac 2800..3980,
+    // compensation_hours 0..100000 whole hours, alarm_c 0..100 with at most one
+    // decimal. False, with a sentence in `error` that names the key, otherwise.
+    static bool fromJson(const QJsonObject &json, ConfigBlock *block, QString *error);
+};
+
+#endif // CONFIGJSON_H
