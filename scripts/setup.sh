@@ -10,6 +10,8 @@ mode="${1:-run}"
 packages=(
     build-essential cmake pkg-config
     qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev qttools5-dev-tools
+    # The bridge's MQTT client library.
+    libmosquitto-dev
     # A CJK font: the form asks for "仿宋", which font fallback replaces by this.
     fonts-wqy-zenhei
 )
@@ -29,6 +31,8 @@ if [ "$mode" = "test" ]; then
         # a fresh Debian root to install the package into.
         lintian appstream desktop-file-utils man-db libxml2-utils
         debootstrap debian-archive-keyring
+        # The bridge's tests: a real broker, its clients, and openssl for a test CA.
+        mosquitto mosquitto-clients openssl
     )
 fi
 

@@ -1,0 +1,81 @@
+#ifndef BRIDGE_H
+#define BRIDGE_H
+
+#include "bridgeconfig.h"
+#include "lineworker.h"
+#include "topics.h"
+
+#include <QHash>
+#include <QObject>
+#include <QSet>
+
+#include <memory>
+#include <vector>
+
+class MqttClient;
+
+// The bridge: a LineWorker per RS-485 line, one MQTT client, and between
+// them what each controller's topics say. Everything here runs in the main
+// thread; the workers and the client report to it through queued signals.
+//
+// A controller is "online" from its first good poll and "offline" after
+// FailuresForOffline failed polls in a row, until the next good one. At
+// every connection to the broker the bridge announces itself online,
+// republishes what it knows (discovery, states, availability, link) and
+// subscribes to the command topics (not in read-only mode) and to its own
+// discovery topics: a config message found there for an entity it does not
+// announce now (a controller taken out of the configuration, a switch in
+// read-only mode) is cleared with an empty retained message.
+class Bridge : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int FailuresForOffline = 5;
+
+    enum StartResult { Started, PortUnavailable, MqttUnavailable };
+
+    Bridge(const BridgeConfig &config, bool trace, QObject *parent = nullptr);
+    ~Bridge() override;
+
+    // Opens every line's port and starts connecting to the broker. False,
+    // with a sentence, when a port cannot be had (held by another program,
+    // no permission); a port that is missing is waited for instead.
+    StartResult start(QString *error);
+    // Stops the lines, says "offline" for every controller and the bridge,
+    // and disconnects. False when the MQTT thread did not end (see MqttClient::stop).
+    bool stop();
+
+private:
+    struct Node
+    {
+        ControllerConfig config;
+        int line = 0;
+        int index = 0; // within its line
+        int failures = 0;
+        enum { Unknown, Online, Offline } availability = Unknown;
+        QString link;
+        QByteArray state;
+        QString firmware;
+    };
+
+    void onConnected();
+    void onMessage(const QString &topic, const QByteArray &payload, bool retained);
+    void onPolled(Node &node, const PollResult &result);
+    void onCommandDone(Node &node, const CommandResult &result);
+    void onCommand(const QString &id, const QString &name, const QByteArray &payload, bool retained);
+    void announce(const Node &node);
+    void publishAvailability(const Node &node);
+    void refuse(const QString &id, const QString &name, const QString &payload, const QString &why);
+
+    const BridgeConfig config;
+    const bool trace;
+    const Topics topics;
+    std::unique_ptr<MqttClient> mqtt;
+    std::vector<std::unique_ptr<LineWorker>> workers;
+    std::vector<Node> nodes;
+    QHash<QString, int> nodeById;
+    QSet<QString> announced; // discovery topics of this configuration
+};
+
+#endif // BRIDGE_H

@@ -1,0 +1,142 @@
+#include "command.h"
+
+#include "configjson.h"
+#include "modulelist.h"
+#include "powerscale.h"
+#include "registers.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTextCodec>
+
+namespace {
+
+constexpr int payloadMaxBytes = 4096;
+
+bool onOff(const QString &text, bool *on, QString *error)
+{
+    const QString word = text.toLower();
+    if (word == QLatin1String("on") || word == QLatin1String("true") || word == QLatin1String("1")) {
+        *on = true;
+        return true;
+    }
+    if (word == QLatin1String("off") || word == QLatin1String("false") || word == QLatin1String("0")) {
+        *on = false;
+        return true;
+    }
+    *error = QStringLiteral("'%1' is neither ON nor OFF").arg(text);
+    return false;
+}
+
+bool wholeNumber(const QString &text, int low, int high, const char *unit, quint16 *value, QString *error)
+{
+    static const QRegularExpression pattern(QStringLiteral("^([0-9]{1,6})(\\.0*)?$"));
+    const QRegularExpressionMatch match = pattern.match(text);
+    const int number = match.captured(1).toInt();
+    if (!match.hasMatch() || number < low || number > high) {
+        *error = QStringLiteral("'%1' is not a whole number from %2 to %3%4")
+                     .arg(text)
+                     .arg(low)
+                     .arg(high)
+                     .arg(QLatin1String(unit));
+        return false;
+    }
+    *value = quint16(number);
+    return true;
+}
+
+// A module list as text (1,2,5-8 | all | none) or as a JSON array.
+bool modules(const QString &text, quint16 *mask, QString *error)
+{
+    if (!text.startsWith(QLatin1Char('[')))
+        return ModuleList::parse(text, mask, error);
+    QJsonParseError parseError;
+    const QJsonDocument document
+        = QJsonDocument::fromJson(QStringLiteral("{\"m\":%1}").arg(text).toUtf8(), &parseError);
+    if (parseError.error != QJsonParseError::NoError) {
+        *error = QStringLiteral("'%1' is not a JSON list of module numbers").arg(text);
+        return false;
+    }
+    return ModuleList::fromJson(document.object().value(QLatin1String("m")), mask, error);
+}
+
+bool config(const QString &text, Command *command, QString *error)
+{
+    if (text == QLatin1String("read")) {
+        command->kind = Command::ReadConfig;
+        return true;
+    }
+    command->kind = Command::WriteConfig;
+    if (text == QLatin1String("factory")) {
+        command->block = ConfigBlock::factory();
+        return true;
+    }
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &parseError);
+    if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
+        *error = QStringLiteral("not read, factory or a JSON object with enabled_modules, low_power_modules, "
+                                "max_dac, compensation_hours and alarm_c");
+        return false;
+    }
+    return ConfigJson::fromJson(document.object(), &command->block, error);
+}
+
+} // namespace
+
+QStringList Command::names()
+{
+    return {QStringLiteral("switch"), QStringLiteral("module_1 .. module_%1").arg(ModuleCount), QStringLiteral("power"),
+        QStringLiteral("power_mv"), QStringLiteral("adc"), QStringLiteral("enable"), QStringLiteral("dac"),
+        QStringLiteral("config")};
+}
+
+bool Command::parse(const QString &name, const QByteArray &payload, Command *command, QString *error)
+{
+    QTextCodec::ConverterState state;
+    const QString text = QTextCodec::codecForName("UTF-8")->toUnicode(payload.constData(), payload.size(), &state);
+    if (payload.size() > payloadMaxBytes || state.invalidChars != 0 || state.remainingChars != 0) {
+        *error = QStringLiteral("the payload is not UTF-8 text of at most %1 bytes").arg(payloadMaxBytes);
+        return false;
+    }
+    Command result;
+    result.name = name;
+    result.payload = text.trimmed();
+    const QString &value = result.payload;
+    bool ok = false;
+    static const QRegularExpression moduleName(QStringLiteral("^module_([0-9]{1,2})$"));
+    const QRegularExpressionMatch moduleMatch = moduleName.match(name);
+    if (name == QLatin1String("switch") || name == QLatin1String("enable")) {
+        result.reg = name == QLatin1String("switch") ? RegLdSwitchMask : RegLdEnableMask;
+        ok = modules(value, &result.value, error);
+    } else if (moduleMatch.hasMatch() && moduleMatch.captured(1).toInt() >= 1
+        && moduleMatch.captured(1).toInt() <= ModuleCount && !moduleMatch.captured(1).startsWith(QLatin1Char('0'))) {
+        result.kind = SwitchModule;
+        result.module = moduleMatch.captured(1).toInt();
+        ok = onOff(value, &result.on, error);
+    } else if (name == QLatin1String("power")) {
+        result.reg = RegPowerPermille;
+        ok = wholeNumber(value, 0, PowerPermilleMax, " (per mille)", &result.value, error);
+    } else if (name == QLatin1String("power_mv")) {
+        result.reg = RegPowerPermille;
+        quint16 millivolts = 0;
+        ok = wholeNumber(value, 0, AnalogMillivoltsMax, " (millivolts)", &millivolts, error);
+        result.value = permilleFromMillivolts(millivolts);
+    } else if (name == QLatin1String("adc")) {
+        result.reg = RegAdcEnable;
+        bool on = false;
+        ok = onOff(value, &on, error);
+        result.value = on ? 1 : 0;
+    } else if (name == QLatin1String("dac")) {
+        result.reg = RegMaxPowerDac;
+        ok = wholeNumber(value, MaxPowerDacMin, MaxPowerDacMax, "", &result.value, error);
+    } else if (name == QLatin1String("config")) {
+        ok = config(value, &result, error);
+    } else {
+        *error = QStringLiteral("unknown command '%1' (commands: %2)").arg(name, names().join(QStringLiteral(", ")));
+        return false;
+    }
+    if (ok)
+        *command = result;
+    return ok;
+}

@@ -1,0 +1,49 @@
+#ifndef COMMAND_H
+#define COMMAND_H
+
+#include "configblock.h"
+
+#include <QByteArray>
+#include <QMetaType>
+#include <QString>
+#include <QStringList>
+
+// A command from <prefix>/<id>/set/<name>, checked and turned into what goes
+// on the line. Payloads (UTF-8 text, blanks around them ignored):
+//   switch       modules to switch on, the others off: 1,2,5-8 | all | none | [1,2,5]
+//   module_N     one module (N = 1..12) on or off, the others as they are: ON | OFF
+//   power        the power setting in per mille: a whole number 0..1000
+//   power_mv     the power from an analog figure: a whole number of millivolts 0..3200
+//   adc          the external analog (ADC) power input: ON | OFF
+//   enable       the module enable mask: as for switch
+//   dac          the maximum-power DAC limit: a whole number 2800..3980
+//   config       read | factory | a JSON object with the configuration block's keys
+// ON and OFF may also be written on/off, true/false or 1/0. A whole number
+// may carry a zero fraction (650.0, as some dashboards send), nothing else.
+struct Command
+{
+    enum Kind {
+        WriteRegister, // `reg` gets `value`
+        SwitchModule, // read-modify-write of the switch mask: `module` on or off
+        ReadConfig,
+        WriteConfig, // `block`
+    };
+
+    Kind kind = WriteRegister;
+    QString name; // the topic's last level
+    QString payload;
+    quint16 reg = 0;
+    quint16 value = 0;
+    int module = 0;
+    bool on = false;
+    ConfigBlock block;
+
+    // False, with a sentence in `error`, when the name or payload is not one
+    // of the above: nothing then goes on the line.
+    static bool parse(const QString &name, const QByteArray &payload, Command *command, QString *error);
+    static QStringList names();
+};
+
+Q_DECLARE_METATYPE(Command)
+
+#endif // COMMAND_H

@@ -1,0 +1,322 @@
+#include "configloader.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QSysInfo>
+
+#include <algorithm>
+#include <iterator>
+
+namespace {
+
+const int bauds[] = {9600, 19200, 57600, 115200};
+constexpr int addressMax = 247; // Modbus unit addresses; 0 is the broadcast address
+constexpr int intervalMinMs = 10;
+constexpr int intervalMaxMs = 3600 * 1000;
+constexpr int timeoutMinMs = 5;
+constexpr int timeoutMaxMs = 5000;
+const QString linePrefix = QStringLiteral("line.");
+
+const QStringList globalKeys = {QStringLiteral("mqtt/host"), QStringLiteral("mqtt/port"),
+    QStringLiteral("mqtt/client_id"), QStringLiteral("mqtt/username"), QStringLiteral("mqtt/password_file"),
+    QStringLiteral("mqtt/ca_file"), QStringLiteral("mqtt/cert_file"), QStringLiteral("mqtt/key_file"),
+    QStringLiteral("mqtt/topic_prefix"), QStringLiteral("mqtt/discovery"), QStringLiteral("mqtt/discovery_prefix"),
+    QStringLiteral("bridge/poll_interval_ms"), QStringLiteral("bridge/read_only")};
+const QStringList lineKeys
+    = {QStringLiteral("port"), QStringLiteral("baud"), QStringLiteral("addresses"), QStringLiteral("timeout_ms")};
+
+// A decimal whole number within [low, high], digits only.
+bool wholeNumber(const QString &text, int low, int high, int *value, QString *why)
+{
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,9}$"));
+    if (!digits.match(text).hasMatch() || text.toInt() < low || text.toInt() > high) {
+        *why = QStringLiteral("'%1' is not a whole number from %2 to %3").arg(text).arg(low).arg(high);
+        return false;
+    }
+    *value = text.toInt();
+    return true;
+}
+
+bool yesNo(const QString &text, bool *value, QString *why)
+{
+    const QString word = text.toLower();
+    if (word == QLatin1String("true") || word == QLatin1String("yes") || word == QLatin1String("on")
+        || word == QLatin1String("1")) {
+        *value = true;
+        return true;
+    }
+    if (word == QLatin1String("false") || word == QLatin1String("no") || word == QLatin1String("off")
+        || word == QLatin1String("0")) {
+        *value = false;
+        return true;
+    }
+    *why = QStringLiteral("'%1' is neither true nor false").arg(text);
+    return false;
+}
+
+// Names that go into topics and Home Assistant object ids: [A-Za-z0-9_-].
+bool name(const QString &text, QString *value, QString *why)
+{
+    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9_-]{1,64}$"));
+    if (!pattern.match(text).hasMatch()) {
+        *why = QStringLiteral("'%1' is not a name of 1 to 64 letters, digits, '-' and '_'").arg(text);
+        return false;
+    }
+    *value = text;
+    return true;
+}
+
+// A topic prefix: levels separated by '/', none empty, no wildcards.
+bool topicPrefix(const QString &text, QString *value, QString *why)
+{
+    static const QRegularExpression pattern(QStringLiteral("^[^/+#$\\s][^/+#\\s]*(/[^/+#\\s]+)*$"));
+    if (text.size() > 200 || !pattern.match(text).hasMatch()) {
+        *why = QStringLiteral("'%1' is not a topic prefix (levels separated by '/', none empty, "
+                              "no blanks, '+' or '#', not starting with '$')")
+                   .arg(text);
+        return false;
+    }
+    *value = text;
+    return true;
+}
+
+bool readableFile(const QString &text, QString *value, QString *why)
+{
+    const QFileInfo info(text);
+    if (text.isEmpty() || !info.isFile() || !info.isReadable()) {
+        *why = QStringLiteral("'%1' is not a readable file").arg(text);
+        return false;
+    }
+    *value = text;
+    return true;
+}
+
+// "1,7,200" or ranges "1-3"; each address once.
+bool addressList(const QString &text, QList<quint8> *addresses, QString *why)
+{
+    QList<quint8> list;
+    for (const QString &raw : text.split(QLatin1Char(','))) {
+        const QString item = raw.trimmed();
+        const QStringList ends = item.split(QLatin1Char('-'));
+        int first = 0;
+        int last = 0;
+        if (ends.size() > 2 || !wholeNumber(ends.first().trimmed(), 1, addressMax, &first, why)
+            || !wholeNumber(ends.last().trimmed(), first, addressMax, &last, why)) {
+            *why = QStringLiteral("'%1' is not an address 1..%2 or a range of them (e.g. 1,7,200 or 1-4)")
+                       .arg(item)
+                       .arg(addressMax);
+            return false;
+        }
+        for (int address = first; address <= last; ++address) {
+            if (list.contains(quint8(address))) {
+                *why = QStringLiteral("address %1 is listed twice").arg(address);
+                return false;
+            }
+            list.append(quint8(address));
+        }
+    }
+    *addresses = list;
+    return true;
+}
+
+QString defaultClientId()
+{
+    QString host = QSysInfo::machineHostName();
+    host.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_-]")), QStringLiteral("-"));
+    return (QStringLiteral("vortanix-bridge-") + host).left(64);
+}
+
+} // namespace
+
+ConfigLoader::ConfigLoader()
+{
+    result.broker.clientId = defaultClientId();
+}
+
+bool ConfigLoader::fail(const QString &where, const QString &why)
+{
+    message = QStringLiteral("%1: %2").arg(where, why);
+    return false;
+}
+
+QString ConfigLoader::whereIs(const QString &key) const
+{
+    if (origin.contains(key))
+        return origin.value(key);
+    const QString section = key.section(QLatin1Char('/'), 0, 0);
+    const QString name = key.section(QLatin1Char('/'), 1);
+    return file.isEmpty() ? QStringLiteral("[%1] %2").arg(section, name)
+                          : QStringLiteral("%1: [%2] %3").arg(file, section, name);
+}
+
+bool ConfigLoader::readFile(const QString &path)
+{
+    file = path;
+    const QFileInfo info(path);
+    if (!info.isFile() || !info.isReadable())
+        return fail(path, QStringLiteral("cannot be read (no such file, or not a readable file)"));
+    if (info.size() > MaxFileBytes)
+        return fail(path, QStringLiteral("larger than %1 KiB: not a configuration file").arg(MaxFileBytes / 1024));
+
+    QSettings settings(path, QSettings::IniFormat);
+    // QSettings takes ';' for comments only; a '#' line that holds '=' comes
+    // out as a key starting with '#', and is a comment too.
+    const auto keysOf = [&settings] {
+        QStringList keys = settings.childKeys();
+        keys.erase(
+            std::remove_if(keys.begin(), keys.end(), [](const QString &k) { return k.startsWith('#'); }), keys.end());
+        return keys;
+    };
+    const QStringList topKeys = keysOf();
+    if (!topKeys.isEmpty())
+        return fail(path,
+            QStringLiteral("'%1' stands outside any section ([mqtt], [bridge] or [line.NAME])").arg(topKeys.first()));
+    for (const QString &section : settings.childGroups()) {
+        const bool isLine = section.startsWith(linePrefix);
+        if (!isLine && section != QLatin1String("mqtt") && section != QLatin1String("bridge"))
+            return fail(
+                path, QStringLiteral("unknown section [%1] (sections: [mqtt], [bridge], [line.NAME])").arg(section));
+        QString lineName;
+        QString why;
+        if (isLine && !name(section.mid(linePrefix.size()), &lineName, &why))
+            return fail(QStringLiteral("%1: [%2]").arg(path, section), QStringLiteral("the line's name: ") + why);
+        settings.beginGroup(section);
+        const QStringList keys = keysOf();
+        settings.endGroup();
+        for (const QString &key : keys) {
+            const QVariant raw = settings.value(section + QLatin1Char('/') + key);
+            // QSettings splits unquoted values at commas.
+            const QString value = raw.type() == QVariant::StringList ? raw.toStringList().join(QLatin1Char(','))
+                                                                     : raw.toString().trimmed();
+            const QString where = QStringLiteral("%1: [%2] %3").arg(path, section, key);
+            const bool ok = isLine ? setLineKey(lines[lineName], key, value, &why)
+                                   : setGlobal(section + QLatin1Char('/') + key, value, &why);
+            if (!ok)
+                return fail(where, why);
+            (isLine ? lines[lineName].origin[key] : origin[section + QLatin1Char('/') + key]) = where;
+        }
+        if (isLine)
+            lines[lineName].line.name = lineName;
+    }
+    return true;
+}
+
+bool ConfigLoader::set(const QString &key, const QString &value, const QString &option)
+{
+    QString why;
+    if (!setGlobal(key, value, &why))
+        return fail(option, why);
+    origin[key] = option;
+    return true;
+}
+
+bool ConfigLoader::setGlobal(const QString &key, const QString &value, QString *why)
+{
+    BrokerConfig &broker = result.broker;
+    if (key == QLatin1String("mqtt/host")) {
+        if (value.isEmpty() || value.contains(QLatin1Char(' '))) {
+            *why = QStringLiteral("'%1' is not a host name or address").arg(value);
+            return false;
+        }
+        broker.host = value;
+        return true;
+    }
+    if (key == QLatin1String("mqtt/port"))
+        return wholeNumber(value, 1, 65535, &broker.port, why);
+    if (key == QLatin1String("mqtt/client_id"))
+        return name(value, &broker.clientId, why);
+    if (key == QLatin1String("mqtt/username")) {
+        broker.username = value;
+        return true;
+    }
+    if (key == QLatin1String("mqtt/password_file"))
+        return readableFile(value, &broker.passwordFile, why);
+    if (key == QLatin1String("mqtt/ca_file"))
+        return readableFile(value, &broker.caFile, why);
+    if (key == QLatin1String("mqtt/cert_file"))
+        return readableFile(value, &broker.certFile, why);
+    if (key == QLatin1String("mqtt/key_file"))
+        return readableFile(value, &broker.keyFile, why);
+    if (key == QLatin1String("mqtt/topic_prefix"))
+        return topicPrefix(value, &result.topicPrefix, why);
+    if (key == QLatin1String("mqtt/discovery"))
+        return yesNo(value, &result.discovery, why);
+    if (key == QLatin1String("mqtt/discovery_prefix"))
+        return topicPrefix(value, &result.discoveryPrefix, why);
+    if (key == QLatin1String("bridge/poll_interval_ms"))
+        return wholeNumber(value, intervalMinMs, intervalMaxMs, &result.pollIntervalMs, why);
+    if (key == QLatin1String("bridge/read_only"))
+        return yesNo(value, &result.readOnly, why);
+    QStringList known;
+    for (const QString &k : globalKeys) {
+        if (k.startsWith(key.section(QLatin1Char('/'), 0, 0) + QLatin1Char('/')))
+            known.append(k.section(QLatin1Char('/'), 1));
+    }
+    *why = QStringLiteral("unknown key (keys of this section: %1)").arg(known.join(QStringLiteral(", ")));
+    return false;
+}
+
+bool ConfigLoader::setLineKey(LineDraft &draft, const QString &key, const QString &value, QString *why)
+{
+    LineConfig &line = draft.line;
+    if (key == QLatin1String("port")) {
+        if (!value.startsWith(QLatin1Char('/'))) {
+            *why = QStringLiteral("'%1' is not a device path (e.g. /dev/serial/by-id/usb-...)").arg(value);
+            return false;
+        }
+        line.port = value;
+        return true;
+    }
+    if (key == QLatin1String("baud")) {
+        if (std::find(std::begin(bauds), std::end(bauds), value.toInt()) == std::end(bauds)
+            || QString::number(value.toInt()) != value) {
+            *why
+                = QStringLiteral("'%1' is not a rate the controller runs at (9600, 19200, 57600 or 115200)").arg(value);
+            return false;
+        }
+        line.baud = value.toInt();
+        return true;
+    }
+    if (key == QLatin1String("addresses"))
+        return addressList(value, &draft.addresses, why);
+    if (key == QLatin1String("timeout_ms"))
+        return wholeNumber(value, timeoutMinMs, timeoutMaxMs, &line.timeoutMs, why);
+    int address = 0;
+    if (key.startsWith(QLatin1String("id.")) && wholeNumber(key.mid(3), 1, addressMax, &address, why)) {
+        QString id;
+        if (!name(value, &id, why))
+            return false;
+        draft.ids.insert(address, id);
+        return true;
+    }
+    *why = QStringLiteral("unknown key (keys of a line: %1, id.ADDRESS)").arg(lineKeys.join(QStringLiteral(", ")));
+    return false;
+}
+
+bool ConfigLoader::addLine(const QString &spec)
+{
+    const QString option = QStringLiteral("--line %1").arg(spec);
+    const QStringList parts = spec.split(QLatin1Char(':'));
+    if (parts.size() < 4)
+        return fail(option, QStringLiteral("not NAME:BAUD:ADDRESSES:PORT (e.g. hall1:19200:1,7:/dev/ttyUSB0)"));
+    if (!linesFromCommandLine)
+        lines.clear();
+    linesFromCommandLine = true;
+    QString lineName;
+    QString why;
+    if (!name(parts.at(0), &lineName, &why))
+        return fail(option, QStringLiteral("the line's name: ") + why);
+    if (lines.contains(lineName))
+        return fail(option, QStringLiteral("a second line named %1").arg(lineName));
+    LineDraft &draft = lines[lineName];
+    draft.line.name = lineName;
+    const QString port = parts.mid(3).join(QLatin1Char(':'));
+    if (!setLineKey(draft, QStringLiteral("baud"), parts.at(1), &why)
+        || !setLineKey(draft, QStringLiteral("addresses"), parts.at(2), &why)
+        || !setLineKey(draft, QStringLiteral("port"), port, &why))
+        return fail(option, why);
+    for (const QString &key : lineKeys)
+        draft.origin[key] = option;
+    return true;
+}

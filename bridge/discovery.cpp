@@ -1,0 +1,119 @@
+#include "discovery.h"
+
+#include "registers.h"
+#include "topics.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+
+struct Entity
+{
+    QString component;
+    QString key;
+    QString name;
+    QJsonObject fields;
+};
+
+QJsonObject jsonOf(std::initializer_list<QPair<QString, QJsonValue>> pairs)
+{
+    QJsonObject object;
+    for (const auto &pair : pairs)
+        object.insert(pair.first, pair.second);
+    return object;
+}
+
+QList<Entity> entities(const Topics &topics, const QString &id, bool readOnly)
+{
+    const QString state = topics.state(id);
+    const auto sensor = [&](const QString &key, const QString &name, const QString &field, const QString &unit,
+                            const QString &deviceClass, const QString &stateClass) {
+        QJsonObject fields = jsonOf({{QStringLiteral("state_topic"), state},
+            {QStringLiteral("value_template"), QStringLiteral("{{ value_json.%1 }}").arg(field)},
+            {QStringLiteral("unit_of_measurement"), unit}, {QStringLiteral("state_class"), stateClass}});
+        if (!deviceClass.isEmpty())
+            fields.insert(QStringLiteral("device_class"), deviceClass);
+        return Entity{QStringLiteral("sensor"), key, name, fields};
+    };
+    QList<Entity> list{
+        sensor(QStringLiteral("temperature"), QStringLiteral("Temperature"), QStringLiteral("temperature_c"),
+            QStringLiteral("°C"), QStringLiteral("temperature"), QStringLiteral("measurement")),
+        sensor(QStringLiteral("supply_voltage"), QStringLiteral("Supply voltage"), QStringLiteral("supply_v"),
+            QStringLiteral("V"), QStringLiteral("voltage"), QStringLiteral("measurement")),
+        sensor(QStringLiteral("power"), QStringLiteral("Power"), QStringLiteral("power_permille"), QStringLiteral("‰"),
+            QString(), QStringLiteral("measurement")),
+        sensor(QStringLiteral("running_hours"), QStringLiteral("Running hours"), QStringLiteral("run_hours"),
+            QStringLiteral("h"), QStringLiteral("duration"), QStringLiteral("total_increasing")),
+        {QStringLiteral("sensor"), QStringLiteral("sensor"), QStringLiteral("Temperature sensor"),
+            jsonOf({{QStringLiteral("state_topic"), state},
+                {QStringLiteral("value_template"), QStringLiteral("{{ value_json.sensor }}")},
+                {QStringLiteral("device_class"), QStringLiteral("enum")},
+                {QStringLiteral("options"),
+                    QJsonArray{QStringLiteral("ok"), QStringLiteral("open"), QStringLiteral("short")}},
+                {QStringLiteral("entity_category"), QStringLiteral("diagnostic")}})},
+        {QStringLiteral("sensor"), QStringLiteral("link"), QStringLiteral("Link"),
+            jsonOf({{QStringLiteral("state_topic"), topics.link(id)},
+                {QStringLiteral("entity_category"), QStringLiteral("diagnostic")}})},
+    };
+    if (!readOnly) {
+        list.append({QStringLiteral("number"), QStringLiteral("power_setting"), QStringLiteral("Power setting"),
+            jsonOf({{QStringLiteral("state_topic"), state},
+                {QStringLiteral("value_template"), QStringLiteral("{{ value_json.power_permille }}")},
+                {QStringLiteral("command_topic"), topics.command(id, QStringLiteral("power"))},
+                {QStringLiteral("min"), 0}, {QStringLiteral("max"), PowerPermilleMax}, {QStringLiteral("step"), 1},
+                {QStringLiteral("unit_of_measurement"), QStringLiteral("‰")},
+                {QStringLiteral("mode"), QStringLiteral("box")}})});
+    }
+    // A switch per module (and the analog input); in read-only mode a binary sensor.
+    const auto onOff = [&](const QString &key, const QString &name, const QString &condition) {
+        QJsonObject fields = jsonOf({{QStringLiteral("state_topic"), state},
+            {QStringLiteral("value_template"), QStringLiteral("{{ 'ON' if %1 else 'OFF' }}").arg(condition)},
+            {QStringLiteral("payload_on"), QStringLiteral("ON")},
+            {QStringLiteral("payload_off"), QStringLiteral("OFF")}});
+        if (readOnly)
+            return Entity{QStringLiteral("binary_sensor"), key, name, fields};
+        fields.insert(QStringLiteral("command_topic"), topics.command(id, key));
+        fields.insert(QStringLiteral("state_on"), QStringLiteral("ON"));
+        fields.insert(QStringLiteral("state_off"), QStringLiteral("OFF"));
+        return Entity{QStringLiteral("switch"), key, name, fields};
+    };
+    for (int module = 1; module <= ModuleCount; ++module) {
+        list.append(onOff(QStringLiteral("module_%1").arg(module), QStringLiteral("Module %1").arg(module),
+            QStringLiteral("%1 in value_json.modules_on").arg(module)));
+    }
+    list.append(onOff(
+        QStringLiteral("adc"), QStringLiteral("External analog input"), QStringLiteral("value_json.adc_enabled")));
+    return list;
+}
+
+} // namespace
+
+QList<Discovery::Message> Discovery::forController(
+    const Topics &topics, const QString &id, quint8 address, const QString &firmware, bool readOnly)
+{
+    QJsonObject device = jsonOf({{QStringLiteral("identifiers"), QJsonArray{QStringLiteral("vortanix_") + id}},
+        {QStringLiteral("name"), QStringLiteral("Light source %1").arg(id)},
+        {QStringLiteral("manufacturer"), QStringLiteral("VORTANIX")},
+        {QStringLiteral("model"), QStringLiteral("UV light-source controller, RS-485 address %1").arg(address)}});
+    if (!firmware.isEmpty())
+        device.insert(QStringLiteral("sw_version"), firmware);
+    const QJsonArray bridgeOnly{jsonOf({{QStringLiteral("topic"), topics.bridgeAvailability()}})};
+    QJsonArray both = bridgeOnly;
+    both.append(jsonOf({{QStringLiteral("topic"), topics.availability(id)}}));
+
+    QList<Message> messages;
+    for (const Entity &entity : entities(topics, id, readOnly)) {
+        QJsonObject config = entity.fields;
+        const QString objectId = QStringLiteral("%1_%2").arg(id, entity.key);
+        config.insert(QStringLiteral("name"), entity.name);
+        config.insert(QStringLiteral("unique_id"), QStringLiteral("vortanix_") + objectId);
+        config.insert(QStringLiteral("device"), device);
+        config.insert(QStringLiteral("availability"), entity.key == QLatin1String("link") ? bridgeOnly : both);
+        config.insert(QStringLiteral("availability_mode"), QStringLiteral("all"));
+        messages.append(
+            {topics.discovery(entity.component, objectId), QJsonDocument(config).toJson(QJsonDocument::Compact)});
+    }
+    return messages;
+}

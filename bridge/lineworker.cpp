@@ -1,0 +1,224 @@
+#include "lineworker.h"
+
+#include "configjson.h"
+#include "controller.h"
+#include "protocol.h"
+#include "registers.h"
+
+#include <QElapsedTimer>
+#include <QMutexLocker>
+
+#include <cstdio>
+#include <deque>
+
+namespace {
+
+const QString portLost = QStringLiteral("port lost");
+
+} // namespace
+
+// What the thread owns while it runs: the port and the controllers on it.
+class LineWorker::Session
+{
+public:
+    explicit Session(LineWorker &worker) : worker(worker)
+    {
+        Controller::Waits waits;
+        waits.readMs = worker.config.timeoutMs;
+        waits.writeAckMs = qMax(waits.writeAckMs, waits.readMs);
+        waits.blockAckMs = qMax(waits.blockAckMs, waits.readMs);
+        for (const ControllerConfig &c : worker.config.controllers) {
+            controllers.emplace_back(link, protocol, c.address);
+            controllers.back().setWaits(waits);
+            if (worker.trace) {
+                const QByteArray prefix = QStringLiteral("%1 %2: ").arg(worker.config.name, c.id).toUtf8();
+                controllers.back().setObserver([this, prefix](const char *what, const Outcome &outcome) {
+                    std::fprintf(
+                        stderr, "%s%s\n", prefix.constData(), qPrintable(outcome.traceLine(what, link.prepareName())));
+                });
+            }
+        }
+    }
+
+    // Opens the port if it is not open, or was lost; reports each change.
+    bool ensurePort()
+    {
+        if (link.isOpen() && !link.isLost())
+            return true;
+        const bool open = link.open(worker.config.port, worker.config.baud);
+        const QString text = open ? QStringLiteral("open") : link.openErrorText();
+        if (text != reported) {
+            reported = text;
+            emit worker.portChanged(open, text);
+        }
+        return open;
+    }
+
+    void poll(int index)
+    {
+        PollResult result;
+        if (ensurePort()) {
+            const Outcome outcome = controllers[index].readStatus(&result.status);
+            result.ok = outcome.kind == Outcome::Ok;
+            result.outcome = outcome.describe();
+        } else {
+            result.outcome = portLost;
+        }
+        result.time = QDateTime::currentDateTime();
+        emit worker.polled(index, result);
+    }
+
+    void execute(int index, const Command &command)
+    {
+        CommandResult result;
+        result.command = command;
+        result.outcome = portLost;
+        if (ensurePort())
+            run(controllers[index], command, &result);
+        emit worker.commandDone(index, result);
+    }
+
+    SerialLink::OpenError openError() const { return link.openError(); }
+
+    QString reported; // the last port state reported
+
+private:
+    static void run(Controller &controller, const Command &command, CommandResult *result)
+    {
+        Outcome outcome;
+        switch (command.kind) {
+        case Command::WriteRegister:
+            result->written = command.value;
+            outcome = controller.writeRegister(command.reg, command.value);
+            break;
+        case Command::SwitchModule: {
+            // The whole mask is one register: read it now, change one bit, write it back.
+            StatusBlock status;
+            outcome = controller.readStatus(&status);
+            if (outcome.kind != Outcome::Ok) {
+                result->outcome = QStringLiteral("reading the switch mask: ") + outcome.describe();
+                return;
+            }
+            const quint16 bit = quint16(1u << (command.module - 1));
+            result->written = command.on ? (status.ldSwitchMask | bit) : (status.ldSwitchMask & ~bit);
+            outcome = controller.writeRegister(RegLdSwitchMask, result->written);
+            break;
+        }
+        case Command::ReadConfig: {
+            ConfigBlock block;
+            outcome = controller.readConfig(&block);
+            if (outcome.kind == Outcome::Ok)
+                result->config = ConfigJson::toJson(block);
+            break;
+        }
+        case Command::WriteConfig:
+            outcome = controller.writeConfig(command.block);
+            break;
+        }
+        result->ok = outcome.kind == Outcome::Ok;
+        result->outcome = outcome.describe();
+    }
+
+    LineWorker &worker;
+    SerialLink link;
+    Protocol protocol;
+    std::deque<Controller> controllers; // they keep references to link and protocol
+};
+
+LineWorker::LineWorker(const LineConfig &line, int pollIntervalMs, bool trace, QObject *parent)
+    : QThread(parent), config(line), intervalMs(pollIntervalMs), trace(trace)
+{
+    qRegisterMetaType<PollResult>();
+    qRegisterMetaType<CommandResult>();
+}
+
+LineWorker::~LineWorker()
+{
+    stop();
+}
+
+SerialLink::OpenError LineWorker::startAndOpen(QString *text)
+{
+    start();
+    QMutexLocker lock(&mutex);
+    while (!opened)
+        openDone.wait(&mutex);
+    *text = openText;
+    return openError;
+}
+
+bool LineWorker::enqueue(int controller, const Command &command)
+{
+    QMutexLocker lock(&mutex);
+    if (commands.size() >= MaxQueuedCommands)
+        return false;
+    commands.enqueue(qMakePair(controller, command));
+    wake.wakeAll();
+    return true;
+}
+
+void LineWorker::stop()
+{
+    {
+        QMutexLocker lock(&mutex);
+        stopRequested = true;
+        wake.wakeAll();
+    }
+    wait();
+}
+
+bool LineWorker::stopping() const
+{
+    QMutexLocker lock(&mutex);
+    return stopRequested;
+}
+
+bool LineWorker::takeCommand(QPair<int, Command> *next)
+{
+    QMutexLocker lock(&mutex);
+    if (commands.isEmpty() || stopRequested)
+        return false;
+    *next = commands.dequeue();
+    return true;
+}
+
+void LineWorker::waitForWork(qint64 ms)
+{
+    QMutexLocker lock(&mutex);
+    if (commands.isEmpty() && !stopRequested)
+        wake.wait(&mutex, ulong(ms));
+}
+
+void LineWorker::run()
+{
+    Session session(*this);
+    const bool open = session.ensurePort();
+    {
+        QMutexLocker lock(&mutex);
+        opened = true;
+        openText = session.reported;
+        openError = open ? SerialLink::NoError : session.openError();
+        openDone.wakeAll();
+    }
+
+    // Each controller is due every interval; when the line cannot keep up,
+    // the one polled longest ago goes first, so all slow down alike.
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<qint64> due(size_t(config.controllers.size()), 0);
+    while (!stopping()) {
+        QPair<int, Command> next;
+        while (takeCommand(&next)) {
+            session.execute(next.first, next.second);
+            due[size_t(next.first)] = clock.elapsed(); // show the command's effect at once
+        }
+        const auto earliest = std::min_element(due.begin(), due.end());
+        const qint64 now = clock.elapsed();
+        if (*earliest > now) {
+            waitForWork(*earliest - now);
+            continue;
+        }
+        session.poll(int(earliest - due.begin()));
+        *earliest = qMax(*earliest + intervalMs, now);
+    }
+}

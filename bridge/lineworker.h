@@ -1,0 +1,96 @@
+#ifndef LINEWORKER_H
+#define LINEWORKER_H
+
+#include "bridgeconfig.h"
+#include "command.h"
+#include "replydecoder.h"
+#include "seriallink.h"
+
+#include <QDateTime>
+#include <QJsonObject>
+#include <QMutex>
+#include <QPair>
+#include <QQueue>
+#include <QThread>
+#include <QWaitCondition>
+
+struct PollResult
+{
+    bool ok = false;
+    QString outcome; // "ok", "time-out", "bad CRC", "port lost", ...
+    StatusBlock status; // when ok
+    QDateTime time; // when the reply was in
+};
+
+struct CommandResult
+{
+    Command command;
+    bool ok = false; // acknowledged (or, for a read, answered)
+    QString outcome;
+    quint16 written = 0; // the register value sent (the whole switch mask for module_N)
+    QJsonObject config; // the block, for config read
+};
+
+Q_DECLARE_METATYPE(PollResult)
+Q_DECLARE_METATYPE(CommandResult)
+
+// One RS-485 line on a thread of its own: it holds the line's port open
+// (exclusively) and polls each controller on it every poll interval, and
+// runs the commands queued for it between polls. A controller that does
+// not answer costs its waits on this line only; other lines have threads of
+// their own. When the port is lost (an adapter pulled) every poll fails
+// with "port lost" and the port is reopened by its path as soon as it is back.
+//
+// The port, the links and the controllers belong to the thread; the public
+// functions may be called from any thread. Results go out as signals, which
+// reach receivers in other threads queued.
+class LineWorker : public QThread
+{
+    Q_OBJECT
+
+public:
+    static constexpr int MaxQueuedCommands = 32;
+
+    LineWorker(const LineConfig &line, int pollIntervalMs, bool trace, QObject *parent = nullptr);
+    ~LineWorker() override;
+
+    const LineConfig &line() const { return config; }
+    // Starts the thread and waits for its first attempt to open the port.
+    // On Missing the thread goes on and opens the port when it appears.
+    SerialLink::OpenError startAndOpen(QString *text);
+    // Queues a command for a controller (its index in the line); false when
+    // MaxQueuedCommands are waiting already.
+    bool enqueue(int controller, const Command &command);
+    // Ends the thread after the exchange under way, and waits for it.
+    void stop();
+
+signals:
+    void polled(int controller, const PollResult &result);
+    void commandDone(int controller, const CommandResult &result);
+    void portChanged(bool open, const QString &text);
+
+protected:
+    void run() override;
+
+private:
+    class Session;
+
+    bool takeCommand(QPair<int, Command> *next);
+    void waitForWork(qint64 ms);
+    bool stopping() const;
+
+    const LineConfig config;
+    const int intervalMs;
+    const bool trace;
+
+    mutable QMutex mutex;
+    QWaitCondition wake;
+    QQueue<QPair<int, Command>> commands;
+    bool stopRequested = false;
+    bool opened = false; // the first attempt is done
+    SerialLink::OpenError openError = SerialLink::NoError;
+    QString openText;
+    QWaitCondition openDone;
+};
+
+#endif // LINEWORKER_H

@@ -1,0 +1,195 @@
+// vortanix-bridge: the light sources of RS-485 lines on an MQTT broker, with
+// Home Assistant discovery. See packaging/man/vortanix-bridge.1 and
+// vortanix-bridge.ini.5, and the README's plant set-up.
+
+#include "bridge.h"
+#include "configloader.h"
+#include "log.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QSocketNotifier>
+
+#include <mosquitto.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+namespace {
+
+const QString defaultConfig = QStringLiteral("/etc/vortanix/bridge.ini");
+
+enum ExitCode { ExitOk = 0, ExitConfiguration = 1, ExitPort = 2, ExitMqtt = 3 };
+
+// Options that set one key of the file, and the key.
+const QList<QPair<QCommandLineOption, QString>> &keyOptions()
+{
+    static const QList<QPair<QCommandLineOption, QString>> options = {
+        {{QStringLiteral("host"), QStringLiteral("Broker host name or address (mqtt/host)."), QStringLiteral("HOST")},
+            QStringLiteral("mqtt/host")},
+        {{QStringLiteral("port"), QStringLiteral("Broker port (mqtt/port)."), QStringLiteral("PORT")},
+            QStringLiteral("mqtt/port")},
+        {{QStringLiteral("client-id"), QStringLiteral("MQTT client id (mqtt/client_id)."), QStringLiteral("ID")},
+            QStringLiteral("mqtt/client_id")},
+        {{QStringLiteral("username"), QStringLiteral("Broker user name (mqtt/username)."), QStringLiteral("NAME")},
+            QStringLiteral("mqtt/username")},
+        {{QStringLiteral("password-file"),
+             QStringLiteral("File whose first line is the password (mqtt/password_file)."), QStringLiteral("FILE")},
+            QStringLiteral("mqtt/password_file")},
+        {{QStringLiteral("ca-file"),
+             QStringLiteral("TLS: the authority that signed the broker's certificate (mqtt/ca_file)."),
+             QStringLiteral("FILE")},
+            QStringLiteral("mqtt/ca_file")},
+        {{QStringLiteral("cert-file"), QStringLiteral("TLS client certificate (mqtt/cert_file)."),
+             QStringLiteral("FILE")},
+            QStringLiteral("mqtt/cert_file")},
+        {{QStringLiteral("key-file"), QStringLiteral("TLS client key (mqtt/key_file)."), QStringLiteral("FILE")},
+            QStringLiteral("mqtt/key_file")},
+        {{QStringLiteral("topic-prefix"), QStringLiteral("Topic prefix (mqtt/topic_prefix)."),
+             QStringLiteral("PREFIX")},
+            QStringLiteral("mqtt/topic_prefix")},
+        {{QStringLiteral("discovery-prefix"),
+             QStringLiteral("Home Assistant discovery prefix (mqtt/discovery_prefix)."), QStringLiteral("PREFIX")},
+            QStringLiteral("mqtt/discovery_prefix")},
+        {{QStringLiteral("poll-interval"), QStringLiteral("Poll interval per controller (bridge/poll_interval_ms)."),
+             QStringLiteral("MS")},
+            QStringLiteral("bridge/poll_interval_ms")},
+    };
+    return options;
+}
+
+// SIGINT, SIGTERM and SIGHUP end the event loop; they are blocked in every
+// thread (the mask is inherited) and read from a signal descriptor.
+bool quitOnSignals(QCoreApplication &application)
+{
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    for (int number : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&stopSignals, number);
+    if (pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr) != 0)
+        return false;
+    const int descriptor = signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (descriptor < 0)
+        return false;
+    auto *notifier = new QSocketNotifier(descriptor, QSocketNotifier::Read, &application);
+    QObject::connect(notifier, &QSocketNotifier::activated, &application, [&application, descriptor] {
+        signalfd_siginfo info;
+        while (::read(descriptor, &info, sizeof info) == sizeof info)
+            logLine(QStringLiteral("stopping on SIG%1").arg(QString::fromLatin1(sigabbrev_np(int(info.ssi_signo)))));
+        application.quit();
+    });
+    return true;
+}
+
+void printSummary(const BridgeConfig &config)
+{
+    std::printf("broker %s:%d%s as %s\n", qPrintable(config.broker.host), config.broker.effectivePort(),
+        config.broker.tls() ? " (TLS)" : "", qPrintable(config.broker.clientId));
+    std::printf("topics %s/<id>/..., discovery %s\n", qPrintable(config.topicPrefix),
+        config.discovery ? qPrintable(config.discoveryPrefix) : "off");
+    std::printf("poll every %d ms%s\n", config.pollIntervalMs, config.readOnly ? ", read-only" : "");
+    for (const LineConfig &line : config.lines) {
+        std::printf("line %s: %s at %d baud\n", qPrintable(line.name), qPrintable(line.port), line.baud);
+        for (const ControllerConfig &controller : line.controllers)
+            std::printf("  %s: address %d\n", qPrintable(controller.id), controller.address);
+    }
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("vortanix-bridge"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VORTANIX_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Polls the light-source controllers of RS-485 lines and publishes them on an MQTT broker, "
+                       "with Home Assistant discovery; takes commands from the broker."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption configOption({QStringLiteral("c"), QStringLiteral("config")},
+        QStringLiteral("Configuration file (default %1, when it exists).").arg(defaultConfig), QStringLiteral("FILE"));
+    const QCommandLineOption checkOption(
+        QStringLiteral("check"), QStringLiteral("Check the configuration, print what it says and exit."));
+    const QCommandLineOption lineOption(QStringLiteral("line"),
+        QStringLiteral("A line, instead of the file's: NAME:BAUD:ADDRESSES:PORT (repeatable)."),
+        QStringLiteral("SPEC"));
+    const QCommandLineOption noDiscoveryOption(
+        QStringLiteral("no-discovery"), QStringLiteral("No Home Assistant discovery (mqtt/discovery=false)."));
+    const QCommandLineOption readOnlyOption(
+        QStringLiteral("read-only"), QStringLiteral("Take no commands (bridge/read_only=true)."));
+    const QCommandLineOption traceOption(
+        QStringLiteral("trace"), QStringLiteral("Print every exchange on the lines to standard error."));
+    parser.addOptions({configOption, checkOption, lineOption, noDiscoveryOption, readOnlyOption, traceOption});
+    for (const auto &option : keyOptions())
+        parser.addOption(option.first);
+    parser.process(application);
+    if (!parser.positionalArguments().isEmpty()) {
+        logLine(QStringLiteral("unexpected argument '%1' (see --help)").arg(parser.positionalArguments().first()));
+        return ExitConfiguration;
+    }
+
+    ConfigLoader loader;
+    const QString file = parser.isSet(configOption) ? parser.value(configOption) : defaultConfig;
+    bool ok = (!parser.isSet(configOption) && !QFileInfo::exists(file)) || loader.readFile(file);
+    for (const auto &option : keyOptions()) {
+        if (ok && parser.isSet(option.first)) {
+            const QString name = QStringLiteral("--") + option.first.names().first();
+            ok = loader.set(option.second, parser.value(option.first), name);
+        }
+    }
+    if (ok && parser.isSet(noDiscoveryOption))
+        ok = loader.set(QStringLiteral("mqtt/discovery"), QStringLiteral("false"), QStringLiteral("--no-discovery"));
+    if (ok && parser.isSet(readOnlyOption))
+        ok = loader.set(QStringLiteral("bridge/read_only"), QStringLiteral("true"), QStringLiteral("--read-only"));
+    for (const QString &spec : parser.values(lineOption))
+        ok = ok && loader.addLine(spec);
+    if (!ok || !loader.finish()) {
+        logLine(loader.error());
+        return ExitConfiguration;
+    }
+    if (parser.isSet(checkOption)) {
+        printSummary(loader.config());
+        return ExitOk;
+    }
+
+    if (!quitOnSignals(application)) {
+        logLine(QStringLiteral("cannot take the stop signals"));
+        return ExitConfiguration;
+    }
+    mosquitto_lib_init();
+    int status = ExitOk;
+    bool clean = true;
+    {
+        Bridge bridge(loader.config(), parser.isSet(traceOption));
+        QString error;
+        switch (bridge.start(&error)) {
+        case Bridge::Started:
+            application.exec();
+            break;
+        case Bridge::PortUnavailable:
+            logLine(error);
+            status = ExitPort;
+            break;
+        case Bridge::MqttUnavailable:
+            logLine(error);
+            status = ExitMqtt;
+            break;
+        }
+        clean = bridge.stop();
+    }
+    if (!clean) {
+        // The MQTT thread is stuck in a connection attempt and still uses the client.
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
+    mosquitto_lib_cleanup();
+    return status;
+}

@@ -1,0 +1,246 @@
+#include "mqttclient.h"
+
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QMutexLocker>
+#include <QThread>
+
+#include <mosquitto.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+// A broker that takes the TCP connection but sends no CONNACK within this
+// long counts as a failed attempt.
+constexpr qint64 connackWaitMs = 10000;
+// How long one mosquitto_loop() may wait for the network; publishing from
+// the main thread wakes it earlier.
+constexpr int loopWaitMs = 1000;
+
+const char *cString(const QByteArray &bytes)
+{
+    return bytes.isEmpty() ? nullptr : bytes.constData();
+}
+
+} // namespace
+
+MqttClient::MqttClient(const Settings &settings, QObject *parent) : QObject(parent), settings(settings) { }
+
+MqttClient::~MqttClient()
+{
+    if (!stop(5000))
+        return; // the loop thread still uses the client: leave both
+    if (client)
+        mosquitto_destroy(client);
+}
+
+QString MqttClient::describe(int code, int savedErrno) const
+{
+    if (code == MOSQ_ERR_ERRNO)
+        return QString::fromLocal8Bit(std::strerror(savedErrno));
+    return QString::fromUtf8(mosquitto_strerror(code));
+}
+
+bool MqttClient::start(QString *error)
+{
+    const QByteArray id = settings.clientId.toUtf8();
+    client = mosquitto_new(id.constData(), true, this);
+    if (!client) {
+        *error = QStringLiteral("cannot create an MQTT client: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    mosquitto_threaded_set(client, true);
+    mosquitto_connect_callback_set(client, &MqttClient::onConnect);
+    mosquitto_message_callback_set(client, &MqttClient::onMessage);
+    mosquitto_publish_callback_set(client, &MqttClient::onPublish);
+
+    int code = MOSQ_ERR_SUCCESS;
+    if (!settings.willTopic.isEmpty()) {
+        const QByteArray topic = settings.willTopic.toUtf8();
+        code = mosquitto_will_set(
+            client, topic.constData(), settings.willPayload.size(), settings.willPayload.constData(), 1, true);
+        if (code != MOSQ_ERR_SUCCESS) {
+            *error = QStringLiteral("the last will: %1").arg(describe(code, errno));
+            return false;
+        }
+    }
+    if (!settings.username.isEmpty()) {
+        const QByteArray user = settings.username.toUtf8();
+        const QByteArray password = settings.password.toUtf8();
+        code = mosquitto_username_pw_set(client, user.constData(), cString(password));
+        if (code != MOSQ_ERR_SUCCESS) {
+            *error = QStringLiteral("the user name: %1").arg(describe(code, errno));
+            return false;
+        }
+    }
+    if (!settings.caFile.isEmpty()) {
+        const QByteArray ca = settings.caFile.toUtf8();
+        const QByteArray cert = settings.certFile.toUtf8();
+        const QByteArray key = settings.keyFile.toUtf8();
+        code = mosquitto_tls_set(client, ca.constData(), nullptr, cString(cert), cString(key), nullptr);
+        if (code != MOSQ_ERR_SUCCESS) {
+            *error = QStringLiteral("TLS with %1: %2").arg(settings.caFile, describe(code, errno));
+            return false;
+        }
+    }
+    thread.reset(QThread::create([this] { runLoop(); }));
+    thread->start();
+    return true;
+}
+
+bool MqttClient::publish(const QString &topic, const QByteArray &payload, int qos, bool retain)
+{
+    if (!connectedNow)
+        return false;
+    const QByteArray name = topic.toUtf8();
+    int mid = 0;
+    if (mosquitto_publish(client, &mid, name.constData(), payload.size(), payload.constData(), qos, retain)
+        != MOSQ_ERR_SUCCESS)
+        return false;
+    // (Not under the lock while in libmosquitto, which holds its own locks
+    // when it calls back. An acknowledgement that overtook this would leave
+    // the id here, and stop() would wait its time out for it.)
+    if (qos > 0) {
+        QMutexLocker lock(&mutex);
+        unacknowledged.insert(mid);
+    }
+    return true;
+}
+
+void MqttClient::onPublish(mosquitto *, void *self, int mid)
+{
+    auto *me = static_cast<MqttClient *>(self);
+    QMutexLocker lock(&me->mutex);
+    me->unacknowledged.remove(mid);
+    me->wake.wakeAll();
+}
+
+bool MqttClient::subscribe(const QString &filter, int qos)
+{
+    if (!connectedNow)
+        return false;
+    const QByteArray name = filter.toUtf8();
+    return mosquitto_subscribe(client, nullptr, name.constData(), qos) == MOSQ_ERR_SUCCESS;
+}
+
+bool MqttClient::stop(int timeoutMs)
+{
+    if (!thread)
+        return !abandoned;
+    {
+        QMutexLocker lock(&mutex);
+        const QDeadlineTimer acknowledged(connectedNow ? timeoutMs / 2 : 0);
+        while (!unacknowledged.isEmpty() && !acknowledged.hasExpired())
+            wake.wait(&mutex, acknowledged);
+        stopRequested = true;
+        wake.wakeAll();
+    }
+    // Queued after everything published so far, so that goes out first.
+    mosquitto_disconnect(client);
+    if (!thread->wait(ulong(timeoutMs))) {
+        abandoned = 1;
+        (void)thread.release(); // a running QThread must not be destroyed
+        return false;
+    }
+    thread.reset();
+    connectedNow = false;
+    return true;
+}
+
+bool MqttClient::sleepUnlessStopped(int ms)
+{
+    const QDeadlineTimer deadline(ms);
+    QMutexLocker lock(&mutex);
+    while (!stopRequested && !deadline.hasExpired())
+        wake.wait(&mutex, deadline);
+    return !stopRequested;
+}
+
+void MqttClient::onConnect(mosquitto *, void *self, int code)
+{
+    auto *me = static_cast<MqttClient *>(self);
+    if (code != 0) {
+        me->refusal = QStringLiteral("the broker refused the connection: %1")
+                          .arg(QString::fromUtf8(mosquitto_connack_string(code)));
+        return;
+    }
+    me->sessionUp = true;
+    QMetaObject::invokeMethod(
+        me,
+        [me] {
+            me->connectedNow = true;
+            emit me->connected();
+        },
+        Qt::QueuedConnection);
+}
+
+void MqttClient::onMessage(mosquitto *, void *self, const mosquitto_message *message)
+{
+    auto *me = static_cast<MqttClient *>(self);
+    const QString topic = QString::fromUtf8(message->topic);
+    const QByteArray payload(static_cast<const char *>(message->payload), message->payloadlen);
+    const bool retained = message->retain;
+    QMetaObject::invokeMethod(
+        me, [me, topic, payload, retained] { emit me->messageReceived(topic, payload, retained); },
+        Qt::QueuedConnection);
+}
+
+void MqttClient::runLoop()
+{
+    const QByteArray host = settings.host.toUtf8();
+    int backoffMs = BackoffFirstMs;
+    bool first = true;
+    for (;;) {
+        {
+            QMutexLocker lock(&mutex);
+            if (stopRequested)
+                return;
+        }
+        sessionUp = false;
+        refusal.clear();
+        // The first attempt sets the client up; later ones reuse that.
+        int code = first ? mosquitto_connect(client, host.constData(), settings.port, settings.keepaliveSeconds)
+                         : mosquitto_reconnect(client);
+        int savedErrno = errno;
+        first = false;
+        QElapsedTimer attempt;
+        attempt.start();
+        while (code == MOSQ_ERR_SUCCESS) {
+            code = mosquitto_loop(client, loopWaitMs, 1);
+            savedErrno = errno;
+            if (!sessionUp && code == MOSQ_ERR_SUCCESS && attempt.elapsed() > connackWaitMs)
+                code = MOSQ_ERR_TIMEOUT;
+        }
+        {
+            QMutexLocker lock(&mutex);
+            if (stopRequested)
+                return;
+        }
+        QString reason = refusal.isEmpty() ? describe(code, savedErrno) : refusal;
+        if (sessionUp) {
+            backoffMs = BackoffFirstMs;
+            {
+                // Whatever was in flight is sent again or lost with the session.
+                QMutexLocker lock(&mutex);
+                unacknowledged.clear();
+            }
+            QMetaObject::invokeMethod(
+                this,
+                [this, reason] {
+                    connectedNow = false;
+                    emit disconnected(reason);
+                },
+                Qt::QueuedConnection);
+        } else {
+            const int retryMs = backoffMs;
+            QMetaObject::invokeMethod(
+                this, [this, reason, retryMs] { emit connectFailed(reason, retryMs); }, Qt::QueuedConnection);
+        }
+        if (!sleepUnlessStopped(backoffMs))
+            return;
+        if (!sessionUp)
+            backoffMs = qMin(backoffMs * 2, BackoffMaxMs);
+    }
+}
