@@ -1,0 +1,86 @@
+#include "bridgeprocess.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+
+#include <csignal>
+
+BridgeProcess::BridgeProcess(const QString &folder) : folder(folder)
+{
+    process.setProcessChannelMode(QProcess::MergedChannels);
+}
+
+BridgeProcess::~BridgeProcess()
+{
+    if (process.state() != QProcess::NotRunning)
+        kill();
+}
+
+QString BridgeProcess::program()
+{
+    return QStringLiteral(VORTANIX_BRIDGE_PATH);
+}
+
+QString BridgeProcess::sampleConfig()
+{
+    return QStringLiteral(VORTANIX_SAMPLE_CONFIG);
+}
+
+QString BridgeProcess::writeConfig(const QString &text)
+{
+    const QString path = folder + QStringLiteral("/bridge.ini");
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(text.toUtf8());
+    return path;
+}
+
+bool BridgeProcess::start(const QStringList &arguments)
+{
+    collected.clear();
+    process.start(
+        program(), QStringList{QStringLiteral("--config"), folder + QStringLiteral("/bridge.ini")} + arguments);
+    return process.waitForStarted(20000);
+}
+
+QString BridgeProcess::log()
+{
+    // What the pipe holds reaches QProcess only when it is asked to look.
+    while (process.state() == QProcess::Running && process.waitForReadyRead(0)) { }
+    collected += QString::fromUtf8(process.readAll());
+    return collected;
+}
+
+bool BridgeProcess::waitForLog(const QString &text, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!log().contains(text)) {
+        if (deadline.hasExpired() || process.state() == QProcess::NotRunning)
+            return log().contains(text);
+        process.waitForReadyRead(int(qMin<qint64>(deadline.remainingTime(), 200)));
+    }
+    return true;
+}
+
+int BridgeProcess::waitForExit(int timeoutMs)
+{
+    if (process.state() != QProcess::NotRunning && !process.waitForFinished(timeoutMs))
+        return -1;
+    log();
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+int BridgeProcess::terminate(int timeoutMs)
+{
+    if (process.state() == QProcess::NotRunning)
+        return -1;
+    ::kill(pid_t(process.processId()), SIGTERM);
+    return waitForExit(timeoutMs);
+}
+
+void BridgeProcess::kill()
+{
+    ::kill(pid_t(process.processId()), SIGKILL);
+    process.waitForFinished(10000);
+    log();
+}

@@ -1,0 +1,514 @@
+// vortanix-bridge on a real Mosquitto broker, against two virtual controllers
+// on a virtual RS-485 line: what it publishes, the commands it takes (frames
+// checked in the controllers' request logs), the ones it refuses, Home
+// Assistant discovery, the removal of entities and read-only mode.
+
+#include "bridgerig.h"
+#include "controllervalues.h"
+#include "modbusframes.h"
+#include "registers.h"
+#include "statusjson.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSet>
+#include <QtTest>
+
+class TestBridge : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void stateMatchesRegisters_data();
+    void stateMatchesRegisters();
+    void stateFollowsTheController();
+    void commandsChangeRegisters_data();
+    void commandsChangeRegisters();
+    void moduleSwitchKeepsTheOthers();
+    void configurationBlock();
+    void failedCommandsSayWhy_data();
+    void failedCommandsSayWhy();
+    void badPayloadsChangeNothing_data();
+    void badPayloadsChangeNothing();
+    void discoveryPointsAtTheTopics();
+    void removedControllerLosesItsEntities();
+    void readOnlyTakesNoCommands();
+
+private:
+    // Publishes a command and waits for its result.
+    bool command(const QString &id, const QString &name, const QByteArray &payload, QJsonObject *result = nullptr);
+    QStringList requestsOf(SimController &controller) const;
+
+    BridgeRig rig;
+    std::unique_ptr<MqttProbe> probe;
+    StatusValues first; // of the controller at 1 (id a-1)
+    StatusValues second; // at 7 (id press)
+};
+
+namespace {
+
+const QString clientId = QStringLiteral("plant");
+const QString firstId = QStringLiteral("a-1");
+const QString secondId = QStringLiteral("press");
+
+bool anyMessage(const MqttProbe::Message &)
+{
+    return true;
+}
+
+QJsonArray modules(std::initializer_list<int> numbers)
+{
+    QJsonArray array;
+    for (int n : numbers)
+        array.append(n);
+    return array;
+}
+
+} // namespace
+
+void TestBridge::initTestCase()
+{
+    QVERIFY(rig.broker().start());
+    rig.addLine(QStringLiteral("a"), {1, 7});
+    first.temperature = 253;
+    first.supply = 23950;
+    first.power = 650;
+    first.switchMask = 0x005;
+    first.enableMask = 0xFF0;
+    first.adc = 1;
+    first.version = 0x010A;
+    first.seconds = 7205;
+    first.word6 = 0x1234;
+    first.word8 = 0x00FF;
+    SimController one = rig.controller(QStringLiteral("a"), 1);
+    first.applyTo(one);
+    second.temperature = TemperatureOpenCircuit;
+    second.supply = 12000;
+    second.version = 0x0203;
+    SimController seven = rig.controller(QStringLiteral("a"), 7);
+    second.applyTo(seven);
+
+    probe = rig.probe();
+    QVERIFY(probe);
+    rig.bridge().writeConfig(rig.mqttSection(clientId) + QStringLiteral("[bridge]\npoll_interval_ms=100\n")
+        + rig.lineSection(QStringLiteral("a"), QStringLiteral("1,7"), QStringLiteral("id.7=press")));
+    QVERIFY(rig.bridge().start());
+    for (const QString &id : {firstId, secondId}) {
+        QVERIFY2(
+            rig.waitForState(*probe, id, [](const QJsonObject &) { return true; }), qPrintable(rig.bridge().log()));
+        QVERIFY(probe->waitFor(QStringLiteral("vortanix/%1/availability").arg(id), "online", BridgeRig::WaitMs));
+    }
+    QVERIFY(probe->waitFor(QStringLiteral("vortanix/bridge/plant/availability"), "online", BridgeRig::WaitMs));
+}
+
+void TestBridge::cleanupTestCase()
+{
+    if (rig.bridge().pid() > 0)
+        QCOMPARE(rig.bridge().terminate(), 0);
+}
+
+QStringList TestBridge::requestsOf(SimController &controller) const
+{
+    QList<QByteArray> frames;
+    for (const SimController::Request &request : controller.requests())
+        frames.append(request.frame);
+    return hexFrames(frames);
+}
+
+bool TestBridge::command(const QString &id, const QString &name, const QByteArray &payload, QJsonObject *result)
+{
+    const QString topic = QStringLiteral("vortanix/%1/result").arg(id);
+    MqttProbe::Message found;
+    probe->clear();
+    return probe->publish(QStringLiteral("vortanix/%1/set/%2").arg(id, name), payload)
+        && probe->waitFor(
+            [&](const MqttProbe::Message &m) {
+                return m.topic == topic && m.json().value(QStringLiteral("command")).toString() == name;
+            },
+            BridgeRig::WaitMs, &found)
+        && (result == nullptr || (*result = found.json(), true));
+}
+
+void TestBridge::stateMatchesRegisters_data()
+{
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QJsonValue>("value");
+    QTest::newRow("1 address") << firstId << "address" << QJsonValue(1);
+    QTest::newRow("1 temperature") << firstId << "temperature_c" << QJsonValue(25.3);
+    QTest::newRow("1 sensor") << firstId << "sensor" << QJsonValue("ok");
+    QTest::newRow("1 power") << firstId << "power_permille" << QJsonValue(650);
+    QTest::newRow("1 supply") << firstId << "supply_v" << QJsonValue(23.95);
+    QTest::newRow("1 seconds") << firstId << "run_seconds" << QJsonValue(7205);
+    QTest::newRow("1 hours") << firstId << "run_hours" << QJsonValue(2);
+    QTest::newRow("1 firmware") << firstId << "firmware" << QJsonValue("1.10");
+    QTest::newRow("1 adc") << firstId << "adc_enabled" << QJsonValue(true);
+    QTest::newRow("1 on") << firstId << "modules_on" << QJsonValue(modules({1, 3}));
+    QTest::newRow("1 enabled") << firstId << "modules_enabled" << QJsonValue(modules({5, 6, 7, 8, 9, 10, 11, 12}));
+    QTest::newRow("1 word 6") << firstId << "status_word_6" << QJsonValue(0x1234);
+    QTest::newRow("1 word 8") << firstId << "status_word_8" << QJsonValue(0xFF);
+    QTest::newRow("7 address") << secondId << "address" << QJsonValue(7);
+    QTest::newRow("7 open sensor") << secondId << "temperature_c" << QJsonValue(QJsonValue::Null);
+    QTest::newRow("7 sensor") << secondId << "sensor" << QJsonValue("open");
+    QTest::newRow("7 supply") << secondId << "supply_v" << QJsonValue(12);
+    QTest::newRow("7 firmware") << secondId << "firmware" << QJsonValue("2.3");
+    QTest::newRow("7 adc") << secondId << "adc_enabled" << QJsonValue(false);
+    QTest::newRow("7 on") << secondId << "modules_on" << QJsonValue(QJsonArray());
+}
+
+void TestBridge::stateMatchesRegisters()
+{
+    QFETCH(QString, id);
+    QFETCH(QString, key);
+    QFETCH(QJsonValue, value);
+    QJsonObject state;
+    QVERIFY(rig.waitForState(
+        *probe, id, [](const QJsonObject &) { return true; }, &state));
+    QStringList keys = state.keys();
+    QStringList documented = StatusJson::keys();
+    keys.sort();
+    documented.sort();
+    QCOMPARE(keys, documented);
+    QCOMPARE(state.value(key), value);
+    // QoS 1 messages may come after later QoS 0 ones.
+    QVERIFY(probe->waitFor(QStringLiteral("vortanix/%1/link").arg(id), "ok", BridgeRig::WaitMs));
+}
+
+void TestBridge::stateFollowsTheController()
+{
+    SimController controller = rig.controller(QStringLiteral("a"), 7);
+    probe->clear();
+    controller.setTemperature(TemperatureShortCircuit);
+    controller.setPowerPermille(321);
+    QVERIFY(rig.waitForState(*probe, secondId, [](const QJsonObject &s) {
+        return s.value(QStringLiteral("sensor")) == QLatin1String("short")
+            && s.value(QStringLiteral("power_permille")) == 321;
+    }));
+    controller.setTemperature(-12);
+    QVERIFY(rig.waitForState(
+        *probe, secondId, [](const QJsonObject &s) { return s.value(QStringLiteral("temperature_c")) == -1.2; }));
+    controller.setPowerPermille(0);
+}
+
+void TestBridge::commandsChangeRegisters_data()
+{
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<int>("reg");
+    QTest::addColumn<int>("value");
+    QTest::newRow("power") << firstId << "power" << QByteArray("650") << int(RegPowerPermille) << 650;
+    QTest::newRow("power 0") << secondId << "power" << QByteArray("0") << int(RegPowerPermille) << 0;
+    QTest::newRow("millivolts") << secondId << "power_mv" << QByteArray("735") << int(RegPowerPermille) << 149;
+    QTest::newRow("switch list") << firstId << "switch" << QByteArray("1,3-4") << int(RegLdSwitchMask) << 0x00D;
+    QTest::newRow("switch JSON") << secondId << "switch" << QByteArray("[2, 12]") << int(RegLdSwitchMask) << 0x802;
+    QTest::newRow("switch none") << secondId << "switch" << QByteArray("none") << int(RegLdSwitchMask) << 0;
+    QTest::newRow("enable") << firstId << "enable" << QByteArray("1-6") << int(RegLdEnableMask) << 0x03F;
+    QTest::newRow("adc off") << firstId << "adc" << QByteArray("OFF") << int(RegAdcEnable) << 0;
+    QTest::newRow("adc on") << firstId << "adc" << QByteArray("ON") << int(RegAdcEnable) << 1;
+    QTest::newRow("dac") << secondId << "dac" << QByteArray("3500") << int(RegMaxPowerDac) << 3500;
+}
+
+void TestBridge::commandsChangeRegisters()
+{
+    QFETCH(QString, id);
+    QFETCH(QString, name);
+    QFETCH(QByteArray, payload);
+    QFETCH(int, reg);
+    QFETCH(int, value);
+    const quint8 address = id == firstId ? 1 : 7;
+    SimController controller = rig.controller(QStringLiteral("a"), address);
+    controller.clearRequests();
+    QJsonObject result;
+    QVERIFY(command(id, name, payload, &result));
+    QCOMPARE(result.value(QStringLiteral("ok")), QJsonValue(true));
+    QCOMPARE(result.value(QStringLiteral("outcome")), QJsonValue("ok"));
+    QCOMPARE(result.value(QStringLiteral("value")), QJsonValue(value));
+    QCOMPARE(int(controller.holdingRegister(quint16(reg))), value);
+    QVERIFY2(requestsOf(controller).contains(writeFrame(address, quint16(reg), quint16(value))),
+        qPrintable(requestsOf(controller).join(QLatin1Char('\n'))));
+    if (reg == RegMaxPowerDac)
+        return; // not in the status block
+    // The next state shows it.
+    QVERIFY(rig.waitForState(*probe, id, [&](const QJsonObject &state) {
+        StatusBlock status;
+        status.ldSwitchMask = quint16(value);
+        status.ldEnableMask = quint16(value);
+        const QJsonObject expected = StatusJson::toJson(status, QDateTime());
+        switch (reg) {
+        case RegPowerPermille:
+            return state.value(QStringLiteral("power_permille")) == value;
+        case RegLdSwitchMask:
+            return state.value(QStringLiteral("modules_on")) == expected.value(QStringLiteral("modules_on"));
+        case RegLdEnableMask:
+            return state.value(QStringLiteral("modules_enabled")) == expected.value(QStringLiteral("modules_enabled"));
+        default:
+            return state.value(QStringLiteral("adc_enabled")) == (value == 1);
+        }
+    }));
+}
+
+void TestBridge::moduleSwitchKeepsTheOthers()
+{
+    SimController controller = rig.controller(QStringLiteral("a"), 7);
+    controller.setSwitchMask(0x011);
+    struct Step
+    {
+        const char *name;
+        const char *payload;
+        quint16 mask;
+    };
+    for (const Step &step : {Step{"module_2", "ON", 0x013}, Step{"module_1", "off", 0x012},
+             Step{"module_2", "ON", 0x012}, Step{"module_12", "true", 0x812}}) {
+        controller.clearRequests();
+        QJsonObject result;
+        QVERIFY(command(secondId, QLatin1String(step.name), step.payload, &result));
+        QCOMPARE(result.value(QStringLiteral("ok")), QJsonValue(true));
+        QCOMPARE(controller.holdingRegister(RegLdSwitchMask), step.mask);
+        // The mask is read right before it is written: nothing between the two.
+        const QStringList frames = requestsOf(controller);
+        const int write = frames.indexOf(writeFrame(7, RegLdSwitchMask, step.mask));
+        QVERIFY2(write > 0 && frames.at(write - 1) == hexFrame(statusRead(7)), qPrintable(frames.join('\n')));
+    }
+    controller.setSwitchMask(0);
+}
+
+void TestBridge::configurationBlock()
+{
+    SimController controller = rig.controller(QStringLiteral("a"), 1);
+    controller.clearRequests();
+    QJsonObject result;
+    const QByteArray block = R"({"enabled_modules":[1,2,3],"low_power_modules":[12],"max_dac":3001,)"
+                             R"("compensation_hours":2,"alarm_c":25.3})";
+    QVERIFY(command(firstId, QStringLiteral("config"), block, &result));
+    QCOMPARE(result.value(QStringLiteral("ok")), QJsonValue(true));
+    QVERIFY(requestsOf(controller)
+                .contains(hexFrame(blockRequest(1, ConfigBlockFirst, {0, 0x007, 3001, 0, 7200, 253, 0x800}))));
+
+    QVERIFY(command(firstId, QStringLiteral("config"), "read", &result));
+    const QJsonObject expected = QJsonDocument::fromJson(R"({"enabled_modules":[1,2,3],"low_power_modules":[12],)"
+                                                         R"("max_dac":3001,"compensation_hours":2,)"
+                                                         R"("compensation_seconds":7200,"alarm_c":25.3})")
+                                     .object();
+    QCOMPARE(result.value(QStringLiteral("config")).toObject(), expected);
+    MqttProbe::Message retained;
+    QVERIFY(probe->waitFor(QStringLiteral("vortanix/a-1/config"), BridgeRig::WaitMs, &retained));
+    QCOMPARE(retained.json(), expected);
+
+    controller.clearRequests();
+    QVERIFY(command(firstId, QStringLiteral("config"), "factory", &result));
+    QCOMPARE(result.value(QStringLiteral("ok")), QJsonValue(true));
+    QVERIFY(requestsOf(controller).contains(factoryBlockSaveHex));
+}
+
+void TestBridge::failedCommandsSayWhy_data()
+{
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<QString>("outcome");
+    QTest::newRow("silent") << int(SimController::FaultNoReply) << "time-out";
+    QTest::newRow("standard echo") << int(SimController::FaultEcho8) << "not acknowledged (standard 8-byte echo)";
+    QTest::newRow("bad CRC") << int(SimController::FaultBadCrc) << "bad CRC";
+}
+
+void TestBridge::failedCommandsSayWhy()
+{
+    QFETCH(int, fault);
+    QFETCH(QString, outcome);
+    SimController controller = rig.controller(QStringLiteral("a"), 7);
+    controller.setFault(SimController::FaultKind(fault));
+    QJsonObject result;
+    const bool done = command(secondId, QStringLiteral("dac"), "2900", &result);
+    controller.clearFault();
+    QVERIFY(done);
+    QCOMPARE(result.value(QStringLiteral("ok")), QJsonValue(false));
+    QCOMPARE(result.value(QStringLiteral("outcome")).toString(), outcome);
+}
+
+void TestBridge::badPayloadsChangeNothing_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("power over") << "power" << QByteArray("1200") << "'1200' is not a whole number from 0 to 1000";
+    QTest::newRow("power text") << "power" << QByteArray("bright") << "'bright' is not a whole number";
+    QTest::newRow("millivolts over") << "power_mv" << QByteArray("5000") << "from 0 to 3200";
+    QTest::newRow("dac under") << "dac" << QByteArray("100") << "from 2800 to 3980";
+    QTest::newRow("switch 13") << "switch" << QByteArray("1,13") << "'13' is not a module or range";
+    QTest::newRow("module word") << "module_3" << QByteArray("dim") << "'dim' is neither ON nor OFF";
+    QTest::newRow("adc number") << "adc" << QByteArray("2") << "'2' is neither ON nor OFF";
+    QTest::newRow("config partial") << "config" << QByteArray(R"({"max_dac":3000})") << "enabled_modules";
+    QTest::newRow("unknown") << "address" << QByteArray("5") << "unknown command 'address'";
+    QTest::newRow("binary") << "power" << QByteArray("\x80\x81") << "not UTF-8";
+}
+
+void TestBridge::badPayloadsChangeNothing()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, payload);
+    QFETCH(QString, error);
+    SimController controller = rig.controller(QStringLiteral("a"), 1);
+    controller.clearRequests();
+    QList<quint16> before;
+    for (quint16 reg : {RegLdEnableMask, RegLdSwitchMask, RegAdcEnable, RegPowerPermille, RegMaxPowerDac})
+        before.append(controller.holdingRegister(reg));
+    probe->clear();
+    QVERIFY(probe->publish(QStringLiteral("vortanix/a-1/set/") + name, payload));
+    MqttProbe::Message refused;
+    QVERIFY(probe->waitFor(QStringLiteral("vortanix/a-1/error"), BridgeRig::WaitMs, &refused));
+    QCOMPARE(refused.json().value(QStringLiteral("command")).toString(), name);
+    QVERIFY2(refused.json().value(QStringLiteral("error")).toString().contains(error), refused.payload.constData());
+    // Commands run in order: once a later one is done, a refused one cannot be waiting.
+    QVERIFY(command(firstId, QStringLiteral("config"), "read"));
+    QVERIFY(probe->messages(QStringLiteral("vortanix/a-1/result")).size() == 1);
+    for (const QString &frame : requestsOf(controller))
+        QVERIFY2(frame.mid(3, 3) == QLatin1String("03 "), qPrintable(frame)); // reads only, to either controller
+    QList<quint16> after;
+    for (quint16 reg : {RegLdEnableMask, RegLdSwitchMask, RegAdcEnable, RegPowerPermille, RegMaxPowerDac})
+        after.append(controller.holdingRegister(reg));
+    QCOMPARE(after, before);
+}
+
+void TestBridge::discoveryPointsAtTheTopics()
+{
+    auto discovery = rig.probe(QStringLiteral("homeassistant/#"));
+    QVERIFY(discovery);
+    // Retained: the fresh subscription gets them all, 20 per controller.
+    QVERIFY(discovery->waitForCount(40, anyMessage, BridgeRig::WaitMs));
+    QHash<QString, QJsonObject> configs;
+    for (const MqttProbe::Message &m : discovery->messages())
+        configs.insert(m.topic, m.json());
+    QCOMPARE(configs.size(), 40);
+    QMap<QString, int> components;
+    QSet<QString> uniqueIds;
+    for (auto it = configs.cbegin(); it != configs.cend(); ++it) {
+        const QStringList levels = it.key().split(QLatin1Char('/'));
+        QCOMPARE(levels.size(), 5);
+        QCOMPARE(levels.at(2), clientId);
+        const QString objectId = levels.at(3);
+        const QString id = objectId.startsWith(firstId + QLatin1Char('_')) ? firstId : secondId;
+        const QString entity = objectId.mid(id.size() + 1);
+        const QJsonObject &config = it.value();
+        ++components[levels.at(1)];
+        QCOMPARE(config.value(QStringLiteral("unique_id")).toString(), QStringLiteral("vortanix_") + objectId);
+        uniqueIds.insert(config.value(QStringLiteral("unique_id")).toString());
+        const QJsonObject device = config.value(QStringLiteral("device")).toObject();
+        QCOMPARE(
+            device.value(QStringLiteral("identifiers")).toArray().first().toString(), QStringLiteral("vortanix_") + id);
+        QCOMPARE(device.value(QStringLiteral("sw_version")).toString(), id == firstId ? "1.10" : "2.3");
+        const QString stateTopic = config.value(QStringLiteral("state_topic")).toString();
+        QCOMPARE(stateTopic, QStringLiteral("vortanix/%1/%2").arg(id, entity == "link" ? "link" : "state"));
+        QStringList availability;
+        for (const QJsonValue &a : config.value(QStringLiteral("availability")).toArray())
+            availability.append(a.toObject().value(QStringLiteral("topic")).toString());
+        QStringList expected{QStringLiteral("vortanix/bridge/plant/availability")};
+        if (entity != QLatin1String("link"))
+            expected.append(QStringLiteral("vortanix/%1/availability").arg(id));
+        QCOMPARE(availability, expected);
+        if (levels.at(1) == QLatin1String("switch"))
+            QCOMPARE(config.value(QStringLiteral("command_topic")).toString(),
+                QStringLiteral("vortanix/%1/set/%2").arg(id, entity));
+        if (levels.at(1) == QLatin1String("number"))
+            QCOMPARE(config.value(QStringLiteral("command_topic")).toString(),
+                QStringLiteral("vortanix/%1/set/power").arg(id));
+    }
+    QCOMPARE(uniqueIds.size(), 40);
+    QCOMPARE(components, (QMap<QString, int>{{"sensor", 12}, {"number", 2}, {"switch", 26}}));
+
+    // The number's and a switch's command topics, with the payloads they name, act.
+    const QJsonObject number = configs.value(QStringLiteral("homeassistant/number/plant/press_power_setting/config"));
+    probe->clear();
+    QVERIFY(probe->publish(number.value(QStringLiteral("command_topic")).toString(), "321"));
+    QVERIFY(rig.waitForState(*probe, secondId, [](const QJsonObject &s) { return s.value("power_permille") == 321; }));
+    const QJsonObject module = configs.value(QStringLiteral("homeassistant/switch/plant/press_module_9/config"));
+    QVERIFY(probe->publish(module.value(QStringLiteral("command_topic")).toString(),
+        module.value(QStringLiteral("payload_on")).toString().toUtf8()));
+    QVERIFY(rig.waitForState(
+        *probe, secondId, [](const QJsonObject &s) { return s.value("modules_on").toArray().contains(9); }));
+    QCOMPARE(module.value(QStringLiteral("value_template")).toString(),
+        QStringLiteral("{{ 'ON' if 9 in value_json.modules_on else 'OFF' }}"));
+}
+
+void TestBridge::removedControllerLosesItsEntities()
+{
+    QCOMPARE(rig.bridge().terminate(), 0);
+    // A command left retained on the broker must not act whenever the bridge subscribes.
+    QVERIFY(probe->publish(QStringLiteral("vortanix/a-1/set/power"), "999", true));
+    auto discovery = rig.probe(QStringLiteral("homeassistant/#"));
+    QVERIFY(discovery);
+    QVERIFY(discovery->waitForCount(40, anyMessage, BridgeRig::WaitMs));
+    discovery->clear();
+    probe->clear();
+    const quint16 power = rig.controller(QStringLiteral("a"), 1).holdingRegister(RegPowerPermille);
+
+    rig.bridge().writeConfig(rig.mqttSection(clientId) + QStringLiteral("[bridge]\npoll_interval_ms=100\n")
+        + rig.lineSection(QStringLiteral("a"), QStringLiteral("1")));
+    QVERIFY(rig.bridge().start());
+    // Every entity of the controller at 7 is cleared; none of the one at 1.
+    QVERIFY(discovery->waitForCount(
+        20, [](const MqttProbe::Message &m) { return m.payload.isEmpty(); }, BridgeRig::WaitMs));
+    for (const MqttProbe::Message &m : discovery->messages())
+        QVERIFY2(m.payload.isEmpty() == m.topic.contains(QLatin1String("/press_")), qPrintable(m.topic));
+    QVERIFY(probe->waitFor(QStringLiteral("vortanix/a-1/error"), BridgeRig::WaitMs));
+    QVERIFY(probe->messages(QStringLiteral("vortanix/a-1/error"))
+                .first()
+                .json()
+                .value("error")
+                .toString()
+                .contains(QLatin1String("retained command")));
+    QCOMPARE(rig.controller(QStringLiteral("a"), 1).holdingRegister(RegPowerPermille), power);
+    QVERIFY(probe->publish(QStringLiteral("vortanix/a-1/set/power"), QByteArray(), true)); // clears it
+
+    auto after = rig.probe(QStringLiteral("homeassistant/#"));
+    QVERIFY(after);
+    QVERIFY(rig.waitForState(*probe, firstId, [](const QJsonObject &) { return true; }));
+    QVERIFY(after->waitForCount(20, anyMessage, BridgeRig::WaitMs));
+    for (const MqttProbe::Message &m : after->messages())
+        QVERIFY2(!m.topic.contains(QLatin1String("/press_")), qPrintable(m.topic));
+}
+
+void TestBridge::readOnlyTakesNoCommands()
+{
+    QCOMPARE(rig.bridge().terminate(), 0);
+    auto discovery = rig.probe(QStringLiteral("homeassistant/#"));
+    QVERIFY(discovery);
+    probe->clear();
+    const int logFrom = rig.broker().output().size();
+    rig.bridge().writeConfig(rig.mqttSection(clientId)
+        + QStringLiteral("[bridge]\npoll_interval_ms=100\nread_only=true\n")
+        + rig.lineSection(QStringLiteral("a"), QStringLiteral("1")));
+    QVERIFY(rig.bridge().start());
+    // The switches and the number become binary sensors and nothing.
+    QVERIFY(discovery->waitFor(
+        QStringLiteral("homeassistant/switch/plant/a-1_module_1/config"), QByteArray(), BridgeRig::WaitMs));
+    QVERIFY(discovery->waitFor(
+        QStringLiteral("homeassistant/number/plant/a-1_power_setting/config"), QByteArray(), BridgeRig::WaitMs));
+    MqttProbe::Message sensor;
+    QVERIFY(discovery->waitFor(
+        QStringLiteral("homeassistant/binary_sensor/plant/a-1_module_1/config"), BridgeRig::WaitMs, &sensor));
+    QVERIFY(!sensor.json().contains(QStringLiteral("command_topic")));
+
+    // The command topics are not even subscribed. The bridge subscribes as
+    // soon as it is connected, before it publishes a state: once a state of
+    // this connection is in, the broker has logged every subscription.
+    QVERIFY(rig.waitForState(*probe, firstId, [](const QJsonObject &) { return true; }));
+    const QString log = rig.broker().output().mid(logFrom);
+    QVERIFY2(log.contains(QLatin1String("homeassistant/+/plant/+/config")), qPrintable(log.right(2000)));
+    QVERIFY2(!log.contains(QLatin1String("/set/")), qPrintable(log.right(2000)));
+
+    SimController controller = rig.controller(QStringLiteral("a"), 1);
+    const quint16 power = controller.holdingRegister(RegPowerPermille);
+    controller.clearRequests();
+    probe->clear();
+    QVERIFY(probe->publish(QStringLiteral("vortanix/a-1/set/power"), QByteArray::number(power + 1)));
+    QVERIFY(controller.waitForRequests(3, BridgeRig::WaitMs));
+    for (const QString &frame : requestsOf(controller))
+        QVERIFY2(frame.mid(3, 3) == QLatin1String("03 "), qPrintable(frame));
+    QCOMPARE(controller.holdingRegister(RegPowerPermille), power);
+    QVERIFY(probe->messages(QStringLiteral("vortanix/a-1/result")).isEmpty());
+    QVERIFY(probe->messages(QStringLiteral("vortanix/a-1/error")).isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestBridge)
+#include "tst_bridge.moc"

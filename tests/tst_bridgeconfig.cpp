@@ -1,0 +1,206 @@
+// The bridge's configuration as a user meets it: real INI files and command
+// lines given to the real vortanix-bridge with --check. A bad value stops
+// the start with exit status 1 and a message that names the file, section
+// and key (or the option) and what is wrong; a good file is summed up.
+
+#include "bridgeprocess.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestBridgeConfig : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void badConfigurationNamesItsKey_data();
+    void badConfigurationNamesItsKey();
+    void goodConfigurationIsSummedUp();
+    void passwordIsNeverShown();
+    void sampleConfigurationChecks();
+
+private:
+    QString writeFile(const QString &name, const QByteArray &content);
+
+    QTemporaryDir folder;
+};
+
+namespace {
+
+const QString lineA = QStringLiteral("[line.a]\nport=/dev/ttyUSB0\naddresses=1,7\n");
+
+// Runs --check; the exit code and everything it printed.
+int check(BridgeProcess &bridge, const QStringList &arguments, QString *output)
+{
+    if (!bridge.start(QStringList{QStringLiteral("--check")} + arguments))
+        return -2;
+    const int code = bridge.waitForExit();
+    *output = bridge.log();
+    return code;
+}
+
+} // namespace
+
+QString TestBridgeConfig::writeFile(const QString &name, const QByteArray &content)
+{
+    const QString path = folder.filePath(name);
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(content);
+    return path;
+}
+
+void TestBridgeConfig::initTestCase()
+{
+    QVERIFY(folder.isValid());
+    writeFile(QStringLiteral("empty-password"), "\n");
+}
+
+void TestBridgeConfig::badConfigurationNamesItsKey_data()
+{
+    QTest::addColumn<QString>("ini");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message"); // after "<file>: " where the file is named; %1 is the folder
+
+    const QStringList none;
+    QTest::newRow("unknown section") << "[mqt]\nhost=x\n" + lineA << none
+                                     << "bridge.ini: unknown section [mqt] (sections: [mqtt], [bridge], [line.NAME])";
+    QTest::newRow("outside a section") << "host=x\n" + lineA << none << "bridge.ini: 'host' stands outside any section";
+    QTest::newRow("unknown key") << "[mqtt]\nporte=1883\n" + lineA << none << "bridge.ini: [mqtt] porte: unknown key";
+    QTest::newRow("port out of range") << "[mqtt]\nport=70000\n" + lineA << none
+                                       << "bridge.ini: [mqtt] port: '70000' is not a whole number from 1 to 65535";
+    QTest::newRow("port not a number") << "[mqtt]\nport=18 83\n" + lineA << none
+                                       << "bridge.ini: [mqtt] port: '18 83' is not a whole number";
+    QTest::newRow("client id") << "[mqtt]\nclient_id=a b\n" + lineA << none
+                               << "bridge.ini: [mqtt] client_id: 'a b' is not a name";
+    QTest::newRow("topic prefix wildcard") << "[mqtt]\ntopic_prefix=plant/+/uv\n" + lineA << none
+                                           << "bridge.ini: [mqtt] topic_prefix: 'plant/+/uv' is not a topic prefix";
+    QTest::newRow("topic prefix empty level") << "[mqtt]\ntopic_prefix=plant//uv\n" + lineA << none
+                                              << "[mqtt] topic_prefix: 'plant//uv' is not a topic prefix";
+    QTest::newRow("discovery word") << "[mqtt]\ndiscovery=maybe\n" + lineA << none
+                                    << "bridge.ini: [mqtt] discovery: 'maybe' is neither true nor false";
+    QTest::newRow("CA file missing") << "[mqtt]\nca_file=/nonexistent/ca.crt\n" + lineA << none
+                                     << "bridge.ini: [mqtt] ca_file: '/nonexistent/ca.crt' is not a readable file";
+    QTest::newRow("interval too short") << "[bridge]\npoll_interval_ms=5\n" + lineA << none
+                                        << "bridge.ini: [bridge] poll_interval_ms: '5' is not a whole number from 10";
+    QTest::newRow("read-only word") << "[bridge]\nread_only=sometimes\n" + lineA << none
+                                    << "bridge.ini: [bridge] read_only: 'sometimes' is neither true nor false";
+    QTest::newRow("baud") << "[line.a]\nport=/dev/ttyUSB0\nbaud=38400\naddresses=1\n"
+                          << none << "bridge.ini: [line.a] baud: '38400' is not a rate the controller runs at";
+    QTest::newRow("address 0") << "[line.a]\nport=/dev/ttyUSB0\naddresses=0,5\n"
+                               << none << "bridge.ini: [line.a] addresses: '0' is not an address 1..247";
+    QTest::newRow("address 248") << "[line.a]\nport=/dev/ttyUSB0\naddresses=1-3,248\n"
+                                 << none << "bridge.ini: [line.a] addresses: '248' is not an address 1..247";
+    QTest::newRow("address twice") << "[line.a]\nport=/dev/ttyUSB0\naddresses=1-3,2\n"
+                                   << none << "bridge.ini: [line.a] addresses: address 2 is listed twice";
+    QTest::newRow("port missing") << "[line.a]\naddresses=1\n" << none << "bridge.ini: [line.a] port: missing";
+    QTest::newRow("addresses missing") << "[line.a]\nport=/dev/ttyUSB0\n"
+                                       << none << "bridge.ini: [line.a] addresses: missing";
+    QTest::newRow("port not a path") << "[line.a]\nport=ttyUSB0\naddresses=1\n"
+                                     << none << "bridge.ini: [line.a] port: 'ttyUSB0' is not a device path";
+    QTest::newRow("line name") << "[line.a b]\nport=/dev/ttyUSB0\naddresses=1\n"
+                               << none << "bridge.ini: [line.a b]: the line's name: 'a b' is not a name";
+    QTest::newRow("unknown line key") << lineA + "speed=9600\n" << none << "bridge.ini: [line.a] speed: unknown key";
+    QTest::newRow("no line") << "[mqtt]\nhost=broker\n" << none << "bridge.ini: no line configured";
+    QTest::newRow("id of another address") << lineA
+            + "id.9=left\n" << none << "bridge.ini: [line.a] id.9: address 9 is not among the line's addresses";
+    QTest::newRow("id not a name") << lineA + "id.7=left/right\n"
+                                   << none << "bridge.ini: [line.a] id.7: 'left/right' is not a name";
+    QTest::newRow("id twice") << lineA + "id.7=a-1\n"
+                              << none << "bridge.ini: [line.a] id.7: the controller id a-1 is taken twice";
+    QTest::newRow("id reserved") << lineA + "id.7=bridge\n"
+                                 << none << "bridge.ini: [line.a] id.7: the id 'bridge' is reserved";
+    QTest::newRow("one port, two lines") << lineA + "[line.b]\nport=/dev/ttyUSB0\naddresses=3\n"
+                                         << none
+                                         << "bridge.ini: [line.b] port: /dev/ttyUSB0 is the port of another line";
+    QTest::newRow("certificate without key") << "[mqtt]\nca_file=%1/bridge.ini\ncert_file=%1/bridge.ini\n" + lineA
+                                             << none << "bridge.ini: [mqtt] cert_file: a client certificate needs";
+    QTest::newRow("password without user") << "[mqtt]\npassword_file=%1/empty-password\n" + lineA << none
+                                           << "bridge.ini: [mqtt] password_file: a password needs a username";
+    QTest::newRow("empty password") << "[mqtt]\nusername=u\npassword_file=%1/empty-password\n" + lineA << none
+                                    << "bridge.ini: [mqtt] password_file: %1/empty-password holds no password";
+    QTest::newRow("option port") << lineA << QStringList{QStringLiteral("--port"), QStringLiteral("0")}
+                                 << "--port: '0' is not a whole number from 1 to 65535";
+    QTest::newRow("option interval") << lineA << QStringList{QStringLiteral("--poll-interval"), QStringLiteral("fast")}
+                                     << "--poll-interval: 'fast' is not a whole number";
+    QTest::newRow("option line form") << QString() << QStringList{QStringLiteral("--line"), QStringLiteral("a:9600:1")}
+                                      << "--line a:9600:1: not NAME:BAUD:ADDRESSES:PORT";
+    QTest::newRow("option line baud") << QString()
+                                      << QStringList{QStringLiteral("--line"), QStringLiteral("a:4800:1:/dev/ttyS0")}
+                                      << "--line a:4800:1:/dev/ttyS0: '4800' is not a rate";
+    QTest::newRow("stray argument") << lineA << QStringList{QStringLiteral("start")} << "unexpected argument 'start'";
+}
+
+void TestBridgeConfig::badConfigurationNamesItsKey()
+{
+    QFETCH(QString, ini);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+    BridgeProcess bridge(folder.path());
+    bridge.writeConfig(QString(ini).replace(QLatin1String("%1"), folder.path()));
+    QString output;
+    QCOMPARE(check(bridge, arguments, &output), 1);
+    // The file is named by its path.
+    const QString expected = QString(message)
+                                 .replace(QLatin1String("%1"), folder.path())
+                                 .replace(QLatin1String("bridge.ini:"), folder.filePath(QStringLiteral("bridge.ini:")));
+    QVERIFY2(output.contains(expected), qPrintable(QStringLiteral("expected: %1\noutput: %2").arg(expected, output)));
+    QVERIFY2(output.count(QLatin1Char('\n')) == 1, qPrintable(output)); // one message, no summary
+}
+
+void TestBridgeConfig::goodConfigurationIsSummedUp()
+{
+    BridgeProcess bridge(folder.path());
+    bridge.writeConfig(QStringLiteral("# a comment\n[mqtt]\nhost=broker.plant\nclient_id=hall\ntopic_prefix=plant/uv\n"
+                                      "[bridge]\npoll_interval_ms=250\nread_only=yes\n"
+                                      "[line.hall1]\nport=/dev/serial/by-id/usb-FTDI_X-if00-port0\nbaud=19200\n"
+                                      "addresses=1, 7, 200\nid.200=press-left\n"
+                                      "[line.hall2]\nport=/dev/ttyUSB1\naddresses=3-4\ntimeout_ms=100\n"));
+    QString output;
+    QCOMPARE(check(bridge, {QStringLiteral("--port"), QStringLiteral("8884")}, &output), 0);
+    const QStringList expected{QStringLiteral("broker broker.plant:8884 as hall"),
+        QStringLiteral("topics plant/uv/<id>/..., discovery homeassistant"),
+        QStringLiteral("poll every 250 ms, read-only"),
+        QStringLiteral("line hall1: /dev/serial/by-id/usb-FTDI_X-if00-port0 at 19200 baud"),
+        QStringLiteral("  hall1-1: address 1"), QStringLiteral("  hall1-7: address 7"),
+        QStringLiteral("  press-left: address 200"), QStringLiteral("line hall2: /dev/ttyUSB1 at 115200 baud"),
+        QStringLiteral("  hall2-3: address 3"), QStringLiteral("  hall2-4: address 4")};
+    QCOMPARE(output.split(QLatin1Char('\n'), Qt::SkipEmptyParts), expected);
+
+    // Lines from the command line replace the file's.
+    QCOMPARE(
+        check(bridge, {QStringLiteral("--line"), QStringLiteral("x:9600:5:/dev/serial/by-path/pci-0:1.0")}, &output),
+        0);
+    QVERIFY2(output.contains(QLatin1String("line x: /dev/serial/by-path/pci-0:1.0 at 9600 baud\n  x-5: address 5\n")),
+        qPrintable(output));
+    QVERIFY2(!output.contains(QLatin1String("hall1")), qPrintable(output));
+}
+
+void TestBridgeConfig::passwordIsNeverShown()
+{
+    const QString password = QStringLiteral("s3cret-Pa55");
+    writeFile(QStringLiteral("password"), password.toUtf8() + "\n");
+    BridgeProcess bridge(folder.path());
+    const QString mqtt = QStringLiteral("[mqtt]\nusername=plant\npassword_file=%1/password\n").arg(folder.path());
+    QString output;
+    bridge.writeConfig(mqtt + lineA);
+    QCOMPARE(check(bridge, {}, &output), 0);
+    QVERIFY(!output.contains(password));
+    bridge.writeConfig(mqtt + QStringLiteral("topic_prefix=a b\n") + lineA);
+    QCOMPARE(check(bridge, {}, &output), 1);
+    QVERIFY2(output.contains(QLatin1String("[mqtt] topic_prefix")), qPrintable(output));
+    QVERIFY(!output.contains(password));
+}
+
+void TestBridgeConfig::sampleConfigurationChecks()
+{
+    BridgeProcess bridge(folder.path());
+    QVERIFY(bridge.start({QStringLiteral("--check"), QStringLiteral("--config"), BridgeProcess::sampleConfig()}));
+    QCOMPARE(bridge.waitForExit(), 0);
+    QVERIFY2(bridge.log().contains(QLatin1String("line ")), qPrintable(bridge.log()));
+}
+
+QTEST_GUILESS_MAIN(TestBridgeConfig)
+#include "tst_bridgeconfig.moc"
