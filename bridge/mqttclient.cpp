@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 
 namespace {
 
@@ -18,6 +19,21 @@ constexpr qint64 connackWaitMs = 10000;
 // How long one mosquitto_loop() may wait for the network; publishing from
 // the main thread wakes it earlier.
 constexpr int loopWaitMs = 1000;
+
+// A thread that runs a function. (QThread::create would pull in std::async,
+// and with it a thread-local of libstdc++ that ties the program to the
+// dynamic loader by name.)
+class FunctionThread : public QThread
+{
+public:
+    explicit FunctionThread(std::function<void()> function) : function(std::move(function)) { }
+
+protected:
+    void run() override { function(); }
+
+private:
+    std::function<void()> function;
+};
 
 const char *cString(const QByteArray &bytes)
 {
@@ -85,7 +101,7 @@ bool MqttClient::start(QString *error)
             return false;
         }
     }
-    thread.reset(QThread::create([this] { runLoop(); }));
+    thread = std::make_unique<FunctionThread>([this] { runLoop(); });
     thread->start();
     return true;
 }

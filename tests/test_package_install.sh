@@ -95,6 +95,13 @@ in_namespace() {
     [ "$added" = vortanix ] || fail "installing the package added other packages than vortanix: $added"
 
     run_demo
+    # The bridge runs on its Depends and its sample configuration checks; its
+    # unit is enabled (as the package's own scripts would), and the purge
+    # must undo that too.
+    step bridge-check in_root vortanix-bridge --check --config /etc/vortanix/bridge.ini
+    step bridge-enable in_root env DPKG_MAINTSCRIPT_PACKAGE=vortanix deb-systemd-helper enable vortanix-bridge.service
+    [ -L "$root/etc/systemd/system/multi-user.target.wants/vortanix-bridge.service" ] \
+        || fail "enabling vortanix-bridge.service made no link"
 
     in_root dpkg -L vortanix >"$work/files" || fail "dpkg -L vortanix failed"
     step purge in_root apt-get purge -y vortanix
