@@ -6,6 +6,8 @@
 
 #include <mosquitto.h>
 
+#include <chrono>
+
 QJsonObject MqttProbe::Message::json() const
 {
     return QJsonDocument::fromJson(payload).object();
@@ -75,8 +77,13 @@ void MqttProbe::onMessage(mosquitto *, void *self, const mosquitto_message *mess
     copy.topic = QString::fromUtf8(message->topic);
     copy.payload = QByteArray(static_cast<const char *>(message->payload), message->payloadlen);
     copy.retained = message->retain;
+    copy.receivedNs
+        = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+              .count();
     QMutexLocker lock(&me->mutex);
-    me->received.append(copy);
+    ++me->total;
+    if (me->keeping)
+        me->received.append(copy);
     me->changed.wakeAll();
 }
 
@@ -139,6 +146,23 @@ QList<MqttProbe::Message> MqttProbe::messages(const QString &topic) const
             list.append(m);
     }
     return list;
+}
+
+int MqttProbe::count() const
+{
+    QMutexLocker lock(&mutex);
+    return total;
+}
+
+bool MqttProbe::waitForTotal(int count, int timeoutMs)
+{
+    return waitUntil([&] { return total >= count; }, timeoutMs);
+}
+
+void MqttProbe::setKeep(bool keep)
+{
+    QMutexLocker lock(&mutex);
+    keeping = keep;
 }
 
 void MqttProbe::clear()

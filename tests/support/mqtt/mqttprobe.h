@@ -23,6 +23,7 @@ public:
         QString topic;
         QByteArray payload;
         bool retained = false;
+        qint64 receivedNs = 0; // steady clock (std::chrono::steady_clock), when it came
 
         QJsonObject json() const;
     };
@@ -51,6 +52,12 @@ public:
     // Waits until `count` messages that `match` accepts have come.
     bool waitForCount(int count, const std::function<bool(const Message &)> &match, int timeoutMs);
     QList<Message> messages() const;
+    // Messages received since the start; with keep false (for long runs)
+    // they are only counted, not kept.
+    int count() const;
+    void setKeep(bool keep);
+    // Waits until count() reaches `total`.
+    bool waitForTotal(int total, int timeoutMs);
     QList<Message> messages(const QString &topic) const;
     void clear();
 
@@ -66,6 +73,8 @@ private:
     QWaitCondition changed;
     bool connected = false;
     bool subscribed = false;
+    bool keeping = true;
+    int total = 0;
     QList<Message> received;
 };
 

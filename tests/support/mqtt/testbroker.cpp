@@ -86,7 +86,11 @@ bool TestBroker::launch(const Options &options)
     text += options.passwordFile.isEmpty()
         ? QStringLiteral("allow_anonymous true\n")
         : QStringLiteral("allow_anonymous false\npassword_file %1\n").arg(options.passwordFile);
-    text += QStringLiteral("persistence false\nlog_dest stderr\nlog_type all\n");
+    text += QStringLiteral("persistence false\nlog_dest stderr\n");
+    // Without the packets: errors, warnings, notices ("running") and connections.
+    text += options.packetLog
+        ? QStringLiteral("log_type all\n")
+        : QStringLiteral("log_type error\nlog_type warning\nlog_type notice\nlog_type information\n");
     // As root, mosquitto would become the user mosquitto: that would lose
     // the death signal and the right to read the test's key files.
     if (::geteuid() == 0)

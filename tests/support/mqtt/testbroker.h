@@ -17,6 +17,7 @@ public:
         QString certFile;
         QString keyFile;
         QString passwordFile; // a mosquitto_passwd file; no anonymous clients then
+        bool packetLog = true; // every packet in the log (long runs leave it off)
     };
 
     explicit TestBroker(const QString &folder);
@@ -24,7 +25,8 @@ public:
     TestBroker(const TestBroker &) = delete;
     TestBroker &operator=(const TestBroker &) = delete;
 
-    bool start(const Options &options = Options());
+    bool start() { return start(Options()); }
+    bool start(const Options &options);
     // SIGKILL: the broker vanishes without a word, as after a crash.
     void kill();
     // SIGTERM, and waits for it to end.
