@@ -156,7 +156,7 @@ void TestBridgeConfig::goodConfigurationIsSummedUp()
     bridge.writeConfig(QStringLiteral("# a comment\n[mqtt]\nhost=broker.plant\nclient_id=hall\ntopic_prefix=plant/uv\n"
                                       "[bridge]\npoll_interval_ms=250\nread_only=yes\n"
                                       "[line.hall1]\nport=/dev/serial/by-id/usb-FTDI_X-if00-port0\nbaud=19200\n"
-                                      "addresses=1, 7, 200\nid.200=press-left\n"
+                                      "addresses=1, 7, 200\n#addresses=9\n; baud=9600\nid.200=press-left\n"
                                       "[line.hall2]\nport=/dev/ttyUSB1\naddresses=3-4\ntimeout_ms=100\n"));
     QString output;
     QCOMPARE(check(bridge, {QStringLiteral("--port"), QStringLiteral("8884")}, &output), 0);
