@@ -220,6 +220,8 @@ void Bridge::refuse(const QString &id, const QString &name, const QString &paylo
 
 void Bridge::onPolled(Node &node, const PollResult &result)
 {
+    if (!mqtt)
+        return; // stopped
     const QString &id = node.config.id;
     if (result.ok) {
         node.failures = 0;
@@ -254,6 +256,8 @@ void Bridge::onPolled(Node &node, const PollResult &result)
 
 void Bridge::onCommandDone(Node &node, const CommandResult &result)
 {
+    if (!mqtt)
+        return; // stopped
     const Command &command = result.command;
     QJsonObject json;
     json.insert(QStringLiteral("time"), StatusJson::timeText(QDateTime::currentDateTime()));

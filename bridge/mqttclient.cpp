@@ -3,13 +3,11 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QMutexLocker>
-#include <QThread>
 
 #include <mosquitto.h>
 
 #include <cerrno>
 #include <cstring>
-#include <functional>
 
 namespace {
 
@@ -19,21 +17,6 @@ constexpr qint64 connackWaitMs = 10000;
 // How long one mosquitto_loop() may wait for the network; publishing from
 // the main thread wakes it earlier.
 constexpr int loopWaitMs = 1000;
-
-// A thread that runs a function. (QThread::create would pull in std::async,
-// and with it a thread-local of libstdc++ that ties the program to the
-// dynamic loader by name.)
-class FunctionThread : public QThread
-{
-public:
-    explicit FunctionThread(std::function<void()> function) : function(std::move(function)) { }
-
-protected:
-    void run() override { function(); }
-
-private:
-    std::function<void()> function;
-};
 
 const char *cString(const QByteArray &bytes)
 {
@@ -101,8 +84,12 @@ bool MqttClient::start(QString *error)
             return false;
         }
     }
-    thread = std::make_unique<FunctionThread>([this] { runLoop(); });
-    thread->start();
+    thread = std::thread([this] {
+        runLoop();
+        QMutexLocker lock(&mutex);
+        loopEnded = true;
+        wake.wakeAll();
+    });
     return true;
 }
 
@@ -143,8 +130,9 @@ bool MqttClient::subscribe(const QString &filter, int qos)
 
 bool MqttClient::stop(int timeoutMs)
 {
-    if (!thread)
+    if (!thread.joinable())
         return !abandoned;
+    const QDeadlineTimer deadline(timeoutMs);
     {
         QMutexLocker lock(&mutex);
         const QDeadlineTimer acknowledged(connectedNow ? timeoutMs / 2 : 0);
@@ -155,12 +143,19 @@ bool MqttClient::stop(int timeoutMs)
     }
     // Queued after everything published so far, so that goes out first.
     mosquitto_disconnect(client);
-    if (!thread->wait(ulong(timeoutMs))) {
+    bool ended = false;
+    {
+        QMutexLocker lock(&mutex);
+        while (!loopEnded && !deadline.hasExpired())
+            wake.wait(&mutex, deadline);
+        ended = loopEnded;
+    }
+    if (!ended) {
         abandoned = 1;
-        (void)thread.release(); // a running QThread must not be destroyed
+        thread.detach();
         return false;
     }
-    thread.reset();
+    thread.join();
     connectedNow = false;
     return true;
 }

@@ -9,11 +9,10 @@
 #include <QString>
 #include <QWaitCondition>
 
-#include <memory>
+#include <thread>
 
 struct mosquitto;
 struct mosquitto_message;
-class QThread;
 
 // An MQTT client on libmosquitto, with its network loop on a thread of its
 // own: connecting (name look-up, TCP, TLS handshake) blocks that thread,
@@ -82,13 +81,16 @@ private:
 
     const Settings settings;
     mosquitto *client = nullptr;
-    std::unique_ptr<QThread> thread;
+    // A plain thread, joined: its thread-local data (OpenSSL's) is gone once
+    // stop() returns, which QThread::wait() does not promise.
+    std::thread thread;
     bool connectedNow = false; // as the main thread sees it
 
     // Between the threads.
     QMutex mutex;
     QWaitCondition wake;
     bool stopRequested = false;
+    bool loopEnded = false;
     QAtomicInt abandoned = 0;
     QSet<int> unacknowledged; // message ids of QoS 1 publications
 
