@@ -1,7 +1,6 @@
 // vortanix-bridge on a real Mosquitto broker, against two virtual controllers
 // on a virtual RS-485 line: what it publishes, the commands it takes (frames
-// checked in the controllers' request logs), the ones it refuses, Home
-// Assistant discovery, the removal of entities and read-only mode.
+// checked in the controllers' request logs) and the ones it refuses.
 
 #include "bridgerig.h"
 #include "controllervalues.h"
@@ -11,7 +10,6 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSet>
 #include <QtTest>
 
 class TestBridge : public QObject
@@ -32,9 +30,6 @@ private slots:
     void failedCommandsSayWhy();
     void badPayloadsChangeNothing_data();
     void badPayloadsChangeNothing();
-    void discoveryPointsAtTheTopics();
-    void removedControllerLosesItsEntities();
-    void readOnlyTakesNoCommands();
 
 private:
     // Publishes a command and waits for its result.
@@ -52,11 +47,6 @@ namespace {
 const QString clientId = QStringLiteral("plant");
 const QString firstId = QStringLiteral("a-1");
 const QString secondId = QStringLiteral("press");
-
-bool anyMessage(const MqttProbe::Message &)
-{
-    return true;
-}
 
 QJsonArray modules(std::initializer_list<int> numbers)
 {
@@ -368,146 +358,6 @@ void TestBridge::badPayloadsChangeNothing()
     for (quint16 reg : {RegLdEnableMask, RegLdSwitchMask, RegAdcEnable, RegPowerPermille, RegMaxPowerDac})
         after.append(controller.holdingRegister(reg));
     QCOMPARE(after, before);
-}
-
-void TestBridge::discoveryPointsAtTheTopics()
-{
-    auto discovery = rig.probe(QStringLiteral("homeassistant/#"));
-    QVERIFY(discovery);
-    // Retained: the fresh subscription gets them all, 20 per controller.
-    QVERIFY(discovery->waitForCount(40, anyMessage, BridgeRig::WaitMs));
-    QHash<QString, QJsonObject> configs;
-    for (const MqttProbe::Message &m : discovery->messages())
-        configs.insert(m.topic, m.json());
-    QCOMPARE(configs.size(), 40);
-    QMap<QString, int> components;
-    QSet<QString> uniqueIds;
-    for (auto it = configs.cbegin(); it != configs.cend(); ++it) {
-        const QStringList levels = it.key().split(QLatin1Char('/'));
-        QCOMPARE(levels.size(), 5);
-        QCOMPARE(levels.at(2), clientId);
-        const QString objectId = levels.at(3);
-        const QString id = objectId.startsWith(firstId + QLatin1Char('_')) ? firstId : secondId;
-        const QString entity = objectId.mid(id.size() + 1);
-        const QJsonObject &config = it.value();
-        ++components[levels.at(1)];
-        QCOMPARE(config.value(QStringLiteral("unique_id")).toString(), QStringLiteral("vortanix_") + objectId);
-        uniqueIds.insert(config.value(QStringLiteral("unique_id")).toString());
-        const QJsonObject device = config.value(QStringLiteral("device")).toObject();
-        QCOMPARE(
-            device.value(QStringLiteral("identifiers")).toArray().first().toString(), QStringLiteral("vortanix_") + id);
-        QCOMPARE(device.value(QStringLiteral("sw_version")).toString(), id == firstId ? "1.10" : "2.3");
-        const QString stateTopic = config.value(QStringLiteral("state_topic")).toString();
-        QCOMPARE(stateTopic, QStringLiteral("vortanix/%1/%2").arg(id, entity == "link" ? "link" : "state"));
-        QStringList availability;
-        for (const QJsonValue &a : config.value(QStringLiteral("availability")).toArray())
-            availability.append(a.toObject().value(QStringLiteral("topic")).toString());
-        QStringList expected{QStringLiteral("vortanix/bridge/plant/availability")};
-        if (entity != QLatin1String("link"))
-            expected.append(QStringLiteral("vortanix/%1/availability").arg(id));
-        QCOMPARE(availability, expected);
-        if (levels.at(1) == QLatin1String("switch"))
-            QCOMPARE(config.value(QStringLiteral("command_topic")).toString(),
-                QStringLiteral("vortanix/%1/set/%2").arg(id, entity));
-        if (levels.at(1) == QLatin1String("number"))
-            QCOMPARE(config.value(QStringLiteral("command_topic")).toString(),
-                QStringLiteral("vortanix/%1/set/power").arg(id));
-    }
-    QCOMPARE(uniqueIds.size(), 40);
-    QCOMPARE(components, (QMap<QString, int>{{"sensor", 12}, {"number", 2}, {"switch", 26}}));
-
-    // The number's and a switch's command topics, with the payloads they name, act.
-    const QJsonObject number = configs.value(QStringLiteral("homeassistant/number/plant/press_power_setting/config"));
-    probe->clear();
-    QVERIFY(probe->publish(number.value(QStringLiteral("command_topic")).toString(), "321"));
-    QVERIFY(rig.waitForState(*probe, secondId, [](const QJsonObject &s) { return s.value("power_permille") == 321; }));
-    const QJsonObject module = configs.value(QStringLiteral("homeassistant/switch/plant/press_module_9/config"));
-    QVERIFY(probe->publish(module.value(QStringLiteral("command_topic")).toString(),
-        module.value(QStringLiteral("payload_on")).toString().toUtf8()));
-    QVERIFY(rig.waitForState(
-        *probe, secondId, [](const QJsonObject &s) { return s.value("modules_on").toArray().contains(9); }));
-    QCOMPARE(module.value(QStringLiteral("value_template")).toString(),
-        QStringLiteral("{{ 'ON' if 9 in value_json.modules_on else 'OFF' }}"));
-}
-
-void TestBridge::removedControllerLosesItsEntities()
-{
-    QCOMPARE(rig.bridge().terminate(), 0);
-    // A command left retained on the broker must not act whenever the bridge subscribes.
-    QVERIFY(probe->publish(QStringLiteral("vortanix/a-1/set/power"), "999", true));
-    auto discovery = rig.probe(QStringLiteral("homeassistant/#"));
-    QVERIFY(discovery);
-    QVERIFY(discovery->waitForCount(40, anyMessage, BridgeRig::WaitMs));
-    discovery->clear();
-    probe->clear();
-    const quint16 power = rig.controller(QStringLiteral("a"), 1).holdingRegister(RegPowerPermille);
-
-    rig.bridge().writeConfig(rig.mqttSection(clientId) + QStringLiteral("[bridge]\npoll_interval_ms=100\n")
-        + rig.lineSection(QStringLiteral("a"), QStringLiteral("1")));
-    QVERIFY(rig.bridge().start());
-    // Every entity of the controller at 7 is cleared; none of the one at 1.
-    QVERIFY(discovery->waitForCount(
-        20, [](const MqttProbe::Message &m) { return m.payload.isEmpty(); }, BridgeRig::WaitMs));
-    for (const MqttProbe::Message &m : discovery->messages())
-        QVERIFY2(m.payload.isEmpty() == m.topic.contains(QLatin1String("/press_")), qPrintable(m.topic));
-    QVERIFY(probe->waitFor(QStringLiteral("vortanix/a-1/error"), BridgeRig::WaitMs));
-    QVERIFY(probe->messages(QStringLiteral("vortanix/a-1/error"))
-                .first()
-                .json()
-                .value("error")
-                .toString()
-                .contains(QLatin1String("retained command")));
-    QCOMPARE(rig.controller(QStringLiteral("a"), 1).holdingRegister(RegPowerPermille), power);
-    QVERIFY(probe->publish(QStringLiteral("vortanix/a-1/set/power"), QByteArray(), true)); // clears it
-
-    auto after = rig.probe(QStringLiteral("homeassistant/#"));
-    QVERIFY(after);
-    QVERIFY(rig.waitForState(*probe, firstId, [](const QJsonObject &) { return true; }));
-    QVERIFY(after->waitForCount(20, anyMessage, BridgeRig::WaitMs));
-    for (const MqttProbe::Message &m : after->messages())
-        QVERIFY2(!m.topic.contains(QLatin1String("/press_")), qPrintable(m.topic));
-}
-
-void TestBridge::readOnlyTakesNoCommands()
-{
-    QCOMPARE(rig.bridge().terminate(), 0);
-    auto discovery = rig.probe(QStringLiteral("homeassistant/#"));
-    QVERIFY(discovery);
-    probe->clear();
-    const int logFrom = rig.broker().output().size();
-    rig.bridge().writeConfig(rig.mqttSection(clientId)
-        + QStringLiteral("[bridge]\npoll_interval_ms=100\nread_only=true\n")
-        + rig.lineSection(QStringLiteral("a"), QStringLiteral("1")));
-    QVERIFY(rig.bridge().start());
-    // The switches and the number become binary sensors and nothing.
-    QVERIFY(discovery->waitFor(
-        QStringLiteral("homeassistant/switch/plant/a-1_module_1/config"), QByteArray(), BridgeRig::WaitMs));
-    QVERIFY(discovery->waitFor(
-        QStringLiteral("homeassistant/number/plant/a-1_power_setting/config"), QByteArray(), BridgeRig::WaitMs));
-    MqttProbe::Message sensor;
-    QVERIFY(discovery->waitFor(
-        QStringLiteral("homeassistant/binary_sensor/plant/a-1_module_1/config"), BridgeRig::WaitMs, &sensor));
-    QVERIFY(!sensor.json().contains(QStringLiteral("command_topic")));
-
-    // The command topics are not even subscribed. The bridge subscribes as
-    // soon as it is connected, before it publishes a state: once a state of
-    // this connection is in, the broker has logged every subscription.
-    QVERIFY(rig.waitForState(*probe, firstId, [](const QJsonObject &) { return true; }));
-    const QString log = rig.broker().output().mid(logFrom);
-    QVERIFY2(log.contains(QLatin1String("homeassistant/+/plant/+/config")), qPrintable(log.right(2000)));
-    QVERIFY2(!log.contains(QLatin1String("/set/")), qPrintable(log.right(2000)));
-
-    SimController controller = rig.controller(QStringLiteral("a"), 1);
-    const quint16 power = controller.holdingRegister(RegPowerPermille);
-    controller.clearRequests();
-    probe->clear();
-    QVERIFY(probe->publish(QStringLiteral("vortanix/a-1/set/power"), QByteArray::number(power + 1)));
-    QVERIFY(controller.waitForRequests(3, BridgeRig::WaitMs));
-    for (const QString &frame : requestsOf(controller))
-        QVERIFY2(frame.mid(3, 3) == QLatin1String("03 "), qPrintable(frame));
-    QCOMPARE(controller.holdingRegister(RegPowerPermille), power);
-    QVERIFY(probe->messages(QStringLiteral("vortanix/a-1/result")).isEmpty());
-    QVERIFY(probe->messages(QStringLiteral("vortanix/a-1/error")).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestBridge)
