@@ -10,7 +10,9 @@
 #include "valuetext.h"
 
 #include <QElapsedTimer>
+
 #include <QJsonArray>
+#include <algorithm>
 
 namespace {
 
@@ -120,10 +122,9 @@ int StatusCommand::run(const CommandLine &commandLine, Output &out)
     clock.start();
     int result = ExitOk;
     bool lostTold = false;
+    qint64 due = 0;
     for (qint64 n = 0; plan.count < 0 || n < plan.count; ++n) {
-        // Readings start on a fixed beat; one that overran starts the next at once.
-        for (qint64 left = n * plan.intervalMs - clock.elapsed(); left > 0;
-             left = n * plan.intervalMs - clock.elapsed()) {
+        for (qint64 left = due - clock.elapsed(); left > 0; left = due - clock.elapsed()) {
             if (stop.wait(int(left)))
                 break;
         }
@@ -168,6 +169,9 @@ int StatusCommand::run(const CommandLine &commandLine, Output &out)
         }
         if (status != ExitOk)
             result = status;
+        // Readings start on a fixed beat. One that overran its beat (a long
+        // time-out) is followed at once, and the beats it missed are skipped.
+        due = std::max(due + plan.intervalMs, clock.elapsed());
     }
     return result;
 }
