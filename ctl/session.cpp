@@ -67,6 +67,10 @@ int Session::checkOptions()
         }
         unit = quint8(value);
     }
+    if (commandLine.has(QStringLiteral("port")) && commandLine.value(QStringLiteral("port")).isEmpty()) {
+        out.error(QStringLiteral("--port needs the path of a port"));
+        return ExitUsage;
+    }
     if (commandLine.has(QStringLiteral("timeout"))) {
         if (!ValueText::number(commandLine.value(QStringLiteral("timeout")), 1, timeoutMaxMs,
                 QStringLiteral("--timeout"), &value, &error)) {

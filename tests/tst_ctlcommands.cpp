@@ -326,6 +326,10 @@ void TestCtlCommands::addressChangeUnconfirmed()
 
 void TestCtlCommands::missingAndBusyPorts()
 {
+    const CtlResult empty = CtlRig::runProgram({QStringLiteral("--port="), QStringLiteral("status")});
+    QVERIFY2(empty.exitCode == Usage, qPrintable(empty.describe()));
+    QVERIFY2(empty.err.contains(QStringLiteral("--port needs the path of a port")), qPrintable(empty.err));
+
     const CtlResult missing = CtlRig::runProgram(
         {QStringLiteral("--port"), rig->filePath(QStringLiteral("ttyNONE")), QStringLiteral("status")});
     QVERIFY2(missing.exitCode == Port, qPrintable(missing.describe()));
