@@ -13,6 +13,8 @@
 //                       [--startup-runs N] [--turnaround-us US]
 //                       [--only exchanges,reopen,stall,startup]
 
+#include "benchstats.h"
+#include "configblock.h"
 #include "mainwindow.h"
 #include "mainwindowform.h"
 #include "protocol.h"
@@ -63,61 +65,13 @@ public:
         return w.readRegisters(first, count, reply, received);
     }
     static int writeRegister(MainWindow &w, quint16 reg, quint16 value) { return w.writeRegister(reg, value); }
-    static int writeConfigBlock(MainWindow &w, const quint16 *words) { return w.writeConfigBlock(words); }
+    static int writeConfigBlock(MainWindow &w, const ConfigBlock &block) { return w.writeConfigBlock(block); }
 };
 
 namespace {
 
 using Access = MainWindowTestAccess;
-using Clock = std::chrono::steady_clock;
-
-double msSince(Clock::time_point start)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-long long monotonicNs()
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (long long)ts.tv_sec * 1000000000LL + ts.tv_nsec;
-}
-
-// Nearest-rank percentile.
-double percentile(std::vector<double> values, double p)
-{
-    if (values.empty())
-        return std::nan("");
-    std::sort(values.begin(), values.end());
-    const size_t rank = size_t(std::ceil(p / 100.0 * double(values.size())));
-    return values[std::min(values.size(), std::max<size_t>(rank, 1)) - 1];
-}
-
-double median(const std::vector<double> &values)
-{
-    return percentile(values, 50);
-}
-
-QString ms(double value, int decimals = 2)
-{
-    return QString::number(value, 'f', decimals);
-}
-
-QString ratio(double value)
-{
-    return QString::number(value, 'f', 2);
-}
-
-QString verdict(bool met)
-{
-    return met ? QStringLiteral("met") : QStringLiteral("**missed**");
-}
-
-// Wire time of a byte count at a rate, 10 bits a byte (8N1).
-double wireMs(int bytes, int baud)
-{
-    return bytes * 10.0 * 1000.0 / baud;
-}
+using namespace BenchStats;
 
 // Where QSerialPort keeps its lock files (the first of its candidates is
 // /var/lock) and what kind of file system that is.
@@ -343,9 +297,7 @@ void Benchmark::exchanges(int baud, int rounds)
     ExchangeRow block{baud, QStringLiteral("configuration block write"), 9 + 2 * ConfigBlockCount, WriteAckLength, {}};
     PeerRow peerRow{baud, {}, {}, {}};
 
-    const quint32 seconds = FactoryCompensationHours * 3600u;
-    const quint16 words[ConfigBlockCount] = {0, FactoryLdMask, FactoryLdMaxDac, quint16(seconds >> 16),
-        quint16(seconds & 0xFFFF), FactoryAlarmTenths, FactoryLowPowerMask};
+    const ConfigBlock factory = ConfigBlock::factory();
 
     auto ours = [&](bool keep) {
         quint8 reply[readReplyLength(StatusBlockCount)] = {};
@@ -403,7 +355,7 @@ void Benchmark::exchanges(int baud, int rounds)
             single.times.push_back(t);
 
         start = Clock::now();
-        rc = Access::writeConfigBlock(w, words);
+        rc = Access::writeConfigBlock(w, factory);
         t = msSince(start);
         if (rc != 0)
             ++block.failures;
