@@ -71,34 +71,7 @@ public:
 namespace {
 
 using Access = MainWindowTestAccess;
-using Clock = std::chrono::steady_clock;
-
-double msSince(Clock::time_point start)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-long long monotonicNs()
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (long long)ts.tv_sec * 1000000000LL + ts.tv_nsec;
-}
-
-QString ms(double value, int decimals = 2)
-{
-    return QString::number(value, 'f', decimals);
-}
-
-QString ratio(double value)
-{
-    return QString::number(value, 'f', 2);
-}
-
-QString verdict(bool met)
-{
-    return met ? QStringLiteral("met") : QStringLiteral("**missed**");
-}
+using namespace BenchStats;
 
 // Where QSerialPort keeps its lock files (the first of its candidates is
 // /var/lock) and what kind of file system that is.

@@ -1,31 +1,31 @@
 #ifndef BENCHSTATS_H
 #define BENCHSTATS_H
 
-// What the benchmarks compute from their samples, in one place.
+#include <QString>
 
-#include <algorithm>
-#include <cmath>
+#include <chrono>
 #include <vector>
 
-// Nearest-rank percentile.
-inline double percentile(std::vector<double> values, double p)
-{
-    if (values.empty())
-        return std::nan("");
-    std::sort(values.begin(), values.end());
-    const size_t rank = size_t(std::ceil(p / 100.0 * double(values.size())));
-    return values[std::min(values.size(), std::max<size_t>(rank, 1)) - 1];
-}
+// What the benchmark programs share: clocks, nearest-rank statistics, the
+// wire time of bytes, and numbers as the Markdown tables show them.
+namespace BenchStats {
 
-inline double median(const std::vector<double> &values)
-{
-    return percentile(values, 50);
-}
+using Clock = std::chrono::steady_clock;
 
+double msSince(Clock::time_point start);
+// CLOCK_MONOTONIC in nanoseconds, as another process reads it too.
+long long monotonicNs();
+// Nearest-rank percentile; NaN for no values.
+double percentile(std::vector<double> values, double p);
+double median(const std::vector<double> &values);
 // Wire time of a byte count at a rate, 10 bits a byte (8N1).
-inline double wireMs(int bytes, int baud)
-{
-    return bytes * 10.0 * 1000.0 / baud;
-}
+double wireMs(int bytes, int baud);
+
+QString ms(double value, int decimals = 2);
+QString ratio(double value);
+// "met" or "**missed**".
+QString verdict(bool met);
+
+} // namespace BenchStats
 
 #endif // BENCHSTATS_H

@@ -27,6 +27,10 @@
 
 namespace {
 
+using BenchStats::median;
+using BenchStats::percentile;
+using BenchStats::wireMs;
+
 constexpr int requestBytes = 8;
 constexpr int replyBytes = 29; // the twelve status registers
 

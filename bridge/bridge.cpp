@@ -2,7 +2,6 @@
 
 #include "discovery.h"
 #include "log.h"
-#include "modulelist.h"
 #include "mqttclient.h"
 #include "registers.h"
 #include "statusjson.h"
@@ -268,7 +267,7 @@ void Bridge::onCommandDone(Node &node, const CommandResult &result)
     if (command.kind == Command::WriteRegister || command.kind == Command::SwitchModule) {
         json.insert(QStringLiteral("value"), int(result.written));
         if (command.reg == RegLdSwitchMask || command.reg == RegLdEnableMask || command.kind == Command::SwitchModule)
-            json.insert(QStringLiteral("modules"), ModuleList::toJson(result.written));
+            json.insert(QStringLiteral("modules"), StatusJson::moduleArray(result.written));
     }
     if (command.kind == Command::ReadConfig && result.ok) {
         json.insert(QStringLiteral("config"), result.config);

@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QTextCodec>
 
+#include <functional>
+
 namespace {
 const QString keyName = QStringLiteral("ConfigName");
 const QString keyLdMask = QStringLiteral("ConfigLdMask");
@@ -67,46 +69,72 @@ bool ConfigFile::write(const QString &path, const ConfigValues &values)
     return settings.status() == QSettings::NoError;
 }
 
-ConfigFile::ReadResult ConfigFile::read(const QString &path, ConfigValues *values)
+namespace {
+
+// Opens the file the way both readers take it and hands its settings to
+// `take` while the lock is held; `take` runs only when one of the six keys is there.
+ConfigFile::ReadResult readSettings(const QString &path, const std::function<void(const QSettings &)> &take)
 {
     // QSettings reads a missing or unreadable file as an empty one, so the
     // file itself is checked first. A configuration is well under 1 KiB; a
     // large file is refused before anything of it is read.
     const QFileInfo info(path);
-    if (!info.exists() || !info.isFile() || info.size() > MaxFileBytes)
-        return ReadUnreadable;
+    if (!info.exists() || !info.isFile() || info.size() > ConfigFile::MaxFileBytes)
+        return ConfigFile::ReadUnreadable;
 
     // Held while the file is read, so a writer that holds it is waited for.
     QLockFile lock(path + QStringLiteral(".lock"));
     if (waitForLock(path, lock) == LockState::Held)
-        return ReadUnreadable;
+        return ConfigFile::ReadUnreadable;
 
     QByteArray bytes;
     {
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly))
-            return ReadUnreadable;
-        bytes = file.read(MaxFileBytes + 1);
-        if (bytes.size() > MaxFileBytes)
-            return ReadUnreadable; // grew since it was looked at
+            return ConfigFile::ReadUnreadable;
+        bytes = file.read(ConfigFile::MaxFileBytes + 1);
+        if (bytes.size() > ConfigFile::MaxFileBytes)
+            return ConfigFile::ReadUnreadable; // grew since it was looked at
     }
 
     QSettings settings(path, QSettings::IniFormat);
     settings.setIniCodec(codecFor(bytes)); // before the first value is read
     if (settings.status() == QSettings::AccessError)
-        return ReadUnreadable;
-    const QStringList keys{keyName, keyLdMask, keyLowPowerMask, keyMaxDac, keyAlarm, keyHours};
+        return ConfigFile::ReadUnreadable;
     bool anyKey = false;
-    for (const QString &key : keys)
+    for (const QString &key : ConfigFile::keys())
         anyKey = anyKey || settings.contains(key);
     if (!anyKey)
-        return ReadNotAConfig;
+        return ConfigFile::ReadNotAConfig;
+    take(settings);
+    return ConfigFile::ReadOk;
+}
 
-    values->name = settings.value(keyName).toString();
-    values->ldMask = quint16(settings.value(keyLdMask).toUInt() & 0xFFFF);
-    values->lowPowerMask = quint16(settings.value(keyLowPowerMask).toUInt() & 0xFFFF);
-    values->maxDac = quint16(settings.value(keyMaxDac).toUInt() & 0xFFFF);
-    values->alarmTenths = quint16(settings.value(keyAlarm).toUInt() & 0xFFFF);
-    values->hours = settings.value(keyHours).toUInt();
-    return ReadOk;
+} // namespace
+
+QStringList ConfigFile::keys()
+{
+    return {keyName, keyLdMask, keyLowPowerMask, keyMaxDac, keyAlarm, keyHours};
+}
+
+ConfigFile::ReadResult ConfigFile::read(const QString &path, ConfigValues *values)
+{
+    return readSettings(path, [values](const QSettings &settings) {
+        values->name = settings.value(keyName).toString();
+        values->ldMask = quint16(settings.value(keyLdMask).toUInt() & 0xFFFF);
+        values->lowPowerMask = quint16(settings.value(keyLowPowerMask).toUInt() & 0xFFFF);
+        values->maxDac = quint16(settings.value(keyMaxDac).toUInt() & 0xFFFF);
+        values->alarmTenths = quint16(settings.value(keyAlarm).toUInt() & 0xFFFF);
+        values->hours = settings.value(keyHours).toUInt();
+    });
+}
+
+ConfigFile::ReadResult ConfigFile::readTexts(const QString &path, QMap<QString, QString> *texts)
+{
+    return readSettings(path, [texts](const QSettings &settings) {
+        for (const QString &key : keys()) {
+            if (settings.contains(key))
+                texts->insert(key, settings.value(key).toString());
+        }
+    });
 }

@@ -1,7 +1,9 @@
 #ifndef CONFIGFILE_H
 #define CONFIGFILE_H
 
+#include <QMap>
 #include <QString>
+#include <QStringList>
 
 // A configuration as the INI file holds it: six keys in [General], the
 // compensation duration in hours and the alarm temperature in 0.1 °C.
@@ -33,6 +35,15 @@ public:
     // Reads the six keys (raw UTF-8, GB18030 or \x escapes); a missing key or a
     // value that is not a decimal number reads as 0.
     static ReadResult read(const QString &path, ConfigValues *values);
+
+    // The six keys, as the file names them: name, module mask, low-power
+    // mask, maximum DAC, alarm temperature, compensation hours.
+    static QStringList keys();
+    // The text of each of the six keys the file holds, as read() finds it
+    // (same checks, lock and encodings); a key the file lacks is left out.
+    // For callers that judge the values themselves instead of reading a
+    // missing or malformed value as 0.
+    static ReadResult readTexts(const QString &path, QMap<QString, QString> *texts);
 };
 
 #endif // CONFIGFILE_H

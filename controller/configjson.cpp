@@ -2,6 +2,7 @@
 
 #include "modulelist.h"
 #include "registers.h"
+#include "statusjson.h"
 
 #include <QJsonArray>
 
@@ -30,8 +31,8 @@ bool wholeNumber(const QJsonObject &json, const char *key, double low, double hi
 QJsonObject ConfigJson::toJson(const ConfigBlock &block)
 {
     QJsonObject json;
-    json.insert(QStringLiteral("enabled_modules"), ModuleList::toJson(block.ldMask));
-    json.insert(QStringLiteral("low_power_modules"), ModuleList::toJson(block.lowPowerMask));
+    json.insert(QStringLiteral("enabled_modules"), StatusJson::moduleArray(block.ldMask));
+    json.insert(QStringLiteral("low_power_modules"), StatusJson::moduleArray(block.lowPowerMask));
     json.insert(QStringLiteral("max_dac"), int(block.ldMaxDac));
     json.insert(QStringLiteral("compensation_hours"), qint64(block.compensationSeconds / 3600));
     json.insert(QStringLiteral("compensation_seconds"), qint64(block.compensationSeconds));

@@ -104,13 +104,3 @@ bool ModuleList::fromJson(const QJsonValue &value, quint16 *mask, QString *error
     *mask = result;
     return true;
 }
-
-QJsonArray ModuleList::toJson(quint16 mask)
-{
-    QJsonArray modules;
-    for (int module = 1; module <= ModuleCount; ++module) {
-        if (mask & (1u << (module - 1)))
-            modules.append(module);
-    }
-    return modules;
-}

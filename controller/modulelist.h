@@ -3,7 +3,6 @@
 
 #include <QString>
 
-class QJsonArray;
 class QJsonValue;
 
 // Sets of modules as people write them: module numbers 1..12 and ranges,
@@ -19,7 +18,6 @@ public:
     static QString text(quint16 mask);
     // The same from JSON: an array of module numbers ([1, 2, 5]; [] is none).
     static bool fromJson(const QJsonValue &value, quint16 *mask, QString *error);
-    static QJsonArray toJson(quint16 mask);
 };
 
 #endif // MODULELIST_H

@@ -33,9 +33,15 @@ bool SerialLink::open(const QString &path, int baudRate)
     // A port a user may not use belongs to a group (dialout on Debian).
     if (!info.isReadable() || !info.isWritable()) {
         lastError = NoPermission;
-        lastErrorText = QStringLiteral("%1: permission denied; the port belongs to group %2: "
-                                       "sudo adduser $USER %2, then log out and in again")
-                            .arg(path, info.group().isEmpty() ? QStringLiteral("dialout") : info.group());
+        if (info.permission(QFile::ReadGroup | QFile::WriteGroup) || info.group().isEmpty()) {
+            lastErrorText = QStringLiteral("%1: permission denied; the port belongs to group %2: "
+                                           "sudo adduser $USER %2, then log out and in again")
+                                .arg(path, info.group().isEmpty() ? QStringLiteral("dialout") : info.group());
+        } else {
+            // Joining its group would not help: the group may not use it either.
+            lastErrorText
+                = QStringLiteral("%1: permission denied; only its owner %2 may open it").arg(path, info.owner());
+        }
         return false;
     }
 

@@ -2,17 +2,8 @@
 
 #include "registers.h"
 
-#include <QJsonArray>
-
 QJsonObject StatusJson::toJson(const StatusBlock &status, const QDateTime &time)
 {
-    QJsonArray on;
-    for (int module : modules(status.ldSwitchMask))
-        on.append(module);
-    QJsonArray enabled;
-    for (int module : modules(status.ldEnableMask))
-        enabled.append(module);
-
     QJsonObject json;
     json.insert(QStringLiteral("time"), timeText(time));
     json.insert(QStringLiteral("address"), int(status.rs485Address & 0xFF));
@@ -30,8 +21,8 @@ QJsonObject StatusJson::toJson(const StatusBlock &status, const QDateTime &time)
     json.insert(QStringLiteral("run_hours"), qint64(status.runSeconds / 3600));
     json.insert(QStringLiteral("firmware"), firmware(status.firmwareVersion));
     json.insert(QStringLiteral("adc_enabled"), (status.adcEnable & 0xFF) == 1);
-    json.insert(QStringLiteral("modules_on"), on);
-    json.insert(QStringLiteral("modules_enabled"), enabled);
+    json.insert(QStringLiteral("modules_on"), moduleArray(status.ldSwitchMask));
+    json.insert(QStringLiteral("modules_enabled"), moduleArray(status.ldEnableMask));
     json.insert(QStringLiteral("status_word_6"), int(status.statusWord6));
     json.insert(QStringLiteral("status_word_8"), int(status.statusWord8));
     return json;
@@ -54,6 +45,14 @@ QList<int> StatusJson::modules(quint16 mask)
             numbers.append(i + 1);
     }
     return numbers;
+}
+
+QJsonArray StatusJson::moduleArray(quint16 mask)
+{
+    QJsonArray array;
+    for (int module : modules(mask))
+        array.append(module);
+    return array;
 }
 
 QString StatusJson::firmware(quint16 word)

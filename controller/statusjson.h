@@ -4,6 +4,7 @@
 #include "replydecoder.h"
 
 #include <QDateTime>
+#include <QJsonArray>
 #include <QJsonObject>
 
 // One status reading as JSON, with keys that carry their units. The same
@@ -30,6 +31,8 @@ public:
     static QStringList keys();
     // A module mask as module numbers 1..12.
     static QList<int> modules(quint16 mask);
+    // The same as a JSON array.
+    static QJsonArray moduleArray(quint16 mask);
     // The firmware word as text: high byte, a point, low byte ("1.10" for 0x010A).
     static QString firmware(quint16 word);
     // ISO 8601 local time with milliseconds and UTC offset.

@@ -1,5 +1,7 @@
-// Bytes from the line, of any length, through the reply check and every reply decoder.
+// Bytes from the line, of any length, through the reply check, the judgement
+// of a reply against its request, and every reply decoder.
 
+#include "outcome.h"
 #include "protocol.h"
 #include "registers.h"
 #include "replydecoder.h"
@@ -43,5 +45,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         abort();
     if (configOk && config.ldMaxDac != replyWord(bytes, 2))
         abort();
+
+    // Judged as the reply to each kind of request, a reply counts only with a
+    // good CRC, the request's address and function, and its full length.
+    static const QByteArray requests[] = {
+        QByteArray::fromHex("01030001000c140f"), // the status read
+        QByteArray::fromHex("010600040005"),     // a register write (its CRC plays no part)
+        QByteArray::fromHex("011020010007"),     // the block write's header
+    };
+    for (const QByteArray &request : requests) {
+        const int want = request.at(1) == 0x03 ? readReplyLength(StatusBlockCount) : WriteAckLength;
+        const QByteArray got = QByteArray(reinterpret_cast<const char *>(data), int(size)).left(want);
+        const bool crcGood = protocol.checkReply(reinterpret_cast<const quint8 *>(got.constData()), got.size()) == 0;
+        quint8 code = 0;
+        const Outcome::Kind kind = Outcome::judge(request, got, want, true, &code);
+        const bool answers = crcGood && got.at(0) == request.at(0) && got.at(1) == request.at(1);
+        if ((kind == Outcome::Ok) != (answers && got.size() == want))
+            abort();
+        if ((kind == Outcome::Timeout) != got.isEmpty())
+            abort();
+        if (kind == Outcome::Exception
+            && (!crcGood || code != quint8(got.at(2)) || quint8(got.at(1)) != (quint8(request.at(1)) | 0x80)))
+            abort();
+    }
     return 0;
 }

@@ -3,8 +3,9 @@
 # description of this machine, to docs/benchmarks.md.
 # Usage: scripts/bench.sh [build-dir]      (default: build-bench in the source tree)
 # Installs nothing: libmodbus-dev comes with `scripts/setup.sh test`.
-# The run takes about five minutes after the build (two and a half for the
-# panel, two for the bridge); run it on an otherwise quiet machine.
+# The run takes about six minutes after the build (three and a half for the
+# panel and vortanix-ctl, two for the bridge); run it on an otherwise quiet
+# machine.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build-bench}"
@@ -17,13 +18,15 @@ fi
 
 echo "== Configure and build (Release) in $build" >&2
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVORTANIX_BENCH=ON -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$build" --target vortanix-bench vortanix-startup vortanix-bare vortanix-bridge-bench -j"$(nproc)" >/dev/null
+cmake --build "$build" --target vortanix-bench vortanix-startup vortanix-bare vortanix-ctl-bench vortanix-bridge-bench \
+    -j"$(nproc)" >/dev/null
 
 load_before="$(cut -d' ' -f1-3 /proc/loadavg)"
 started="$(date -u '+%Y-%m-%d %H:%M UTC')"
 results="$(mktemp)"
 trap 'rm -f "$results"' EXIT
 QT_QPA_PLATFORM=offscreen "$build/bench/vortanix-bench" >"$results"
+"$build/bench/vortanix-ctl-bench" >>"$results"
 # The bridge against a real broker (mosquitto, from scripts/setup.sh test).
 "$build/bench/vortanix-bridge-bench" >>"$results"
 load_after="$(cut -d' ' -f1-3 /proc/loadavg)"

@@ -23,7 +23,7 @@ need_tools dpkg objdump lintian man lexgrog appstreamcli desktop-file-validate x
 
 # Programs that print their options with --help, so that their pages can be
 # checked against them.
-option_programs=(vortanix-sim vortanix-bridge)
+option_programs=(vortanix-sim vortanix-ctl vortanix-bridge)
 # What lintian said about the first package: none of it may be overridden.
 fixed_tags='bogus-mail-host|no-changelog|no-copyright-file|extended-description-line-too-long|no-manual-page'
 
@@ -41,12 +41,13 @@ version="$(field Version)"
 depends="$(field Depends)"
 
 contents="$(dpkg-deb -c "$deb")"
-for path in usr/bin/vortanix usr/bin/vortanix-demo usr/bin/vortanix-sim usr/bin/vortanix-bridge; do
+for path in usr/bin/vortanix usr/bin/vortanix-demo usr/bin/vortanix-sim usr/bin/vortanix-ctl usr/bin/vortanix-bridge; do
     grep -qE "^-rwxr-xr-x .* \./$path\$" <<<"$contents" || fail "$path is missing or not executable: $contents"
 done
 for path in usr/share/applications/vortanix.desktop usr/share/applications/vortanix-demo.desktop \
     usr/share/icons/hicolor/scalable/apps/vortanix.svg usr/share/doc/vortanix/copyright \
-    usr/share/doc/vortanix/changelog.gz usr/lib/systemd/system/vortanix-bridge.service etc/vortanix/bridge.ini; do
+    usr/share/doc/vortanix/changelog.gz usr/share/bash-completion/completions/vortanix-ctl \
+    usr/lib/systemd/system/vortanix-bridge.service etc/vortanix/bridge.ini; do
     grep -qE "^-rw-r--r-- .* \./$path\$" <<<"$contents" || fail "$path is missing: $contents"
 done
 

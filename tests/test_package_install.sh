@@ -2,9 +2,10 @@
 # The package on a fresh Debian 12: a minimal root (debootstrap, variant
 # minbase) from the Debian mirror this machine uses gets the package's Depends
 # with apt (no recommends), then the package itself. vortanix-demo runs there
-# headless for a few seconds, its virtual controller answers a Modbus read, and
-# it stops cleanly on SIGTERM. After `apt-get purge` dpkg no longer knows the
-# package and the root holds exactly the files it held before the package came.
+# headless for a few seconds, its virtual controller answers a Modbus read and
+# vortanix-ctl's status read, and it stops cleanly on SIGTERM. After `apt-get
+# purge` dpkg no longer knows the package and the root holds exactly the files
+# it held before the package came.
 #
 # Everything that mounts or runs in the root happens in private mount and PID
 # namespaces: when the test ends, however it ends, the kernel drops the mounts
@@ -124,7 +125,8 @@ demo_failed() {
 
 # vortanix-demo in the root, headless: its controller comes up, the window
 # stays up for a few seconds and its controller answers a third-party Modbus
-# master; SIGTERM ends it with status 0 and its private folder is gone.
+# master and vortanix-ctl; SIGTERM ends it with status 0 and its private
+# folder is gone.
 run_demo() {
     local started=$SECONDS pid line terminal
     chroot "$root" "${root_env[@]}" XDG_RUNTIME_DIR=/run/user/0 QT_QPA_PLATFORM=offscreen vortanix-demo \
@@ -147,6 +149,11 @@ run_demo() {
     reply="$(mbpoll -m rtu -b 115200 -P none -d 8 -s 1 -a 1 -t 4 -0 -r 5 -c 1 -1 -o 2 "$root$terminal" 2>&1)" \
         || demo_failed "the demo's controller on $terminal did not answer: $reply"
     grep -qE '^\[5\]:[[:space:]]+1$' <<<"$reply" || demo_failed "the demo's controller reports no address 1: $reply"
+    # The package's command-line program reads it too, with the libraries of the root.
+    local reading
+    reading="$(in_root vortanix-ctl --port "$terminal" --timeout 2000 --json status 2>&1)" \
+        || demo_failed "vortanix-ctl could not read the demo's controller on $terminal: $reading"
+    grep -q '"address":1,' <<<"$reading" || demo_failed "vortanix-ctl reads no address 1: $reading"
 
     kill -TERM "$pid"
     for _ in $(seq 1 600); do

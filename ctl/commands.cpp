@@ -1,0 +1,289 @@
+#include "commands.h"
+
+namespace {
+
+QString lines(std::initializer_list<const char *> text)
+{
+    QStringList out;
+    for (const char *line : text)
+        out << QString::fromUtf8(line);
+    return out.join(QLatin1Char('\n'));
+}
+
+QList<CommandSpec> makeCommands()
+{
+    QList<CommandSpec> commands;
+    commands << CommandSpec{QStringLiteral("ports"), QString(), 0, 0, {},
+        QStringLiteral("the serial ports, and whether this user can open each"),
+        lines({
+            "Lists the serial ports: the path, the /dev/serial/by-id name where there is",
+            "one, the description, and whether this user can open the port (and why not).",
+            "Pseudo-terminals are never listed; give them with --port.",
+            "",
+            "JSON: one object a port: path, by_id, description, usable, problem.",
+        })};
+    commands << CommandSpec{QStringLiteral("scan"), QString(), 0, 0,
+        {{QStringLiteral("bauds"), QStringLiteral("LIST"), QString()},
+            {QStringLiteral("addresses"), QStringLiteral("LIST"), QString()}},
+        QStringLiteral("find controllers: address, baud rate, firmware"),
+        lines({
+            "Asks every address at every baud rate for the status and prints the address,",
+            "baud rate and firmware of each controller that answers. Each address gets the",
+            "request's wire time plus --timeout (default 50 ms) to answer.",
+            "",
+            "  --bauds LIST       baud rates, e.g. 115200,9600 (default: --baud when given,",
+            "                     otherwise all four: 115200,57600,19200,9600)",
+            "  --addresses LIST   addresses 1..254, e.g. 1-247 or 3,200-210 (default:",
+            "                     --address when given, otherwise 1-247)",
+            "",
+            "Progress goes to standard error when that is a terminal. Ctrl-C ends the scan",
+            "with what was found so far.",
+            "JSON: one object a controller: address, baud, firmware.",
+            "Exit status 0 when a controller answered, 4 when none did.",
+        })};
+    commands << CommandSpec{QStringLiteral("status"), QString(), 0, 0,
+        {{QStringLiteral("interval"), QStringLiteral("MS"), QString()},
+            {QStringLiteral("count"), QStringLiteral("N"), QString()},
+            {QStringLiteral("csv"), QStringLiteral("FILE"), QString()}},
+        QStringLiteral("read the status once, or repeatedly"),
+        lines({
+            "Reads the status: temperature, power, supply voltage, running time, firmware,",
+            "analog input, the modules switched on and the modules enabled.",
+            "",
+            "  --interval MS   read every MS ms (0..3600000) until Ctrl-C or SIGTERM, or",
+            "                  until --count readings",
+            "  --count N       read N times (1..2147483647), every 1000 ms unless --interval",
+            "                  says otherwise",
+            "  --csv FILE      append every reading to FILE as a CSV row, a failed reading",
+            "                  as a row with its error; a new file starts with a header",
+            "",
+            "Repeated readings: SIGINT (Ctrl-C) and SIGTERM end the run between two",
+            "readings, with the CSV file whole. A failed reading does not end the run;",
+            "while the adapter is pulled every reading fails with \"port lost\", and the",
+            "port is opened again before each following reading.",
+            "",
+            "JSON keys: time, address, temperature_c (null when the sensor is open or",
+            "shorted), sensor (ok, open, short), power_permille, supply_v, run_seconds,",
+            "run_hours, firmware, adc_enabled, modules_on, modules_enabled, status_word_6,",
+            "status_word_8. A failed reading: time, address (the one asked), error.",
+            "Exit status: 0 when every reading succeeded, otherwise that of the last",
+            "failed reading.",
+        })};
+    commands << CommandSpec{QStringLiteral("switch"), QStringLiteral("MODULES"), 1, 1, {},
+        QStringLiteral("switch these modules on, the others off"),
+        lines({
+            "Switches the given modules on and every other module off.",
+            "MODULES: numbers 1..12 and ranges, e.g. 1,2,5-8; or all; or none.",
+            "",
+            "JSON: modules_on.",
+        })};
+    commands << CommandSpec{QStringLiteral("power"), QStringLiteral("PERMILLE"), 0, 1,
+        {{QStringLiteral("millivolts"), QStringLiteral("MV"), QString()}},
+        QStringLiteral("set the power, 0..1000 ‰ (or --millivolts MV)"),
+        lines({
+            "Sets the output power: PERMILLE is 0..1000 (‰ of full power).",
+            "",
+            "  --millivolts MV   the power from an analog figure of 0..3200 mV, converted",
+            "                    as the panel converts it: 300 mV and below give 0 ‰,",
+            "                    3200 mV gives 1000 ‰",
+            "",
+            "JSON: power_permille (and millivolts when given).",
+        }),
+        QStringLiteral("power PERMILLE\n   or: vortanix-ctl [OPTIONS] power --millivolts MV")};
+    commands << CommandSpec{QStringLiteral("adc"), QStringLiteral("on|off"), 1, 1, {},
+        QStringLiteral("enable or mask the external analog power input"),
+        lines({
+            "on: the external analog input sets the power; off: it is masked.",
+            "",
+            "JSON: adc_enabled.",
+        })};
+    commands << CommandSpec{QStringLiteral("enable"), QStringLiteral("[MODULES]"), 0, 1, {},
+        QStringLiteral("read or set the enabled modules"),
+        lines({
+            "Without MODULES, reads which modules are enabled; with MODULES (1,2,5-8,",
+            "all or none), enables those and disables the others.",
+            "",
+            "JSON: modules_enabled.",
+        })};
+    commands << CommandSpec{QStringLiteral("dac"), QStringLiteral("[VALUE]"), 0, 1, {},
+        QStringLiteral("read or set the maximum-power DAC, 2800..3980"),
+        lines({
+            "Without VALUE, reads the maximum-power DAC limit; with VALUE (2800..3980),",
+            "sets it.",
+            "",
+            "JSON: max_dac.",
+        })};
+    commands << CommandSpec{QStringLiteral("address"), QStringLiteral("NEW"), 1, 1, {},
+        QStringLiteral("give the controller a new address (a broadcast)"),
+        lines({
+            "Gives the controller the address NEW (1..247): NEW is broadcast twice, then",
+            "the command word 1, as the panel does; then the status is read at NEW to",
+            "confirm it (up to three tries).",
+            "",
+            "WARNING: a broadcast reaches every controller on the line, and every one of",
+            "them takes the new address. Connect only the controller to be changed.",
+            "",
+            "JSON: address. Exit status 6 when no controller answers at NEW.",
+        })};
+    commands << CommandSpec{QStringLiteral("config get"), QString(), 0, 0,
+        {{QStringLiteral("ini"), QStringLiteral("FILE"), QString()},
+            {QStringLiteral("name"), QStringLiteral("TEXT"), QString()}},
+        QStringLiteral("read the configuration (--ini FILE: for the panel)"),
+        lines({
+            "Reads the configuration block: enabled modules, low-power modules, maximum",
+            "DAC, compensation time and alarm temperature.",
+            "",
+            "  --ini FILE    also write it to FILE as the panel exports it (the panel",
+            "                imports the file; config set writes it back)",
+            "  --name TEXT   the configuration's name in the file (default 默认配置1,",
+            "                the panel's)",
+            "",
+            "The file holds the compensation time in whole hours.",
+            "JSON: modules_enabled, modules_low_power, max_dac, compensation_seconds,",
+            "compensation_hours, alarm_c; and ini when a file was written.",
+        })};
+    commands << CommandSpec{QStringLiteral("config set"), QStringLiteral("--ini FILE"), 0, 0,
+        {{QStringLiteral("ini"), QStringLiteral("FILE"), QString()}},
+        QStringLiteral("write the configuration from an INI file"),
+        lines({
+            "Writes the configuration block from an INI file as the panel exports it.",
+            "Every value is checked first, and nothing is sent when one is wrong:",
+            "  ConfigLdMask, ConfigLdLowPowerMask   0..4095 (a bit for each module)",
+            "  ConfigLdMaxDac                       2800..3980",
+            "  ConfigLdAlarmTemperature             0..65535 (0.1 °C)",
+            "  ConfigLdCompensationHours            0..1193046 (hours)",
+            "ConfigName is shown, not sent.",
+            "",
+            "  --ini FILE   the file to write from",
+            "",
+            "JSON: as config get.",
+        })};
+    commands << CommandSpec{QStringLiteral("config factory"), QString(), 0, 0, {},
+        QStringLiteral("restore the factory configuration"),
+        lines({
+            "Writes the factory configuration block: all twelve modules enabled and",
+            "low-power, maximum DAC 3980, compensation time 10000 h, alarm 30.0 °C.",
+            "",
+            "JSON: as config get.",
+        })};
+    commands << CommandSpec{QStringLiteral("help"), QStringLiteral("[COMMAND]"), 0, 2, {},
+        QStringLiteral("this text, or a command's"), QString()};
+    return commands;
+}
+
+} // namespace
+
+const QList<CommandSpec> &Commands::all()
+{
+    static const QList<CommandSpec> commands = makeCommands();
+    return commands;
+}
+
+const CommandSpec *Commands::find(const QString &name)
+{
+    for (const CommandSpec &command : all()) {
+        if (command.name == name)
+            return &command;
+    }
+    return nullptr;
+}
+
+const QList<OptionSpec> &Commands::globalOptions()
+{
+    static const QList<OptionSpec> options{
+        {QStringLiteral("port"), QStringLiteral("PATH"), QString()},
+        {QStringLiteral("baud"), QStringLiteral("B"), QStringLiteral("-b")},
+        {QStringLiteral("address"), QStringLiteral("N"), QStringLiteral("-a")},
+        {QStringLiteral("timeout"), QStringLiteral("MS"), QString()},
+        {QStringLiteral("json"), QString(), QString()},
+        {QStringLiteral("trace"), QString(), QString()},
+        {QStringLiteral("help"), QString(), QStringLiteral("-h")},
+        {QStringLiteral("version"), QString(), QString()},
+    };
+    return options;
+}
+
+const CommandSpec *Commands::owning(const QString &option)
+{
+    for (const CommandSpec &command : all()) {
+        for (const OptionSpec &spec : command.options) {
+            if (spec.name == option)
+                return &command;
+        }
+    }
+    return nullptr;
+}
+
+QString Commands::usageLine(const CommandSpec &command)
+{
+    if (!command.usage.isEmpty())
+        return QStringLiteral("vortanix-ctl [OPTIONS] ") + command.usage;
+    QString line = QStringLiteral("vortanix-ctl [OPTIONS] ") + command.name;
+    for (const OptionSpec &option : command.options) {
+        if (command.arguments.contains(QStringLiteral("--") + option.name))
+            continue;
+        line += QStringLiteral(" [--%1 %2]").arg(option.name, option.valueName);
+    }
+    if (!command.arguments.isEmpty())
+        line += QLatin1Char(' ') + command.arguments;
+    return line;
+}
+
+QString Commands::commandHelp(const CommandSpec &command)
+{
+    return QStringLiteral("Usage: ") + usageLine(command) + QStringLiteral("\n\n") + command.help
+        + QStringLiteral("\n\nThe global options (--port, --baud, ...): vortanix-ctl --help\n");
+}
+
+QString Commands::programHelp()
+{
+    QString text = lines({
+        "Usage: vortanix-ctl [OPTIONS] COMMAND [ARGUMENTS]",
+        "",
+        "Speaks to VORTANIX light-source controllers on an RS-485 line (Modbus RTU):",
+        "reads the status, sets power and modules, backs up and restores the",
+        "configuration, finds the controllers on a line.",
+        "",
+        "Commands:",
+    });
+    text += QLatin1Char('\n');
+    for (const CommandSpec &command : all()) {
+        const QString head
+            = command.name + (command.arguments.isEmpty() ? QString() : QLatin1Char(' ') + command.arguments);
+        if (head.size() > 22)
+            text += QStringLiteral("  %1\n%2%3\n").arg(head, QString(25, QLatin1Char(' ')), command.summary);
+        else
+            text += QStringLiteral("  %1%2\n").arg(head.leftJustified(23), command.summary);
+    }
+    text += lines({
+        "",
+        "Options (before or after the command):",
+        "  --port PATH          the serial port, e.g. /dev/serial/by-id/usb-...; without",
+        "                       it, the only serial port there is",
+        "  --baud B, -b B       115200 (default), 57600, 19200 or 9600",
+        "  --address N, -a N    the controller's address, 1..254 (default 1)",
+        "  --timeout MS         how long a reply may keep the line quiet, 1..60000 ms, on",
+        "                       top of the request's wire time (default: 50 for reads,",
+        "                       200 for a write, 500 for the configuration block)",
+        "  --json               print results as JSON, one object a line",
+        "  --trace              print every request and reply in hex on standard error",
+        "  --help, -h           show this text; COMMAND --help shows a command's",
+        "  --version            show the version",
+        "Options of the commands: --interval, --count, --csv (status), --bauds,",
+        "--addresses (scan), --millivolts (power), --ini, --name (config).",
+        "",
+        "Exit status:",
+        "  0  done",
+        "  1  a file could not be read or written (INI, CSV)",
+        "  2  wrong command line or a value out of range: nothing was sent",
+        "  3  the port cannot be opened (missing, busy, no permission), or none chosen",
+        "  4  no reply (scan: no controller found)",
+        "  5  bad reply (CRC, short, wrong address or function), or refused (exception)",
+        "  6  written, but not acknowledged: the controller may or may not have applied it",
+        "  7  the port was lost (adapter pulled)",
+        "",
+        "Output is plain text on standard output, messages go to standard error.",
+        "See vortanix-ctl COMMAND --help and man vortanix-ctl.",
+    });
+    return text + QLatin1Char('\n');
+}

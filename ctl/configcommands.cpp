@@ -1,0 +1,186 @@
+#include "configcommands.h"
+
+#include "commandline.h"
+#include "configfile.h"
+#include "exitstatus.h"
+#include "output.h"
+#include "session.h"
+#include "statusjson.h"
+#include "valuetext.h"
+
+#include <limits>
+
+namespace {
+
+constexpr quint32 secondsPerHour = 3600;
+constexpr qint64 moduleMaskMax = 0x0FFF;
+constexpr qint64 hoursMax = std::numeric_limits<quint32>::max() / secondsPerHour;
+// The name the panel gives a configuration read from the controller.
+const QString defaultName = QStringLiteral("默认配置1");
+
+// Writes a block and shows it: config set and config factory.
+int writeBlock(Session &session, Output &out, const QString &what, const ConfigBlock &block, const QString &done)
+{
+    if (const int status = session.open())
+        return status;
+    const Outcome outcome = session.controller().writeConfig(block);
+    const int status = session.judge(outcome, what, Session::Write);
+    if (out.json()) {
+        QJsonObject json = ConfigCommands::json(block);
+        if (status != ExitOk)
+            json.insert(QStringLiteral("error"), session.errorWords(outcome));
+        out.object(json);
+    } else if (status == ExitOk) {
+        out.line(done);
+        out.line(ConfigCommands::textLines(block).join(QLatin1Char('\n')));
+    }
+    return status;
+}
+
+} // namespace
+
+QJsonObject ConfigCommands::json(const ConfigBlock &block)
+{
+    return {{QStringLiteral("modules_enabled"), StatusJson::moduleArray(block.ldMask)},
+        {QStringLiteral("modules_low_power"), StatusJson::moduleArray(block.lowPowerMask)},
+        {QStringLiteral("max_dac"), int(block.ldMaxDac)},
+        {QStringLiteral("compensation_seconds"), qint64(block.compensationSeconds)},
+        {QStringLiteral("compensation_hours"), qint64(block.compensationSeconds / secondsPerHour)},
+        {QStringLiteral("alarm_c"), block.alarmTenths / 10.0}};
+}
+
+QStringList ConfigCommands::textLines(const ConfigBlock &block)
+{
+    return {Output::labelled("modules enabled", ValueText::ranges(StatusJson::modules(block.ldMask))),
+        Output::labelled("low-power modules", ValueText::ranges(StatusJson::modules(block.lowPowerMask))),
+        Output::labelled("maximum DAC", QString::number(block.ldMaxDac)),
+        Output::labelled("compensation time",
+            QStringLiteral("%1 h (%2 s)")
+                .arg(block.compensationSeconds / secondsPerHour)
+                .arg(block.compensationSeconds)),
+        Output::labelled(
+            "alarm temperature", QString::number(block.alarmTenths / 10.0, 'f', 1) + QStringLiteral(" °C"))};
+}
+
+bool ConfigCommands::blockFromTexts(const QMap<QString, QString> &texts, ConfigBlock *block, QString *error)
+{
+    const QStringList keys = ConfigFile::keys(); // name, module mask, low-power mask, DAC, alarm, hours
+    struct Rule
+    {
+        QString key;
+        qint64 low;
+        qint64 high;
+        qint64 value;
+    };
+    Rule rules[] = {{keys.at(1), 0, moduleMaskMax, 0}, {keys.at(2), 0, moduleMaskMax, 0},
+        {keys.at(3), MaxPowerDacMin, MaxPowerDacMax, 0}, {keys.at(4), 0, 0xFFFF, 0}, {keys.at(5), 0, hoursMax, 0}};
+    for (Rule &rule : rules) {
+        if (!texts.contains(rule.key)) {
+            *error = QStringLiteral("%1 is missing").arg(rule.key);
+            return false;
+        }
+        if (!ValueText::number(texts.value(rule.key), rule.low, rule.high, rule.key, &rule.value, error))
+            return false;
+    }
+    block->ldMask = quint16(rules[0].value);
+    block->lowPowerMask = quint16(rules[1].value);
+    block->ldMaxDac = quint16(rules[2].value);
+    block->alarmTenths = quint16(rules[3].value);
+    block->compensationSeconds = quint32(rules[4].value) * secondsPerHour;
+    return true;
+}
+
+int ConfigCommands::get(const CommandLine &commandLine, Output &out)
+{
+    Session session(commandLine, out);
+    if (const int status = session.checkOptions())
+        return status;
+    const bool toFile = commandLine.has(QStringLiteral("ini"));
+    const QString path = commandLine.value(QStringLiteral("ini"));
+    if (toFile && path.isEmpty()) {
+        out.error(QStringLiteral("--ini needs a file name"));
+        return ExitUsage;
+    }
+    if (const int status = session.open())
+        return status;
+    ConfigBlock block;
+    const Outcome outcome = session.controller().readConfig(&block);
+    if (const int status = session.judge(outcome, QStringLiteral("config get"), Session::Read)) {
+        if (out.json())
+            out.object({{QStringLiteral("error"), session.errorWords(outcome)}});
+        return status;
+    }
+
+    QJsonObject json = ConfigCommands::json(block);
+    if (toFile) {
+        ConfigValues values;
+        values.name = commandLine.has(QStringLiteral("name")) ? commandLine.value(QStringLiteral("name")) : defaultName;
+        values.ldMask = block.ldMask;
+        values.lowPowerMask = block.lowPowerMask;
+        values.maxDac = block.ldMaxDac;
+        values.alarmTenths = block.alarmTenths;
+        values.hours = block.compensationSeconds / secondsPerHour;
+        if (block.compensationSeconds % secondsPerHour != 0)
+            out.error(QStringLiteral("config get: the compensation time is %1 s, not whole hours; %2 holds %3 h")
+                          .arg(block.compensationSeconds)
+                          .arg(path)
+                          .arg(values.hours));
+        if (!ConfigFile::write(path, values)) {
+            out.error(QStringLiteral("%1: cannot be written (does its folder exist, may it be written, is its lock "
+                                     "%1.lock free?)")
+                          .arg(path));
+            return ExitFile;
+        }
+        json.insert(QStringLiteral("ini"), path);
+    }
+    if (out.json()) {
+        out.object(json);
+    } else {
+        out.line(textLines(block).join(QLatin1Char('\n')));
+        if (toFile)
+            out.line(QStringLiteral("written to %1").arg(path));
+    }
+    return ExitOk;
+}
+
+int ConfigCommands::set(const CommandLine &commandLine, Output &out)
+{
+    Session session(commandLine, out);
+    if (const int status = session.checkOptions())
+        return status;
+    const QString path = commandLine.value(QStringLiteral("ini"));
+    if (path.isEmpty()) {
+        out.error(QStringLiteral("config set needs the file: config set --ini FILE"));
+        return ExitUsage;
+    }
+    QMap<QString, QString> texts;
+    switch (ConfigFile::readTexts(path, &texts)) {
+    case ConfigFile::ReadOk:
+        break;
+    case ConfigFile::ReadUnreadable:
+        out.error(QStringLiteral("%1: cannot be read (missing, not a file, over 64 KiB, or locked)").arg(path));
+        return ExitFile;
+    case ConfigFile::ReadNotAConfig:
+        out.error(QStringLiteral("%1 holds no configuration (none of the keys %2): nothing was sent")
+                      .arg(path, ConfigFile::keys().join(QStringLiteral(", "))));
+        return ExitUsage;
+    }
+    ConfigBlock block;
+    QString error;
+    if (!blockFromTexts(texts, &block, &error)) {
+        out.error(QStringLiteral("%1: %2: nothing was sent").arg(path, error));
+        return ExitUsage;
+    }
+    const QString name = texts.value(ConfigFile::keys().first());
+    return writeBlock(session, out, QStringLiteral("config set"), block,
+        QStringLiteral("configuration \"%1\" from %2 written").arg(name, path));
+}
+
+int ConfigCommands::factory(const CommandLine &commandLine, Output &out)
+{
+    Session session(commandLine, out);
+    if (const int status = session.checkOptions())
+        return status;
+    return writeBlock(session, out, QStringLiteral("config factory"), ConfigBlock::factory(),
+        QStringLiteral("factory configuration written"));
+}

@@ -1,0 +1,32 @@
+#include "portscommand.h"
+
+#include "exitstatus.h"
+#include "output.h"
+#include "portlist.h"
+
+#include <QJsonObject>
+
+int PortsCommand::run(const CommandLine &, Output &out)
+{
+    QList<PortList::Port> ports = PortList::ports();
+    PortList::probe(&ports);
+    for (const PortList::Port &port : ports) {
+        if (out.json()) {
+            auto orNull = [](const QString &text) { return text.isEmpty() ? QJsonValue() : QJsonValue(text); };
+            out.object({{QStringLiteral("path"), port.path}, {QStringLiteral("by_id"), orNull(port.byId)},
+                {QStringLiteral("description"), orNull(port.description)}, {QStringLiteral("usable"), port.usable},
+                {QStringLiteral("problem"), orNull(port.problem)}});
+        } else {
+            out.line(port.path);
+            if (!port.byId.isEmpty())
+                out.line(QStringLiteral("  by id:       ") + port.byId);
+            if (!port.description.isEmpty())
+                out.line(QStringLiteral("  description: ") + port.description);
+            out.line(QStringLiteral("  usable:      ")
+                + (port.usable ? QStringLiteral("yes") : QStringLiteral("no: ") + port.problem));
+        }
+    }
+    if (ports.isEmpty())
+        out.error(QStringLiteral("no serial port found (pseudo-terminals are not listed; give them with --port)"));
+    return ExitOk;
+}

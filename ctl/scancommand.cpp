@@ -1,0 +1,139 @@
+#include "scancommand.h"
+
+#include "commandline.h"
+#include "exitstatus.h"
+#include "output.h"
+#include "registers.h"
+#include "session.h"
+#include "statusjson.h"
+#include "stopsignal.h"
+#include "valuetext.h"
+
+#include <QElapsedTimer>
+#include <QJsonObject>
+
+#include <unistd.h>
+
+namespace {
+
+constexpr int defaultAddressMax = 247;
+
+struct Plan
+{
+    QList<int> bauds;
+    QList<int> addresses;
+};
+
+bool makePlan(const CommandLine &commandLine, Plan *plan, QString *error)
+{
+    const QString bauds = QStringLiteral("bauds");
+    const QString addresses = QStringLiteral("addresses");
+    if (commandLine.has(bauds)) {
+        for (const QString &text : commandLine.value(bauds).split(QLatin1Char(','))) {
+            qint64 rate = 0;
+            if (!ValueText::number(text, 1, 1000000000, QStringLiteral("--bauds"), &rate, error)
+                || !Session::baudRates().contains(int(rate))) {
+                *error
+                    = QStringLiteral("--bauds: '%1' is not one of the controller's rates: 115200, 57600, 19200, 9600")
+                          .arg(text);
+                return false;
+            }
+            if (!plan->bauds.contains(int(rate)))
+                plan->bauds << int(rate);
+        }
+    } else if (commandLine.has(QStringLiteral("baud"))) {
+        plan->bauds << commandLine.value(QStringLiteral("baud")).toInt(); // checked with the other global options
+    } else {
+        plan->bauds = Session::baudRates();
+    }
+    if (commandLine.has(addresses)) {
+        return ValueText::list(commandLine.value(addresses), Rs485AddressMin, Rs485AddressMax,
+            QStringLiteral("--addresses"), &plan->addresses, error);
+    }
+    if (commandLine.has(QStringLiteral("address"))) {
+        plan->addresses << commandLine.value(QStringLiteral("address")).toInt();
+    } else {
+        for (int address = Rs485AddressMin; address <= defaultAddressMax; ++address)
+            plan->addresses << address;
+    }
+    return true;
+}
+
+} // namespace
+
+int ScanCommand::run(const CommandLine &commandLine, Output &out)
+{
+    Session session(commandLine, out);
+    if (const int status = session.checkOptions())
+        return status;
+    Plan plan;
+    QString error;
+    if (!makePlan(commandLine, &plan, &error)) {
+        out.error(error);
+        return ExitUsage;
+    }
+
+    const bool showProgress = ::isatty(STDERR_FILENO) == 1;
+    const StopSignal stop;
+    QElapsedTimer clock;
+    clock.start();
+    int found = 0;
+    int asked = 0;
+    for (int baud : plan.bauds) {
+        if (stop.requested())
+            break;
+        if (const int status = session.open(baud))
+            return status;
+        Controller &controller = session.controller();
+        for (int i = 0; i < plan.addresses.size() && !stop.requested(); ++i) {
+            const int address = plan.addresses.at(i);
+            if (showProgress)
+                out.progress(QStringLiteral("\rscanning at %1 baud: address %2 (%3 of %4), %5 found\033[K")
+                                 .arg(baud)
+                                 .arg(address)
+                                 .arg(i + 1)
+                                 .arg(plan.addresses.size())
+                                 .arg(found));
+            controller.setAddress(quint8(address));
+            StatusBlock status;
+            const Outcome outcome = controller.readStatus(&status);
+            ++asked;
+            if (showProgress && outcome.kind != Outcome::Timeout)
+                out.progress(QStringLiteral("\r\033[K"));
+            if (outcome.kind == Outcome::Ok) {
+                ++found;
+                const QString firmware = StatusJson::firmware(status.firmwareVersion);
+                const int reported = status.rs485Address & 0xFF;
+                if (out.json()) {
+                    out.object({{QStringLiteral("address"), address}, {QStringLiteral("baud"), baud},
+                        {QStringLiteral("firmware"), firmware}});
+                } else {
+                    out.line(QStringLiteral("address %1  %2 baud  firmware %3%4")
+                                 .arg(address)
+                                 .arg(baud)
+                                 .arg(firmware)
+                                 .arg(reported == address ? QString()
+                                                          : QStringLiteral("  (reports address %1)").arg(reported)));
+                }
+            } else if (outcome.kind == Outcome::PortLost || session.link().isLost()) {
+                return session.judge(outcome, QStringLiteral("scan"), Session::Read);
+            } else if (outcome.kind != Outcome::Timeout) {
+                // Something is there, but its reply is no good: two controllers at
+                // one address, noise, or the wrong baud rate.
+                out.error(QStringLiteral("scan: address %1 at %2 baud: a reply, but a bad one (%3)")
+                              .arg(address)
+                              .arg(baud)
+                              .arg(outcome.describe()));
+            }
+        }
+    }
+    if (showProgress)
+        out.progress(QStringLiteral("\r\033[K"));
+    out.error(QStringLiteral("scan: %1 controller%2 found (%3 requests, %4 s)%5")
+                  .arg(found)
+                  .arg(found == 1 ? QString() : QStringLiteral("s"))
+                  .arg(asked)
+                  .arg(QString::number(clock.elapsed() / 1000.0, 'f', 1))
+                  .arg(stop.requested() ? QStringLiteral(", stopped") : QString()));
+    return found > 0 ? ExitOk : ExitNoReply;
+}

@@ -1,0 +1,73 @@
+#ifndef SESSION_H
+#define SESSION_H
+
+#include "controller.h"
+#include "protocol.h"
+#include "seriallink.h"
+
+#include <QList>
+#include <QString>
+
+#include <memory>
+
+class CommandLine;
+class Output;
+
+// One run's hold on the line: the port chosen and opened once, the
+// controller spoken to, the waits for its replies, the bus trace, and what
+// each outcome means for the exit status and the user.
+class Session
+{
+public:
+    enum Operation {
+        Read, // nothing changes, whatever happens
+        Write, // a request that changes the controller
+    };
+
+    // The controller's baud rates, the panel's order.
+    static const QList<int> &baudRates();
+    // The waits for replies at a baud rate: `timeoutMs` (or, when it is 0,
+    // the panel's waits) on top of each request's wire time.
+    static Controller::Waits waitsFor(int baud, int timeoutMs);
+
+    Session(const CommandLine &commandLine, Output &output);
+    Session(const Session &) = delete;
+    Session &operator=(const Session &) = delete;
+
+    // Checks --baud, --address and --timeout: ExitOk or ExitUsage (told).
+    int checkOptions();
+    // Chooses the port and opens it at --baud, or at `baud`: ExitOk or ExitPort (told).
+    int open();
+    int open(int baud);
+    // Opens the same port again after it was lost; false while it is not back.
+    bool reopen();
+
+    Controller &controller() { return *device; }
+    SerialLink &link() { return serial; }
+    QString portPath() const { return serial.path(); }
+    int baud() const { return rate; }
+    quint8 address() const { return unit; }
+    int timeoutMs() const { return timeout; }
+
+    // ExitOk for a good outcome; otherwise the exit status it means, with a
+    // message on standard error that says what happened and what to do.
+    int judge(const Outcome &outcome, const QString &what, Operation operation);
+    // A failed outcome in a few words, for a CSV row or a JSON "error":
+    // "time-out", "bad CRC", "exception 02", "port lost", ...
+    QString errorWords(const Outcome &outcome) const;
+
+private:
+    int choosePort();
+
+    const CommandLine &commandLine;
+    Output &out;
+    Protocol protocol;
+    SerialLink serial;
+    std::unique_ptr<Controller> device;
+    QString path;
+    int rate = 115200;
+    quint8 unit = 1;
+    int timeout = 0; // 0: the panel's waits
+};
+
+#endif // SESSION_H

@@ -1,0 +1,177 @@
+#include "statuscommand.h"
+
+#include "commandline.h"
+#include "csvlog.h"
+#include "exitstatus.h"
+#include "output.h"
+#include "session.h"
+#include "statusjson.h"
+#include "stopsignal.h"
+#include "valuetext.h"
+
+#include <QElapsedTimer>
+
+#include <QJsonArray>
+#include <algorithm>
+
+namespace {
+
+constexpr qint64 intervalMaxMs = 3600000;
+constexpr qint64 defaultIntervalMs = 1000;
+
+QList<int> numbers(const QJsonValue &array)
+{
+    QList<int> list;
+    for (const QJsonValue &item : array.toArray())
+        list << item.toInt();
+    return list;
+}
+
+QJsonObject failedReading(const QDateTime &time, int address, const QString &error)
+{
+    return QJsonObject{{QStringLiteral("time"), StatusJson::timeText(time)}, {QStringLiteral("address"), address},
+        {QStringLiteral("error"), error}};
+}
+
+struct Plan
+{
+    qint64 count = 1; // -1: until stopped
+    qint64 intervalMs = defaultIntervalMs;
+    bool repeated = false;
+    QString csvPath;
+};
+
+bool makePlan(const CommandLine &commandLine, Plan *plan, QString *error)
+{
+    const QString interval = QStringLiteral("interval");
+    const QString count = QStringLiteral("count");
+    if (commandLine.has(interval)
+        && !ValueText::number(
+            commandLine.value(interval), 0, intervalMaxMs, QStringLiteral("--interval"), &plan->intervalMs, error))
+        return false;
+    if (commandLine.has(count)
+        && !ValueText::number(commandLine.value(count), 1, 2147483647, QStringLiteral("--count"), &plan->count, error))
+        return false;
+    if (commandLine.has(interval) && !commandLine.has(count))
+        plan->count = -1;
+    plan->repeated = commandLine.has(interval) || commandLine.has(count);
+    plan->csvPath = commandLine.value(QStringLiteral("csv"));
+    if (commandLine.has(QStringLiteral("csv")) && plan->csvPath.isEmpty()) {
+        *error = QStringLiteral("--csv needs a file name");
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+QStringList StatusCommand::textLines(const QJsonObject &reading)
+{
+    const QJsonValue celsius = reading.value(QStringLiteral("temperature_c"));
+    const QString sensor = reading.value(QStringLiteral("sensor")).toString();
+    const qint64 seconds = qint64(reading.value(QStringLiteral("run_seconds")).toDouble());
+    return {
+        Output::labelled("time", reading.value(QStringLiteral("time")).toString()),
+        Output::labelled("address", QString::number(reading.value(QStringLiteral("address")).toInt())),
+        Output::labelled("temperature",
+            celsius.isNull() ? QStringLiteral("none: the sensor is %1")
+                                   .arg(sensor == QLatin1String("open") ? QStringLiteral("open (not connected)")
+                                                                        : QStringLiteral("short-circuited"))
+                             : QString::number(celsius.toDouble(), 'f', 1) + QStringLiteral(" °C")),
+        Output::labelled(
+            "power", QString::number(reading.value(QStringLiteral("power_permille")).toInt()) + QStringLiteral(" ‰")),
+        Output::labelled("supply",
+            QString::number(reading.value(QStringLiteral("supply_v")).toDouble(), 'f', 3) + QStringLiteral(" V")),
+        Output::labelled("running time", QStringLiteral("%1 h (%2 s)").arg(seconds / 3600).arg(seconds)),
+        Output::labelled("firmware", reading.value(QStringLiteral("firmware")).toString()),
+        Output::labelled("analog input",
+            reading.value(QStringLiteral("adc_enabled")).toBool() ? QStringLiteral("enabled")
+                                                                  : QStringLiteral("masked")),
+        Output::labelled("modules on", ValueText::ranges(numbers(reading.value(QStringLiteral("modules_on"))))),
+        Output::labelled(
+            "modules enabled", ValueText::ranges(numbers(reading.value(QStringLiteral("modules_enabled"))))),
+        Output::labelled("status words",
+            QStringLiteral("%1 %2")
+                .arg(reading.value(QStringLiteral("status_word_6")).toInt(), 4, 16, QLatin1Char('0'))
+                .arg(reading.value(QStringLiteral("status_word_8")).toInt(), 4, 16, QLatin1Char('0'))
+                .toUpper()),
+    };
+}
+
+int StatusCommand::run(const CommandLine &commandLine, Output &out)
+{
+    Session session(commandLine, out);
+    Plan plan;
+    QString error;
+    if (const int status = session.checkOptions())
+        return status;
+    if (!makePlan(commandLine, &plan, &error)) {
+        out.error(error);
+        return ExitUsage;
+    }
+    if (const int status = session.open())
+        return status;
+    CsvLog csv;
+    if (!plan.csvPath.isEmpty() && !csv.open(plan.csvPath, &error)) {
+        out.error(error);
+        return ExitFile;
+    }
+
+    const StopSignal stop;
+    QElapsedTimer clock;
+    clock.start();
+    int result = ExitOk;
+    bool lostTold = false;
+    qint64 due = 0;
+    for (qint64 n = 0; plan.count < 0 || n < plan.count; ++n) {
+        for (qint64 left = due - clock.elapsed(); left > 0; left = due - clock.elapsed()) {
+            if (stop.wait(int(left)))
+                break;
+        }
+        if (stop.requested())
+            break;
+
+        const QDateTime time = QDateTime::currentDateTime();
+        QJsonObject reading;
+        int status = ExitOk;
+        if (session.link().isLost() && !session.reopen()) {
+            status = ExitPortLost;
+            reading = failedReading(time, session.address(), QStringLiteral("port lost"));
+            if (!lostTold)
+                out.error(QStringLiteral("status: the port %1 is gone (adapter pulled?); it is opened again before "
+                                         "each reading")
+                              .arg(session.portPath()));
+            lostTold = true;
+        } else {
+            StatusBlock block;
+            const Outcome outcome = session.controller().readStatus(&block);
+            status = session.judge(outcome, QStringLiteral("status"), Session::Read);
+            reading = status == ExitOk ? StatusJson::toJson(block, time)
+                                       : failedReading(time, session.address(), session.errorWords(outcome));
+            lostTold = lostTold && status == ExitPortLost;
+        }
+
+        if (!plan.csvPath.isEmpty() && !csv.write(reading)) {
+            out.error(QStringLiteral("%1: cannot be written: %2").arg(plan.csvPath, csv.errorString()));
+            return ExitFile;
+        }
+        if (out.json()) {
+            out.object(reading);
+        } else if (status == ExitOk) {
+            if (n > 0)
+                out.line(QString());
+            out.line(textLines(reading).join(QLatin1Char('\n')));
+        } else if (plan.repeated) {
+            if (n > 0)
+                out.line(QString());
+            out.line(Output::labelled("time", reading.value(QStringLiteral("time")).toString()) + QLatin1Char('\n')
+                + Output::labelled("error", reading.value(QStringLiteral("error")).toString()));
+        }
+        if (status != ExitOk)
+            result = status;
+        // Readings start on a fixed beat. One that overran its beat (a long
+        // time-out) is followed at once, and the beats it missed are skipped.
+        due = std::max(due + plan.intervalMs, clock.elapsed());
+    }
+    return result;
+}
