@@ -1,9 +1,9 @@
 #include "command.h"
 
 #include "configjson.h"
-#include "modulelist.h"
 #include "powerscale.h"
 #include "registers.h"
+#include "valuetext.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -50,7 +50,7 @@ bool wholeNumber(const QString &text, int low, int high, const char *unit, quint
 bool modules(const QString &text, quint16 *mask, QString *error)
 {
     if (!text.startsWith(QLatin1Char('[')))
-        return ModuleList::parse(text, mask, error);
+        return ValueText::modules(text, mask, error);
     QJsonParseError parseError;
     const QJsonDocument document
         = QJsonDocument::fromJson(QStringLiteral("{\"m\":%1}").arg(text).toUtf8(), &parseError);
@@ -58,7 +58,7 @@ bool modules(const QString &text, quint16 *mask, QString *error)
         *error = QStringLiteral("'%1' is not a JSON list of module numbers").arg(text);
         return false;
     }
-    return ModuleList::fromJson(document.object().value(QLatin1String("m")), mask, error);
+    return ConfigJson::modules(document.object().value(QLatin1String("m")), mask, error);
 }
 
 bool config(const QString &text, Command *command, QString *error)

@@ -1,6 +1,5 @@
 #include "configjson.h"
 
-#include "modulelist.h"
 #include "registers.h"
 #include "statusjson.h"
 
@@ -44,11 +43,11 @@ bool ConfigJson::fromJson(const QJsonObject &json, ConfigBlock *block, QString *
 {
     ConfigBlock result;
     QString why;
-    if (!ModuleList::fromJson(json.value(QLatin1String("enabled_modules")), &result.ldMask, &why)) {
+    if (!modules(json.value(QLatin1String("enabled_modules")), &result.ldMask, &why)) {
         *error = QStringLiteral("enabled_modules: ") + why;
         return false;
     }
-    if (!ModuleList::fromJson(json.value(QLatin1String("low_power_modules")), &result.lowPowerMask, &why)) {
+    if (!modules(json.value(QLatin1String("low_power_modules")), &result.lowPowerMask, &why)) {
         *error = QStringLiteral("low_power_modules: ") + why;
         return false;
     }
@@ -68,5 +67,26 @@ bool ConfigJson::fromJson(const QJsonObject &json, ConfigBlock *block, QString *
     result.compensationSeconds = quint32(hours) * 3600;
     result.alarmTenths = quint16(std::round(tenths));
     *block = result;
+    return true;
+}
+
+bool ConfigJson::modules(const QJsonValue &value, quint16 *mask, QString *error)
+{
+    if (!value.isArray()) {
+        *error = QStringLiteral("not a list of module numbers (e.g. [1, 2, 5])");
+        return false;
+    }
+    quint16 result = 0;
+    for (const QJsonValue &item : value.toArray()) {
+        const double number = item.toDouble(-1);
+        if (!item.isDouble() || number != int(number) || number < 1 || number > ModuleCount) {
+            *error = QStringLiteral("a module number is 1..%1; the list holds %2")
+                         .arg(ModuleCount)
+                         .arg(item.isDouble() ? QString::number(number) : QStringLiteral("something else"));
+            return false;
+        }
+        result |= quint16(1u << (int(number) - 1));
+    }
+    *mask = result;
     return true;
 }

@@ -22,6 +22,8 @@ public:
     // compensation_hours 0..100000 whole hours, alarm_c 0..100 with at most one
     // decimal. False, with a sentence in `error` that names the key, otherwise.
     static bool fromJson(const QJsonObject &json, ConfigBlock *block, QString *error);
+    // A module mask from a JSON array of module numbers ([1, 2, 5]; [] is none).
+    static bool modules(const QJsonValue &value, quint16 *mask, QString *error);
 };
 
 #endif // CONFIGJSON_H

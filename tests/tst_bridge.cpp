@@ -325,7 +325,7 @@ void TestBridge::badPayloadsChangeNothing_data()
     QTest::newRow("power text") << "power" << QByteArray("bright") << "'bright' is not a whole number";
     QTest::newRow("millivolts over") << "power_mv" << QByteArray("5000") << "from 0 to 3200";
     QTest::newRow("dac under") << "dac" << QByteArray("100") << "from 2800 to 3980";
-    QTest::newRow("switch 13") << "switch" << QByteArray("1,13") << "'13' is not a module or range";
+    QTest::newRow("switch 13") << "switch" << QByteArray("1,13") << "modules: 13 is out of range 1..12";
     QTest::newRow("module word") << "module_3" << QByteArray("dim") << "'dim' is neither ON nor OFF";
     QTest::newRow("adc number") << "adc" << QByteArray("2") << "'2' is neither ON nor OFF";
     QTest::newRow("config partial") << "config" << QByteArray(R"({"max_dac":3000})") << "enabled_modules";

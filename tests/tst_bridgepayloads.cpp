@@ -1,13 +1,15 @@
 // What a command's payload turns into before anything goes on the line: the
-// module lists people write, the configuration block as JSON, and every
-// command of the bridge with its checks. Tables of accepted and refused
+// module lists people write (the library's ValueText, which vortanix-ctl
+// shares), the configuration block as JSON, and every command of the bridge
+// with its checks. Tables of accepted and refused
 // payloads; the bridge's suites then show the same on a real broker.
 
 #include "command.h"
 #include "configjson.h"
-#include "modulelist.h"
 #include "registers.h"
+#include "statusjson.h"
 #include "topics.h"
+#include "valuetext.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -22,7 +24,7 @@ private slots:
     void moduleLists();
     void moduleListsRefused_data();
     void moduleListsRefused();
-    void moduleListTextReadsBack();
+    void moduleRanges();
     void configJson_data();
     void configJson();
     void configJsonReadsWhatItWrites();
@@ -39,10 +41,10 @@ void TestBridgePayloads::moduleLists_data()
     QTest::addColumn<int>("mask");
     QTest::newRow("one") << "1" << 0x001;
     QTest::newRow("list and range") << "1,2,5-8" << 0x0F3;
-    QTest::newRow("blanks and upper case") << " 3 , 12 " << 0x804;
+    QTest::newRow("out of order") << "12,3" << 0x804;
     QTest::newRow("range of one") << "7-7" << 0x040;
     QTest::newRow("overlapping") << "1-3,2-4" << 0x00F;
-    QTest::newRow("all") << "ALL" << 0xFFF;
+    QTest::newRow("all") << "all" << 0xFFF;
     QTest::newRow("none") << "none" << 0;
 }
 
@@ -52,54 +54,54 @@ void TestBridgePayloads::moduleLists()
     QFETCH(int, mask);
     quint16 parsed = 0xFFFF;
     QString error;
-    QVERIFY2(ModuleList::parse(text, &parsed, &error), qPrintable(error));
+    QVERIFY2(ValueText::modules(text, &parsed, &error), qPrintable(error));
     QCOMPARE(int(parsed), mask);
 }
 
 void TestBridgePayloads::moduleListsRefused_data()
 {
     QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("named");
+    QTest::addColumn<QString>("error");
     QTest::newRow("empty") << ""
-                           << "no modules";
+                           << "is not a list of numbers 1..12";
     QTest::newRow("zero") << "0"
-                          << "'0'";
+                          << "0 is out of range 1..12";
     QTest::newRow("thirteen") << "1,13"
-                              << "'13'";
+                              << "13 is out of range 1..12";
     QTest::newRow("descending") << "8-5"
-                                << "'8-5'";
+                                << "the range 8-5 runs backwards";
     QTest::newRow("open range") << "5-"
-                                << "'5-'";
+                                << "is not a list of numbers";
     QTest::newRow("sign") << "+3"
-                          << "'+3'";
+                          << "'+3' is not a whole number";
     QTest::newRow("empty item") << "1,,2"
-                                << "''";
+                                << "is not a list of numbers";
     QTest::newRow("word") << "some"
-                          << "'some'";
+                          << "'some' is not a whole number";
+    QTest::newRow("blank") << "1, 2"
+                           << "' 2' is not a whole number";
+    QTest::newRow("upper case") << "ALL"
+                                << "'ALL' is not a whole number";
 }
 
 void TestBridgePayloads::moduleListsRefused()
 {
     QFETCH(QString, text);
-    QFETCH(QString, named);
+    QFETCH(QString, error);
     quint16 mask = 0x1234;
-    QString error;
-    QVERIFY(!ModuleList::parse(text, &mask, &error));
-    QVERIFY2(error.contains(named), qPrintable(error));
+    QString why;
+    QVERIFY(!ValueText::modules(text, &mask, &why));
+    QVERIFY2(why.startsWith(QLatin1String("modules: ")) && why.contains(error), qPrintable(why));
+    QVERIFY2(why.endsWith(QLatin1String(", or all, or none")), qPrintable(why));
     QCOMPARE(int(mask), 0x1234);
 }
 
-void TestBridgePayloads::moduleListTextReadsBack()
+void TestBridgePayloads::moduleRanges()
 {
-    for (int mask = 0; mask <= AllModulesMask; ++mask) {
-        quint16 back = 0;
-        QString error;
-        const QString text = ModuleList::text(quint16(mask));
-        QVERIFY2(ModuleList::parse(text, &back, &error), qPrintable(text + ": " + error));
-        QCOMPARE(int(back), mask);
-    }
-    QCOMPARE(ModuleList::text(0x0F3), QStringLiteral("1,2,5-8"));
-    QCOMPARE(ModuleList::text(0), QStringLiteral("none"));
+    QCOMPARE(ValueText::ranges(StatusJson::modules(0x0F3)), QStringLiteral("1 2 5-8"));
+    QCOMPARE(ValueText::ranges(StatusJson::modules(0xFFF)), QStringLiteral("1-12"));
+    QCOMPARE(ValueText::ranges(StatusJson::modules(0x805)), QStringLiteral("1 3 12"));
+    QCOMPARE(ValueText::ranges({}), QStringLiteral("none"));
 }
 
 void TestBridgePayloads::configJson_data()
@@ -223,10 +225,10 @@ void TestBridgePayloads::commandsRefused_data()
     QTest::newRow("millivolts over") << "power_mv" << QByteArray("3201") << "from 0 to 3200";
     QTest::newRow("dac under") << "dac" << QByteArray("2799") << "from 2800 to 3980";
     QTest::newRow("dac over") << "dac" << QByteArray("3981") << "from 2800 to 3980";
-    QTest::newRow("switch 13") << "switch" << QByteArray("13") << "'13'";
+    QTest::newRow("switch 13") << "switch" << QByteArray("13") << "13 is out of range 1..12";
     QTest::newRow("switch JSON 0") << "switch" << QByteArray("[0]") << "1..12";
     QTest::newRow("switch broken JSON") << "switch" << QByteArray("[1,") << "JSON list";
-    QTest::newRow("enable empty") << "enable" << QByteArray(" ") << "no modules";
+    QTest::newRow("enable empty") << "enable" << QByteArray(" ") << "is not a list of numbers";
     QTest::newRow("adc maybe") << "adc" << QByteArray("maybe") << "neither ON nor OFF";
     QTest::newRow("module 13") << "module_13" << QByteArray("ON") << "unknown command";
     QTest::newRow("module 01") << "module_01" << QByteArray("ON") << "unknown command";

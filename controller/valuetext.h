@@ -4,8 +4,8 @@
 #include <QList>
 #include <QString>
 
-// Numbers and lists as a user types them on the command line, checked
-// strictly: ASCII decimal digits only (no sign, no blanks, no full-width
+// Numbers and lists as a user types them (vortanix-ctl's command line, the
+// bridge's command payloads), checked strictly: ASCII decimal digits only (no sign, no blanks, no full-width
 // digits, no exponent), never clamped, never wrapped. An error says what was
 // wrong and which values are allowed.
 class ValueText

@@ -1,12 +1,12 @@
 #include "valuetext.h"
 
+#include "registers.h"
+
 #include <QStringList>
 
 #include <algorithm>
 
 namespace {
-
-constexpr int moduleCount = 12;
 
 bool isAsciiDigits(const QString &text)
 {
@@ -82,7 +82,7 @@ bool ValueText::list(const QString &text, int low, int high, const QString &what
 bool ValueText::modules(const QString &text, quint16 *mask, QString *error)
 {
     if (text == QLatin1String("all")) {
-        *mask = (1u << moduleCount) - 1;
+        *mask = AllModulesMask;
         return true;
     }
     if (text == QLatin1String("none")) {
@@ -90,7 +90,7 @@ bool ValueText::modules(const QString &text, quint16 *mask, QString *error)
         return true;
     }
     QList<int> numbers;
-    if (!list(text, 1, moduleCount, QStringLiteral("modules"), &numbers, error)) {
+    if (!list(text, 1, ModuleCount, QStringLiteral("modules"), &numbers, error)) {
         error->append(QStringLiteral(", or all, or none"));
         return false;
     }
