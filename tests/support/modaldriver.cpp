@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QtTest>
 
 ModalDriver::ModalDriver(QObject *parent) : QObject(parent)
@@ -91,6 +92,14 @@ void ModalDriver::answerFileDialog(QFileDialog *dialog)
     m_fileDialogs.append(record);
     dialog->setOption(QFileDialog::DontConfirmOverwrite, true);
     dialog->selectFile(path);
+    // selectFile() leaves the name field alone while that field has the
+    // focus, and whether it has it yet depends on when the window manager
+    // activated the dialog: under load the dialog would then be accepted with
+    // an empty name. Type the path into the field as the operator would.
+    if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+        name->setText(path);
+    else
+        qWarning("ModalDriver: the file dialog has no name field");
     QMetaObject::invokeMethod(dialog, "accept", Qt::DirectConnection);
 }
 
