@@ -107,7 +107,10 @@ bool SerialLink::send(const quint8 *data, int length)
         if (!port->waitForBytesWritten(writeGiveUpMs))
             return false;
     }
-    return !isLost();
+    // Every byte is with the line now: a port that vanishes from here on (the
+    // controller may already be acting on the request) is a lost reply, not a
+    // request that never left; receive() and isLost() tell it.
+    return true;
 }
 
 int SerialLink::receive(quint8 *buffer, int count, int waitMs)

@@ -48,6 +48,7 @@ private slots:
     void addressChangeIsBroadcast();
     void openErrorsSayWhy();
     void pulledAdapterIsPortLost();
+    void requestThatLeftIsNeverCalledUnsent();
 
 private:
     std::unique_ptr<VirtualController> sim;
@@ -350,6 +351,23 @@ void TestController::pulledAdapterIsPortLost()
     QVERIFY(sim->replug());
     QVERIFY2(link->open(sim->portPath(), 115200), qPrintable(link->openErrorText()));
     QCOMPARE(controller.readStatus(&status).kind, Outcome::Ok);
+}
+
+// The port's name goes away (the adapter is being pulled) after the request
+// was prepared: the bytes still reach the line and the controller acts on
+// them, so the send counts as done; the loss shows from then on.
+void TestController::requestThatLeftIsNeverCalledUnsent()
+{
+    QVERIFY(link->prepare());
+    QVERIFY(QFileInfo(sim->portPath()).isSymLink());
+    QVERIFY(QFile::remove(sim->portPath()));
+    QVERIFY(link->send(reinterpret_cast<const quint8 *>(powerWrite.constData()), powerWrite.size()));
+    QVERIFY(sim->waitForRequests(1, 5000));
+    QCOMPARE(sim->requests().at(0).frame, powerWrite);
+    QVERIFY(link->isLost());
+    Controller controller(*link, protocol, 1);
+    StatusBlock status;
+    QCOMPARE(controller.readStatus(&status).kind, Outcome::PortLost);
 }
 
 QTEST_MAIN(TestController)
