@@ -23,6 +23,7 @@ class LineWorker::Session
 public:
     explicit Session(LineWorker &worker) : worker(worker)
     {
+        link.abandonRepliesWhen(&worker.abandonReplies);
         Controller::Waits waits;
         waits.readMs = worker.config.timeoutMs;
         waits.writeAckMs = qMax(waits.writeAckMs, waits.readMs);
@@ -65,7 +66,8 @@ public:
             result.outcome = portLost;
         }
         result.time = QDateTime::currentDateTime();
-        emit worker.polled(index, result);
+        if (!worker.abandonReplies) // a reply given up is no reading
+            emit worker.polled(index, result);
     }
 
     void execute(int index, const Command &command)
@@ -75,7 +77,8 @@ public:
         result.outcome = portLost;
         if (ensurePort())
             run(controllers[index], command, &result);
-        emit worker.commandDone(index, result);
+        if (!worker.abandonReplies)
+            emit worker.commandDone(index, result);
     }
 
     SerialLink::OpenError openError() const { return link.openError(); }
@@ -162,6 +165,7 @@ void LineWorker::stop()
     {
         QMutexLocker lock(&mutex);
         stopRequested = true;
+        abandonReplies = true;
         wake.wakeAll();
     }
     wait();

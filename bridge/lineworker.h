@@ -14,6 +14,8 @@
 #include <QThread>
 #include <QWaitCondition>
 
+#include <atomic>
+
 struct PollResult
 {
     bool ok = false;
@@ -61,7 +63,8 @@ public:
     // Queues a command for a controller (its index in the line); false when
     // MaxQueuedCommands are waiting already.
     bool enqueue(int controller, const Command &command);
-    // Ends the thread after the exchange under way, and waits for it.
+    // Ends the thread, giving up a reply that is still coming in (its result
+    // is not reported), and waits for it.
     void stop();
 
 signals:
@@ -87,6 +90,8 @@ private:
     QWaitCondition wake;
     QQueue<QPair<int, Command>> commands;
     bool stopRequested = false;
+    // Set by stop(): a reply being read is given up rather than waited out.
+    std::atomic<bool> abandonReplies{false};
     bool opened = false; // the first attempt is done
     SerialLink::OpenError openError = SerialLink::NoError;
     QString openText;

@@ -116,5 +116,5 @@ bool SerialLink::send(const quint8 *data, int length)
 int SerialLink::receive(quint8 *buffer, int count, int waitMs)
 {
     bool deviceError = false;
-    return readWithPauses(*port, reinterpret_cast<char *>(buffer), count, waitMs, &deviceError);
+    return readWithPauses(*port, reinterpret_cast<char *>(buffer), count, waitMs, &deviceError, abandon);
 }

@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <memory>
 
 class QSerialPort;
@@ -39,6 +40,10 @@ public:
     QString openErrorText() const { return lastErrorText; }
     // Once the port is gone (an adapter pulled) every exchange reports it.
     bool isLost() const;
+    // A reply being read is given up, before its next wait, once `flag` is
+    // set: a service that stops need not wait out a controller that sends
+    // its reply a byte at a time. Null (the default) never gives up.
+    void abandonRepliesWhen(const std::atomic<bool> *flag) { abandon = flag; }
 
     bool prepare() override;
     const char *prepareName() const override { return "clear"; }
@@ -49,6 +54,7 @@ private:
     std::unique_ptr<QSerialPort> port;
     QString portPath;
     int rate = 0;
+    const std::atomic<bool> *abandon = nullptr;
     OpenError lastError = NoError;
     QString lastErrorText;
 };

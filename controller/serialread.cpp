@@ -2,7 +2,8 @@
 
 #include <QSerialPort>
 
-int readWithPauses(QSerialPort &port, char *buffer, int count, int waitMs, bool *deviceError)
+int readWithPauses(
+    QSerialPort &port, char *buffer, int count, int waitMs, bool *deviceError, const std::atomic<bool> *abandon)
 {
     *deviceError = false;
     int total = 0;
@@ -13,7 +14,7 @@ int readWithPauses(QSerialPort &port, char *buffer, int count, int waitMs, bool 
             return total;
         }
         if (got == 0) {
-            if (!port.waitForReadyRead(waitMs))
+            if ((abandon && abandon->load()) || !port.waitForReadyRead(waitMs))
                 return total;
             continue;
         }

@@ -23,6 +23,7 @@ private slots:
     void silentControllerDoesNotDelayTheOtherLine();
     void tlsWithPasswordFile();
     void sigtermPublishesOffline();
+    void sigtermDuringADribblingReply();
     void killLeavesTheWill();
     void portHeldByAnotherProgram();
 };
@@ -320,6 +321,31 @@ void TestBridgeResilience::sigtermPublishesOffline()
     QVERIFY(later->waitFor(QStringLiteral("vortanix/bridge/term/availability"), "offline", BridgeRig::WaitMs));
     // A clean disconnect: the broker had no will to send.
     QVERIFY(rig.broker().waitForLog(QStringLiteral("Client term disconnected")));
+}
+
+// A controller that sends its reply a byte at a time, each byte inside the
+// line's wait, would hold a stopping bridge for the whole reply (here 29
+// bytes 3 s apart): SIGTERM gives that reply up and still says goodbye.
+void TestBridgeResilience::sigtermDuringADribblingReply()
+{
+    BridgeRig rig;
+    QVERIFY(rig.broker().start());
+    rig.addLine(QStringLiteral("a"), {1});
+    SimController slow = rig.controller(QStringLiteral("a"), 1);
+    auto probe = rig.probe();
+    QVERIFY(probe);
+    rig.bridge().writeConfig(rig.mqttSection(QStringLiteral("dribble"))
+        + rig.lineSection(QStringLiteral("a"), QStringLiteral("1"), QStringLiteral("timeout_ms=5000")));
+    QVERIFY(rig.bridge().start());
+    QVERIFY(probe->waitFor(QStringLiteral("vortanix/a-1/availability"), "online", BridgeRig::WaitMs));
+    slow.setFault(SimController::FaultGapPace, 3000);
+    slow.clearRequests();
+    QVERIFY(slow.waitForRequests(1, BridgeRig::WaitMs)); // its reply is coming in now, slowly
+    probe->clear();
+    const int status = rig.bridge().terminate(20000);
+    QVERIFY2(status == 0, qPrintable(rig.bridge().log()));
+    QVERIFY(probe->waitFor(QStringLiteral("vortanix/a-1/availability"), "offline", BridgeRig::WaitMs));
+    QVERIFY(probe->waitFor(QStringLiteral("vortanix/bridge/dribble/availability"), "offline", BridgeRig::WaitMs));
 }
 
 void TestBridgeResilience::killLeavesTheWill()
