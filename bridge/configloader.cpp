@@ -294,26 +294,26 @@ bool ConfigLoader::setLineKey(LineDraft &draft, const QString &key, const QStrin
     return false;
 }
 
-bool ConfigLoader::addLine(const QString &spec)
+bool ConfigLoader::addLine(const QString &text)
 {
-    const QString option = QStringLiteral("--line %1").arg(spec);
-    const QStringList parts = spec.split(QLatin1Char(':'));
-    if (parts.size() < 4)
+    const QString option = QStringLiteral("--line %1").arg(text);
+    const QStringList fields = text.split(QLatin1Char(':'));
+    if (fields.size() < 4)
         return fail(option, QStringLiteral("not NAME:BAUD:ADDRESSES:PORT (e.g. hall1:19200:1,7:/dev/ttyUSB0)"));
     if (!linesFromCommandLine)
         lines.clear();
     linesFromCommandLine = true;
     QString lineName;
     QString why;
-    if (!name(parts.at(0), &lineName, &why))
+    if (!name(fields.at(0), &lineName, &why))
         return fail(option, QStringLiteral("the line's name: ") + why);
     if (lines.contains(lineName))
         return fail(option, QStringLiteral("a second line named %1").arg(lineName));
     LineDraft &draft = lines[lineName];
     draft.line.name = lineName;
-    const QString port = parts.mid(3).join(QLatin1Char(':'));
-    if (!setLineKey(draft, QStringLiteral("baud"), parts.at(1), &why)
-        || !setLineKey(draft, QStringLiteral("addresses"), parts.at(2), &why)
+    const QString port = fields.mid(3).join(QLatin1Char(':'));
+    if (!setLineKey(draft, QStringLiteral("baud"), fields.at(1), &why)
+        || !setLineKey(draft, QStringLiteral("addresses"), fields.at(2), &why)
         || !setLineKey(draft, QStringLiteral("port"), port, &why))
         return fail(option, why);
     for (const QString &key : lineKeys)

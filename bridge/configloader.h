@@ -27,7 +27,7 @@ public:
     bool set(const QString &key, const QString &value, const QString &option);
     // A line from the command line, NAME:BAUD:ADDRESSES:PORT (the port last,
     // as it may hold colons). The first one replaces the file's lines.
-    bool addLine(const QString &spec);
+    bool addLine(const QString &text);
     // The checks that span several keys, then the password file is read.
     bool finish();
 

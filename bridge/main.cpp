@@ -120,7 +120,7 @@ int main(int argc, char *argv[])
         QStringLiteral("check"), QStringLiteral("Check the configuration, print what it says and exit."));
     const QCommandLineOption lineOption(QStringLiteral("line"),
         QStringLiteral("A line, instead of the file's: NAME:BAUD:ADDRESSES:PORT (repeatable)."),
-        QStringLiteral("SPEC"));
+        QStringLiteral("LINE"));
     const QCommandLineOption noDiscoveryOption(
         QStringLiteral("no-discovery"), QStringLiteral("No Home Assistant discovery (mqtt/discovery=false)."));
     const QCommandLineOption readOnlyOption(
@@ -149,8 +149,8 @@ int main(int argc, char *argv[])
         ok = loader.set(QStringLiteral("mqtt/discovery"), QStringLiteral("false"), QStringLiteral("--no-discovery"));
     if (ok && parser.isSet(readOnlyOption))
         ok = loader.set(QStringLiteral("bridge/read_only"), QStringLiteral("true"), QStringLiteral("--read-only"));
-    for (const QString &spec : parser.values(lineOption))
-        ok = ok && loader.addLine(spec);
+    for (const QString &text : parser.values(lineOption))
+        ok = ok && loader.addLine(text);
     if (!ok || !loader.finish()) {
         logLine(loader.error());
         return ExitConfiguration;

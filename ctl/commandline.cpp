@@ -4,9 +4,9 @@
 
 namespace {
 
-const OptionSpec *findOption(const QList<OptionSpec> &options, const QString &name)
+const OptionEntry *findOption(const QList<OptionEntry> &options, const QString &name)
 {
-    for (const OptionSpec &option : options) {
+    for (const OptionEntry &option : options) {
         if (option.name == name || (!option.shortName.isEmpty() && option.shortName == name))
             return &option;
     }
@@ -38,11 +38,11 @@ bool CommandLine::parse(const QStringList &arguments, QString *error)
         *error = QStringLiteral("config needs get, set or factory");
         return false;
     }
-    if (commandSpec && !has(QStringLiteral("help")) && name != QLatin1String("help")) {
-        if (positional.size() < commandSpec->minArguments || positional.size() > commandSpec->maxArguments) {
-            *error = commandSpec->arguments.isEmpty()
+    if (commandEntry && !has(QStringLiteral("help")) && name != QLatin1String("help")) {
+        if (positional.size() < commandEntry->minArguments || positional.size() > commandEntry->maxArguments) {
+            *error = commandEntry->arguments.isEmpty()
                 ? QStringLiteral("%1 takes no arguments (got '%2')").arg(name, positional.join(QLatin1Char(' ')))
-                : QStringLiteral("usage: %1").arg(Commands::usageLine(*commandSpec));
+                : QStringLiteral("usage: %1").arg(Commands::usageLine(*commandEntry));
             return false;
         }
     }
@@ -55,8 +55,8 @@ bool CommandLine::takeCommandWord(const QString &word, QString *error)
         name = word;
         if (name == QLatin1String("config"))
             return true; // its second word follows
-        commandSpec = Commands::find(name);
-        if (!commandSpec) {
+        commandEntry = Commands::find(name);
+        if (!commandEntry) {
             *error = QStringLiteral("unknown command '%1' (vortanix-ctl --help lists the commands)").arg(word);
             return false;
         }
@@ -64,8 +64,8 @@ bool CommandLine::takeCommandWord(const QString &word, QString *error)
     }
     if (name == QLatin1String("config")) {
         name += QLatin1Char(' ') + word;
-        commandSpec = Commands::find(name);
-        if (!commandSpec) {
+        commandEntry = Commands::find(name);
+        if (!commandEntry) {
             *error = QStringLiteral("config needs get, set or factory, not '%1'").arg(word);
             return false;
         }
@@ -92,12 +92,12 @@ bool CommandLine::takeOption(const QStringList &arguments, int *index, QString *
     }
     const QString key = argument.startsWith(QLatin1String("--")) ? argument.mid(2) : argument;
 
-    const OptionSpec *spec = findOption(Commands::globalOptions(), key);
-    if (!spec && commandSpec)
-        spec = findOption(commandSpec->options, key);
-    if (!spec) {
-        const CommandSpec *owner = Commands::owning(key);
-        if (owner && !commandSpec)
+    const OptionEntry *entry = findOption(Commands::globalOptions(), key);
+    if (!entry && commandEntry)
+        entry = findOption(commandEntry->options, key);
+    if (!entry) {
+        const CommandEntry *owner = Commands::owning(key);
+        if (owner && !commandEntry)
             *error = QStringLiteral("%1 is an option of %2: put it after the command").arg(argument, owner->name);
         else if (owner)
             *error = QStringLiteral("%1 is an option of %2, not of %3").arg(argument, owner->name, name);
@@ -107,9 +107,9 @@ bool CommandLine::takeOption(const QStringList &arguments, int *index, QString *
     }
 
     QString value;
-    if (spec->valueName.isEmpty()) {
+    if (entry->valueName.isEmpty()) {
         if (hasInlineValue) {
-            *error = QStringLiteral("--%1 takes no value").arg(spec->name);
+            *error = QStringLiteral("--%1 takes no value").arg(entry->name);
             return false;
         }
     } else if (hasInlineValue) {
@@ -117,13 +117,13 @@ bool CommandLine::takeOption(const QStringList &arguments, int *index, QString *
     } else if (*index + 1 < arguments.size()) {
         value = arguments.at(++*index);
     } else {
-        *error = QStringLiteral("--%1 needs a value: --%1 %2").arg(spec->name, spec->valueName);
+        *error = QStringLiteral("--%1 needs a value: --%1 %2").arg(entry->name, entry->valueName);
         return false;
     }
-    if (options.contains(spec->name)) {
-        *error = QStringLiteral("--%1 is given twice").arg(spec->name);
+    if (options.contains(entry->name)) {
+        *error = QStringLiteral("--%1 is given twice").arg(entry->name);
         return false;
     }
-    options.insert(spec->name, value);
+    options.insert(entry->name, value);
     return true;
 }

@@ -5,7 +5,7 @@
 #include <QString>
 #include <QStringList>
 
-struct CommandSpec;
+struct CommandEntry;
 
 // vortanix-ctl's command line: global options anywhere, the command
 // ("status", "config get", ...), its arguments and its own options after it.
@@ -20,7 +20,7 @@ public:
 
     // The command ("status", "config get"); empty when none was given.
     QString command() const { return name; }
-    const CommandSpec *spec() const { return commandSpec; }
+    const CommandEntry *entry() const { return commandEntry; }
     QStringList arguments() const { return positional; }
     // For "help COMMAND": the command asked about.
     QString helpTopic() const { return topic; }
@@ -33,7 +33,7 @@ private:
     bool takeOption(const QStringList &arguments, int *index, QString *error);
 
     QString name;
-    const CommandSpec *commandSpec = nullptr;
+    const CommandEntry *commandEntry = nullptr;
     QStringList positional;
     QString topic;
     QHash<QString, QString> options;

@@ -10,10 +10,10 @@ QString lines(std::initializer_list<const char *> text)
     return out.join(QLatin1Char('\n'));
 }
 
-QList<CommandSpec> makeCommands()
+QList<CommandEntry> makeCommands()
 {
-    QList<CommandSpec> commands;
-    commands << CommandSpec{QStringLiteral("ports"), QString(), 0, 0, {},
+    QList<CommandEntry> commands;
+    commands << CommandEntry{QStringLiteral("ports"), QString(), 0, 0, {},
         QStringLiteral("the serial ports, and whether this user can open each"),
         lines({
             "Lists the serial ports: the path, the /dev/serial/by-id name where there is",
@@ -22,7 +22,7 @@ QList<CommandSpec> makeCommands()
             "",
             "JSON: one object a port: path, by_id, description, usable, problem.",
         })};
-    commands << CommandSpec{QStringLiteral("scan"), QString(), 0, 0,
+    commands << CommandEntry{QStringLiteral("scan"), QString(), 0, 0,
         {{QStringLiteral("bauds"), QStringLiteral("LIST"), QString()},
             {QStringLiteral("addresses"), QStringLiteral("LIST"), QString()}},
         QStringLiteral("find controllers: address, baud rate, firmware"),
@@ -41,7 +41,7 @@ QList<CommandSpec> makeCommands()
             "JSON: one object a controller: address, baud, firmware.",
             "Exit status 0 when a controller answered, 4 when none did.",
         })};
-    commands << CommandSpec{QStringLiteral("status"), QString(), 0, 0,
+    commands << CommandEntry{QStringLiteral("status"), QString(), 0, 0,
         {{QStringLiteral("interval"), QStringLiteral("MS"), QString()},
             {QStringLiteral("count"), QStringLiteral("N"), QString()},
             {QStringLiteral("csv"), QStringLiteral("FILE"), QString()}},
@@ -69,7 +69,7 @@ QList<CommandSpec> makeCommands()
             "Exit status: 0 when every reading succeeded, otherwise that of the last",
             "failed reading.",
         })};
-    commands << CommandSpec{QStringLiteral("switch"), QStringLiteral("MODULES"), 1, 1, {},
+    commands << CommandEntry{QStringLiteral("switch"), QStringLiteral("MODULES"), 1, 1, {},
         QStringLiteral("switch these modules on, the others off"),
         lines({
             "Switches the given modules on and every other module off.",
@@ -77,7 +77,7 @@ QList<CommandSpec> makeCommands()
             "",
             "JSON: modules_on.",
         })};
-    commands << CommandSpec{QStringLiteral("power"), QStringLiteral("PERMILLE"), 0, 1,
+    commands << CommandEntry{QStringLiteral("power"), QStringLiteral("PERMILLE"), 0, 1,
         {{QStringLiteral("millivolts"), QStringLiteral("MV"), QString()}},
         QStringLiteral("set the power, 0..1000 ‰ (or --millivolts MV)"),
         lines({
@@ -90,14 +90,14 @@ QList<CommandSpec> makeCommands()
             "JSON: power_permille (and millivolts when given).",
         }),
         QStringLiteral("power PERMILLE\n   or: vortanix-ctl [OPTIONS] power --millivolts MV")};
-    commands << CommandSpec{QStringLiteral("adc"), QStringLiteral("on|off"), 1, 1, {},
+    commands << CommandEntry{QStringLiteral("adc"), QStringLiteral("on|off"), 1, 1, {},
         QStringLiteral("enable or mask the external analog power input"),
         lines({
             "on: the external analog input sets the power; off: it is masked.",
             "",
             "JSON: adc_enabled.",
         })};
-    commands << CommandSpec{QStringLiteral("enable"), QStringLiteral("[MODULES]"), 0, 1, {},
+    commands << CommandEntry{QStringLiteral("enable"), QStringLiteral("[MODULES]"), 0, 1, {},
         QStringLiteral("read or set the enabled modules"),
         lines({
             "Without MODULES, reads which modules are enabled; with MODULES (1,2,5-8,",
@@ -105,7 +105,7 @@ QList<CommandSpec> makeCommands()
             "",
             "JSON: modules_enabled.",
         })};
-    commands << CommandSpec{QStringLiteral("dac"), QStringLiteral("[VALUE]"), 0, 1, {},
+    commands << CommandEntry{QStringLiteral("dac"), QStringLiteral("[VALUE]"), 0, 1, {},
         QStringLiteral("read or set the maximum-power DAC, 2800..3980"),
         lines({
             "Without VALUE, reads the maximum-power DAC limit; with VALUE (2800..3980),",
@@ -113,7 +113,7 @@ QList<CommandSpec> makeCommands()
             "",
             "JSON: max_dac.",
         })};
-    commands << CommandSpec{QStringLiteral("address"), QStringLiteral("NEW"), 1, 1, {},
+    commands << CommandEntry{QStringLiteral("address"), QStringLiteral("NEW"), 1, 1, {},
         QStringLiteral("give the controller a new address (a broadcast)"),
         lines({
             "Gives the controller the address NEW (1..247): NEW is broadcast twice, then",
@@ -125,7 +125,7 @@ QList<CommandSpec> makeCommands()
             "",
             "JSON: address. Exit status 6 when no controller answers at NEW.",
         })};
-    commands << CommandSpec{QStringLiteral("config get"), QString(), 0, 0,
+    commands << CommandEntry{QStringLiteral("config get"), QString(), 0, 0,
         {{QStringLiteral("ini"), QStringLiteral("FILE"), QString()},
             {QStringLiteral("name"), QStringLiteral("TEXT"), QString()}},
         QStringLiteral("read the configuration (--ini FILE: for the panel)"),
@@ -142,7 +142,7 @@ QList<CommandSpec> makeCommands()
             "JSON: modules_enabled, modules_low_power, max_dac, compensation_seconds,",
             "compensation_hours, alarm_c; and ini when a file was written.",
         })};
-    commands << CommandSpec{QStringLiteral("config set"), QStringLiteral("--ini FILE"), 0, 0,
+    commands << CommandEntry{QStringLiteral("config set"), QStringLiteral("--ini FILE"), 0, 0,
         {{QStringLiteral("ini"), QStringLiteral("FILE"), QString()}},
         QStringLiteral("write the configuration from an INI file"),
         lines({
@@ -158,7 +158,7 @@ QList<CommandSpec> makeCommands()
             "",
             "JSON: as config get.",
         })};
-    commands << CommandSpec{QStringLiteral("config factory"), QString(), 0, 0, {},
+    commands << CommandEntry{QStringLiteral("config factory"), QString(), 0, 0, {},
         QStringLiteral("restore the factory configuration"),
         lines({
             "Writes the factory configuration block: all twelve modules enabled and",
@@ -166,31 +166,31 @@ QList<CommandSpec> makeCommands()
             "",
             "JSON: as config get.",
         })};
-    commands << CommandSpec{QStringLiteral("help"), QStringLiteral("[COMMAND]"), 0, 2, {},
+    commands << CommandEntry{QStringLiteral("help"), QStringLiteral("[COMMAND]"), 0, 2, {},
         QStringLiteral("this text, or a command's"), QString()};
     return commands;
 }
 
 } // namespace
 
-const QList<CommandSpec> &Commands::all()
+const QList<CommandEntry> &Commands::all()
 {
-    static const QList<CommandSpec> commands = makeCommands();
+    static const QList<CommandEntry> commands = makeCommands();
     return commands;
 }
 
-const CommandSpec *Commands::find(const QString &name)
+const CommandEntry *Commands::find(const QString &name)
 {
-    for (const CommandSpec &command : all()) {
+    for (const CommandEntry &command : all()) {
         if (command.name == name)
             return &command;
     }
     return nullptr;
 }
 
-const QList<OptionSpec> &Commands::globalOptions()
+const QList<OptionEntry> &Commands::globalOptions()
 {
-    static const QList<OptionSpec> options{
+    static const QList<OptionEntry> options{
         {QStringLiteral("port"), QStringLiteral("PATH"), QString()},
         {QStringLiteral("baud"), QStringLiteral("B"), QStringLiteral("-b")},
         {QStringLiteral("address"), QStringLiteral("N"), QStringLiteral("-a")},
@@ -203,23 +203,23 @@ const QList<OptionSpec> &Commands::globalOptions()
     return options;
 }
 
-const CommandSpec *Commands::owning(const QString &option)
+const CommandEntry *Commands::owning(const QString &option)
 {
-    for (const CommandSpec &command : all()) {
-        for (const OptionSpec &spec : command.options) {
-            if (spec.name == option)
+    for (const CommandEntry &command : all()) {
+        for (const OptionEntry &entry : command.options) {
+            if (entry.name == option)
                 return &command;
         }
     }
     return nullptr;
 }
 
-QString Commands::usageLine(const CommandSpec &command)
+QString Commands::usageLine(const CommandEntry &command)
 {
     if (!command.usage.isEmpty())
         return QStringLiteral("vortanix-ctl [OPTIONS] ") + command.usage;
     QString line = QStringLiteral("vortanix-ctl [OPTIONS] ") + command.name;
-    for (const OptionSpec &option : command.options) {
+    for (const OptionEntry &option : command.options) {
         if (command.arguments.contains(QStringLiteral("--") + option.name))
             continue;
         line += QStringLiteral(" [--%1 %2]").arg(option.name, option.valueName);
@@ -229,7 +229,7 @@ QString Commands::usageLine(const CommandSpec &command)
     return line;
 }
 
-QString Commands::commandHelp(const CommandSpec &command)
+QString Commands::commandHelp(const CommandEntry &command)
 {
     return QStringLiteral("Usage: ") + usageLine(command) + QStringLiteral("\n\n") + command.help
         + QStringLiteral("\n\nThe global options (--port, --baud, ...): vortanix-ctl --help\n");
@@ -247,7 +247,7 @@ QString Commands::programHelp()
         "Commands:",
     });
     text += QLatin1Char('\n');
-    for (const CommandSpec &command : all()) {
+    for (const CommandEntry &command : all()) {
         const QString head
             = command.name + (command.arguments.isEmpty() ? QString() : QLatin1Char(' ') + command.arguments);
         if (head.size() > 22)

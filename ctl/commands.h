@@ -6,7 +6,7 @@
 #include <QStringList>
 
 // An option on the command line: --name, or --name VALUE when it takes a value.
-struct OptionSpec
+struct OptionEntry
 {
     QString name;
     QString valueName; // empty: a flag
@@ -15,13 +15,13 @@ struct OptionSpec
 
 // A command of vortanix-ctl: its name ("status", "config get"), the
 // arguments it takes and its own options, and its help.
-struct CommandSpec
+struct CommandEntry
 {
     QString name;
     QString arguments; // as the synopsis shows them: "MODULES", "[VALUE]"
     int minArguments = 0;
     int maxArguments = 0;
-    QList<OptionSpec> options;
+    QList<OptionEntry> options;
     QString summary; // one line of the program's help
     QString help; // the command's own help, after its usage line
     QString usage = {}; // the usage after "vortanix-ctl [OPTIONS] ", when it is not made from the above
@@ -32,15 +32,15 @@ struct CommandSpec
 class Commands
 {
 public:
-    static const QList<CommandSpec> &all();
-    static const CommandSpec *find(const QString &name);
-    static const QList<OptionSpec> &globalOptions();
+    static const QList<CommandEntry> &all();
+    static const CommandEntry *find(const QString &name);
+    static const QList<OptionEntry> &globalOptions();
     // The command that has this option among its own, or null.
-    static const CommandSpec *owning(const QString &option);
+    static const CommandEntry *owning(const QString &option);
 
     static QString programHelp();
-    static QString commandHelp(const CommandSpec &command);
-    static QString usageLine(const CommandSpec &command);
+    static QString commandHelp(const CommandEntry &command);
+    static QString usageLine(const CommandEntry &command);
 };
 
 #endif // COMMANDS_H

@@ -45,8 +45,8 @@ QString helpFor(const QString &topic)
 {
     if (topic.isEmpty())
         return Commands::programHelp();
-    if (const CommandSpec *spec = Commands::find(topic))
-        return Commands::commandHelp(*spec);
+    if (const CommandEntry *entry = Commands::find(topic))
+        return Commands::commandHelp(*entry);
     if (topic == QLatin1String("config")) {
         QString text;
         for (const char *name : {"config get", "config set", "config factory"})

@@ -12,7 +12,7 @@ namespace {
 enum ParamUse { NoParam, Required, Optional };
 enum Scope { Answered, Reads, Writes, Taken };
 
-struct Spec
+struct FaultRow
 {
     Kind kind;
     const char *name;
@@ -23,7 +23,7 @@ struct Spec
     const char *help;
 };
 
-const Spec specs[] = {
+const FaultRow faultRows[] = {
 #define VIRTUAL_CONTROLLER_FAULT_SPEC(id, name, param, placeholder, maxParam, scope, help)                             \
     {ControllerFaults::Fault##id, name, param, placeholder, maxParam, scope, help},
     VIRTUAL_CONTROLLER_FAULTS(VIRTUAL_CONTROLLER_FAULT_SPEC)
@@ -33,18 +33,18 @@ const Spec specs[] = {
 // The exception code of an exception fault without a parameter: device failure.
 constexpr quint8 defaultExceptionCode = 0x04;
 
-const Spec *specOf(Kind kind)
+const FaultRow *rowOf(Kind kind)
 {
-    const auto spec
-        = std::find_if(std::begin(specs), std::end(specs), [kind](const Spec &s) { return s.kind == kind; });
-    return spec == std::end(specs) ? nullptr : spec;
+    const auto row
+        = std::find_if(std::begin(faultRows), std::end(faultRows), [kind](const FaultRow &s) { return s.kind == kind; });
+    return row == std::end(faultRows) ? nullptr : row;
 }
 
-QString withPlaceholder(const Spec &spec)
+QString withPlaceholder(const FaultRow &row)
 {
-    const QString name = QLatin1String(spec.name);
-    const QString placeholder = QLatin1String(spec.placeholder);
-    switch (spec.param) {
+    const QString name = QLatin1String(row.name);
+    const QString placeholder = QLatin1String(row.placeholder);
+    switch (row.param) {
     case Required:
         return name + QLatin1Char(':') + placeholder;
     case Optional:
@@ -68,11 +68,11 @@ QByteArray garbage(int count, quint32 *seed)
 
 bool Faults::strikes(Kind kind, const QByteArray &request, const QByteArray &reply)
 {
-    const Spec *spec = specOf(kind);
-    if (!spec || request.size() < 2)
+    const FaultRow *row = rowOf(kind);
+    if (!row || request.size() < 2)
         return false;
     const quint8 function = quint8(request.at(1));
-    switch (spec->scope) {
+    switch (row->scope) {
     case Answered:
         return !reply.isEmpty();
     case Reads:
@@ -88,8 +88,8 @@ bool Faults::strikes(Kind kind, const QByteArray &request, const QByteArray &rep
 
 bool Faults::preempts(Kind kind)
 {
-    const Spec *spec = specOf(kind);
-    return spec && spec->scope == Taken;
+    const FaultRow *row = rowOf(kind);
+    return row && row->scope == Taken;
 }
 
 Response Faults::apply(
@@ -169,26 +169,26 @@ bool Faults::parse(const QString &text, ControllerFaults::Fault *fault, QString 
     *fault = ControllerFaults::Fault();
     if (name == QLatin1String("none") && !hasParam)
         return true;
-    const auto spec = std::find_if(
-        std::begin(specs), std::end(specs), [&name](const Spec &s) { return name == QLatin1String(s.name); });
-    if (spec == std::end(specs)) {
+    const auto row = std::find_if(
+        std::begin(faultRows), std::end(faultRows), [&name](const FaultRow &s) { return name == QLatin1String(s.name); });
+    if (row == std::end(faultRows)) {
         *error = QStringLiteral("unknown fault '%1'").arg(name);
         return false;
     }
-    if (spec->param == Required && !hasParam) {
-        *error = QStringLiteral("fault '%1' needs a parameter (%2)").arg(name, withPlaceholder(*spec));
+    if (row->param == Required && !hasParam) {
+        *error = QStringLiteral("fault '%1' needs a parameter (%2)").arg(name, withPlaceholder(*row));
         return false;
     }
-    if (hasParam && spec->param == NoParam) {
+    if (hasParam && row->param == NoParam) {
         *error = QStringLiteral("fault '%1' takes no parameter").arg(name);
         return false;
     }
-    fault->kind = spec->kind;
+    fault->kind = row->kind;
     if (hasParam) {
         bool ok = false;
         const int param = text.mid(colon + 1).toInt(&ok, 0);
-        if (!ok || param < 0 || param > spec->maxParam) {
-            *error = QStringLiteral("bad parameter in '%1' (0..%2)").arg(text).arg(spec->maxParam);
+        if (!ok || param < 0 || param > row->maxParam) {
+            *error = QStringLiteral("bad parameter in '%1' (0..%2)").arg(text).arg(row->maxParam);
             return false;
         }
         fault->param = param;
@@ -199,13 +199,13 @@ bool Faults::parse(const QString &text, ControllerFaults::Fault *fault, QString 
 QStringList Faults::usageLines()
 {
     QStringList lines;
-    for (const Spec &spec : specs)
-        lines << QStringLiteral("  %1 %2").arg(withPlaceholder(spec), -19).arg(QLatin1String(spec.help));
+    for (const FaultRow &row : faultRows)
+        lines << QStringLiteral("  %1 %2").arg(withPlaceholder(row), -19).arg(QLatin1String(row.help));
     return lines;
 }
 
 QString Faults::name(Kind kind)
 {
-    const Spec *spec = specOf(kind);
-    return spec ? QLatin1String(spec->name) : QStringLiteral("none");
+    const FaultRow *row = rowOf(kind);
+    return row ? QLatin1String(row->name) : QStringLiteral("none");
 }
