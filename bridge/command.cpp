@@ -75,7 +75,7 @@ bool config(const QString &text, Command *command, QString *error)
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
-        *error = QStringLiteral("not read, factory or a JSON object with enabled_modules, low_power_modules, "
+        *error = QStringLiteral("not read, factory or a JSON object with modules_enabled, modules_low_power, "
                                 "max_dac, compensation_hours and alarm_c");
         return false;
     }

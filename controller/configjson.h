@@ -7,8 +7,8 @@
 #include <QString>
 
 // The configuration block as JSON, with keys that carry their units:
-//   enabled_modules       the module enable mask, module numbers 1..12
-//   low_power_modules     the low-power module mask, module numbers 1..12
+//   modules_enabled       the module enable mask, module numbers 1..12
+//   modules_low_power     the low-power module mask, module numbers 1..12
 //   max_dac               the maximum-power DAC limit (2800..3980)
 //   compensation_hours    the compensation duration in whole hours
 //   compensation_seconds  the same in seconds, as the controller holds it (read only)

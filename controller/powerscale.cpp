@@ -2,7 +2,7 @@
 
 quint16 permilleFromMillivolts(quint16 millivolts)
 {
-    if (millivolts > 3200)
+    if (millivolts > AnalogMillivoltsMax)
         return 999;
     if (millivolts > 300) {
         // The two constants in single precision, the arithmetic in double:

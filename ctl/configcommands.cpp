@@ -2,19 +2,15 @@
 
 #include "commandline.h"
 #include "configfile.h"
+#include "configjson.h"
 #include "exitstatus.h"
 #include "output.h"
 #include "session.h"
 #include "statusjson.h"
 #include "valuetext.h"
 
-#include <limits>
-
 namespace {
 
-constexpr quint32 secondsPerHour = 3600;
-constexpr qint64 moduleMaskMax = 0x0FFF;
-constexpr qint64 hoursMax = std::numeric_limits<quint32>::max() / secondsPerHour;
 // The name the panel gives a configuration read from the controller.
 const QString defaultName = QStringLiteral("默认配置1");
 
@@ -26,7 +22,7 @@ int writeBlock(Session &session, Output &out, const QString &what, const ConfigB
     const Outcome outcome = session.controller().writeConfig(block);
     const int status = session.judge(outcome, what, Session::Write);
     if (out.json()) {
-        QJsonObject json = ConfigCommands::json(block);
+        QJsonObject json = ConfigJson::toJson(block);
         if (status != ExitOk)
             json.insert(QStringLiteral("error"), session.errorWords(outcome));
         out.object(json);
@@ -39,16 +35,6 @@ int writeBlock(Session &session, Output &out, const QString &what, const ConfigB
 
 } // namespace
 
-QJsonObject ConfigCommands::json(const ConfigBlock &block)
-{
-    return {{QStringLiteral("modules_enabled"), StatusJson::moduleArray(block.ldMask)},
-        {QStringLiteral("modules_low_power"), StatusJson::moduleArray(block.lowPowerMask)},
-        {QStringLiteral("max_dac"), int(block.ldMaxDac)},
-        {QStringLiteral("compensation_seconds"), qint64(block.compensationSeconds)},
-        {QStringLiteral("compensation_hours"), qint64(block.compensationSeconds / secondsPerHour)},
-        {QStringLiteral("alarm_c"), block.alarmTenths / 10.0}};
-}
-
 QStringList ConfigCommands::textLines(const ConfigBlock &block)
 {
     return {Output::labelled("modules enabled", ValueText::ranges(StatusJson::modules(block.ldMask))),
@@ -56,7 +42,7 @@ QStringList ConfigCommands::textLines(const ConfigBlock &block)
         Output::labelled("maximum DAC", QString::number(block.ldMaxDac)),
         Output::labelled("compensation time",
             QStringLiteral("%1 h (%2 s)")
-                .arg(block.compensationSeconds / secondsPerHour)
+                .arg(block.compensationSeconds / ConfigBlock::SecondsPerHour)
                 .arg(block.compensationSeconds)),
         Output::labelled(
             "alarm temperature", QString::number(block.alarmTenths / 10.0, 'f', 1) + QStringLiteral(" °C"))};
@@ -72,8 +58,9 @@ bool ConfigCommands::blockFromTexts(const QMap<QString, QString> &texts, ConfigB
         qint64 high;
         qint64 value;
     };
-    Rule rules[] = {{keys.at(1), 0, moduleMaskMax, 0}, {keys.at(2), 0, moduleMaskMax, 0},
-        {keys.at(3), MaxPowerDacMin, MaxPowerDacMax, 0}, {keys.at(4), 0, 0xFFFF, 0}, {keys.at(5), 0, hoursMax, 0}};
+    Rule rules[] = {{keys.at(1), 0, AllModulesMask, 0}, {keys.at(2), 0, AllModulesMask, 0},
+        {keys.at(3), MaxPowerDacMin, MaxPowerDacMax, 0}, {keys.at(4), 0, ConfigBlock::AlarmTenthsMax, 0},
+        {keys.at(5), 0, ConfigBlock::HoursMax, 0}};
     for (Rule &rule : rules) {
         if (!texts.contains(rule.key)) {
             *error = QStringLiteral("%1 is missing").arg(rule.key);
@@ -86,7 +73,7 @@ bool ConfigCommands::blockFromTexts(const QMap<QString, QString> &texts, ConfigB
     block->lowPowerMask = quint16(rules[1].value);
     block->ldMaxDac = quint16(rules[2].value);
     block->alarmTenths = quint16(rules[3].value);
-    block->compensationSeconds = quint32(rules[4].value) * secondsPerHour;
+    block->compensationSeconds = quint32(rules[4].value) * ConfigBlock::SecondsPerHour;
     return true;
 }
 
@@ -111,7 +98,7 @@ int ConfigCommands::get(const CommandLine &commandLine, Output &out)
         return status;
     }
 
-    QJsonObject json = ConfigCommands::json(block);
+    QJsonObject json = ConfigJson::toJson(block);
     if (toFile) {
         ConfigValues values;
         values.name = commandLine.has(QStringLiteral("name")) ? commandLine.value(QStringLiteral("name")) : defaultName;
@@ -119,8 +106,8 @@ int ConfigCommands::get(const CommandLine &commandLine, Output &out)
         values.lowPowerMask = block.lowPowerMask;
         values.maxDac = block.ldMaxDac;
         values.alarmTenths = block.alarmTenths;
-        values.hours = block.compensationSeconds / secondsPerHour;
-        if (block.compensationSeconds % secondsPerHour != 0)
+        values.hours = block.compensationSeconds / ConfigBlock::SecondsPerHour;
+        if (block.compensationSeconds % ConfigBlock::SecondsPerHour != 0)
             out.error(QStringLiteral("config get: the compensation time is %1 s, not whole hours; %2 holds %3 h")
                           .arg(block.compensationSeconds)
                           .arg(path)

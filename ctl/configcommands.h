@@ -24,7 +24,6 @@ public:
     // every value checked against what the block holds; false, with the key
     // and its range in `error`, when one is missing or wrong.
     static bool blockFromTexts(const QMap<QString, QString> &texts, ConfigBlock *block, QString *error);
-    static QJsonObject json(const ConfigBlock &block);
     static QStringList textLines(const ConfigBlock &block);
 };
 

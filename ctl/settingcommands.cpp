@@ -14,8 +14,6 @@ namespace {
 // The addresses `address` gives: Modbus's unit addresses. The controller
 // also takes 248..254, which many Modbus masters cannot reach.
 constexpr int newAddressMax = 247;
-constexpr int powerMax = 1000;
-constexpr int millivoltsMax = 3200;
 constexpr int confirmTries = 3;
 
 // A register write and what to show once it is acknowledged.
@@ -97,7 +95,7 @@ int SettingCommands::power(const CommandLine &commandLine, Output &out)
     QJsonObject json;
     QString text;
     if (fromMillivolts) {
-        if (!ValueText::number(commandLine.value(QStringLiteral("millivolts")), 0, millivoltsMax,
+        if (!ValueText::number(commandLine.value(QStringLiteral("millivolts")), 0, AnalogMillivoltsMax,
                 QStringLiteral("power --millivolts"), &value, &error))
             return usage(out, error);
         const quint16 permille = permilleFromMillivolts(quint16(value));
@@ -105,7 +103,8 @@ int SettingCommands::power(const CommandLine &commandLine, Output &out)
         text = QStringLiteral("power: %1 ‰ (from %2 mV)").arg(permille).arg(value);
         value = permille;
     } else {
-        if (!ValueText::number(commandLine.arguments().first(), 0, powerMax, QStringLiteral("power"), &value, &error))
+        if (!ValueText::number(
+                commandLine.arguments().first(), 0, PowerPermilleMax, QStringLiteral("power"), &value, &error))
             return usage(out, error);
         json = {{QStringLiteral("power_permille"), int(value)}};
         text = QStringLiteral("power: %1 ‰").arg(value);

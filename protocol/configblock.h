@@ -20,6 +20,11 @@ struct ConfigBlock
     quint16 alarmTenths = 0;
     quint16 lowPowerMask = 0;
 
+    // The largest values the words hold, for checks of values from outside.
+    static constexpr quint32 SecondsPerHour = 3600;
+    static constexpr quint32 HoursMax = 0xFFFFFFFFu / SecondsPerHour;
+    static constexpr quint16 AlarmTenthsMax = 0xFFFF;
+
     std::array<quint16, ConfigBlockCount> toWords() const;
     static ConfigBlock fromWords(const std::array<quint16, ConfigBlockCount> &words);
     // What "restore factory settings" writes.

@@ -108,19 +108,20 @@ void TestBridgePayloads::configJson_data()
 {
     QTest::addColumn<QByteArray>("json");
     QTest::addColumn<QString>("error"); // empty: accepted
-    const QByteArray good = R"({"enabled_modules":[1,2,3],"low_power_modules":[],"max_dac":3500,)"
+    const QByteArray good = R"({"modules_enabled":[1,2,3],"modules_low_power":[],"max_dac":3500,)"
                             R"("compensation_hours":100,"alarm_c":25.3})";
     QTest::newRow("good") << good << "";
     QTest::newRow("dac low") << QByteArray(good).replace("3500", "2799") << "max_dac";
     QTest::newRow("dac high") << QByteArray(good).replace("3500", "3981") << "max_dac";
     QTest::newRow("dac fraction") << QByteArray(good).replace("3500", "3500.5") << "max_dac";
     QTest::newRow("dac as text") << QByteArray(good).replace("3500", "\"3500\"") << "max_dac";
-    QTest::newRow("hours over") << QByteArray(good).replace(":100,", ":100001,") << "compensation_hours";
+    QTest::newRow("hours over") << QByteArray(good).replace(":100,", ":1193047,") << "compensation_hours";
     QTest::newRow("hours negative") << QByteArray(good).replace(":100,", ":-1,") << "compensation_hours";
     QTest::newRow("two decimals") << QByteArray(good).replace("25.3", "25.35") << "alarm_c";
-    QTest::newRow("alarm over") << QByteArray(good).replace("25.3", "100.1") << "alarm_c";
-    QTest::newRow("module 13") << QByteArray(good).replace("[1,2,3]", "[1,13]") << "enabled_modules";
-    QTest::newRow("modules as text") << QByteArray(good).replace("[]", "\"1-3\"") << "low_power_modules";
+    QTest::newRow("alarm over") << QByteArray(good).replace("25.3", "6553.6") << "alarm_c";
+    QTest::newRow("module 1e10") << QByteArray(good).replace("[1,2,3]", "[1e10]") << "modules_enabled";
+    QTest::newRow("module 13") << QByteArray(good).replace("[1,2,3]", "[1,13]") << "modules_enabled";
+    QTest::newRow("modules as text") << QByteArray(good).replace("[]", "\"1-3\"") << "modules_low_power";
     QTest::newRow("key missing") << QByteArray(good).replace("\"max_dac\"", "\"maxdac\"") << "max_dac";
 }
 
@@ -235,7 +236,7 @@ void TestBridgePayloads::commandsRefused_data()
     QTest::newRow("module 0") << "module_0" << QByteArray("ON") << "unknown command";
     QTest::newRow("module 2 level") << "module_2" << QByteArray("2") << "neither ON nor OFF";
     QTest::newRow("config other") << "config" << QByteArray("write") << "not read, factory or a JSON object";
-    QTest::newRow("config bad key") << "config" << QByteArray(R"({"max_dac":3000})") << "enabled_modules";
+    QTest::newRow("config bad key") << "config" << QByteArray(R"({"max_dac":3000})") << "modules_enabled";
     QTest::newRow("unknown") << "reset" << QByteArray("1") << "unknown command 'reset'";
     QTest::newRow("not UTF-8") << "power" << QByteArray("\xff\xfe") << "not UTF-8";
     QTest::newRow("too long") << "switch" << QByteArray(5000, '1') << "at most 4096 bytes";
