@@ -264,7 +264,7 @@ void Bridge::onCommandDone(Node &node, const CommandResult &result)
     json.insert(QStringLiteral("payload"), command.payload);
     json.insert(QStringLiteral("ok"), result.ok);
     json.insert(QStringLiteral("outcome"), result.outcome);
-    if (command.kind == Command::WriteRegister || command.kind == Command::SwitchModule) {
+    if (result.sent) { // a failed read of the switch mask wrote nothing: no value to tell
         json.insert(QStringLiteral("value"), int(result.written));
         if (command.reg == RegLdSwitchMask || command.reg == RegLdEnableMask || command.kind == Command::SwitchModule)
             json.insert(QStringLiteral("modules"), StatusJson::moduleArray(result.written));

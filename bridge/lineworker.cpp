@@ -23,7 +23,7 @@ class LineWorker::Session
 public:
     explicit Session(LineWorker &worker) : worker(worker)
     {
-        link.abandonRepliesWhen(&worker.abandonReplies);
+        link.abandonRepliesWhen(&worker.stopRequested);
         Controller::Waits waits;
         waits.readMs = worker.config.timeoutMs;
         waits.writeAckMs = qMax(waits.writeAckMs, waits.readMs);
@@ -66,7 +66,7 @@ public:
             result.outcome = portLost;
         }
         result.time = QDateTime::currentDateTime();
-        if (!worker.abandonReplies) // a reply given up is no reading
+        if (!worker.stopRequested) // a reply given up is no reading
             emit worker.polled(index, result);
     }
 
@@ -77,7 +77,7 @@ public:
         result.outcome = portLost;
         if (ensurePort())
             run(controllers[index], command, &result);
-        if (!worker.abandonReplies)
+        if (!worker.stopRequested)
             emit worker.commandDone(index, result);
     }
 
@@ -92,6 +92,7 @@ private:
         switch (command.kind) {
         case Command::WriteRegister:
             result->written = command.value;
+            result->sent = true;
             outcome = controller.writeRegister(command.reg, command.value);
             break;
         case Command::SwitchModule: {
@@ -104,6 +105,7 @@ private:
             }
             const quint16 bit = quint16(1u << (command.module - 1));
             result->written = command.on ? (status.ldSwitchMask | bit) : (status.ldSwitchMask & ~bit);
+            result->sent = true;
             outcome = controller.writeRegister(RegLdSwitchMask, result->written);
             break;
         }
@@ -165,7 +167,6 @@ void LineWorker::stop()
     {
         QMutexLocker lock(&mutex);
         stopRequested = true;
-        abandonReplies = true;
         wake.wakeAll();
     }
     wait();

@@ -29,6 +29,7 @@ struct CommandResult
     Command command;
     bool ok = false; // acknowledged (or, for a read, answered)
     QString outcome;
+    bool sent = false; // a write went on the line
     quint16 written = 0; // the register value sent (the whole switch mask for module_N)
     QJsonObject config; // the block, for config read
 };
@@ -89,9 +90,8 @@ private:
     mutable QMutex mutex;
     QWaitCondition wake;
     QQueue<QPair<int, Command>> commands;
-    bool stopRequested = false;
-    // Set by stop(): a reply being read is given up rather than waited out.
-    std::atomic<bool> abandonReplies{false};
+    // Set by stop(); a reply being read then is given up, not waited out.
+    std::atomic<bool> stopRequested{false};
     bool opened = false; // the first attempt is done
     SerialLink::OpenError openError = SerialLink::NoError;
     QString openText;

@@ -270,7 +270,7 @@ void TestBridge::configurationBlock()
     SimController controller = rig.controller(QStringLiteral("a"), 1);
     controller.clearRequests();
     QJsonObject result;
-    const QByteArray block = R"({"enabled_modules":[1,2,3],"low_power_modules":[12],"max_dac":3001,)"
+    const QByteArray block = R"({"modules_enabled":[1,2,3],"modules_low_power":[12],"max_dac":3001,)"
                              R"("compensation_hours":2,"alarm_c":25.3})";
     QVERIFY(command(firstId, QStringLiteral("config"), block, &result));
     QCOMPARE(result.value(QStringLiteral("ok")), QJsonValue(true));
@@ -278,7 +278,7 @@ void TestBridge::configurationBlock()
                 .contains(hexFrame(blockRequest(1, ConfigBlockFirst, {0, 0x007, 3001, 0, 7200, 253, 0x800}))));
 
     QVERIFY(command(firstId, QStringLiteral("config"), "read", &result));
-    const QJsonObject expected = QJsonDocument::fromJson(R"({"enabled_modules":[1,2,3],"low_power_modules":[12],)"
+    const QJsonObject expected = QJsonDocument::fromJson(R"({"modules_enabled":[1,2,3],"modules_low_power":[12],)"
                                                          R"("max_dac":3001,"compensation_hours":2,)"
                                                          R"("compensation_seconds":7200,"alarm_c":25.3})")
                                      .object();
@@ -293,27 +293,41 @@ void TestBridge::configurationBlock()
     QVERIFY(requestsOf(controller).contains(factoryBlockSaveHex));
 }
 
+// A failed command → its outcome, and the value only when one went on the line.
 void TestBridge::failedCommandsSayWhy_data()
 {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("payload");
     QTest::addColumn<int>("fault");
     QTest::addColumn<QString>("outcome");
-    QTest::newRow("silent") << int(SimController::FaultNoReply) << "time-out";
-    QTest::newRow("standard echo") << int(SimController::FaultEcho8) << "not acknowledged (standard 8-byte echo)";
-    QTest::newRow("bad CRC") << int(SimController::FaultBadCrc) << "bad CRC";
+    QTest::addColumn<QJsonValue>("value");
+    QTest::newRow("silent") << "dac" << QByteArray("2900") << int(SimController::FaultNoReply) << "time-out"
+                            << QJsonValue(2900);
+    QTest::newRow("standard echo") << "dac" << QByteArray("2900") << int(SimController::FaultEcho8)
+                                   << "not acknowledged (standard 8-byte echo)" << QJsonValue(2900);
+    QTest::newRow("bad CRC") << "dac" << QByteArray("2900") << int(SimController::FaultBadCrc) << "bad CRC"
+                             << QJsonValue(2900);
+    QTest::newRow("module, mask not read") << "module_3" << QByteArray("ON") << int(SimController::FaultNoReply)
+                                           << "reading the switch mask: time-out" << QJsonValue(QJsonValue::Undefined);
 }
 
 void TestBridge::failedCommandsSayWhy()
 {
+    QFETCH(QString, name);
+    QFETCH(QByteArray, payload);
     QFETCH(int, fault);
     QFETCH(QString, outcome);
+    QFETCH(QJsonValue, value);
     SimController controller = rig.controller(QStringLiteral("a"), 7);
     controller.setFault(SimController::FaultKind(fault));
     QJsonObject result;
-    const bool done = command(secondId, QStringLiteral("dac"), "2900", &result);
+    const bool done = command(secondId, name, payload, &result);
     controller.clearFault();
     QVERIFY(done);
     QCOMPARE(result.value(QStringLiteral("ok")), QJsonValue(false));
     QCOMPARE(result.value(QStringLiteral("outcome")).toString(), outcome);
+    QCOMPARE(result.value(QStringLiteral("value")), value);
+    QCOMPARE(result.contains(QStringLiteral("modules")), false);
 }
 
 void TestBridge::badPayloadsChangeNothing_data()
@@ -328,7 +342,7 @@ void TestBridge::badPayloadsChangeNothing_data()
     QTest::newRow("switch 13") << "switch" << QByteArray("1,13") << "modules: 13 is out of range 1..12";
     QTest::newRow("module word") << "module_3" << QByteArray("dim") << "'dim' is neither ON nor OFF";
     QTest::newRow("adc number") << "adc" << QByteArray("2") << "'2' is neither ON nor OFF";
-    QTest::newRow("config partial") << "config" << QByteArray(R"({"max_dac":3000})") << "enabled_modules";
+    QTest::newRow("config partial") << "config" << QByteArray(R"({"max_dac":3000})") << "modules_enabled";
     QTest::newRow("unknown") << "address" << QByteArray("5") << "unknown command 'address'";
     QTest::newRow("binary") << "power" << QByteArray("\x80\x81") << "not UTF-8";
 }
