@@ -191,10 +191,13 @@ void TestCtlConfig::backupAndRestore()
     QVERIFY(second.start({5}));
     setBlock(rig->at(1), someBlock);
     const QString path = rig->filePath(QStringLiteral("backup.ini"));
-    QCOMPARE(
-        rig->run({QStringLiteral("config"), QStringLiteral("get"), QStringLiteral("--ini"), path}).exitCode, int(Ok));
-    const CtlResult restore = second.run({QStringLiteral("-a"), QStringLiteral("5"), QStringLiteral("--json"),
-        QStringLiteral("config"), QStringLiteral("set"), QStringLiteral("--ini"), path});
+    QCOMPARE(rig->run({QStringLiteral("--timeout"), QStringLiteral("3000"), QStringLiteral("config"),
+                          QStringLiteral("get"), QStringLiteral("--ini"), path})
+                 .exitCode,
+        int(Ok));
+    const CtlResult restore
+        = second.run({QStringLiteral("-a"), QStringLiteral("5"), QStringLiteral("--json"), QStringLiteral("--timeout"),
+            QStringLiteral("3000"), QStringLiteral("config"), QStringLiteral("set"), QStringLiteral("--ini"), path});
     QVERIFY2(restore.exitCode == Ok, qPrintable(restore.describe()));
     QCOMPARE(blockOf(second.at(5)), someBlock);
     QVERIFY2(restore.out.contains(QStringLiteral("\"compensation_hours\":5000")), qPrintable(restore.out));
@@ -205,7 +208,8 @@ void TestCtlConfig::compensationOfPartHoursIsTold()
 {
     setBlock(rig->at(1), {0, 0x0FFF, 3980, 0, 3601, 300, 0x0FFF});
     const QString path = rig->filePath(QStringLiteral("part.ini"));
-    const CtlResult result = rig->run({QStringLiteral("config"), QStringLiteral("get"), QStringLiteral("--ini"), path});
+    const CtlResult result = rig->run({QStringLiteral("--timeout"), QStringLiteral("3000"), QStringLiteral("config"),
+        QStringLiteral("get"), QStringLiteral("--ini"), path});
     QVERIFY2(result.exitCode == Ok, qPrintable(result.describe()));
     QVERIFY2(
         result.err.contains(QStringLiteral("the compensation time is 3601 s, not whole hours; %1 holds 1 h").arg(path)),

@@ -208,20 +208,24 @@ void TestCtlStatus::otherCommandsAsJson()
         QCOMPARE(sortedKeys(parsed(result.out)), c.keys);
     }
     const QJsonObject config
-        = parsed(rig->run({QStringLiteral("--json"), QStringLiteral("config"), QStringLiteral("get")}).out);
+        = parsed(rig->run({QStringLiteral("--json"), QStringLiteral("--timeout"), QStringLiteral("3000"),
+                              QStringLiteral("config"), QStringLiteral("get")})
+                     .out);
     QCOMPARE(config.value(QStringLiteral("alarm_c")), QJsonValue(30.0));
     QCOMPARE(config.value(QStringLiteral("compensation_hours")), QJsonValue(10000));
     QCOMPARE(config.value(QStringLiteral("max_dac")), QJsonValue(3980));
-    const QJsonObject power = parsed(rig->run({QStringLiteral("--json"), QStringLiteral("power"),
-                                                  QStringLiteral("--millivolts"), QStringLiteral("735")})
-                                         .out);
+    const QJsonObject power
+        = parsed(rig->run({QStringLiteral("--json"), QStringLiteral("--timeout"), QStringLiteral("3000"),
+                              QStringLiteral("power"), QStringLiteral("--millivolts"), QStringLiteral("735")})
+                     .out);
     QCOMPARE(power.value(QStringLiteral("power_permille")), QJsonValue(149));
 }
 
 void TestCtlStatus::failedReadingAsJson()
 {
     rig->at(1).setFault(SimController::FaultBadCrc);
-    const CtlResult result = rig->run({QStringLiteral("--json"), QStringLiteral("status")});
+    const CtlResult result = rig->run(
+        {QStringLiteral("--json"), QStringLiteral("--timeout"), QStringLiteral("3000"), QStringLiteral("status")});
     QVERIFY2(result.exitCode == 5, qPrintable(result.describe()));
     const QJsonObject json = parsed(result.out);
     QCOMPARE(
@@ -229,7 +233,8 @@ void TestCtlStatus::failedReadingAsJson()
     QCOMPARE(json.value(QStringLiteral("error")), QJsonValue(QStringLiteral("bad CRC")));
     QCOMPARE(json.value(QStringLiteral("address")), QJsonValue(1));
 
-    const CtlResult write = rig->run({QStringLiteral("--json"), QStringLiteral("power"), QStringLiteral("7")});
+    const CtlResult write = rig->run({QStringLiteral("--json"), QStringLiteral("--timeout"), QStringLiteral("3000"),
+        QStringLiteral("power"), QStringLiteral("7")});
     QVERIFY2(write.exitCode == 6, qPrintable(write.describe()));
     QCOMPARE(parsed(write.out).value(QStringLiteral("error")), QJsonValue(QStringLiteral("bad CRC")));
     QCOMPARE(parsed(write.out).value(QStringLiteral("power_permille")), QJsonValue(7));

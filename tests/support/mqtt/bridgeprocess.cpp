@@ -80,6 +80,8 @@ int BridgeProcess::terminate(int timeoutMs)
 
 void BridgeProcess::kill()
 {
+    if (process.state() == QProcess::NotRunning)
+        return; // a process id of 0 would be this whole process group
     ::kill(pid_t(process.processId()), SIGKILL);
     process.waitForFinished(10000);
     log();
