@@ -28,6 +28,7 @@ public:
         waits.readMs = worker.config.timeoutMs;
         waits.writeAckMs = qMax(waits.writeAckMs, waits.readMs);
         waits.blockAckMs = qMax(waits.blockAckMs, waits.readMs);
+        waits = waits.plusWireTime(worker.config.baud);
         for (const ControllerConfig &c : worker.config.controllers) {
             controllers.emplace_back(link, protocol, c.address);
             controllers.back().setWaits(waits);

@@ -20,6 +20,29 @@ QByteArray frame(const quint8 *bytes, quint16 length)
 
 } // namespace
 
+namespace {
+
+constexpr int requestBytes = 8; // a read, a register write
+constexpr int blockRequestBytes = 9 + 2 * ConfigBlockCount;
+
+// Milliseconds a number of bytes takes on the line, 10 bits a byte, rounded up.
+int wireMs(int bytes, int baud)
+{
+    return (bytes * 10 * 1000 + baud - 1) / baud;
+}
+
+} // namespace
+
+Controller::Waits Controller::Waits::plusWireTime(int baud) const
+{
+    Waits waits = *this;
+    waits.readMs += wireMs(requestBytes, baud);
+    waits.writeAckMs += wireMs(requestBytes, baud);
+    waits.blockAckMs += wireMs(blockRequestBytes, baud);
+    waits.broadcastPauseMs += wireMs(requestBytes, baud);
+    return waits;
+}
+
 Controller::Controller(Link &link, const Protocol &protocol, quint8 address)
     : link(link), protocol(protocol), unit(address)
 {

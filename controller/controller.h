@@ -23,6 +23,10 @@ public:
         int writeAckMs = 200; // the 6-byte acknowledgement of a register write
         int blockAckMs = 500; // the acknowledgement of the configuration block
         int broadcastPauseMs = 20; // after a broadcast, for the controllers to act on it
+
+        // The same waits on a line at `baud`: each also covers the time its
+        // request is still on the wire, which the wait starts before.
+        Waits plusWireTime(int baud) const;
     };
 
     Controller(Link &link, const Protocol &protocol, quint8 address);

@@ -10,14 +10,6 @@
 namespace {
 
 constexpr int timeoutMaxMs = 60000;
-constexpr int requestBytes = 8; // a read, a register write
-constexpr int blockRequestBytes = 9 + 2 * ConfigBlockCount;
-
-// Milliseconds a number of bytes takes on the line, 10 bits a byte, rounded up.
-int wireMs(int bytes, int baud)
-{
-    return (bytes * 10 * 1000 + baud - 1) / baud;
-}
 
 } // namespace
 
@@ -35,12 +27,7 @@ Controller::Waits Session::waitsFor(int baud, int timeoutMs)
         waits.writeAckMs = timeoutMs;
         waits.blockAckMs = timeoutMs;
     }
-    // The request is still on its way while the wait runs.
-    waits.readMs += wireMs(requestBytes, baud);
-    waits.writeAckMs += wireMs(requestBytes, baud);
-    waits.blockAckMs += wireMs(blockRequestBytes, baud);
-    waits.broadcastPauseMs += wireMs(requestBytes, baud);
-    return waits;
+    return waits.plusWireTime(baud);
 }
 
 Session::Session(const CommandLine &commandLine, Output &output) : commandLine(commandLine), out(output) { }

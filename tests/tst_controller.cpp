@@ -38,6 +38,8 @@ private slots:
     void judge();
     void traceLineTellsEverything();
     void configBlockWords();
+    void waitsCoverTheRequestOnTheWire_data();
+    void waitsCoverTheRequestOnTheWire();
     void statusAsJson_data();
     void statusAsJson();
 
@@ -163,6 +165,26 @@ void TestController::configBlockWords()
     const auto words = block.toWords();
     QCOMPARE(
         QVector<quint16>(words.begin(), words.end()), (QVector<quint16>{0, 0x0A05, 3500, 0x0003, 0x4000, 417, 0x0030}));
+}
+
+// Baud rate → the default waits with the request's time on the wire added
+// (8 bytes, 23 for the block, 10 bits a byte, rounded up).
+void TestController::waitsCoverTheRequestOnTheWire_data()
+{
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<QVector<int>>("waits"); // read, write, block, broadcast pause
+    QTest::newRow("9600") << 9600 << QVector<int>{59, 209, 524, 29};
+    QTest::newRow("19200") << 19200 << QVector<int>{55, 205, 512, 25};
+    QTest::newRow("57600") << 57600 << QVector<int>{52, 202, 504, 22};
+    QTest::newRow("115200") << 115200 << QVector<int>{51, 201, 502, 21};
+}
+
+void TestController::waitsCoverTheRequestOnTheWire()
+{
+    QFETCH(int, baud);
+    QFETCH(QVector<int>, waits);
+    const Controller::Waits w = Controller::Waits().plusWireTime(baud);
+    QCOMPARE((QVector<int>{w.readMs, w.writeAckMs, w.blockAckMs, w.broadcastPauseMs}), waits);
 }
 
 void TestController::statusAsJson_data()
