@@ -86,8 +86,7 @@ void TestBridge::initTestCase()
         + rig.lineSection(QStringLiteral("a"), QStringLiteral("1,7"), QStringLiteral("id.7=press")));
     QVERIFY(rig.bridge().start());
     for (const QString &id : {firstId, secondId}) {
-        QVERIFY2(
-            rig.waitForState(*probe, id, [](const QJsonObject &) { return true; }), qPrintable(rig.bridge().log()));
+        QVERIFY2(rig.waitForState(*probe, id), qPrintable(rig.bridge().log()));
         QVERIFY(probe->waitFor(QStringLiteral("vortanix/%1/availability").arg(id), "online", BridgeRig::WaitMs));
     }
     QVERIFY(probe->waitFor(QStringLiteral("vortanix/bridge/plant/availability"), "online", BridgeRig::WaitMs));
@@ -101,10 +100,7 @@ void TestBridge::cleanupTestCase()
 
 QStringList TestBridge::requestsOf(SimController &controller) const
 {
-    QList<QByteArray> frames;
-    for (const SimController::Request &request : controller.requests())
-        frames.append(request.frame);
-    return hexFrames(frames);
+    return hexFrames(framesOf(controller.requests()));
 }
 
 bool TestBridge::command(const QString &id, const QString &name, const QByteArray &payload, QJsonObject *result)
@@ -154,8 +150,7 @@ void TestBridge::stateMatchesRegisters()
     QFETCH(QString, key);
     QFETCH(QJsonValue, value);
     QJsonObject state;
-    QVERIFY(rig.waitForState(
-        *probe, id, [](const QJsonObject &) { return true; }, &state));
+    QVERIFY(rig.waitForState(*probe, id, &state));
     QStringList keys = state.keys();
     QStringList documented = StatusJson::keys();
     keys.sort();

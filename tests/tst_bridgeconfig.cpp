@@ -4,6 +4,7 @@
 // and key (or the option) and what is wrong; a good file is summed up.
 
 #include "bridgeprocess.h"
+#include "testfiles.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -46,9 +47,8 @@ int check(BridgeProcess &bridge, const QStringList &arguments, QString *output)
 QString TestBridgeConfig::writeFile(const QString &name, const QByteArray &content)
 {
     const QString path = folder.filePath(name);
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        file.write(content);
+    if (!::writeFile(path, content))
+        qWarning("cannot write %s", qPrintable(path));
     return path;
 }
 

@@ -6,6 +6,7 @@
 
 #include "bridgerig.h"
 #include "seriallink.h"
+#include "testfiles.h"
 
 #include <QProcess>
 #include <QtTest>
@@ -29,13 +30,6 @@ private slots:
 };
 
 namespace {
-
-const QString anyState = QString();
-
-bool anything(const QJsonObject &)
-{
-    return true;
-}
 
 // Runs a program to the end; true on exit status 0.
 bool run(const QString &program, const QStringList &arguments, const QString &folder)
@@ -61,7 +55,7 @@ void TestBridgeResilience::brokerKilledAndRestarted()
     {
         auto probe = rig.probe();
         QVERIFY(probe);
-        QVERIFY(rig.waitForState(*probe, QStringLiteral("a-1"), anything));
+        QVERIFY(rig.waitForState(*probe, QStringLiteral("a-1")));
     }
     for (int round = 0; round < 2; ++round) {
         rig.broker().kill();
@@ -76,7 +70,7 @@ void TestBridgeResilience::brokerKilledAndRestarted()
         QVERIFY(
             probe->waitFor(QStringLiteral("homeassistant/sensor/restart/a-1_temperature/config"), BridgeRig::WaitMs));
         QJsonObject state;
-        QVERIFY(rig.waitForState(*probe, QStringLiteral("a-1"), anything, &state));
+        QVERIFY(rig.waitForState(*probe, QStringLiteral("a-1"), &state));
         QCOMPARE(state.value(QStringLiteral("power_permille")).toInt(), 417);
         // Commands work again.
         QVERIFY(probe->publish(QStringLiteral("vortanix/a-1/set/power"), QByteArray::number(500 + round)));
@@ -109,7 +103,7 @@ void TestBridgeResilience::adapterMissingPulledAndPutBack()
         for (const QString &id : {QStringLiteral("a-1"), QStringLiteral("a-7")}) {
             QVERIFY(probe->waitFor(QStringLiteral("vortanix/%1/availability").arg(id), "online", BridgeRig::WaitMs));
             QVERIFY(probe->waitFor(QStringLiteral("vortanix/%1/link").arg(id), "ok", BridgeRig::WaitMs));
-            QVERIFY(rig.waitForState(*probe, id, anything));
+            QVERIFY(rig.waitForState(*probe, id));
         }
         probe->clear();
         line.unplug();
@@ -230,10 +224,7 @@ void TestBridgeResilience::tlsWithPasswordFile()
     BridgeRig rig;
     const QString dir = rig.folder();
     // A certificate authority and a server certificate for 127.0.0.1, made here.
-    QFile extensions(dir + QStringLiteral("/server.ext"));
-    QVERIFY(extensions.open(QIODevice::WriteOnly));
-    extensions.write("subjectAltName=IP:127.0.0.1,DNS:localhost\n");
-    extensions.close();
+    QVERIFY(writeFile(dir + QStringLiteral("/server.ext"), "subjectAltName=IP:127.0.0.1,DNS:localhost\n"));
     const QStringList ec{QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
         QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
     QVERIFY(run(QStringLiteral("openssl"),
@@ -263,10 +254,8 @@ void TestBridgeResilience::tlsWithPasswordFile()
     QVERIFY(rig.broker().start(tls));
 
     rig.addLine(QStringLiteral("a"), {1});
-    QFile secret(dir + QStringLiteral("/mqtt-password"));
-    QVERIFY(secret.open(QIODevice::WriteOnly));
-    secret.write("wrong\n");
-    secret.close();
+    const QString secret = dir + QStringLiteral("/mqtt-password");
+    QVERIFY(writeFile(secret, "wrong\n"));
     const QString config
         = rig.mqttSection(QStringLiteral("tls"),
               QStringLiteral("ca_file=%1/ca.crt\nusername=plant\npassword_file=%1/mqtt-password\n").arg(dir))
@@ -279,9 +268,7 @@ void TestBridgeResilience::tlsWithPasswordFile()
     QVERIFY(rig.bridge().waitForLog(QStringLiteral("trying again in 1 s")));
     QCOMPARE(rig.bridge().terminate(), 0);
 
-    QVERIFY(secret.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    secret.write(password.toUtf8() + "\n");
-    secret.close();
+    QVERIFY(writeFile(secret, password.toUtf8() + "\n"));
     QVERIFY(rig.bridge().start());
     MqttProbe::Tls client;
     client.caFile = tls.caFile;
@@ -289,7 +276,7 @@ void TestBridgeResilience::tlsWithPasswordFile()
     client.password = password;
     auto probe = rig.probe(QStringLiteral("#"), client);
     QVERIFY(probe);
-    QVERIFY(rig.waitForState(*probe, QStringLiteral("a-1"), anything));
+    QVERIFY(rig.waitForState(*probe, QStringLiteral("a-1")));
     QVERIFY(rig.bridge().log().contains(QLatin1String("(TLS)")));
     QVERIFY2(rig.bridge().terminate() == 0, qPrintable(rig.bridge().log()));
     QVERIFY(!rig.bridge().log().contains(password));

@@ -97,7 +97,6 @@ private slots:
 
     // The per-module widget families.
     void moduleWidgetFamilies();
-
 };
 
 void TestCommands::switchMaskFromCheckedBoxes_data()
@@ -208,10 +207,14 @@ void TestCommands::emptyFieldSendsNothing_data()
 
     for (bool open : {true, false}) {
         const char *state = open ? "open" : "closed";
-        QTest::addRow("power, %s", state) << "lineEditPower" << "powerSet" << open;
-        QTest::addRow("millivolts, %s", state) << "lineEditAnalogPower" << "analogPowerSet" << open;
-        QTest::addRow("max DAC, %s", state) << "lineLimitPower" << "saveLimitPower" << open;
-        QTest::addRow("address, %s", state) << "lineSet485_ID" << "set485Id" << open;
+        QTest::addRow("power, %s", state) << "lineEditPower"
+                                          << "powerSet" << open;
+        QTest::addRow("millivolts, %s", state) << "lineEditAnalogPower"
+                                               << "analogPowerSet" << open;
+        QTest::addRow("max DAC, %s", state) << "lineLimitPower"
+                                            << "saveLimitPower" << open;
+        QTest::addRow("address, %s", state) << "lineSet485_ID"
+                                            << "set485Id" << open;
     }
 }
 
@@ -250,8 +253,7 @@ void TestCommands::adcButtonsFollowOnlyASuccessfulWrite()
     rig->ui()->ldAdcOff->click();
     QVERIFY(!radio->isChecked());
     QCOMPARE(rig->sim.holdingRegister(RegAdcEnable), quint16(0));
-    QCOMPARE(hexFrames(rig->frames()),
-             (QStringList{writeFrame(1, RegAdcEnable, 1), writeFrame(1, RegAdcEnable, 0)}));
+    QCOMPARE(hexFrames(rig->frames()), (QStringList{writeFrame(1, RegAdcEnable, 1), writeFrame(1, RegAdcEnable, 0)}));
 
     // Unanswered writes leave the radio button as it was.
     rig->sim.setFault(VirtualController::FaultNoReply, 0, 1);
@@ -304,8 +306,8 @@ void TestCommands::failedWritesKeepTheKeptValues()
     rig->ui()->lineEditPower->setText(QStringLiteral("10"));
     rig->ui()->lineEditAnalogPower->setText(QStringLiteral("1000"));
 
-    const QList<QPushButton *> buttons{rig->ui()->btnLdOn, rig->ui()->powerSet, rig->ui()->analogPowerSet,
-                                       rig->ui()->ldAdcOff};
+    const QList<QPushButton *> buttons{
+        rig->ui()->btnLdOn, rig->ui()->powerSet, rig->ui()->analogPowerSet, rig->ui()->ldAdcOff};
     for (QPushButton *button : buttons) {
         if (cause == QLatin1String("fault"))
             rig->sim.setFault(VirtualController::FaultKind(fault), 4, 1);
@@ -584,12 +586,10 @@ void TestCommands::addressChangeBroadcastsThreeFrames()
     QVERIFY(rig->sim.waitForRequests(3, 5000));
     QCOMPARE(rig->settledFrames().size(), 3); // and nothing after them
 
-    const QList<VirtualController::Request> requests = rig->sim.requests().mid(0, 3);
-    QStringList frames;
-    for (const VirtualController::Request &request : requests)
-        frames << hexFrame(request.frame);
-    QCOMPARE(frames, (QStringList{writeFrame(0, RegRs485Address, address), writeFrame(0, RegRs485Address, address),
-                                  writeFrame(0, RegCommandWord, 1)}));
+    const QStringList frames = hexFrames(framesOf(rig->sim.requests().mid(0, 3)));
+    QCOMPARE(frames,
+        (QStringList{writeFrame(0, RegRs485Address, address), writeFrame(0, RegRs485Address, address),
+            writeFrame(0, RegCommandWord, 1)}));
     // A pause of 20 ms follows each broadcast: measured where the panel writes
     // (the controller's own time stamps carry its wake-up jitter under load).
     QVERIFY2(elapsedMs >= 3 * 20, qPrintable(QString::number(elapsedMs)));

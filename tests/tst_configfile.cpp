@@ -4,15 +4,16 @@
 // through a file to a second panel.
 
 #include "configfile.h"
-#include "mainwindowform.h"
 #include "configtab.h"
+#include "mainwindowform.h"
 #include "panelrig.h"
 #include "registers.h"
+#include "testfiles.h"
 
 #include <QCheckBox>
 #include <QDir>
-#include <QFile>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
 #include <QMessageBox>
@@ -37,11 +38,11 @@ QStringList settingsValues(const QString &path)
 {
     QSettings settings(path, QSettings::IniFormat);
     return {settings.value(QStringLiteral("ConfigName")).toString(),
-            settings.value(QStringLiteral("ConfigLdMask")).toString(),
-            settings.value(QStringLiteral("ConfigLdLowPowerMask")).toString(),
-            settings.value(QStringLiteral("ConfigLdMaxDac")).toString(),
-            settings.value(QStringLiteral("ConfigLdAlarmTemperature")).toString(),
-            settings.value(QStringLiteral("ConfigLdCompensationHours")).toString()};
+        settings.value(QStringLiteral("ConfigLdMask")).toString(),
+        settings.value(QStringLiteral("ConfigLdLowPowerMask")).toString(),
+        settings.value(QStringLiteral("ConfigLdMaxDac")).toString(),
+        settings.value(QStringLiteral("ConfigLdAlarmTemperature")).toString(),
+        settings.value(QStringLiteral("ConfigLdCompensationHours")).toString()};
 }
 
 QStringList fileLines(const QString &path)
@@ -56,14 +57,6 @@ QStringList fileLines(const QString &path)
             lines << QString::fromLatin1(trimmed);
     }
     return lines;
-}
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    return file.write(content) == content.size();
 }
 
 QByteArray fileBytes(const QString &path)
@@ -130,9 +123,7 @@ private:
     // Clicks export with the dialog answered by `file`; the tab must pass.
     void exportTo(const QString &file);
     void importFrom(const QString &file);
-
 };
-
 
 void TestConfigFile::exportTo(const QString &file)
 {
@@ -176,7 +167,8 @@ void TestConfigFile::factoryExportWritesSixKeys()
     // On disk: plain ASCII, the name as INI escapes, all in [General].
     const QStringList lines = fileLines(file);
     QCOMPARE(lines.value(0), QStringLiteral("[General]"));
-    QVERIFY2(lines.contains(QStringLiteral("ConfigName=\\x9ed8\\x8ba4\\x914d\\x7f6e\\x31")), qPrintable(lines.join('|')));
+    QVERIFY2(
+        lines.contains(QStringLiteral("ConfigName=\\x9ed8\\x8ba4\\x914d\\x7f6e\\x31")), qPrintable(lines.join('|')));
     QVERIFY(lines.contains(QStringLiteral("ConfigLdMask=4095")));
     QVERIFY(lines.contains(QStringLiteral("ConfigLdLowPowerMask=4095")));
     QVERIFY(lines.contains(QStringLiteral("ConfigLdMaxDac=3980")));
@@ -203,15 +195,31 @@ void TestConfigFile::exportReadsTabByTheSaveRules_data()
     QTest::addColumn<QString>("hours");
     QTest::addColumn<QStringList>("stored"); // dac, alarm, hours
     QTest::addColumn<QString>("dacShown");
-    QTest::newRow("dac 100 raised") << "100" << "30" << "1" << QStringList{"2800", "300", "1"} << "2800";
-    QTest::newRow("dac 28 raised") << "28" << "30" << "1" << QStringList{"2800", "300", "1"} << "2800";
-    QTest::newRow("dac 5000 lowered") << "5000" << "30" << "1" << QStringList{"3980", "300", "1"} << "3980";
-    QTest::newRow("alarm 25.3") << "3000" << "25.3" << "1" << QStringList{"3000", "253", "1"} << "3000";
-    QTest::newRow("alarm 25.35") << "3000" << "25.35" << "1" << QStringList{"3000", "253", "1"} << "3000";
-    QTest::newRow("alarm -1 counts as 0") << "3000" << "-1" << "1" << QStringList{"3000", "0", "1"} << "3000";
-    QTest::newRow("hours 100000") << "3000" << "30" << "100000" << QStringList{"3000", "300", "100000"} << "3000";
+    QTest::newRow("dac 100 raised") << "100"
+                                    << "30"
+                                    << "1" << QStringList{"2800", "300", "1"} << "2800";
+    QTest::newRow("dac 28 raised") << "28"
+                                   << "30"
+                                   << "1" << QStringList{"2800", "300", "1"} << "2800";
+    QTest::newRow("dac 5000 lowered") << "5000"
+                                      << "30"
+                                      << "1" << QStringList{"3980", "300", "1"} << "3980";
+    QTest::newRow("alarm 25.3") << "3000"
+                                << "25.3"
+                                << "1" << QStringList{"3000", "253", "1"} << "3000";
+    QTest::newRow("alarm 25.35") << "3000"
+                                 << "25.35"
+                                 << "1" << QStringList{"3000", "253", "1"} << "3000";
+    QTest::newRow("alarm -1 counts as 0") << "3000"
+                                          << "-1"
+                                          << "1" << QStringList{"3000", "0", "1"} << "3000";
+    QTest::newRow("hours 100000") << "3000"
+                                  << "30"
+                                  << "100000" << QStringList{"3000", "300", "100000"} << "3000";
     QTest::newRow("hours stored as hours beyond 32-bit seconds")
-        << "3000" << "30" << "4294967295" << QStringList{"3000", "300", "4294967295"} << "3000";
+        << "3000"
+        << "30"
+        << "4294967295" << QStringList{"3000", "300", "4294967295"} << "3000";
 }
 
 void TestConfigFile::exportReadsTabByTheSaveRules()
@@ -252,7 +260,7 @@ void TestConfigFile::emptyFieldStopsExportBeforeDialog()
 
     QCOMPARE(rig->modals.boxCount(), 1);
     verifyBox(rig->modals.lastBox(), QMessageBox::Information, nullptr, QStringLiteral("警告"),
-              QStringLiteral("数据填写不正确"));
+        QStringLiteral("数据填写不正确"));
     QCOMPARE(rig->modals.fileDialogs().size(), 0);
     QVERIFY(!QFileInfo::exists(file));
     QCOMPARE(tabState(*rig), before);
@@ -304,7 +312,7 @@ void TestConfigFile::nameRoundTrip()
 void TestConfigFile::alarmExportedExactlyShowsTheSameOnImport()
 {
     fillTab(*rig, QStringLiteral("t"), 0x0FFF, 0x0FFF, QStringLiteral("3980"), QStringLiteral("25.3"),
-            QStringLiteral("10000"));
+        QStringLiteral("10000"));
     const QString file = path(QStringLiteral("alarm.ini"));
     exportTo(file);
     QCOMPARE(settingsValues(file).at(4), QStringLiteral("253"));
@@ -319,8 +327,8 @@ void TestConfigFile::importReadsKeys_data()
 {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QStringList>("tab");
-    QTest::newRow("only the name")
-        << QByteArray("[General]\nConfigName=abc\n") << expectedTab("abc", 0, 0, "0", "0", "0");
+    QTest::newRow("only the name") << QByteArray("[General]\nConfigName=abc\n")
+                                   << expectedTab("abc", 0, 0, "0", "0", "0");
     QTest::newRow("masks 70000 keep low 16 bits")
         << QByteArray("[General]\nConfigName=m\nConfigLdMask=70000\nConfigLdLowPowerMask=70000\n"
                       "ConfigLdMaxDac=3000\nConfigLdAlarmTemperature=300\nConfigLdCompensationHours=5\n")
@@ -365,7 +373,7 @@ void TestConfigFile::importReadsKeys()
 void TestConfigFile::cancelledDialogWarns()
 {
     fillTab(*rig, QStringLiteral("keep"), 0x0005, 0x0006, QStringLiteral("3001"), QStringLiteral("20.5"),
-            QStringLiteral("5"));
+        QStringLiteral("5"));
     const QStringList before = tabState(*rig);
     const QStringList filesBefore = QDir(rig->dir.path()).entryList(QDir::Files);
 
@@ -393,7 +401,7 @@ void TestConfigFile::exportFailureIsTold()
     const QString file = QStringLiteral("/proc/vortanix-export.ini");
     QVERIFY(!QFileInfo::exists(file));
     fillTab(*rig, QStringLiteral("keep"), 0x0005, 0x0006, QStringLiteral("3001"), QStringLiteral("20.5"),
-            QStringLiteral("5"));
+        QStringLiteral("5"));
     const QStringList before = tabState(*rig);
 
     rig->modals.answerNextFileDialog(file);
@@ -403,7 +411,7 @@ void TestConfigFile::exportFailureIsTold()
     QVERIFY(rig->modals.fileDialogs().first().accepted);
     QCOMPARE(rig->modals.boxCount(), 1);
     verifyBox(rig->modals.lastBox(), QMessageBox::Warning, &rig->w(), QStringLiteral("警告"),
-              QStringLiteral("配置文件导出失败！"));
+        QStringLiteral("配置文件导出失败！"));
     QCOMPARE(tabState(*rig), before);
     QVERIFY(!QFileInfo::exists(file));
 }
@@ -435,8 +443,8 @@ void TestConfigFile::importOfNoConfigurationIsToldAndLosesNothing_data()
 {
     QTest::addColumn<QByteArray>("content");
     QTest::newRow("empty file") << QByteArray();
-    QTest::newRow("foreign INI file")
-        << QByteArray("[Desktop Entry]\nName=Editor\nExec=edit\n\n[General]\nTheme=dark\n");
+    QTest::newRow("foreign INI file") << QByteArray(
+        "[Desktop Entry]\nName=Editor\nExec=edit\n\n[General]\nTheme=dark\n");
     QTest::newRow("keys in another section")
         << QByteArray("[Other]\nConfigName=x\nConfigLdMask=4095\nConfigLdMaxDac=3000\n");
     QTest::newRow("not an INI file") << QByteArray::fromHex("7f454c4602010100000062696e617279fffe0a");
@@ -448,7 +456,7 @@ void TestConfigFile::importOfNoConfigurationIsToldAndLosesNothing()
     const QString file = path(QStringLiteral("foreign.ini"));
     QVERIFY(writeFile(file, content));
     fillTab(*rig, QStringLiteral("keep"), 0x0005, 0x0006, QStringLiteral("3001"), QStringLiteral("20.5"),
-            QStringLiteral("5"));
+        QStringLiteral("5"));
     const QStringList before = tabState(*rig);
 
     rig->modals.answerNextFileDialog(file);
@@ -458,7 +466,7 @@ void TestConfigFile::importOfNoConfigurationIsToldAndLosesNothing()
     QVERIFY(rig->modals.fileDialogs().first().accepted);
     QCOMPARE(rig->modals.boxCount(), 1);
     verifyBox(rig->modals.lastBox(), QMessageBox::Warning, &rig->w(), QStringLiteral("警告"),
-              QStringLiteral("配置文件读取失败！"));
+        QStringLiteral("配置文件读取失败！"));
     QCOMPARE(tabState(*rig), before);
     // The file is only read.
     QFile check(file);
@@ -498,11 +506,12 @@ void TestConfigFile::importedDacOutsideLimitsIsClampedBySave()
     QFETCH(int, fileDac);
     QFETCH(int, sent);
     const QString file = path(QStringLiteral("dac.ini"));
-    QVERIFY(writeFile(file, QStringLiteral("[General]\nConfigName=d\nConfigLdMask=4095\nConfigLdLowPowerMask=4095\n"
-                                           "ConfigLdMaxDac=%1\nConfigLdAlarmTemperature=300\n"
-                                           "ConfigLdCompensationHours=10000\n")
-                                .arg(fileDac)
-                                .toLatin1()));
+    QVERIFY(writeFile(file,
+        QStringLiteral("[General]\nConfigName=d\nConfigLdMask=4095\nConfigLdLowPowerMask=4095\n"
+                       "ConfigLdMaxDac=%1\nConfigLdAlarmTemperature=300\n"
+                       "ConfigLdCompensationHours=10000\n")
+            .arg(fileDac)
+            .toLatin1()));
     importFrom(file);
     QCOMPARE(rig->ui()->lineEditMaxDac->text(), QString::number(fileDac)); // shown as it is
 
@@ -530,15 +539,16 @@ void TestConfigFile::importedHoursBeyondSecondsRangeRefusedBySaveButExported()
 {
     QVERIFY(rig->openLink());
     const QString file = path(QStringLiteral("hours.ini"));
-    QVERIFY(writeFile(file, "[General]\nConfigName=h\nConfigLdMask=4095\nConfigLdLowPowerMask=4095\n"
-                            "ConfigLdMaxDac=3980\nConfigLdAlarmTemperature=300\nConfigLdCompensationHours=1193047\n"));
+    QVERIFY(writeFile(file,
+        "[General]\nConfigName=h\nConfigLdMask=4095\nConfigLdLowPowerMask=4095\n"
+        "ConfigLdMaxDac=3980\nConfigLdAlarmTemperature=300\nConfigLdCompensationHours=1193047\n"));
     importFrom(file);
     QCOMPARE(rig->ui()->lineEditCompensationHours->text(), QStringLiteral("1193047"));
     rig->sim.clearRequests();
 
     rig->ui()->btnSaveAllConfig->click();
     verifyBox(rig->modals.lastBox(), QMessageBox::Information, nullptr, QStringLiteral("警告"),
-              QStringLiteral("数据填写不正确"));
+        QStringLiteral("数据填写不正确"));
     QCOMPARE(rig->settledFrames().size(), 0);
     rig->sim.clearRequests();
 
@@ -570,8 +580,9 @@ void TestConfigFile::configurationTravelsToAFreshPanel()
         rig->sim.setHoldingRegister(quint16(RegCfgReserved + i), block.at(i));
     rig->ui()->btnGetAllConfig->click();
     QCOMPARE(rig->modals.boxCount(), 0);
-    QCOMPARE(tabState(*rig), expectedTab(QStringLiteral("默认配置1"), 0x0A05, 0x0030, QStringLiteral("3500"),
-                                         QStringLiteral("41.7"), QStringLiteral("59")));
+    QCOMPARE(tabState(*rig),
+        expectedTab(QStringLiteral("默认配置1"), 0x0A05, 0x0030, QStringLiteral("3500"), QStringLiteral("41.7"),
+            QStringLiteral("59")));
     rig->ui()->lineEditConfigName->setText(QStringLiteral("产线A"));
     moduleBox(rig->w(), enablePrefix, 4)->setChecked(true);
     moduleBox(rig->w(), lowPowerPrefix, 5)->setChecked(false);
@@ -635,7 +646,7 @@ void TestConfigFile::lockNobodyCanTakeFailsWithinItsWait()
         QVERIFY(QDir().mkpath(file + QStringLiteral(".lock/inside")));
     }
     fillTab(*rig, QStringLiteral("keep"), 0x0005, 0x0006, QStringLiteral("3001"), QStringLiteral("20.5"),
-            QStringLiteral("5"));
+        QStringLiteral("5"));
     const QStringList before = tabState(*rig);
 
     rig->modals.answerNextFileDialog(file);
@@ -646,7 +657,7 @@ void TestConfigFile::lockNobodyCanTakeFailsWithinItsWait()
 
     QCOMPARE(rig->modals.boxCount(), 1);
     verifyBox(rig->modals.lastBox(), QMessageBox::Warning, &rig->w(), QStringLiteral("警告"),
-              exporting ? QStringLiteral("配置文件导出失败！") : QStringLiteral("配置文件读取失败！"));
+        exporting ? QStringLiteral("配置文件导出失败！") : QStringLiteral("配置文件读取失败！"));
     QVERIFY2(waited >= 1900, qPrintable(QString::number(waited))); // it did wait for the lock
     QCOMPARE(fileBytes(file), sixKeys);
     QCOMPARE(tabState(*rig), before);
@@ -671,9 +682,9 @@ void TestConfigFile::staleLockOfACrashedPanelIsTakenOver()
     QVERIFY(gone.waitForFinished(10000));
     const qint64 deadPid = gone.processId() > 0 ? gone.processId() : 999999;
     QVERIFY(writeFile(file + QStringLiteral(".lock"),
-                      QByteArray::number(deadPid) + "\nvortanix\n" + QSysInfo::machineHostName().toUtf8() + "\n"));
+        QByteArray::number(deadPid) + "\nvortanix\n" + QSysInfo::machineHostName().toUtf8() + "\n"));
     fillTab(*rig, QStringLiteral("after a crash"), 0x0005, 0x0006, QStringLiteral("3001"), QStringLiteral("20.5"),
-            QStringLiteral("5"));
+        QStringLiteral("5"));
     exportTo(file);
     QCOMPARE(settingsValues(file).first(), QStringLiteral("after a crash"));
     QVERIFY(!QFileInfo::exists(file + QStringLiteral(".lock")));
@@ -709,7 +720,7 @@ void TestConfigFile::fileSizeLimit()
         QCOMPARE(tabState(*rig), expectedTab(QStringLiteral("f"), 5, 6, "3001", "20.5", "5"));
     } else {
         verifyBox(rig->modals.lastBox(), QMessageBox::Warning, &rig->w(), QStringLiteral("警告"),
-                  QStringLiteral("配置文件读取失败！"));
+            QStringLiteral("配置文件读取失败！"));
         QCOMPARE(tabState(*rig), before);
     }
 }
@@ -726,9 +737,9 @@ void TestConfigFile::hugeFileIsRefusedUnread()
     rig->ui()->btnExportConfig_2->click();
 
     verifyBox(rig->modals.lastBox(), QMessageBox::Warning, &rig->w(), QStringLiteral("警告"),
-              QStringLiteral("配置文件读取失败！"));
+        QStringLiteral("配置文件读取失败！"));
     QVERIFY2(bytesReadByThisProcess() - readBefore < 4 * 1024 * 1024,
-             qPrintable(QString::number(bytesReadByThisProcess() - readBefore)));
+        qPrintable(QString::number(bytesReadByThisProcess() - readBefore)));
 }
 
 // Names typed into the file by hand: raw UTF-8, GB18030 from a Chinese
@@ -738,10 +749,13 @@ void TestConfigFile::handEditedNames_data()
     QTest::addColumn<QByteArray>("nameBytes");
     QTest::addColumn<QString>("name");
     const QString chinese = QString::fromUtf8("中文配置光源");
-    QTest::newRow("UTF-8") << QByteArray("\xe4\xb8\xad\xe6\x96\x87\xe9\x85\x8d\xe7\xbd\xae\xe5\x85\x89\xe6\xba\x90") << chinese;
+    QTest::newRow("UTF-8") << QByteArray("\xe4\xb8\xad\xe6\x96\x87\xe9\x85\x8d\xe7\xbd\xae\xe5\x85\x89\xe6\xba\x90")
+                           << chinese;
     QTest::newRow("GB18030") << QByteArray::fromHex("d6d0cec4c5e4d6c3b9e2d4b4") << chinese;
-    QTest::newRow("GB18030 with ASCII") << QByteArray::fromHex("4c696e6520d6d0cec43a2031") << QString::fromUtf8("Line 中文: 1");
-    QTest::newRow("escapes the panel writes") << QByteArray("\\x9ed8\\x8ba4\\x914d\\x7f6e\\x31") << QString::fromUtf8("默认配置1");
+    QTest::newRow("GB18030 with ASCII") << QByteArray::fromHex("4c696e6520d6d0cec43a2031")
+                                        << QString::fromUtf8("Line 中文: 1");
+    QTest::newRow("escapes the panel writes")
+        << QByteArray("\\x9ed8\\x8ba4\\x914d\\x7f6e\\x31") << QString::fromUtf8("默认配置1");
     QTest::newRow("UTF-8 with escapes") << QByteArray("\xe4\xb8\xad-\\x6587") << QString::fromUtf8("中-文");
     QTest::newRow("ASCII") << QByteArray("plain 1") << QStringLiteral("plain 1");
 }

@@ -23,8 +23,6 @@
 namespace {
 
 // The documented exit statuses.
-enum { Ok = 0, Usage = 2, Port = 3, NoReply = 4, BadReply = 5, NotAcknowledged = 6, PortLost = 7 };
-
 // The commands and the first words of their help's usage line.
 const QStringList commandNames{QStringLiteral("ports"), QStringLiteral("scan"), QStringLiteral("status"),
     QStringLiteral("switch"), QStringLiteral("power"), QStringLiteral("adc"), QStringLiteral("enable"),

@@ -12,14 +12,13 @@
 #include "modbusframes.h"
 #include "panelrig.h"
 #include "registers.h"
+#include "testfiles.h"
 
 #include <QFile>
 #include <QTextCodec>
 #include <QtTest>
 
 namespace {
-
-enum { Ok = 0, FileError = 1, Usage = 2 };
 
 // A configuration unlike the factory one: modules 1, 3, 9, 11 enabled, 5 and 6
 // low-power, DAC 3500, 5000 h, 41.7 °C.
@@ -41,12 +40,6 @@ QVector<quint16> blockOf(const SimController &controller)
     for (int k = 0; k < ConfigBlockCount; ++k)
         words << controller.holdingRegister(quint16(ConfigBlockFirst + k));
     return words;
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
 // A panel's export with one line replaced (or, with an empty replacement, left out).

@@ -8,6 +8,7 @@
 #include "ctlrig.h"
 #include "modbusframes.h"
 #include "registers.h"
+#include "testfiles.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -20,8 +21,6 @@
 #include <csignal>
 
 namespace {
-
-enum { Ok = 0, FileError = 1, NoReply = 4, PortLost = 7 };
 
 // The keys the manual page and --help document for a reading, in the CSV's column order.
 const QStringList statusKeys{QStringLiteral("time"), QStringLiteral("address"), QStringLiteral("temperature_c"),
@@ -226,7 +225,7 @@ void TestCtlStatus::failedReadingAsJson()
     rig->at(1).setFault(SimController::FaultBadCrc);
     const CtlResult result = rig->run(
         {QStringLiteral("--json"), QStringLiteral("--timeout"), QStringLiteral("3000"), QStringLiteral("status")});
-    QVERIFY2(result.exitCode == 5, qPrintable(result.describe()));
+    QVERIFY2(result.exitCode == BadReply, qPrintable(result.describe()));
     const QJsonObject json = parsed(result.out);
     QCOMPARE(
         sortedKeys(json), (QStringList{QStringLiteral("address"), QStringLiteral("error"), QStringLiteral("time")}));
@@ -235,7 +234,7 @@ void TestCtlStatus::failedReadingAsJson()
 
     const CtlResult write = rig->run({QStringLiteral("--json"), QStringLiteral("--timeout"), QStringLiteral("3000"),
         QStringLiteral("power"), QStringLiteral("7")});
-    QVERIFY2(write.exitCode == 6, qPrintable(write.describe()));
+    QVERIFY2(write.exitCode == NotAcknowledged, qPrintable(write.describe()));
     QCOMPARE(parsed(write.out).value(QStringLiteral("error")), QJsonValue(QStringLiteral("bad CRC")));
     QCOMPARE(parsed(write.out).value(QStringLiteral("power_permille")), QJsonValue(7));
 }
@@ -310,10 +309,7 @@ void TestCtlStatus::csvAppendsAndLeavesOtherFilesAlone()
     QCOMPARE(csvRows(path).size(), 2);
 
     const QString other = rig->filePath(QStringLiteral("other.csv"));
-    QFile file(other);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("date,value\n2026-01-01,5\n");
-    file.close();
+    QVERIFY(writeFile(other, "date,value\n2026-01-01,5\n"));
     rig->clearRequests();
     const CtlResult refused = rig->run({QStringLiteral("status"), QStringLiteral("--csv"), other});
     QVERIFY2(refused.exitCode == FileError, qPrintable(refused.describe()));

@@ -5,7 +5,6 @@
 #include "registers.h"
 
 #include <QDeadlineTimer>
-#include <QThread>
 
 namespace {
 
@@ -91,9 +90,7 @@ QList<QByteArray> CtlRig::settledFrames() const
     QDeadlineTimer deadline(10000);
     QList<QByteArray> frames;
     while (!deadline.hasExpired()) {
-        frames.clear();
-        for (const SimController::Request &request : listener.requests())
-            frames << request.frame;
+        frames = framesOf(listener.requests());
         if (!frames.isEmpty() && frames.last() == marker) {
             frames.removeLast();
             return frames;

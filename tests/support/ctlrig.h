@@ -22,6 +22,18 @@ struct CtlResult
     QString describe() const;
 };
 
+// vortanix-ctl's exit statuses, as its manual page documents them.
+enum CtlExit {
+    Ok = 0,
+    FileError = 1,
+    Usage = 2,
+    Port = 3,
+    NoReply = 4,
+    BadReply = 5,
+    NotAcknowledged = 6,
+    PortLost = 7
+};
+
 // vortanix-ctl, the real program, run as a process against a virtual line
 // with controllers on it. The line's port is a link in a folder of the
 // test's own, so its path stays the same across unplug() and replug().

@@ -107,3 +107,11 @@ QString writeFrame(quint8 unit, quint16 reg, quint16 value)
 {
     return hexFrame(writeRequest(unit, reg, value));
 }
+
+QList<QByteArray> framesOf(const QList<SimController::Request> &requests)
+{
+    QList<QByteArray> frames;
+    for (const SimController::Request &request : requests)
+        frames.append(request.frame);
+    return frames;
+}

@@ -2,6 +2,7 @@
 #define MODBUSFRAMES_H
 
 #include "modbuscrc.h"
+#include "simcontroller.h"
 
 #include <QByteArray>
 #include <QList>
@@ -39,6 +40,8 @@ extern const QString factoryBlockSaveHex; // the factory configuration written t
 // Hex of a frame, upper case, bytes separated by blanks ("01 03 00 01").
 QString hexFrame(const QByteArray &frame);
 QStringList hexFrames(const QList<QByteArray> &frames);
+// The frames of the requests a virtual controller heard, in their order.
+QList<QByteArray> framesOf(const QList<SimController::Request> &requests);
 // A frame from hex text, blanks ignored.
 QByteArray frameFromHex(const QString &hex);
 // The requests as hex text, as the tests compare them.

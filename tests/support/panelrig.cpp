@@ -7,9 +7,9 @@
 #include "spcomm.h"
 
 #include <QDeadlineTimer>
-#include <QtTest>
 #include <QThread>
 #include <QTimer>
+#include <QtTest>
 
 PanelRig::PanelRig() = default;
 
@@ -37,8 +37,7 @@ bool PanelRig::openLink(const QString &address, const QString &baud)
     ui()->serialName->setCurrentIndex(0);
     ui()->baudRate->setCurrentIndex(ui()->baudRate->findText(baud));
     ui()->switchSerial->click();
-    return MainWindowTestAccess::spComm(*window)->isOpen()
-           && ui()->switchSerial->text() == QStringLiteral("关闭串口");
+    return MainWindowTestAccess::spComm(*window)->isOpen() && ui()->switchSerial->text() == QStringLiteral("关闭串口");
 }
 
 void PanelRig::closeLink()
@@ -84,10 +83,7 @@ bool PanelRig::untilAnswered(
 
 QList<QByteArray> PanelRig::frames() const
 {
-    QList<QByteArray> result;
-    for (const VirtualController::Request &request : sim.requests())
-        result.append(request.frame);
-    return result;
+    return framesOf(sim.requests());
 }
 
 QList<QByteArray> PanelRig::settledFrames()
@@ -95,8 +91,8 @@ QList<QByteArray> PanelRig::settledFrames()
     if (!MainWindowTestAccess::spComm(*window)->isOpen())
         return frames(); // a closed link has nothing on the way
     quint8 request[8];
-    const quint16 length = Protocol().buildReadHoldingRegisters(MainWindowTestAccess::slaveAddress(*window),
-                                                                RegMaxPowerDac, 1, request);
+    const quint16 length
+        = Protocol().buildReadHoldingRegisters(MainWindowTestAccess::slaveAddress(*window), RegMaxPowerDac, 1, request);
     const QByteArray marker(reinterpret_cast<const char *>(request), length);
     quint8 reply[16];
     quint16 received = 0;

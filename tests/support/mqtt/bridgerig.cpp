@@ -56,6 +56,12 @@ std::unique_ptr<MqttProbe> BridgeRig::probe(const QString &filter, const MqttPro
     return probe;
 }
 
+bool BridgeRig::waitForState(MqttProbe &probe, const QString &id, QJsonObject *state)
+{
+    return waitForState(
+        probe, id, [](const QJsonObject &) { return true; }, state);
+}
+
 bool BridgeRig::waitForState(
     MqttProbe &probe, const QString &id, const std::function<bool(const QJsonObject &)> &match, QJsonObject *state)
 {

@@ -44,6 +44,8 @@ public:
     // Waits for a state message of a controller that `match` accepts.
     static bool waitForState(MqttProbe &probe, const QString &id, const std::function<bool(const QJsonObject &)> &match,
         QJsonObject *state = nullptr);
+    // Waits for any state message of a controller.
+    static bool waitForState(MqttProbe &probe, const QString &id, QJsonObject *state = nullptr);
 
 private:
     QTemporaryDir dir;

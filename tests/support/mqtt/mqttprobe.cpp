@@ -126,6 +126,12 @@ bool MqttProbe::waitFor(const QString &topic, const QByteArray &payload, int tim
     return waitFor([&](const Message &m) { return m.topic == topic && m.payload == payload; }, timeoutMs);
 }
 
+bool MqttProbe::waitForCount(int count, int timeoutMs)
+{
+    return waitForCount(
+        count, [](const Message &) { return true; }, timeoutMs);
+}
+
 bool MqttProbe::waitForCount(int count, const std::function<bool(const Message &)> &match, int timeoutMs)
 {
     int matched = 0;

@@ -51,6 +51,8 @@ public:
     bool waitFor(const QString &topic, const QByteArray &payload, int timeoutMs);
     // Waits until `count` messages that `match` accepts have come.
     bool waitForCount(int count, const std::function<bool(const Message &)> &match, int timeoutMs);
+    // Waits until `count` messages of any kind have come since the last clear().
+    bool waitForCount(int count, int timeoutMs);
     QList<Message> messages() const;
     // Messages received since the start; with keep false (for long runs)
     // they are only counted, not kept.
