@@ -1,6 +1,6 @@
 // vortanix-bridge: the light sources of RS-485 lines on an MQTT broker, with
 // Home Assistant discovery. See packaging/man/vortanix-bridge.1 and
-// vortanix-bridge.ini.5, and the README's plant set-up.
+// vortanix-bridge.ini.5, and docs/plant-guide.md.
 
 #include "bridge.h"
 #include "configloader.h"
