@@ -186,7 +186,8 @@ void Bridge::onCommand(const QString &id, const QString &name, const QByteArray 
     const auto found = nodeById.constFind(id);
     if (found == nodeById.constEnd())
         return;
-    const QString text = QString::fromUtf8(payload).trimmed();
+    // All of it: QString::fromUtf8(QByteArray) would end the text at a NUL byte.
+    const QString text = QString::fromUtf8(payload.constData(), payload.size()).trimmed();
     if (retained) {
         refuse(
             id, name, text, QStringLiteral("a retained command is not carried out: publish commands without retain"));
