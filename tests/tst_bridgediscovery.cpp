@@ -3,11 +3,15 @@
 // bridge's topics, and their command topics act; a controller taken out of
 // the configuration loses its entities; read-only mode announces no switch
 // or number and subscribes to no command topic. Commands left retained on
-// the broker are refused.
+// the broker are refused, and so are retained commands published while the
+// bridge is subscribed (MQTT 5 keeps their flag). Two bridges that share a
+// client id back off from each other and leave each other's entities alone.
 
 #include "bridgerig.h"
 #include "registers.h"
 
+#include <QDeadlineTimer>
+#include <QDir>
 #include <QJsonArray>
 #include <QSet>
 #include <QtTest>
@@ -22,6 +26,8 @@ private slots:
     void discoveryPointsAtTheTopics();
     void removedControllerLosesItsEntities();
     void readOnlyTakesNoCommands();
+    void retainedCommandWhileSubscribedIsRefused();
+    void twoBridgesOfOneClientIdLeaveEachOtherBe();
 
 private:
     BridgeRig rig;
@@ -204,6 +210,83 @@ void TestBridgeDiscovery::readOnlyTakesNoCommands()
     QCOMPARE(controller.holdingRegister(RegPowerPermille), power);
     QVERIFY(probe->messages(QStringLiteral("vortanix/a-1/result")).isEmpty());
     QVERIFY(probe->messages(QStringLiteral("vortanix/a-1/error")).isEmpty());
+}
+
+void TestBridgeDiscovery::retainedCommandWhileSubscribedIsRefused()
+{
+    QCOMPARE(rig.bridge().terminate(), 0);
+    rig.bridge().writeConfig(rig.mqttSection(clientId) + QStringLiteral("[bridge]\npoll_interval_ms=100\n")
+        + rig.lineSection(QStringLiteral("a"), QStringLiteral("1")));
+    QVERIFY(rig.bridge().start());
+    QVERIFY(rig.bridge().waitForLog(
+        QStringLiteral("connected to the broker at 127.0.0.1:%1 (MQTT 5)").arg(rig.broker().port())));
+    // The read-only run's binary sensors go once this session has held.
+    QVERIFY(rig.bridge().waitForLog(
+        QStringLiteral("removed the Home Assistant entity of homeassistant/binary_sensor/plant/a-1_module_1/config"),
+        BridgeRig::WaitMs));
+    QVERIFY(rig.waitForState(*probe, firstId));
+
+    SimController controller = rig.controller(QStringLiteral("a"), 1);
+    const quint16 power = controller.holdingRegister(RegPowerPermille);
+    const QByteArray asked = QByteArray::number(power == 777 ? 778 : 777);
+    controller.clearRequests();
+    probe->clear();
+    QVERIFY(probe->publish(QStringLiteral("vortanix/a-1/set/power"), asked, true));
+    MqttProbe::Message refused;
+    QVERIFY(probe->waitFor(QStringLiteral("vortanix/a-1/error"), BridgeRig::WaitMs, &refused));
+    QVERIFY2(refused.json().value(QStringLiteral("error")).toString().contains(QLatin1String("retained command")),
+        refused.payload.constData());
+    QCOMPARE(refused.json().value(QStringLiteral("payload")).toString(), QString::fromLatin1(asked));
+    QVERIFY(probe->publish(QStringLiteral("vortanix/a-1/set/power"), QByteArray(), true)); // clears it
+    // A later command is carried out: the refused one cannot be waiting.
+    QVERIFY(probe->publish(QStringLiteral("vortanix/a-1/set/config"), "read"));
+    QVERIFY(probe->waitFor(QStringLiteral("vortanix/a-1/result"), BridgeRig::WaitMs));
+    QVERIFY(onlyReads(controller));
+    QCOMPARE(controller.holdingRegister(RegPowerPermille), power);
+}
+
+// Two bridges with one client id take the session from each other at the
+// broker. Over a window, each backs off instead of reconnecting at once,
+// says why, and neither clears the entities the other announced.
+void TestBridgeDiscovery::twoBridgesOfOneClientIdLeaveEachOtherBe()
+{
+    rig.addLine(QStringLiteral("b"), {3});
+    auto discovery = rig.probe(QStringLiteral("homeassistant/#"));
+    QVERIFY(discovery);
+    QVERIFY(discovery->waitForCount(20, BridgeRig::WaitMs)); // the running bridge's entities, retained
+    discovery->clear();
+
+    const int from = rig.bridge().log().size();
+    const QString folder = rig.folder() + QStringLiteral("/second");
+    QVERIFY(QDir().mkpath(folder));
+    BridgeProcess second(folder);
+    second.writeConfig(rig.mqttSection(clientId) + QStringLiteral("[bridge]\npoll_interval_ms=100\n")
+        + rig.lineSection(QStringLiteral("b"), QStringLiteral("3"), QStringLiteral("id.3=other")));
+    QVERIFY(second.start());
+    QVERIFY(second.waitForLog(QStringLiteral("connected to the broker")));
+    // Mosquitto closes the older connection without a word: a session that
+    // ends this soon is the sign.
+    const QString takenOver = QStringLiteral("another client with the client id plant may be connected");
+    QVERIFY2(rig.bridge().waitForLog(takenOver, BridgeRig::WaitMs),
+        qPrintable(rig.bridge().log().mid(from) + "\n--\n" + second.log()));
+
+    // Reconnecting at once, the two took the session 30 times in 15 s.
+    const QDeadlineTimer window(12000);
+    while (!window.hasExpired())
+        QTest::qWait(200);
+    const QString log = rig.bridge().log().mid(from) + second.log();
+    const int connections = log.count(QStringLiteral("connected to the broker at"));
+    QVERIFY2(connections <= 14, qPrintable(log));
+    QVERIFY2(second.log().contains(takenOver), qPrintable(second.log()));
+    QVERIFY2(log.contains(QLatin1String("that this configuration does not announce are left alone in this run")),
+        qPrintable(log));
+    QCOMPARE(second.terminate(), 0);
+
+    // Both announced theirs; nobody cleared anything.
+    QVERIFY(!discovery->messages(QStringLiteral("homeassistant/sensor/plant/other_link/config")).isEmpty());
+    for (const MqttProbe::Message &m : discovery->messages())
+        QVERIFY2(!m.payload.isEmpty(), qPrintable(m.topic));
+    QVERIFY(!log.contains(QLatin1String("removed the Home Assistant entity")));
 }
 
 QTEST_GUILESS_MAIN(TestBridgeDiscovery)
