@@ -215,15 +215,17 @@ void TestBridgeDiscovery::readOnlyTakesNoCommands()
 void TestBridgeDiscovery::retainedCommandWhileSubscribedIsRefused()
 {
     QCOMPARE(rig.bridge().terminate(), 0);
+    probe->clear();
     rig.bridge().writeConfig(rig.mqttSection(clientId) + QStringLiteral("[bridge]\npoll_interval_ms=100\n")
         + rig.lineSection(QStringLiteral("a"), QStringLiteral("1")));
     QVERIFY(rig.bridge().start());
     QVERIFY(rig.bridge().waitForLog(
         QStringLiteral("connected to the broker at 127.0.0.1:%1 (MQTT 5)").arg(rig.broker().port())));
-    // The read-only run's binary sensors go once this session has held.
-    QVERIFY(rig.bridge().waitForLog(
-        QStringLiteral("removed the Home Assistant entity of homeassistant/binary_sensor/plant/a-1_module_1/config"),
-        BridgeRig::WaitMs));
+    // What the run before announced and this one does not (the read-only
+    // run's binary sensors) goes once this session has held.
+    QVERIFY(rig.bridge().waitForLog(QStringLiteral("removed the Home Assistant entity of "), BridgeRig::WaitMs));
+    // A state of this connection: the bridge subscribed before it published it,
+    // so the command below comes while it is subscribed.
     QVERIFY(rig.waitForState(*probe, firstId));
 
     SimController controller = rig.controller(QStringLiteral("a"), 1);
