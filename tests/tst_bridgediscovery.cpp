@@ -8,6 +8,7 @@
 // client id back off from each other and leave each other's entities alone.
 
 #include "bridgerig.h"
+#include "mqtt311gate.h"
 #include "registers.h"
 
 #include <QDeadlineTimer>
@@ -28,6 +29,7 @@ private slots:
     void readOnlyTakesNoCommands();
     void retainedCommandWhileSubscribedIsRefused();
     void twoBridgesOfOneClientIdLeaveEachOtherBe();
+    void brokerOfMqtt311IsSpokenTo();
 
 private:
     BridgeRig rig;
@@ -289,6 +291,29 @@ void TestBridgeDiscovery::twoBridgesOfOneClientIdLeaveEachOtherBe()
     for (const MqttProbe::Message &m : discovery->messages())
         QVERIFY2(!m.payload.isEmpty(), qPrintable(m.topic));
     QVERIFY(!log.contains(QLatin1String("removed the Home Assistant entity")));
+}
+
+// A broker that refuses MQTT 5 is spoken to in MQTT 3.1.1, and the log says
+// so (retained commands then act once: see the manual).
+void TestBridgeDiscovery::brokerOfMqtt311IsSpokenTo()
+{
+    QCOMPARE(rig.bridge().terminate(), 0);
+    Mqtt311Gate gate(rig.broker().port());
+    QVERIFY(gate.port() > 0);
+    probe->clear();
+    rig.bridge().writeConfig(
+        QStringLiteral("[mqtt]\nhost=127.0.0.1\nport=%1\nclient_id=%2\n").arg(gate.port()).arg(clientId)
+        + rig.lineSection(QStringLiteral("a"), QStringLiteral("1")));
+    QVERIFY(rig.bridge().start());
+    QVERIFY(rig.bridge().waitForLog(QStringLiteral("the broker does not speak MQTT 5: speaking MQTT 3.1.1")));
+    QVERIFY(rig.bridge().waitForLog(
+        QStringLiteral("connected to the broker at 127.0.0.1:%1 (MQTT 3.1.1)").arg(gate.port()), BridgeRig::WaitMs));
+    QVERIFY(rig.waitForState(*probe, firstId));
+    // Commands are taken through the 3.1.1 subscription.
+    QVERIFY(probe->publish(QStringLiteral("vortanix/a-1/set/config"), "read"));
+    QVERIFY(probe->waitFor(QStringLiteral("vortanix/a-1/result"), BridgeRig::WaitMs));
+    QCOMPARE(gate.refused(), 1);
+    QCOMPARE(rig.bridge().terminate(), 0); // while the gate still passes its goodbye on
 }
 
 QTEST_GUILESS_MAIN(TestBridgeDiscovery)
