@@ -28,6 +28,8 @@ Bridge::Bridge(const BridgeConfig &config, bool trace, QObject *parent)
       trace(trace),
       topics(config.topicPrefix, config.discoveryPrefix, config.broker.clientId)
 {
+    settling.setSingleShot(true);
+    connect(&settling, &QTimer::timeout, this, &Bridge::clearStale);
     for (int line = 0; line < config.lines.size(); ++line) {
         const QList<ControllerConfig> &controllers = config.lines.at(line).controllers;
         for (int index = 0; index < controllers.size(); ++index) {
@@ -92,9 +94,8 @@ Bridge::StartResult Bridge::start(QString *error)
     mqtt = std::make_unique<MqttClient>(settings);
     connect(mqtt.get(), &MqttClient::connected, this, &Bridge::onConnected);
     connect(mqtt.get(), &MqttClient::messageReceived, this, &Bridge::onMessage);
-    connect(mqtt.get(), &MqttClient::disconnected, this, [](const QString &reason) {
-        logLine(QStringLiteral("connection to the broker lost (%1); reconnecting").arg(reason));
-    });
+    connect(mqtt.get(), &MqttClient::disconnected, this, &Bridge::onDisconnected);
+    connect(mqtt.get(), &MqttClient::notice, this, [](const QString &text) { logLine(text); });
     connect(mqtt.get(), &MqttClient::connectFailed, this, [this](const QString &reason, int retryMs) {
         logLine(QStringLiteral("cannot connect to the broker at %1:%2: %3; trying again in %4 s")
                     .arg(config.broker.host)
@@ -134,8 +135,12 @@ bool Bridge::stop()
 
 void Bridge::onConnected()
 {
-    logLine(
-        QStringLiteral("connected to the broker at %1:%2").arg(config.broker.host).arg(config.broker.effectivePort()));
+    logLine(QStringLiteral("connected to the broker at %1:%2 (MQTT %3)")
+                .arg(config.broker.host)
+                .arg(config.broker.effectivePort())
+                .arg(mqtt->speaksMqtt5() ? QStringLiteral("5") : QStringLiteral("3.1.1")));
+    if (!cleared && !sharedId)
+        settling.start(MqttClient::StableSessionMs);
     mqtt->publish(topics.bridgeAvailability(), online, 1, true);
     // Also without discovery: then whatever this bridge announced before is cleared.
     mqtt->subscribe(topics.discoveryFilter(), 1);
@@ -169,10 +174,11 @@ void Bridge::publishAvailability(const Node &node)
 void Bridge::onMessage(const QString &topic, const QByteArray &payload, bool retained)
 {
     if (topics.isDiscovery(topic)) {
-        if (!payload.isEmpty() && !announced.contains(topic)) {
-            mqtt->publish(topic, QByteArray(), 1, true);
-            logLine(QStringLiteral("removed the Home Assistant entity of %1").arg(topic));
-        }
+        // Cleared once the session has held (see clearStale()); until then only noted.
+        if (payload.isEmpty() || announced.contains(topic))
+            stale.remove(topic);
+        else if (!cleared && !sharedId)
+            stale.insert(topic);
         return;
     }
     QString id;
@@ -181,12 +187,52 @@ void Bridge::onMessage(const QString &topic, const QByteArray &payload, bool ret
         onCommand(id, name, payload, retained);
 }
 
+void Bridge::onDisconnected(const QString &reason, qint64 lastedMs, bool takenOver, int retryMs)
+{
+    settling.stop();
+    stale.clear();
+    const QString retry = QStringLiteral("reconnecting in %1 s").arg(retryMs / 1000.0);
+    const QString id = config.broker.clientId;
+    if (takenOver) {
+        logLine(QStringLiteral("connection to the broker lost: another client connected with this bridge's client id "
+                               "%1 and the broker gave it the session (%2); each bridge needs a client_id of its "
+                               "own; %3")
+                    .arg(id, reason, retry));
+    } else if (lastedMs < MqttClient::StableSessionMs) {
+        logLine(QStringLiteral("connection to the broker lost after %1 s (%2); if this repeats, another client with "
+                               "the client id %3 may be connected (each bridge needs a client_id of its own); %4")
+                    .arg(lastedMs / 1000.0, 0, 'f', 1)
+                    .arg(reason, id, retry));
+    } else {
+        logLine(QStringLiteral("connection to the broker lost (%1); %2").arg(reason, retry));
+        return;
+    }
+    if (!sharedId && !cleared && config.discovery)
+        logLine(QStringLiteral("Home Assistant entities under client id %1 that this configuration does not "
+                               "announce are left alone in this run: another bridge may have published them")
+                    .arg(id));
+    sharedId = true;
+}
+
+void Bridge::clearStale()
+{
+    if (!mqtt || !mqtt->isConnected() || sharedId)
+        return;
+    for (const QString &topic : qAsConst(stale)) {
+        mqtt->publish(topic, QByteArray(), 1, true);
+        logLine(QStringLiteral("removed the Home Assistant entity of %1").arg(topic));
+    }
+    stale.clear();
+    cleared = true;
+}
+
 void Bridge::onCommand(const QString &id, const QString &name, const QByteArray &payload, bool retained)
 {
     const auto found = nodeById.constFind(id);
     if (found == nodeById.constEnd())
         return;
-    const QString text = QString::fromUtf8(payload).trimmed();
+    // All of it: QString::fromUtf8(QByteArray) would end the text at a NUL byte.
+    const QString text = QString::fromUtf8(payload.constData(), payload.size()).trimmed();
     if (retained) {
         refuse(
             id, name, text, QStringLiteral("a retained command is not carried out: publish commands without retain"));

@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QObject>
 #include <QSet>
+#include <QTimer>
 
 #include <memory>
 #include <vector>
@@ -25,7 +26,10 @@ class MqttClient;
 // subscribes to the command topics (not in read-only mode) and to its own
 // discovery topics: a config message found there for an entity it does not
 // announce now (a controller taken out of the configuration, a switch in
-// read-only mode) is cleared with an empty retained message.
+// read-only mode) is cleared with an empty retained message, once in a run,
+// when the first session has held for MqttClient::StableSessionMs. A session
+// that ends sooner, or is taken over, says that another client may use the
+// same client id: its entities are then never cleared in this run.
 class Bridge : public QObject
 {
     Q_OBJECT
@@ -60,6 +64,8 @@ private:
     };
 
     void onConnected();
+    void onDisconnected(const QString &reason, qint64 lastedMs, bool takenOver, int retryMs);
+    void clearStale();
     void onMessage(const QString &topic, const QByteArray &payload, bool retained);
     void onPolled(Node &node, const PollResult &result);
     void onCommandDone(Node &node, const CommandResult &result);
@@ -76,6 +82,10 @@ private:
     std::vector<Node> nodes;
     QHash<QString, int> nodeById;
     QSet<QString> announced; // discovery topics of this configuration
+    QSet<QString> stale; // found under our id, not announced: cleared when the session holds
+    QTimer settling;
+    bool cleared = false; // the stale entities are cleared once in a run
+    bool sharedId = false; // another client may use our client id: clear nothing
 };
 
 #endif // BRIDGE_H

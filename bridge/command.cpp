@@ -5,10 +5,13 @@
 #include "registers.h"
 #include "valuetext.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTextCodec>
+#include <QVector>
 
 namespace {
 
@@ -61,6 +64,44 @@ bool modules(const QString &text, quint16 *mask, QString *error)
     return ConfigJson::modules(document.object().value(QLatin1String("m")), mask, error);
 }
 
+// A key given twice in one object of a JSON text QJsonDocument has taken
+// (which keeps the last one silently): true, with the key as its sender meant
+// it (escapes decoded), when there is one.
+bool duplicateKey(const QByteArray &json, QString *key)
+{
+    struct Level
+    {
+        bool object = false;
+        bool keyNext = false;
+        QSet<QString> keys;
+    };
+    QVector<Level> levels;
+    for (int i = 0; i < json.size(); ++i) {
+        const char c = json.at(i);
+        if (c == '"') {
+            int end = i + 1;
+            while (end < json.size() && json.at(end) != '"')
+                end += json.at(end) == '\\' ? 2 : 1;
+            if (!levels.isEmpty() && levels.last().object && levels.last().keyNext) {
+                const QByteArray token = json.mid(i, end - i + 1);
+                *key = QJsonDocument::fromJson('[' + token + ']').array().at(0).toString();
+                if (levels.last().keys.contains(*key))
+                    return true;
+                levels.last().keys.insert(*key);
+                levels.last().keyNext = false;
+            }
+            i = end;
+        } else if (c == '{' || c == '[') {
+            levels.append(Level{c == '{', c == '{', {}});
+        } else if ((c == '}' || c == ']') && !levels.isEmpty()) {
+            levels.removeLast();
+        } else if (c == ',' && !levels.isEmpty() && levels.last().object) {
+            levels.last().keyNext = true;
+        }
+    }
+    return false;
+}
+
 bool config(const QString &text, Command *command, QString *error)
 {
     if (text == QLatin1String("read")) {
@@ -77,6 +118,11 @@ bool config(const QString &text, Command *command, QString *error)
     if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
         *error = QStringLiteral("not read, factory or a JSON object with modules_enabled, modules_low_power, "
                                 "max_dac, compensation_hours and alarm_c");
+        return false;
+    }
+    QString key;
+    if (duplicateKey(text.toUtf8(), &key)) {
+        *error = QStringLiteral("the key '%1' is given twice; give each key once").arg(key);
         return false;
     }
     return ConfigJson::fromJson(document.object(), &command->block, error);

@@ -1,8 +1,10 @@
 #include "configloader.h"
 
+#include "inireader.h"
+
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSettings>
 #include <QSysInfo>
 
 #include <algorithm>
@@ -159,45 +161,38 @@ bool ConfigLoader::readFile(const QString &path)
     if (info.size() > MaxFileBytes)
         return fail(path, QStringLiteral("larger than %1 KiB: not a configuration file").arg(MaxFileBytes / 1024));
 
-    QSettings settings(path, QSettings::IniFormat);
-    // QSettings takes ';' for comments only; a '#' line that holds '=' comes
-    // out as a key starting with '#', and is a comment too.
-    const auto keysOf = [&settings] {
-        QStringList keys = settings.childKeys();
-        keys.erase(
-            std::remove_if(keys.begin(), keys.end(), [](const QString &k) { return k.startsWith('#'); }), keys.end());
-        return keys;
-    };
-    const QStringList topKeys = keysOf();
-    if (!topKeys.isEmpty())
-        return fail(path,
-            QStringLiteral("'%1' stands outside any section ([mqtt], [bridge] or [line.NAME])").arg(topKeys.first()));
-    for (const QString &section : settings.childGroups()) {
+    QFile input(path);
+    if (!input.open(QIODevice::ReadOnly))
+        return fail(path, QStringLiteral("cannot be read: %1").arg(input.errorString()));
+    const QByteArray bytes = input.read(MaxFileBytes + 1);
+    if (bytes.size() > MaxFileBytes)
+        return fail(path, QStringLiteral("larger than %1 KiB: not a configuration file").arg(MaxFileBytes / 1024));
+    QList<IniReader::Entry> entries;
+    QString why;
+    if (!IniReader::parse(bytes, IniReader::Options(), &entries, &why))
+        return fail(path, why);
+
+    for (const IniReader::Entry &entry : entries) {
+        const QString &section = entry.section;
+        const QString &key = entry.key;
+        if (section.isEmpty())
+            return fail(
+                path, QStringLiteral("'%1' stands outside any section ([mqtt], [bridge] or [line.NAME])").arg(key));
         const bool isLine = section.startsWith(linePrefix);
         if (!isLine && section != QLatin1String("mqtt") && section != QLatin1String("bridge"))
             return fail(
                 path, QStringLiteral("unknown section [%1] (sections: [mqtt], [bridge], [line.NAME])").arg(section));
         QString lineName;
-        QString why;
         if (isLine && !name(section.mid(linePrefix.size()), &lineName, &why))
             return fail(QStringLiteral("%1: [%2]").arg(path, section), QStringLiteral("the line's name: ") + why);
-        settings.beginGroup(section);
-        const QStringList keys = keysOf();
-        settings.endGroup();
-        for (const QString &key : keys) {
-            const QVariant raw = settings.value(section + QLatin1Char('/') + key);
-            // QSettings splits unquoted values at commas.
-            const QString value = raw.type() == QVariant::StringList ? raw.toStringList().join(QLatin1Char(','))
-                                                                     : raw.toString().trimmed();
-            const QString where = QStringLiteral("%1: [%2] %3").arg(path, section, key);
-            const bool ok = isLine ? setLineKey(lines[lineName], key, value, &why)
-                                   : setGlobal(section + QLatin1Char('/') + key, value, &why);
-            if (!ok)
-                return fail(where, why);
-            (isLine ? lines[lineName].origin[key] : origin[section + QLatin1Char('/') + key]) = where;
-        }
+        const QString where = QStringLiteral("%1: [%2] %3").arg(path, section, key);
         if (isLine)
             lines[lineName].line.name = lineName;
+        const bool ok = isLine ? setLineKey(lines[lineName], key, entry.value, &why)
+                               : setGlobal(section + QLatin1Char('/') + key, entry.value, &why);
+        if (!ok)
+            return fail(where, why);
+        (isLine ? lines[lineName].origin[key] : origin[section + QLatin1Char('/') + key]) = where;
     }
     return true;
 }

@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QMap>
 #include <QString>
+#include <QStringList>
 
 // Reads the bridge's configuration: an INI file (sections [mqtt], [bridge]
 // and one [line.NAME] per RS-485 line), then command-line settings on top.
@@ -33,6 +34,8 @@ public:
 
     const BridgeConfig &config() const { return result; }
     QString error() const { return message; }
+    // What is allowed but unsafe (a password file others may read), for the log.
+    QStringList warnings() const { return cautions; }
 
 private:
     struct LineDraft
@@ -56,6 +59,7 @@ private:
     bool linesFromCommandLine = false;
     QHash<QString, QString> origin; // global key → where it was set
     QString message;
+    QStringList cautions;
 };
 
 #endif // CONFIGLOADER_H

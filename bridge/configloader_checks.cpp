@@ -92,6 +92,12 @@ bool ConfigLoader::readPassword()
         return true;
     const QString where = whereIs(QStringLiteral("mqtt/password_file"));
     QFile passwordFile(path);
+    // The file is taken, as it is not the bridge's to fix; but it is said.
+    if (passwordFile.permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther)) {
+        cautions.append(QStringLiteral("%1: warning: %2 may be read by other users than its owner; "
+                                       "let only the bridge's user read it: chmod 600 %2")
+                            .arg(where, path));
+    }
     if (passwordFile.size() > passwordFileMaxBytes || !passwordFile.open(QIODevice::ReadOnly))
         return fail(where, QStringLiteral("%1 cannot be read, or is larger than 4 KiB").arg(path));
     // The first line, without its line end: files written by editors end in one.

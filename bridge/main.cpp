@@ -155,6 +155,8 @@ int main(int argc, char *argv[])
         logLine(loader.error());
         return ExitConfiguration;
     }
+    for (const QString &warning : loader.warnings())
+        logLine(warning);
     if (parser.isSet(checkOption)) {
         printSummary(loader.config());
         return ExitOk;

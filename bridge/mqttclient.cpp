@@ -5,6 +5,7 @@
 #include <QMutexLocker>
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 
 #include <cerrno>
 #include <cstring>
@@ -51,7 +52,9 @@ bool MqttClient::start(QString *error)
         return false;
     }
     mosquitto_threaded_set(client, true);
+    mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
     mosquitto_connect_callback_set(client, &MqttClient::onConnect);
+    mosquitto_disconnect_v5_callback_set(client, &MqttClient::onDisconnect);
     mosquitto_message_callback_set(client, &MqttClient::onMessage);
     mosquitto_publish_callback_set(client, &MqttClient::onPublish);
 
@@ -125,7 +128,11 @@ bool MqttClient::subscribe(const QString &filter, int qos)
     if (!connectedNow)
         return false;
     const QByteArray name = filter.toUtf8();
-    return mosquitto_subscribe(client, nullptr, name.constData(), qos) == MOSQ_ERR_SUCCESS;
+    if (!speaksMqtt5())
+        return mosquitto_subscribe(client, nullptr, name.constData(), qos) == MOSQ_ERR_SUCCESS;
+    // Retained messages keep their flag also when they come while subscribed.
+    return mosquitto_subscribe_v5(client, nullptr, name.constData(), qos, MQTT_SUB_OPT_RETAIN_AS_PUBLISHED, nullptr)
+        == MOSQ_ERR_SUCCESS;
 }
 
 bool MqttClient::stop(int timeoutMs)
@@ -172,12 +179,20 @@ bool MqttClient::sleepUnlessStopped(int ms)
 void MqttClient::onConnect(mosquitto *, void *self, int code)
 {
     auto *me = static_cast<MqttClient *>(self);
+    // A broker of MQTT 3.1.1 answers an MQTT 5 connection with "unacceptable
+    // protocol version" (libmosquitto hands on either code).
+    if (me->speaksMqtt5()
+        && (code == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION || code == CONNACK_REFUSED_PROTOCOL_VERSION)) {
+        me->refusedMqtt5 = true;
+        return;
+    }
     if (code != 0) {
         me->refusal = QStringLiteral("the broker refused the connection: %1")
                           .arg(QString::fromUtf8(mosquitto_connack_string(code)));
         return;
     }
     me->sessionUp = true;
+    me->sessionTime.start();
     QMetaObject::invokeMethod(
         me,
         [me] {
@@ -185,6 +200,11 @@ void MqttClient::onConnect(mosquitto *, void *self, int code)
             emit me->connected();
         },
         Qt::QueuedConnection);
+}
+
+void MqttClient::onDisconnect(mosquitto *, void *self, int code, const mqtt5__property *)
+{
+    static_cast<MqttClient *>(self)->disconnectCode = code;
 }
 
 void MqttClient::onMessage(mosquitto *, void *self, const mosquitto_message *message)
@@ -211,6 +231,8 @@ void MqttClient::runLoop()
         }
         sessionUp = false;
         refusal.clear();
+        refusedMqtt5 = false;
+        disconnectCode = 0;
         // The first attempt sets the client up; later ones reuse that.
         int code = first ? mosquitto_connect(client, host.constData(), settings.port, settings.keepaliveSeconds)
                          : mosquitto_reconnect(client);
@@ -229,9 +251,29 @@ void MqttClient::runLoop()
             if (stopRequested)
                 return;
         }
+        if (refusedMqtt5) {
+            mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+            mqtt5.storeRelease(0);
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    emit notice(QStringLiteral("the broker does not speak MQTT 5: speaking MQTT 3.1.1, where a "
+                                               "retained command published while the bridge is connected cannot "
+                                               "be told from others and is carried out"));
+                },
+                Qt::QueuedConnection);
+            continue; // at once: that attempt was answered
+        }
         QString reason = refusal.isEmpty() ? describe(code, savedErrno) : refusal;
-        if (sessionUp) {
+        const bool takenOver = sessionUp && disconnectCode == MQTT_RC_SESSION_TAKEN_OVER;
+        const qint64 lastedMs = sessionUp ? sessionTime.elapsed() : 0;
+        const bool good = sessionUp && !takenOver && lastedMs >= StableSessionMs;
+        if (good)
             backoffMs = BackoffFirstMs;
+        const int retryMs = backoffMs;
+        if (sessionUp) {
+            if (takenOver)
+                reason = QString::fromUtf8(mosquitto_reason_string(disconnectCode));
             {
                 // Whatever was in flight is sent again or lost with the session.
                 QMutexLocker lock(&mutex);
@@ -239,19 +281,18 @@ void MqttClient::runLoop()
             }
             QMetaObject::invokeMethod(
                 this,
-                [this, reason] {
+                [this, reason, lastedMs, takenOver, retryMs] {
                     connectedNow = false;
-                    emit disconnected(reason);
+                    emit disconnected(reason, lastedMs, takenOver, retryMs);
                 },
                 Qt::QueuedConnection);
         } else {
-            const int retryMs = backoffMs;
             QMetaObject::invokeMethod(
                 this, [this, reason, retryMs] { emit connectFailed(reason, retryMs); }, Qt::QueuedConnection);
         }
         if (!sleepUnlessStopped(backoffMs))
             return;
-        if (!sessionUp)
+        if (!good)
             backoffMs = qMin(backoffMs * 2, BackoffMaxMs);
     }
 }

@@ -3,6 +3,7 @@
 
 #include <QAtomicInt>
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QMutex>
 #include <QObject>
 #include <QSet>
@@ -13,13 +14,21 @@
 
 struct mosquitto;
 struct mosquitto_message;
+struct mqtt5__property;
 
 // An MQTT client on libmosquitto, with its network loop on a thread of its
 // own: connecting (name look-up, TCP, TLS handshake) blocks that thread,
 // never the caller's event loop. The thread connects, runs mosquitto_loop()
 // and, when a connection fails or drops, tries again after a back-off that
-// doubles from 0.5 s up to 30 s (and starts over after a good connection);
-// it keeps trying whatever went wrong, TLS and refused logins included.
+// doubles from 0.5 s up to 30 s; it keeps trying whatever went wrong, TLS
+// and refused logins included. A session counts as good, and the back-off
+// starts over, once it has lasted StableSessionMs and did not end because
+// the broker gave it to another client with the same id: two clients of one
+// id take the session from each other at once, and would do so for ever.
+//
+// It speaks MQTT 5, so that a retained command keeps its retain flag (the
+// subscriptions ask for "retain as published"); a broker that refuses MQTT 5
+// is spoken to in MQTT 3.1.1 from then on (said once, by notice()).
 //
 // The object lives in the thread that made it (the bridge's main thread):
 // its signals are delivered there, queued. publish() and subscribe() are
@@ -47,6 +56,7 @@ public:
 
     static constexpr int BackoffFirstMs = 500;
     static constexpr int BackoffMaxMs = 30000;
+    static constexpr int StableSessionMs = 10000;
 
     explicit MqttClient(const Settings &settings, QObject *parent = nullptr);
     ~MqttClient() override;
@@ -55,6 +65,9 @@ public:
     // libmosquitto refuses the settings.
     bool start(QString *error);
     bool isConnected() const { return connectedNow; }
+    // False after a broker refused MQTT 5: MQTT 3.1.1, where a retained
+    // message published while the client is subscribed arrives without its flag.
+    bool speaksMqtt5() const { return mqtt5.loadAcquire() != 0; }
     // Both fail while not connected: nothing is queued for later.
     bool publish(const QString &topic, const QByteArray &payload, int qos, bool retain);
     bool subscribe(const QString &filter, int qos);
@@ -67,12 +80,16 @@ public:
 
 signals:
     void connected();
-    void disconnected(const QString &reason);
+    // `lastedMs`: how long the session was up; `takenOver`: the broker said that
+    // another client connected with the same client id (MQTT 5 only).
+    void disconnected(const QString &reason, qint64 lastedMs, bool takenOver, int retryMs);
+    void notice(const QString &text);
     void connectFailed(const QString &reason, int retryMs);
     void messageReceived(const QString &topic, const QByteArray &payload, bool retained);
 
 private:
     static void onConnect(mosquitto *, void *self, int code);
+    static void onDisconnect(mosquitto *, void *self, int code, const struct mqtt5__property *);
     static void onMessage(mosquitto *, void *self, const mosquitto_message *message);
     static void onPublish(mosquitto *, void *self, int mid);
     void runLoop();
@@ -93,9 +110,13 @@ private:
     bool loopEnded = false;
     QAtomicInt abandoned = 0;
     QSet<int> unacknowledged; // message ids of QoS 1 publications
+    QAtomicInt mqtt5 = 1;
 
     // The loop thread's own.
     bool sessionUp = false;
+    QElapsedTimer sessionTime;
+    int disconnectCode = 0; // the broker's reason (MQTT 5) or libmosquitto's code
+    bool refusedMqtt5 = false;
     QString refusal;
 };
 

@@ -1,5 +1,7 @@
 #include "configfile.h"
 
+#include "inireader.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -71,31 +73,38 @@ bool ConfigFile::write(const QString &path, const ConfigValues &values)
 
 namespace {
 
-// Opens the file the way both readers take it and hands its settings to
+// The checks and lock both readers take: the file's bytes while its lock is
+// held, so a writer that holds it is waited for. QSettings reads a missing or
+// unreadable file as an empty one, so the file itself is checked first. A
+// configuration is well under 1 KiB; a large file is refused before anything
+// of it is read.
+ConfigFile::ReadResult readBytes(const QString &path, QLockFile &lock, QByteArray *bytes)
+{
+    const QFileInfo info(path);
+    if (!info.exists() || !info.isFile())
+        return ConfigFile::ReadMissing;
+    if (info.size() > ConfigFile::MaxFileBytes)
+        return ConfigFile::ReadTooLarge;
+    if (waitForLock(path, lock) == LockState::Held)
+        return ConfigFile::ReadLocked;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return ConfigFile::ReadUnreadable;
+    *bytes = file.read(ConfigFile::MaxFileBytes + 1);
+    if (bytes->size() > ConfigFile::MaxFileBytes)
+        return ConfigFile::ReadTooLarge; // grew since it was looked at
+    return ConfigFile::ReadOk;
+}
+
+// Opens the file the way the panel takes it and hands its settings to
 // `take` while the lock is held; `take` runs only when one of the six keys is there.
 ConfigFile::ReadResult readSettings(const QString &path, const std::function<void(const QSettings &)> &take)
 {
-    // QSettings reads a missing or unreadable file as an empty one, so the
-    // file itself is checked first. A configuration is well under 1 KiB; a
-    // large file is refused before anything of it is read.
-    const QFileInfo info(path);
-    if (!info.exists() || !info.isFile() || info.size() > ConfigFile::MaxFileBytes)
-        return ConfigFile::ReadUnreadable;
-
-    // Held while the file is read, so a writer that holds it is waited for.
     QLockFile lock(path + QStringLiteral(".lock"));
-    if (waitForLock(path, lock) == LockState::Held)
-        return ConfigFile::ReadUnreadable;
-
     QByteArray bytes;
-    {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return ConfigFile::ReadUnreadable;
-        bytes = file.read(ConfigFile::MaxFileBytes + 1);
-        if (bytes.size() > ConfigFile::MaxFileBytes)
-            return ConfigFile::ReadUnreadable; // grew since it was looked at
-    }
+    const ConfigFile::ReadResult result = readBytes(path, lock, &bytes);
+    if (result != ConfigFile::ReadOk)
+        return result;
 
     QSettings settings(path, QSettings::IniFormat);
     settings.setIniCodec(codecFor(bytes)); // before the first value is read
@@ -129,12 +138,34 @@ ConfigFile::ReadResult ConfigFile::read(const QString &path, ConfigValues *value
     });
 }
 
-ConfigFile::ReadResult ConfigFile::readTexts(const QString &path, QMap<QString, QString> *texts)
+ConfigFile::ReadResult ConfigFile::readTexts(const QString &path, QMap<QString, QString> *texts, QString *error)
 {
-    return readSettings(path, [texts](const QSettings &settings) {
-        for (const QString &key : keys()) {
-            if (settings.contains(key))
-                texts->insert(key, settings.value(key).toString());
-        }
-    });
+    QLockFile lock(path + QStringLiteral(".lock"));
+    QByteArray bytes;
+    const ReadResult result = readBytes(path, lock, &bytes);
+    if (result != ReadOk)
+        return result;
+    // The panel writes its keys in [General], or they stand before any section;
+    // it writes the name with QSettings' escapes.
+    IniReader::Options options;
+    options.gb18030 = true;
+    options.topLevel = QStringLiteral("General");
+    options.escapedKeys = QStringList{keyName};
+    QList<IniReader::Entry> entries;
+    QString why;
+    if (!IniReader::parse(bytes, options, &entries, &why)) {
+        if (error)
+            *error = why;
+        return ReadBadText;
+    }
+    QMap<QString, QString> found;
+    const QStringList six = keys();
+    for (const IniReader::Entry &entry : entries) {
+        if (entry.section == options.topLevel && six.contains(entry.key))
+            found.insert(entry.key, entry.value);
+    }
+    if (found.isEmpty())
+        return ReadNotAConfig;
+    *texts = found;
+    return ReadOk;
 }

@@ -25,8 +25,12 @@ public:
 
     enum ReadResult {
         ReadOk,
-        ReadUnreadable, // missing, not a file, over MaxFileBytes, locked, or cannot be opened for reading
+        ReadMissing, // no such file, or not a regular file
+        ReadUnreadable, // cannot be opened for reading
+        ReadTooLarge, // over MaxFileBytes
+        ReadLocked, // its lock was not free within 2 s
         ReadNotAConfig, // none of the six keys
+        ReadBadText, // readTexts(): not the strict INI text IniReader takes
     };
 
     // Writes the six keys (other keys of an existing file stay); false when the
@@ -39,11 +43,13 @@ public:
     // The six keys, as the file names them: name, module mask, low-power
     // mask, maximum DAC, alarm temperature, compensation hours.
     static QStringList keys();
-    // The text of each of the six keys the file holds, as read() finds it
-    // (same checks, lock and encodings); a key the file lacks is left out.
-    // For callers that judge the values themselves instead of reading a
-    // missing or malformed value as 0.
-    static ReadResult readTexts(const QString &path, QMap<QString, QString> *texts);
+    // The text of each of the six keys the file holds, read strictly
+    // (IniReader: duplicates, escapes other than the name's and continued
+    // lines refused; UTF-8 or GB18030) with read()'s checks and lock; a key
+    // the file lacks is left out. For callers that judge the values
+    // themselves instead of reading a missing or malformed value as 0.
+    // `error` says what is wrong with a ReadBadText file ("line 4: ...").
+    static ReadResult readTexts(const QString &path, QMap<QString, QString> *texts, QString *error = nullptr);
 };
 
 #endif // CONFIGFILE_H

@@ -4,18 +4,45 @@
 #include "statusjson.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
+#include <QLocale>
+
+#include <algorithm>
+#include <iterator>
 
 #include <cmath>
 
 namespace {
 
+// compensation_seconds as well, so that what toJson() gives can be sent back.
+const char *const knownKeys[]
+    = {"modules_enabled", "modules_low_power", "max_dac", "compensation_hours", "compensation_seconds", "alarm_c"};
+
+// A JSON value as its sender wrote it, as far as a double can tell: whole
+// numbers in full (4294967295, not 4.29497e+09), others in the fewest digits
+// that give the same double back (1.0000000000000002, not 1).
+QString valueText(const QJsonValue &value)
+{
+    if (!value.isDouble()) {
+        const QByteArray json = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+        return QString::fromUtf8(json.mid(1, json.size() - 2)); // without the list's brackets
+    }
+    const double number = value.toDouble();
+    if (number == std::floor(number) && std::fabs(number) < 1e17)
+        return QString::number(number, 'f', 0);
+    return QString::number(number, 'g', QLocale::FloatingPointShortest);
+}
+
 // A whole number within [low, high] under `key`.
-bool wholeNumber(const QJsonObject &json, const char *key, double low, double high, double *value, QString *error)
+bool wholeNumber(const QJsonObject &json, const char *key, qint64 low, qint64 high, double *value, QString *error)
 {
     const QJsonValue item = json.value(QLatin1String(key));
     const double number = item.toDouble();
     if (!item.isDouble() || number != std::floor(number) || number < low || number > high) {
-        *error = QStringLiteral("%1: a whole number from %2 to %3").arg(QLatin1String(key)).arg(low).arg(high);
+        *error = QStringLiteral("%1: %2 is not a whole number from %3 to %4")
+                     .arg(QLatin1String(key), item.isUndefined() ? QStringLiteral("missing, it") : valueText(item))
+                     .arg(low)
+                     .arg(high);
         return false;
     }
     *value = number;
@@ -38,6 +65,15 @@ QJsonObject ConfigJson::toJson(const ConfigBlock &block)
 
 bool ConfigJson::fromJson(const QJsonObject &json, ConfigBlock *block, QString *error)
 {
+    for (const QString &key : json.keys()) {
+        if (std::none_of(std::begin(knownKeys), std::end(knownKeys),
+                [&key](const char *known) { return key == QLatin1String(known); })) {
+            *error = QStringLiteral("unknown key '%1' (keys: modules_enabled, modules_low_power, max_dac, "
+                                    "compensation_hours, alarm_c)")
+                         .arg(key);
+            return false;
+        }
+    }
     ConfigBlock result;
     QString why;
     if (!modules(json.value(QLatin1String("modules_enabled")), &result.ldMask, &why)) {
@@ -57,7 +93,16 @@ bool ConfigJson::fromJson(const QJsonObject &json, ConfigBlock *block, QString *
     const double tenths = alarm.toDouble() * 10;
     if (!alarm.isDouble() || std::fabs(tenths - std::round(tenths)) > 1e-6 || tenths < 0
         || std::round(tenths) > ConfigBlock::AlarmTenthsMax) {
-        *error = QStringLiteral("alarm_c: degrees from 0 to 6553.5 with at most one decimal");
+        *error = QStringLiteral("alarm_c: %1 is not degrees from 0 to 6553.5 with at most one decimal")
+                     .arg(alarm.isUndefined() ? QStringLiteral("missing, it") : valueText(alarm));
+        return false;
+    }
+    const QJsonValue seconds = json.value(QLatin1String("compensation_seconds"));
+    if (!seconds.isUndefined() && seconds != QJsonValue(hours * ConfigBlock::SecondsPerHour)) {
+        *error = QStringLiteral("compensation_seconds: %1 is not compensation_hours in seconds (%2); "
+                                "give compensation_hours alone")
+                     .arg(valueText(seconds))
+                     .arg(qint64(hours) * ConfigBlock::SecondsPerHour);
         return false;
     }
     result.ldMaxDac = quint16(dac);
@@ -77,9 +122,8 @@ bool ConfigJson::modules(const QJsonValue &value, quint16 *mask, QString *error)
     for (const QJsonValue &item : value.toArray()) {
         const double number = item.toDouble(-1);
         if (!item.isDouble() || number < 1 || number > ModuleCount || number != std::floor(number)) {
-            *error = QStringLiteral("a module number is 1..%1; the list holds %2")
-                         .arg(ModuleCount)
-                         .arg(item.isDouble() ? QString::number(number) : QStringLiteral("something else"));
+            *error
+                = QStringLiteral("a module number is 1..%1; the list holds %2").arg(ModuleCount).arg(valueText(item));
             return false;
         }
         result |= quint16(1u << (int(number) - 1));

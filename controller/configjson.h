@@ -19,8 +19,11 @@ public:
     static QJsonObject toJson(const ConfigBlock &block);
     // A block to write, from the five keys above other than compensation_seconds,
     // all required and checked, never clamped: max_dac 2800..3980,
-    // compensation_hours 0..100000 whole hours, alarm_c 0..100 with at most one
-    // decimal. False, with a sentence in `error` that names the key, otherwise.
+    // compensation_hours 0..1193046 whole hours, alarm_c 0..6553.5 with at most
+    // one decimal. compensation_seconds may come along (what toJson() gives
+    // can be sent back) when it is compensation_hours in seconds; any other
+    // key is refused. False, with a sentence in `error` that names the key and
+    // the value as given, otherwise.
     static bool fromJson(const QJsonObject &json, ConfigBlock *block, QString *error);
     // A module mask from a JSON array of module numbers ([1, 2, 5]; [] is none).
     static bool modules(const QJsonValue &value, quint16 *mask, QString *error);

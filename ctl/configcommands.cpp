@@ -33,6 +33,32 @@ int writeBlock(Session &session, Output &out, const QString &what, const ConfigB
     return status;
 }
 
+// What is wrong with a file config set cannot take; nothing was sent.
+QString readError(ConfigFile::ReadResult result, const QString &path, const QString &why)
+{
+    switch (result) {
+    case ConfigFile::ReadMissing:
+        return QStringLiteral("%1: no such file (or not a regular file): nothing was sent").arg(path);
+    case ConfigFile::ReadUnreadable:
+        return QStringLiteral("%1: cannot be opened for reading (may this user read it?): nothing was sent").arg(path);
+    case ConfigFile::ReadTooLarge:
+        return QStringLiteral("%1: larger than %2 KiB, not a configuration file: nothing was sent")
+            .arg(path)
+            .arg(ConfigFile::MaxFileBytes / 1024);
+    case ConfigFile::ReadLocked:
+        return QStringLiteral("%1: locked: another program holds %1.lock (the panel saving it?); try again when it "
+                              "is done, or remove a stale %1.lock: nothing was sent")
+            .arg(path);
+    case ConfigFile::ReadNotAConfig:
+        return QStringLiteral("%1 holds no configuration (none of the keys %2): nothing was sent")
+            .arg(path, ConfigFile::keys().join(QStringLiteral(", ")));
+    case ConfigFile::ReadBadText:
+    case ConfigFile::ReadOk:
+        break;
+    }
+    return QStringLiteral("%1: %2: nothing was sent").arg(path, why);
+}
+
 } // namespace
 
 QStringList ConfigCommands::textLines(const ConfigBlock &block)
@@ -141,16 +167,11 @@ int ConfigCommands::set(const CommandLine &commandLine, Output &out)
         return ExitUsage;
     }
     QMap<QString, QString> texts;
-    switch (ConfigFile::readTexts(path, &texts)) {
-    case ConfigFile::ReadOk:
-        break;
-    case ConfigFile::ReadUnreadable:
-        out.error(QStringLiteral("%1: cannot be read (missing, not a file, over 64 KiB, or locked)").arg(path));
-        return ExitFile;
-    case ConfigFile::ReadNotAConfig:
-        out.error(QStringLiteral("%1 holds no configuration (none of the keys %2): nothing was sent")
-                      .arg(path, ConfigFile::keys().join(QStringLiteral(", "))));
-        return ExitUsage;
+    QString why;
+    const ConfigFile::ReadResult read = ConfigFile::readTexts(path, &texts, &why);
+    if (read != ConfigFile::ReadOk) {
+        out.error(readError(read, path, why));
+        return read == ConfigFile::ReadNotAConfig || read == ConfigFile::ReadBadText ? ExitUsage : ExitFile;
     }
     ConfigBlock block;
     QString error;

@@ -340,6 +340,15 @@ void TestBridge::badPayloadsChangeNothing_data()
     QTest::newRow("config partial") << "config" << QByteArray(R"({"max_dac":3000})") << "modules_enabled";
     QTest::newRow("unknown") << "address" << QByteArray("5") << "unknown command 'address'";
     QTest::newRow("binary") << "power" << QByteArray("\x80\x81") << "not UTF-8";
+    QTest::newRow("NUL inside") << "power" << QByteArray("12\0 ; 500", 8) << "is not a whole number";
+    QTest::newRow("config key twice") << "config"
+                                      << QByteArray(R"({"modules_enabled":[1],"modules_low_power":[],"max_dac":3500,)"
+                                                    R"("compensation_hours":1,"alarm_c":25,"max_dac":2900})")
+                                      << "the key 'max_dac' is given twice";
+    QTest::newRow("config unknown key") << "config"
+                                        << QByteArray(R"({"modules_enabled":[1],"modules_low_power":[],"max_dac":3500,)"
+                                                      R"("compensation_hours":1,"alarm_c":25,"reboot":true})")
+                                        << "unknown key 'reboot'";
 }
 
 void TestBridge::badPayloadsChangeNothing()
@@ -358,6 +367,9 @@ void TestBridge::badPayloadsChangeNothing()
     QVERIFY(probe->waitFor(QStringLiteral("vortanix/a-1/error"), BridgeRig::WaitMs, &refused));
     QCOMPARE(refused.json().value(QStringLiteral("command")).toString(), name);
     QVERIFY2(refused.json().value(QStringLiteral("error")).toString().contains(error), refused.payload.constData());
+    // The payload as it came, whole (a NUL byte escaped by JSON, not an end).
+    QCOMPARE(refused.json().value(QStringLiteral("payload")).toString(),
+        QString::fromUtf8(payload.constData(), payload.size()).trimmed());
     // Commands run in order: once a later one is done, a refused one cannot be waiting.
     QVERIFY(command(firstId, QStringLiteral("config"), "read"));
     QVERIFY(probe->messages(QStringLiteral("vortanix/a-1/result")).size() == 1);

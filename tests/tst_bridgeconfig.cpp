@@ -21,6 +21,8 @@ private slots:
     void goodConfigurationIsSummedUp();
     void passwordIsNeverShown();
     void sampleConfigurationChecks();
+    void configurationIsUtf8();
+    void passwordOthersMayReadIsWarnedOf();
 
 private:
     QString writeFile(const QString &name, const QByteArray &content);
@@ -121,6 +123,23 @@ void TestBridgeConfig::badConfigurationNamesItsKey_data()
                                            << "bridge.ini: [mqtt] password_file: a password needs a username";
     QTest::newRow("empty password") << "[mqtt]\nusername=u\npassword_file=%1/empty-password\n" + lineA << none
                                     << "bridge.ini: [mqtt] password_file: %1/empty-password holds no password";
+    // One meaning for every file: what QSettings would merge or decode is refused.
+    QTest::newRow("line twice") << lineA + "[mqtt]\nhost=x\n[line.a]\nport=/dev/ttyUSB1\naddresses=2\n"
+                                << none << "bridge.ini: line 6: [line.a] is given twice (first on line 1)";
+    QTest::newRow("key twice") << "[mqtt]\nhost=a\nport=1883\nhost=b\n" + lineA << none
+                               << "bridge.ini: line 4: [mqtt] host is given twice (first on line 2)";
+    QTest::newRow("@Variant") << "[line.a]\nport=@Variant(\\0\\0\\0\\n)\naddresses=1\n"
+                              << none << "bridge.ini: line 2: [line.a] port: a value starting with '@' (@Variant(...)";
+    QTest::newRow("escapes") << "[mqtt]\nport=\\x31\\x38\\x38\\x33\n" + lineA << none
+                             << "bridge.ini: line 2: [mqtt] port: '\\x31\\x38\\x38\\x33': a backslash";
+    QTest::newRow("continued line") << "[line.a]\nport=/dev/tty\\\nUSB0\naddresses=1\n"
+                                    << none
+                                    << "bridge.ini: line 2: [line.a] port: a line continued by a trailing backslash";
+    QTest::newRow("subsection") << "[line.a/b]\nport=/dev/ttyUSB0\naddresses=1\n"
+                                << none << "bridge.ini: line 1: [line.a/b]: '/' and '\\' in a section name";
+    QTest::newRow("a non-ASCII id") << lineA + "id.1=ünï\n" << none << "bridge.ini: [line.a] id.1: 'ünï' is not a name";
+    QTest::newRow("too large") << lineA + QString(256 * 1024, QLatin1Char('#')) << none
+                               << "bridge.ini: larger than 256 KiB";
     QTest::newRow("option port") << lineA << QStringList{QStringLiteral("--port"), QStringLiteral("0")}
                                  << "--port: '0' is not a whole number from 1 to 65535";
     QTest::newRow("option interval") << lineA << QStringList{QStringLiteral("--poll-interval"), QStringLiteral("fast")}
@@ -200,6 +219,48 @@ void TestBridgeConfig::sampleConfigurationChecks()
     QVERIFY(bridge.start({QStringLiteral("--check"), QStringLiteral("--config"), BridgeProcess::sampleConfig()}));
     QCOMPARE(bridge.waitForExit(), 0);
     QVERIFY2(bridge.log().contains(QLatin1String("line ")), qPrintable(bridge.log()));
+}
+
+// Names as written: a port with an umlaut is that port, not its Latin-1
+// reading; a file in another encoding is refused by line.
+void TestBridgeConfig::configurationIsUtf8()
+{
+    BridgeProcess bridge(folder.path());
+    const QString ini
+        = bridge.writeConfig(QStringLiteral("[mqtt]\nusername=André\n[line.a]\nport=/dev/ttyÜ\naddresses=1\n"));
+    QString output;
+    QCOMPARE(check(bridge, {}, &output), 0);
+    QVERIFY2(output.contains(QStringLiteral("line a: /dev/ttyÜ at 115200 baud")), qPrintable(output));
+
+    QVERIFY(::writeFile(ini, QByteArray("[line.a]\n# a comment\nport=/dev/tty\xDC\naddresses=1\n")));
+    QCOMPARE(check(bridge, {}, &output), 1);
+    QVERIFY2(
+        output.contains(ini + QStringLiteral(": line 3: not UTF-8 text; save the file as UTF-8")), qPrintable(output));
+}
+
+void TestBridgeConfig::passwordOthersMayReadIsWarnedOf()
+{
+    const QString passwordFile = writeFile(QStringLiteral("shared-password"), "s3cret\n");
+    BridgeProcess bridge(folder.path());
+    bridge.writeConfig(QStringLiteral("[mqtt]\nusername=plant\npassword_file=%1\n").arg(passwordFile) + lineA);
+    const struct
+    {
+        QFileDevice::Permissions mode;
+        bool warned;
+    } cases[]
+        = {{QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther, true},
+            {QFileDevice::ReadOwner | QFileDevice::ReadGroup, true},
+            {QFileDevice::ReadOwner | QFileDevice::WriteOwner, false}};
+    for (const auto &each : cases) {
+        QVERIFY(QFile::setPermissions(passwordFile, each.mode));
+        QString output;
+        QCOMPARE(check(bridge, {}, &output), 0); // taken all the same
+        const QString warning = QStringLiteral("warning: %1 may be read by other users than its owner; "
+                                               "let only the bridge's user read it: chmod 600 %1")
+                                    .arg(passwordFile);
+        QVERIFY2(output.contains(warning) == each.warned, qPrintable(output));
+        QVERIFY(!output.contains(QLatin1String("s3cret")));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestBridgeConfig)

@@ -3,11 +3,16 @@
 // bridge's topics, and their command topics act; a controller taken out of
 // the configuration loses its entities; read-only mode announces no switch
 // or number and subscribes to no command topic. Commands left retained on
-// the broker are refused.
+// the broker are refused, and so are retained commands published while the
+// bridge is subscribed (MQTT 5 keeps their flag). Two bridges that share a
+// client id back off from each other and leave each other's entities alone.
 
 #include "bridgerig.h"
+#include "mqtt311gate.h"
 #include "registers.h"
 
+#include <QDeadlineTimer>
+#include <QDir>
 #include <QJsonArray>
 #include <QSet>
 #include <QtTest>
@@ -22,6 +27,9 @@ private slots:
     void discoveryPointsAtTheTopics();
     void removedControllerLosesItsEntities();
     void readOnlyTakesNoCommands();
+    void retainedCommandWhileSubscribedIsRefused();
+    void twoBridgesOfOneClientIdLeaveEachOtherBe();
+    void brokerOfMqtt311IsSpokenTo();
 
 private:
     BridgeRig rig;
@@ -204,6 +212,108 @@ void TestBridgeDiscovery::readOnlyTakesNoCommands()
     QCOMPARE(controller.holdingRegister(RegPowerPermille), power);
     QVERIFY(probe->messages(QStringLiteral("vortanix/a-1/result")).isEmpty());
     QVERIFY(probe->messages(QStringLiteral("vortanix/a-1/error")).isEmpty());
+}
+
+void TestBridgeDiscovery::retainedCommandWhileSubscribedIsRefused()
+{
+    QCOMPARE(rig.bridge().terminate(), 0);
+    probe->clear();
+    rig.bridge().writeConfig(rig.mqttSection(clientId) + QStringLiteral("[bridge]\npoll_interval_ms=100\n")
+        + rig.lineSection(QStringLiteral("a"), QStringLiteral("1")));
+    QVERIFY(rig.bridge().start());
+    QVERIFY(rig.bridge().waitForLog(
+        QStringLiteral("connected to the broker at 127.0.0.1:%1 (MQTT 5)").arg(rig.broker().port())));
+    // What the run before announced and this one does not (the read-only
+    // run's binary sensors) goes once this session has held.
+    QVERIFY(rig.bridge().waitForLog(QStringLiteral("removed the Home Assistant entity of "), BridgeRig::WaitMs));
+    // A state of this connection: the bridge subscribed before it published it,
+    // so the command below comes while it is subscribed.
+    QVERIFY(rig.waitForState(*probe, firstId));
+
+    SimController controller = rig.controller(QStringLiteral("a"), 1);
+    const quint16 power = controller.holdingRegister(RegPowerPermille);
+    const QByteArray asked = QByteArray::number(power == 777 ? 778 : 777);
+    controller.clearRequests();
+    probe->clear();
+    QVERIFY(probe->publish(QStringLiteral("vortanix/a-1/set/power"), asked, true));
+    MqttProbe::Message refused;
+    QVERIFY(probe->waitFor(QStringLiteral("vortanix/a-1/error"), BridgeRig::WaitMs, &refused));
+    QVERIFY2(refused.json().value(QStringLiteral("error")).toString().contains(QLatin1String("retained command")),
+        refused.payload.constData());
+    QCOMPARE(refused.json().value(QStringLiteral("payload")).toString(), QString::fromLatin1(asked));
+    QVERIFY(probe->publish(QStringLiteral("vortanix/a-1/set/power"), QByteArray(), true)); // clears it
+    // A later command is carried out: the refused one cannot be waiting.
+    QVERIFY(probe->publish(QStringLiteral("vortanix/a-1/set/config"), "read"));
+    QVERIFY(probe->waitFor(QStringLiteral("vortanix/a-1/result"), BridgeRig::WaitMs));
+    QVERIFY(onlyReads(controller));
+    QCOMPARE(controller.holdingRegister(RegPowerPermille), power);
+}
+
+// Two bridges with one client id take the session from each other at the
+// broker. Over a window, each backs off instead of reconnecting at once,
+// says why, and neither clears the entities the other announced.
+void TestBridgeDiscovery::twoBridgesOfOneClientIdLeaveEachOtherBe()
+{
+    rig.addLine(QStringLiteral("b"), {3});
+    auto discovery = rig.probe(QStringLiteral("homeassistant/#"));
+    QVERIFY(discovery);
+    QVERIFY(discovery->waitForCount(20, BridgeRig::WaitMs)); // the running bridge's entities, retained
+    discovery->clear();
+
+    const int from = rig.bridge().log().size();
+    const QString folder = rig.folder() + QStringLiteral("/second");
+    QVERIFY(QDir().mkpath(folder));
+    BridgeProcess second(folder);
+    second.writeConfig(rig.mqttSection(clientId) + QStringLiteral("[bridge]\npoll_interval_ms=100\n")
+        + rig.lineSection(QStringLiteral("b"), QStringLiteral("3"), QStringLiteral("id.3=other")));
+    QVERIFY(second.start());
+    QVERIFY(second.waitForLog(QStringLiteral("connected to the broker")));
+    // Mosquitto closes the older connection without a word: a session that
+    // ends this soon is the sign.
+    const QString takenOver = QStringLiteral("another client with the client id plant may be connected");
+    QVERIFY2(rig.bridge().waitForLog(takenOver, BridgeRig::WaitMs),
+        qPrintable(rig.bridge().log().mid(from) + "\n--\n" + second.log()));
+
+    // Reconnecting at once, the two took the session 30 times in 15 s.
+    const QDeadlineTimer window(12000);
+    while (!window.hasExpired())
+        QTest::qWait(200);
+    const QString log = rig.bridge().log().mid(from) + second.log();
+    const int connections = log.count(QStringLiteral("connected to the broker at"));
+    QVERIFY2(connections <= 14, qPrintable(log));
+    QVERIFY2(second.log().contains(takenOver), qPrintable(second.log()));
+    QVERIFY2(log.contains(QLatin1String("that this configuration does not announce are left alone in this run")),
+        qPrintable(log));
+    QCOMPARE(second.terminate(), 0);
+
+    // Both announced theirs; nobody cleared anything.
+    QVERIFY(!discovery->messages(QStringLiteral("homeassistant/sensor/plant/other_link/config")).isEmpty());
+    for (const MqttProbe::Message &m : discovery->messages())
+        QVERIFY2(!m.payload.isEmpty(), qPrintable(m.topic));
+    QVERIFY(!log.contains(QLatin1String("removed the Home Assistant entity")));
+}
+
+// A broker that refuses MQTT 5 is spoken to in MQTT 3.1.1, and the log says
+// so (retained commands then act once: see the manual).
+void TestBridgeDiscovery::brokerOfMqtt311IsSpokenTo()
+{
+    QCOMPARE(rig.bridge().terminate(), 0);
+    Mqtt311Gate gate(rig.broker().port());
+    QVERIFY(gate.port() > 0);
+    probe->clear();
+    rig.bridge().writeConfig(
+        QStringLiteral("[mqtt]\nhost=127.0.0.1\nport=%1\nclient_id=%2\n").arg(gate.port()).arg(clientId)
+        + rig.lineSection(QStringLiteral("a"), QStringLiteral("1")));
+    QVERIFY(rig.bridge().start());
+    QVERIFY(rig.bridge().waitForLog(QStringLiteral("the broker does not speak MQTT 5: speaking MQTT 3.1.1")));
+    QVERIFY(rig.bridge().waitForLog(
+        QStringLiteral("connected to the broker at 127.0.0.1:%1 (MQTT 3.1.1)").arg(gate.port()), BridgeRig::WaitMs));
+    QVERIFY(rig.waitForState(*probe, firstId));
+    // Commands are taken through the 3.1.1 subscription.
+    QVERIFY(probe->publish(QStringLiteral("vortanix/a-1/set/config"), "read"));
+    QVERIFY(probe->waitFor(QStringLiteral("vortanix/a-1/result"), BridgeRig::WaitMs));
+    QCOMPARE(gate.refused(), 1);
+    QCOMPARE(rig.bridge().terminate(), 0); // while the gate still passes its goodbye on
 }
 
 QTEST_GUILESS_MAIN(TestBridgeDiscovery)

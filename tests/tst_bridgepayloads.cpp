@@ -122,7 +122,29 @@ void TestBridgePayloads::configJson_data()
     QTest::newRow("module 1e10") << QByteArray(good).replace("[1,2,3]", "[1e10]") << "modules_enabled";
     QTest::newRow("module 13") << QByteArray(good).replace("[1,2,3]", "[1,13]") << "modules_enabled";
     QTest::newRow("modules as text") << QByteArray(good).replace("[]", "\"1-3\"") << "modules_low_power";
-    QTest::newRow("key missing") << QByteArray(good).replace("\"max_dac\"", "\"maxdac\"") << "max_dac";
+    QTest::newRow("key missing") << QByteArray(good).replace("\"max_dac\":3500,", "")
+                                 << "max_dac: missing, it is not a whole number";
+    QTest::newRow("key misspelt") << QByteArray(good).replace("\"max_dac\"", "\"maxdac\"")
+                                  << "unknown key 'maxdac' (keys: modules_enabled";
+    QTest::newRow("key unknown") << QByteArray(good).replace("{", "{\"reset\":true,") << "unknown key 'reset'";
+    QTest::newRow("seconds not the hours") << QByteArray(good).replace("}", ",\"compensation_seconds\":360001}")
+                                           << "compensation_seconds: 360001 is not compensation_hours in seconds "
+                                              "(360000)";
+    QTest::newRow("seconds that are the hours")
+        << QByteArray(good).replace("}", ",\"compensation_seconds\":360000}") << "";
+    // Numbers as they were sent, never rounded to six digits.
+    QTest::newRow("module 2^32-1") << QByteArray(good).replace("[1,2,3]", "[4294967295]")
+                                   << "modules_enabled: a module number is 1..12; the list holds 4294967295";
+    QTest::newRow("module next to 1") << QByteArray(good).replace("[1,2,3]", "[1.0000000000000002]")
+                                      << "modules_enabled: a module number is 1..12; the list holds 1.0000000000000002";
+    QTest::newRow("module as text") << QByteArray(good).replace("[1,2,3]", "[\"1\"]")
+                                    << "modules_enabled: a module number is 1..12; the list holds \"1\"";
+    QTest::newRow("hours 2^32-1") << QByteArray(good).replace(":100,", ":4294967295,")
+                                  << "compensation_hours: 4294967295 is not a whole number from 0 to 1193046";
+    QTest::newRow("dac 0.1") << QByteArray(good).replace("3500", "0.1")
+                             << "max_dac: 0.1 is not a whole number from 2800 to 3980";
+    QTest::newRow("alarm 1e300") << QByteArray(good).replace("25.3", "1e300")
+                                 << "alarm_c: 1e+300 is not degrees from 0 to 6553.5";
 }
 
 void TestBridgePayloads::configJson()
@@ -237,6 +259,15 @@ void TestBridgePayloads::commandsRefused_data()
     QTest::newRow("module 2 level") << "module_2" << QByteArray("2") << "neither ON nor OFF";
     QTest::newRow("config other") << "config" << QByteArray("write") << "not read, factory or a JSON object";
     QTest::newRow("config bad key") << "config" << QByteArray(R"({"max_dac":3000})") << "modules_enabled";
+    // QJsonDocument would keep the last of two keys: the sender meant one of them.
+    const QByteArray block = R"({"modules_enabled":[1],"modules_low_power":[],"max_dac":3500,)"
+                             R"("compensation_hours":100,"alarm_c":25.3})";
+    QTest::newRow("config key twice") << "config" << QByteArray(block).replace("}", R"(,"max_dac":2900})")
+                                      << "the key 'max_dac' is given twice";
+    QTest::newRow("config key twice, escaped")
+        << "config" << QByteArray(block).replace("}", R"(,"max\u005fdac":2900})") << "the key 'max_dac' is given twice";
+    QTest::newRow("config key twice inside")
+        << "config" << QByteArray(block).replace("[1]", R"([{"a":1,"b":[{}],"a":2}])") << "the key 'a' is given twice";
     QTest::newRow("unknown") << "reset" << QByteArray("1") << "unknown command 'reset'";
     QTest::newRow("not UTF-8") << "power" << QByteArray("\xff\xfe") << "not UTF-8";
     QTest::newRow("too long") << "switch" << QByteArray(5000, '1') << "at most 4096 bytes";

@@ -487,10 +487,10 @@ void TestConfigFile::configFileReadRefusesMissingFile()
     QVERIFY(QFile::remove(file));
     ConfigValues after;
     after.name = QStringLiteral("untouched");
-    QCOMPARE(ConfigFile::read(file, &after), ConfigFile::ReadUnreadable);
+    QCOMPARE(ConfigFile::read(file, &after), ConfigFile::ReadMissing);
     QCOMPARE(after.name, QStringLiteral("untouched"));
     // A folder is no file either.
-    QCOMPARE(ConfigFile::read(rig->dir.path(), &after), ConfigFile::ReadUnreadable);
+    QCOMPARE(ConfigFile::read(rig->dir.path(), &after), ConfigFile::ReadMissing);
 }
 
 void TestConfigFile::importedDacOutsideLimitsIsClampedBySave_data()

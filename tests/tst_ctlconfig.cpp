@@ -15,6 +15,7 @@
 #include "testfiles.h"
 
 #include <QFile>
+#include <QLockFile>
 #include <QTextCodec>
 #include <QtTest>
 
@@ -80,6 +81,7 @@ private slots:
     void fileWithAWrongValueSendsNothing();
     void keysTextsAsTheFileHoldsThem_data();
     void keysTextsAsTheFileHoldsThem();
+    void lockedFileIsNamedAsLocked();
 
 private:
     std::unique_ptr<CtlRig> rig;
@@ -238,7 +240,7 @@ void TestCtlConfig::fileWithAWrongValueSendsNothing_data()
     QTest::newRow("a thirteenth module") << with("ConfigLdMask", "ConfigLdMask=4096") << int(Usage)
                                          << "ConfigLdMask: 4096 is out of range 0..4095";
     QTest::newRow("mask as a list") << with("ConfigLdLowPowerMask", "ConfigLdLowPowerMask=1, 2") << int(Usage)
-                                    << "ConfigLdLowPowerMask: '' is not a whole number";
+                                    << "ConfigLdLowPowerMask: '1, 2' is not a whole number";
     QTest::newRow("mask in hex") << with("ConfigLdLowPowerMask", "ConfigLdLowPowerMask=0x30") << int(Usage)
                                  << "ConfigLdLowPowerMask: '0x30' is not a whole number";
     QTest::newRow("full-width digits") << with("ConfigLdMaxDac", "ConfigLdMaxDac=３５００") << int(Usage)
@@ -246,7 +248,22 @@ void TestCtlConfig::fileWithAWrongValueSendsNothing_data()
     QTest::newRow("a key missing") << with("ConfigLdMaxDac", "") << int(Usage) << "ConfigLdMaxDac is missing";
     QTest::newRow("no configuration") << QByteArray("[General]\nColour=blue\n") << int(Usage)
                                       << "holds no configuration (none of the keys ConfigName, ConfigLdMask";
-    QTest::newRow("no file") << QByteArray() << int(FileError) << "cannot be read (missing";
+    QTest::newRow("no file") << QByteArray() << int(FileError) << "wrong.ini: no such file (or not a regular file)";
+    QTest::newRow("too large") << panelFileWith("ConfigName", "ConfigName=" + QByteArray(64 * 1024, 'a'))
+                               << int(FileError) << "wrong.ini: larger than 64 KiB, not a configuration file";
+    // Digits only, one meaning: QSettings' escapes, types and merging are refused.
+    QTest::newRow("a key twice") << with("ConfigLdMaxDac", "ConfigLdMaxDac=3500\nConfigLdMaxDac=3000") << int(Usage)
+                                 << "wrong.ini: line 7: [General] ConfigLdMaxDac is given twice (first on line 6)";
+    QTest::newRow("a key before and in [General]") << "ConfigLdMask=1\n" + panelFileWith("", "") << int(Usage)
+                                                   << "line 6: [General] ConfigLdMask is given twice (first on line 1)";
+    QTest::newRow("[General] twice") << panelFileWith("", "") + "[General]\nConfigLdMaxDac=3000\n"
+                                     << int(Usage) << "line 8: [General] is given twice (first on line 1)";
+    QTest::newRow("escapes as digits") << with("ConfigLdMaxDac", "ConfigLdMaxDac=\\x33\\x35\\x30\\x30") << int(Usage)
+                                       << "line 6: [General] ConfigLdMaxDac: '\\x33\\x35\\x30\\x30': a backslash";
+    QTest::newRow("@Variant") << with("ConfigLdMaxDac", "ConfigLdMaxDac=@Variant(\\0\\0\\0\\x2\\0\\0\\r\\xac)")
+                              << int(Usage) << "line 6: [General] ConfigLdMaxDac: a value starting with '@'";
+    QTest::newRow("continued line") << with("ConfigLdMaxDac", "ConfigLdMaxDac=35\\\n00") << int(Usage)
+                                    << "line 6: [General] ConfigLdMaxDac: a line continued by a trailing backslash";
 }
 
 void TestCtlConfig::fileWithAWrongValueSendsNothing()
@@ -295,6 +312,26 @@ void TestCtlConfig::keysTextsAsTheFileHoldsThem()
              "ConfigLdAlarmTemperature", "ConfigLdCompensationHours"})
         got << read.value(QString::fromLatin1(key), QStringLiteral("<none>"));
     QCOMPARE(got, texts);
+}
+
+// The panel holds the file's lock while it saves: config set waits for it,
+// then says that the file is locked, not that it is missing.
+void TestCtlConfig::lockedFileIsNamedAsLocked()
+{
+    const QString path = rig->filePath(QStringLiteral("held.ini"));
+    QVERIFY(writeFile(path, panelFileWith("", "")));
+    QLockFile lock(path + QStringLiteral(".lock"));
+    QVERIFY(lock.tryLock(0));
+    const CtlResult result = rig->run({QStringLiteral("config"), QStringLiteral("set"), QStringLiteral("--ini"), path});
+    QVERIFY2(result.finished && result.exitCode == FileError, qPrintable(result.describe()));
+    QVERIFY2(result.err.contains(path + QStringLiteral(": locked: another program holds ") + path + ".lock"),
+        qPrintable(result.err));
+    QCOMPARE(hexFrames(rig->settledFrames()), QStringList());
+
+    lock.unlock(); // free again: the same file goes out
+    const CtlResult again = rig->run({QStringLiteral("config"), QStringLiteral("set"), QStringLiteral("--ini"), path});
+    QVERIFY2(again.finished && again.exitCode == 0, qPrintable(again.describe()));
+    QCOMPARE(blockOf(rig->at(1)), someBlock);
 }
 
 QTEST_MAIN(TestCtlConfig)
