@@ -2,6 +2,7 @@
 
 #include "discovery.h"
 #include "log.h"
+#include "metricsserver.h"
 #include "mqttclient.h"
 #include "registers.h"
 #include "statusjson.h"
@@ -26,7 +27,8 @@ Bridge::Bridge(const BridgeConfig &config, bool trace, QObject *parent)
     : QObject(parent),
       config(config),
       trace(trace),
-      topics(config.topicPrefix, config.discoveryPrefix, config.broker.clientId)
+      topics(config.topicPrefix, config.discoveryPrefix, config.broker.clientId),
+      metrics(config.lines)
 {
     for (int line = 0; line < config.lines.size(); ++line) {
         const QList<ControllerConfig> &controllers = config.lines.at(line).controllers;
@@ -78,6 +80,23 @@ Bridge::StartResult Bridge::start(QString *error)
         first += line.controllers.size();
     }
 
+    if (config.metrics.enabled()) {
+        metricsServer = std::make_unique<MetricsServer>(config.metrics.allow, [this] { return metrics.exposition(); });
+        if (!metricsServer->listen(config.metrics.address, quint16(config.metrics.port), error))
+            return ListenUnavailable;
+        const QHostAddress &address = config.metrics.address;
+        logLine(QStringLiteral("metrics at http://%1:%2/metrics for clients from %3")
+                    .arg(address.protocol() == QAbstractSocket::IPv6Protocol
+                            ? QLatin1Char('[') + address.toString() + QLatin1Char(']')
+                            : address.toString())
+                    .arg(metricsServer->port())
+                    .arg(config.metrics.allow.text()));
+    }
+    return config.mqtt ? startMqtt(error) : Started;
+}
+
+Bridge::StartResult Bridge::startMqtt(QString *error)
+{
     MqttClient::Settings settings;
     settings.host = config.broker.host;
     settings.port = config.broker.effectivePort();
@@ -90,9 +109,13 @@ Bridge::StartResult Bridge::start(QString *error)
     settings.willTopic = topics.bridgeAvailability();
     settings.willPayload = offline;
     mqtt = std::make_unique<MqttClient>(settings);
+    metrics.setMqttConnected(false);
+    if (!config.readOnly)
+        metrics.enableCommandSource(BridgeMetrics::CommandSource::Mqtt);
     connect(mqtt.get(), &MqttClient::connected, this, &Bridge::onConnected);
     connect(mqtt.get(), &MqttClient::messageReceived, this, &Bridge::onMessage);
-    connect(mqtt.get(), &MqttClient::disconnected, this, [](const QString &reason) {
+    connect(mqtt.get(), &MqttClient::disconnected, this, [this](const QString &reason) {
+        metrics.setMqttConnected(false);
         logLine(QStringLiteral("connection to the broker lost (%1); reconnecting").arg(reason));
     });
     connect(mqtt.get(), &MqttClient::connectFailed, this, [this](const QString &reason, int retryMs) {
@@ -112,8 +135,16 @@ Bridge::StartResult Bridge::start(QString *error)
     return Started;
 }
 
+void Bridge::publish(const QString &topic, const QByteArray &payload, int qos, bool retain)
+{
+    if (mqtt)
+        mqtt->publish(topic, payload, qos, retain);
+}
+
 bool Bridge::stop()
 {
+    stopped = true;
+    metricsServer.reset();
     for (const auto &worker : workers)
         worker->stop();
     workers.clear();
@@ -134,6 +165,7 @@ bool Bridge::stop()
 
 void Bridge::onConnected()
 {
+    metrics.setMqttConnected(true);
     logLine(
         QStringLiteral("connected to the broker at %1:%2").arg(config.broker.host).arg(config.broker.effectivePort()));
     mqtt->publish(topics.bridgeAvailability(), online, 1, true);
@@ -162,8 +194,7 @@ void Bridge::announce(const Node &node)
 void Bridge::publishAvailability(const Node &node)
 {
     if (node.availability != Node::Unknown)
-        mqtt->publish(
-            topics.availability(node.config.id), node.availability == Node::Online ? online : offline, 1, true);
+        publish(topics.availability(node.config.id), node.availability == Node::Online ? online : offline, 1, true);
 }
 
 void Bridge::onMessage(const QString &topic, const QByteArray &payload, bool retained)
@@ -213,23 +244,24 @@ void Bridge::refuse(const QString &id, const QString &name, const QString &paylo
     json.insert(QStringLiteral("command"), name);
     json.insert(QStringLiteral("payload"), payload);
     json.insert(QStringLiteral("error"), why);
+    metrics.countCommand(BridgeMetrics::CommandSource::Mqtt, BridgeMetrics::CommandOutcome::Refused);
     mqtt->publish(topics.error(id), compact(json), 1, false);
     logLine(QStringLiteral("%1: refused set/%2: %3").arg(id, name, why));
 }
 
 void Bridge::onPolled(Node &node, const PollResult &result)
 {
-    if (!mqtt)
-        return; // stopped
+    if (stopped)
+        return;
     const QString &id = node.config.id;
     if (result.ok) {
         node.failures = 0;
         node.state = compact(StatusJson::toJson(result.status, result.time));
-        mqtt->publish(topics.state(id), node.state, 0, true);
+        publish(topics.state(id), node.state, 0, true);
         const QString firmware = StatusJson::firmware(result.status.firmwareVersion);
         if (firmware != node.firmware) {
             node.firmware = firmware;
-            if (config.discovery)
+            if (config.discovery && mqtt)
                 announce(node);
         }
         if (node.availability != Node::Online) {
@@ -249,14 +281,18 @@ void Bridge::onPolled(Node &node, const PollResult &result)
     }
     if (result.outcome != node.link) {
         node.link = result.outcome;
-        mqtt->publish(topics.link(id), node.link.toUtf8(), 1, true);
+        publish(topics.link(id), node.link.toUtf8(), 1, true);
     }
+    metrics.polled(indexOf(node), result, node.availability == Node::Online);
 }
 
 void Bridge::onCommandDone(Node &node, const CommandResult &result)
 {
-    if (!mqtt)
-        return; // stopped
+    if (stopped)
+        return;
+    metrics.exchanged(indexOf(node), result.exchanges);
+    metrics.countCommand(BridgeMetrics::CommandSource::Mqtt,
+        result.ok ? BridgeMetrics::CommandOutcome::Ok : BridgeMetrics::CommandOutcome::Failed);
     const Command &command = result.command;
     QJsonObject json;
     json.insert(QStringLiteral("time"), StatusJson::timeText(QDateTime::currentDateTime()));
@@ -271,8 +307,8 @@ void Bridge::onCommandDone(Node &node, const CommandResult &result)
     }
     if (command.kind == Command::ReadConfig && result.ok) {
         json.insert(QStringLiteral("config"), result.config);
-        mqtt->publish(topics.config(node.config.id), compact(result.config), 1, true);
+        publish(topics.config(node.config.id), compact(result.config), 1, true);
     }
-    mqtt->publish(topics.result(node.config.id), compact(json), 1, false);
+    publish(topics.result(node.config.id), compact(json), 1, false);
     logLine(QStringLiteral("%1: set/%2 %3: %4").arg(node.config.id, command.name, command.payload, result.outcome));
 }

@@ -66,7 +66,7 @@ void TestBridgeConfig::badConfigurationNamesItsKey_data()
 
     const QStringList none;
     QTest::newRow("unknown section") << "[mqt]\nhost=x\n" + lineA << none
-                                     << "bridge.ini: unknown section [mqt] (sections: [mqtt], [bridge], [line.NAME])";
+                                     << "bridge.ini: unknown section [mqt] (sections: [mqtt], [metrics], [bridge], [line.NAME])";
     QTest::newRow("outside a section") << "host=x\n" + lineA << none << "bridge.ini: 'host' stands outside any section";
     QTest::newRow("unknown key") << "[mqtt]\nporte=1883\n" + lineA << none << "bridge.ini: [mqtt] porte: unknown key";
     QTest::newRow("port out of range") << "[mqtt]\nport=70000\n" + lineA << none
