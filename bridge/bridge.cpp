@@ -55,6 +55,14 @@ Bridge::~Bridge()
 
 Bridge::StartResult Bridge::start(QString *error)
 {
+    // The address first: when it is taken, no port is held for nothing.
+    if (config.metrics.enabled()) {
+        metricsServer = std::make_unique<MetricsServer>(config.metrics.allow, [this] { return metrics.exposition(); });
+        if (!metricsServer->listen(config.metrics.address, quint16(config.metrics.port), error))
+            return ListenUnavailable;
+        logLine(QStringLiteral("metrics at %1 for clients from %2")
+                    .arg(config.metrics.url(metricsServer->port()), config.metrics.allow.text()));
+    }
     int first = 0; // the line's first node
     for (const LineConfig &line : config.lines) {
         auto worker = std::make_unique<LineWorker>(line, config.pollIntervalMs, trace);
@@ -80,18 +88,6 @@ Bridge::StartResult Bridge::start(QString *error)
         first += line.controllers.size();
     }
 
-    if (config.metrics.enabled()) {
-        metricsServer = std::make_unique<MetricsServer>(config.metrics.allow, [this] { return metrics.exposition(); });
-        if (!metricsServer->listen(config.metrics.address, quint16(config.metrics.port), error))
-            return ListenUnavailable;
-        const QHostAddress &address = config.metrics.address;
-        logLine(QStringLiteral("metrics at http://%1:%2/metrics for clients from %3")
-                    .arg(address.protocol() == QAbstractSocket::IPv6Protocol
-                            ? QLatin1Char('[') + address.toString() + QLatin1Char(']')
-                            : address.toString())
-                    .arg(metricsServer->port())
-                    .arg(config.metrics.allow.text()));
-    }
     return config.mqtt ? startMqtt(error) : Started;
 }
 

@@ -49,6 +49,14 @@ struct MetricsConfig
     NetAllow allow; // loopback unless [metrics] allow says otherwise
 
     bool enabled() const { return port >= 0; }
+    // http://127.0.0.1:9848/metrics, http://[::1]:9848/metrics
+    QString url(int actualPort) const
+    {
+        const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
+            ? QLatin1Char('[') + address.toString() + QLatin1Char(']')
+            : address.toString();
+        return QStringLiteral("http://%1:%2/metrics").arg(host).arg(actualPort);
+    }
 };
 
 struct BridgeConfig

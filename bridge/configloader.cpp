@@ -125,7 +125,7 @@ bool addressList(const QString &text, QList<quint8> *addresses, QString *why)
 bool listenAddress(const QString &text, QHostAddress *address, int *port, QString *why)
 {
     static const QRegularExpression pattern(
-        QStringLiteral("^(?:\\[([0-9A-Fa-f:.]+)\\]|([0-9.]+|localhost)):([0-9]{1,5})$"));
+        QStringLiteral("^(?:\\[([0-9A-Fa-f:.]+)\\]|([0-9]{1,3}(?:\\.[0-9]{1,3}){3}|localhost)):([0-9]{1,5})$"));
     const QRegularExpressionMatch match = pattern.match(text);
     const QString host = match.captured(1).isEmpty() ? match.captured(2) : match.captured(1);
     const QHostAddress parsed

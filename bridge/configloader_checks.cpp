@@ -19,11 +19,6 @@ bool ConfigLoader::finish()
         return fail(file.isEmpty() ? QStringLiteral("configuration") : file,
             QStringLiteral("no line configured: add a [line.NAME] section with port and addresses, or give --line"));
     }
-    if (result.frontEnds().isEmpty()) {
-        return fail(file.isEmpty() ? QStringLiteral("configuration") : file,
-            QStringLiteral("nothing to serve the lines to: set the broker ([mqtt] host, or --host) "
-                           "or the metrics' address ([metrics] listen, or --metrics)"));
-    }
     result.lines.clear();
     QSet<QString> ids;
     QSet<QString> ports;
@@ -52,6 +47,11 @@ bool ConfigLoader::finish()
         result.lines.append(line);
     }
 
+    if (result.frontEnds().isEmpty()) {
+        return fail(file.isEmpty() ? QStringLiteral("configuration") : file,
+            QStringLiteral("nothing to serve the lines to: set the broker ([mqtt] host, or --host) "
+                           "or the metrics' address ([metrics] listen, or --metrics)"));
+    }
     const BrokerConfig &broker = result.broker;
     if (!broker.certFile.isEmpty() && broker.keyFile.isEmpty())
         return fail(

@@ -99,11 +99,7 @@ void printSummary(const BridgeConfig &config)
             config.discovery ? qPrintable(config.discoveryPrefix) : "off");
     }
     if (config.metrics.enabled()) {
-        const QHostAddress &address = config.metrics.address;
-        const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
-            ? QStringLiteral("[%1]").arg(address.toString())
-            : address.toString();
-        std::printf("metrics http://%s:%d/metrics for clients from %s\n", qPrintable(host), config.metrics.port,
+        std::printf("metrics %s for clients from %s\n", qPrintable(config.metrics.url(config.metrics.port)),
             qPrintable(config.metrics.allow.text()));
     }
     std::printf("poll every %d ms%s\n", config.pollIntervalMs, config.readOnly ? ", read-only" : "");

@@ -1,5 +1,6 @@
 #include "netallow.h"
 
+#include <QRegularExpression>
 #include <QStringList>
 
 NetAllow::NetAllow()
@@ -11,17 +12,19 @@ NetAllow::NetAllow()
 bool NetAllow::parse(const QString &text, QString *why)
 {
     QList<QPair<QHostAddress, int>> parsed;
+    // QHostAddress also reads "10.1" (as 10.0.0.1): an IPv4 address must have its four parts here.
+    static const QRegularExpression ipv4(QStringLiteral("^\\d{1,3}(\\.\\d{1,3}){3}$"));
     for (const QString &raw : text.split(QLatin1Char(','))) {
         const QString item = raw.trimmed();
-        QPair<QHostAddress, int> network(QHostAddress(item), -1);
-        if (!network.first.isNull()) {
-            // A bare address: that one host.
-            network.second = network.first.protocol() == QAbstractSocket::IPv4Protocol ? 32 : 128;
-        } else if (item.contains(QLatin1Char('/'))) {
-            // parseSubnet also takes "10.1" for 10.1.0.0/16; only the full form is meant here.
-            const QHostAddress base(item.section(QLatin1Char('/'), 0, 0));
-            if (!base.isNull() && !base.toString().contains(QLatin1Char('%')))
+        const QString base = item.section(QLatin1Char('/'), 0, 0);
+        QPair<QHostAddress, int> network(QHostAddress(), -1);
+        if (base.contains(QLatin1Char(':')) || ipv4.match(base).hasMatch()) {
+            if (!item.contains(QLatin1Char('/'))) {
+                network.first = QHostAddress(item); // a bare address: that one host
+                network.second = network.first.protocol() == QAbstractSocket::IPv4Protocol ? 32 : 128;
+            } else if (!QHostAddress(base).isNull()) {
                 network = QHostAddress::parseSubnet(item);
+            }
         }
         if (network.first.isNull() || network.second < 0 || !network.first.scopeId().isEmpty()) {
             *why = QStringLiteral("'%1' is not an address or a network (e.g. 127.0.0.1, 10.1.0.0/16 or fd00::/8)")
