@@ -41,6 +41,7 @@ const char *outcomeLabel(int kind)
 }
 
 const char *const sourceLabels[] = {"mqtt", "modbus_tcp"};
+const char *const sensorStates[] = {"ok", "open", "short"};
 const char *const commandOutcomeLabels[] = {"ok", "failed", "refused"};
 
 QString hexCode(int code)
@@ -62,6 +63,15 @@ BridgeMetrics::BridgeMetrics(const QList<LineConfig> &lineConfigs)
             node.line = line;
             node.labels = Exposition::labels(
                 {{"line", config.name}, {"address", QString::number(controller.address)}, {"id", controller.id}});
+            for (int module = 1; module <= moduleCount; ++module)
+                node.moduleLabels.at(size_t(module - 1))
+                    = Exposition::withLabel(node.labels, "module", QString::number(module));
+            for (size_t kind = 0; kind < node.outcomeLabels.size(); ++kind)
+                node.outcomeLabels.at(kind)
+                    = Exposition::withLabel(node.labels, "outcome", QString::fromLatin1(outcomeLabel(int(kind))));
+            for (size_t state = 0; state < node.sensorLabels.size(); ++state)
+                node.sensorLabels.at(state)
+                    = Exposition::withLabel(node.labels, "state", QString::fromLatin1(sensorStates[state]));
             nodes.push_back(node);
         }
     }
@@ -123,8 +133,10 @@ void BridgeMetrics::setMqttConnected(bool connected)
 QByteArray BridgeMetrics::exposition() const
 {
     Exposition out;
+    out.reserve(lastSize + lastSize / 8);
     writeReadings(out);
     writeCounters(out);
+    lastSize = out.text().size();
     return out.take();
 }
 
@@ -170,11 +182,9 @@ void BridgeMetrics::writeReadings(Exposition &out) const
         "The temperature sensor: 1 for the state it is in (ok, open or short), 0 for the others.");
     each([&out](const Node &n) {
         const qint16 t = n.status.ldTemperature;
-        const char *state = t == TemperatureOpenCircuit ? "open" : t == TemperatureShortCircuit ? "short" : "ok";
-        for (const char *s : {"ok", "open", "short"})
-            out.sample("vortanix_temperature_sensor_state",
-                Exposition::withLabel(n.labels, "state", QString::fromLatin1(s)),
-                quint64(qstrcmp(s, state) == 0 ? 1 : 0));
+        const size_t state = t == TemperatureOpenCircuit ? 1 : t == TemperatureShortCircuit ? 2 : 0;
+        for (size_t s = 0; s < n.sensorLabels.size(); ++s)
+            out.sample("vortanix_temperature_sensor_state", n.sensorLabels.at(s), quint64(s == state ? 1 : 0));
     });
     out.family("vortanix_power_permille", Exposition::Gauge, "Output power setting in per mille (0 to 1000).");
     each([&out](const Node &n) { out.sample("vortanix_power_permille", n.labels, quint64(n.status.powerPermille)); });
@@ -196,8 +206,7 @@ void BridgeMetrics::writeReadings(Exposition &out) const
     const auto modules = [&each, &out](const char *name, quint16 StatusBlock::*mask) {
         each([&out, name, mask](const Node &n) {
             for (int module = 1; module <= moduleCount; ++module)
-                out.sample(name, Exposition::withLabel(n.labels, "module", QString::number(module)),
-                    quint64((n.status.*mask >> (module - 1)) & 1));
+                out.sample(name, n.moduleLabels.at(size_t(module - 1)), quint64((n.status.*mask >> (module - 1)) & 1));
         });
     };
     out.family("vortanix_module_on", Exposition::Gauge, "1 while the module (1 to 12) is switched on, else 0.");
@@ -214,9 +223,7 @@ void BridgeMetrics::writeCounters(Exposition &out) const
     for (const Node &node : nodes) {
         for (size_t kind = 0; kind < node.outcomes.size(); ++kind) {
             if (kind != Outcome::Sent)
-                out.sample("vortanix_exchanges_total",
-                    Exposition::withLabel(node.labels, "outcome", QString::fromLatin1(outcomeLabel(int(kind)))),
-                    node.outcomes.at(kind));
+                out.sample("vortanix_exchanges_total", node.outcomeLabels.at(kind), node.outcomes.at(kind));
         }
     }
     out.family("vortanix_exchange_exceptions_total", Exposition::Counter,

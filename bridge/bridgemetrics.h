@@ -58,6 +58,10 @@ private:
     struct Node
     {
         QByteArray labels; // line="…",address="…",id="…"
+        // The same with one more label, made once: a scrape only appends.
+        std::array<QByteArray, 12> moduleLabels; // module="1" ... "12"
+        std::array<QByteArray, Outcome::PortLost + 1> outcomeLabels;
+        std::array<QByteArray, 3> sensorLabels; // state="ok", "open", "short"
         int line = 0;
         bool online = false;
         bool haveStatus = false; // a good poll since the bridge started
@@ -78,6 +82,7 @@ private:
     void writeCounters(Exposition &out) const;
 
     std::vector<Node> nodes;
+    mutable int lastSize = 0; // of the last page: the next one is about as long
     std::vector<LineStats> lines;
     std::array<std::array<quint64, 3>, 2> commands{}; // [source][outcome]
     std::array<bool, 2> commandSources{};

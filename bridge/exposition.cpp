@@ -45,7 +45,9 @@ void Exposition::sample(const char *name, const QByteArray &labels, double value
 void Exposition::sample(const char *name, const QByteArray &labels, quint64 value)
 {
     sampleStart(name, labels);
-    out.append(QByteArray::number(value)).append('\n');
+    char buffer[24];
+    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+    out.append(buffer, int(end - buffer)).append('\n');
 }
 
 QByteArray Exposition::labels(Labels labels)

@@ -33,6 +33,7 @@ public:
     static QByteArray escapeLabelValue(const QString &value);
     static QByteArray number(double value);
 
+    void reserve(int bytes) { out.reserve(bytes); }
     const QByteArray &text() const { return out; }
     QByteArray take();
 
