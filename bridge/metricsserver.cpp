@@ -68,7 +68,6 @@ void MetricsServer::onReadyRead(QTcpSocket *socket)
             socket->setProperty("request", request);
         return;
     }
-    socket->setProperty("answered", true);
     const QList<QByteArray> words = request.left(request.indexOf("\r\n")).split(' ');
     if (words.size() != 3 || !words.at(2).startsWith("HTTP/1.")) {
         answer(socket, "400 Bad Request", "not an HTTP/1 request\n");
@@ -91,6 +90,7 @@ void MetricsServer::onReadyRead(QTcpSocket *socket)
 void MetricsServer::answer(
     QTcpSocket *socket, const QByteArray &status, const QByteArray &body, const QByteArray &headers, bool withBody)
 {
+    socket->setProperty("answered", true); // what comes after is read and dropped
     QByteArray response = "HTTP/1.1 " + status + "\r\n" + headers;
     if (!headers.contains("Content-Type"))
         response += "Content-Type: text/plain; charset=utf-8\r\n";

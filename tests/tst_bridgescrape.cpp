@@ -7,10 +7,12 @@
 #include "bridgerig.h"
 #include "controllervalues.h"
 #include "httpclient.h"
+#include "metricsserver.h"
 #include "prometheusserver.h"
 
 #include <QDeadlineTimer>
 #include <QRegularExpression>
+#include <QTcpSocket>
 #include <QtTest>
 
 class TestBridgeScrape : public QObject
@@ -24,6 +26,7 @@ private slots:
     void otherRequestsAreAnswered_data();
     void otherRequestsAreAnswered();
     void clientsOutsideAllowAreRefused();
+    void idleClientsDoNotBlockScrapes();
     void prometheusScrapesTheBridge();
     void mqttCommandsAndConnectionsAreCounted();
     // Last: it leaves the line busy with a reply that takes most of a minute.
@@ -157,6 +160,39 @@ void TestBridgeScrape::clientsOutsideAllowAreRefused()
     QCOMPARE(refused.status, 403);
     QCOMPARE(refused.body, QByteArray("127.0.0.2 is not among the networks of [metrics] allow\n"));
     QCOMPARE(HttpClient::send(port, "GET /metrics HTTP/1.1\r\n\r\n", QHostAddress::LocalHost).status, 200);
+}
+
+void TestBridgeScrape::idleClientsDoNotBlockScrapes()
+{
+    // Clients that connect and send half a request, as many as are served at once.
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    for (int i = 0; i < MetricsServer::MaxClients; ++i) {
+        idle.push_back(std::make_unique<QTcpSocket>());
+        idle.back()->connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(idle.back()->waitForConnected(HttpClient::WaitMs));
+        idle.back()->write("GET /metr");
+        QVERIFY(idle.back()->waitForBytesWritten(HttpClient::WaitMs));
+    }
+    // One more is told to come back, unless (on a slow machine) the first of
+    // them were let go for sending nothing within RequestTimeoutMs: either
+    // way the scrape is answered, the bridge waits for none of them.
+    const HttpReply busy = HttpClient::get(port, "/metrics");
+    if (busy.status == 200) {
+        const bool dropped = std::any_of(idle.begin(), idle.end(), [](const std::unique_ptr<QTcpSocket> &s) {
+            s->waitForReadyRead(0); // lets the socket see a close
+            return s->state() != QAbstractSocket::ConnectedState;
+        });
+        QVERIFY2(dropped, "a client beyond MaxClients was served while every idle client was still held");
+    } else {
+        QCOMPARE(busy.status, 503);
+        QCOMPARE(busy.body, QByteArray("too many clients at once; try again\n"));
+    }
+    idle.clear();
+    const QDeadlineTimer deadline(BridgeRig::WaitMs);
+    int status = 0;
+    while ((status = HttpClient::get(port, "/metrics").status) != 200 && !deadline.hasExpired())
+        QThread::msleep(50); // the bridge sees the idle clients go as its event loop comes round
+    QCOMPARE(status, 200);
 }
 
 void TestBridgeScrape::prometheusScrapesTheBridge()
