@@ -1,5 +1,7 @@
 #include "benchstats.h"
 
+#include <QFile>
+
 #include <algorithm>
 #include <cmath>
 #include <ctime>
@@ -50,6 +52,18 @@ QString ratio(double value)
 QString verdict(bool met)
 {
     return met ? QStringLiteral("met") : QStringLiteral("**missed**");
+}
+
+qint64 residentKiB(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.startsWith("VmRSS:"))
+                return line.mid(6).trimmed().split(' ').first().toLongLong();
+        }
+    }
+    return 0;
 }
 
 } // namespace BenchStats

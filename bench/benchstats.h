@@ -21,6 +21,9 @@ double median(const std::vector<double> &values);
 // Wire time of a byte count at a rate, 10 bits a byte (8N1).
 double wireMs(int bytes, int baud);
 
+// A process's resident memory (VmRSS), in KiB; 0 when it cannot be read.
+qint64 residentKiB(qint64 pid);
+
 QString ms(double value, int decimals = 2);
 QString ratio(double value);
 // "met" or "**missed**".

@@ -165,13 +165,7 @@ Footprint footprintOf(qint64 pid, int messages, double seconds)
     Footprint f;
     f.messages = messages;
     f.seconds = seconds;
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (status.open(QIODevice::ReadOnly)) {
-        for (const QByteArray &line : status.readAll().split('\n')) {
-            if (line.startsWith("VmRSS:"))
-                f.rssKiB = line.mid(6).trimmed().split(' ').first().toLongLong();
-        }
-    }
+    f.rssKiB = BenchStats::residentKiB(pid);
     f.descriptors = QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::NoDotAndDotDot | QDir::System).size();
     return f;
 }

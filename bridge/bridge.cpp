@@ -2,6 +2,7 @@
 
 #include "discovery.h"
 #include "log.h"
+#include "metricsserver.h"
 #include "mqttclient.h"
 #include "registers.h"
 #include "statusjson.h"
@@ -26,7 +27,8 @@ Bridge::Bridge(const BridgeConfig &config, bool trace, QObject *parent)
     : QObject(parent),
       config(config),
       trace(trace),
-      topics(config.topicPrefix, config.discoveryPrefix, config.broker.clientId)
+      topics(config.topicPrefix, config.discoveryPrefix, config.broker.clientId),
+      metrics(config.lines)
 {
     settling.setSingleShot(true);
     connect(&settling, &QTimer::timeout, this, &Bridge::clearStale);
@@ -55,6 +57,14 @@ Bridge::~Bridge()
 
 Bridge::StartResult Bridge::start(QString *error)
 {
+    // The address first: when it is taken, no port is held for nothing.
+    if (config.metrics.enabled()) {
+        metricsServer = std::make_unique<MetricsServer>(config.metrics.allow, [this] { return metrics.exposition(); });
+        if (!metricsServer->listen(config.metrics.address, quint16(config.metrics.port), error))
+            return ListenUnavailable;
+        logLine(QStringLiteral("metrics at %1 for clients from %2")
+                    .arg(config.metrics.url(metricsServer->port()), config.metrics.allow.text()));
+    }
     int first = 0; // the line's first node
     for (const LineConfig &line : config.lines) {
         auto worker = std::make_unique<LineWorker>(line, config.pollIntervalMs, trace);
@@ -80,6 +90,11 @@ Bridge::StartResult Bridge::start(QString *error)
         first += line.controllers.size();
     }
 
+    return config.mqtt ? startMqtt(error) : Started;
+}
+
+Bridge::StartResult Bridge::startMqtt(QString *error)
+{
     MqttClient::Settings settings;
     settings.host = config.broker.host;
     settings.port = config.broker.effectivePort();
@@ -92,6 +107,9 @@ Bridge::StartResult Bridge::start(QString *error)
     settings.willTopic = topics.bridgeAvailability();
     settings.willPayload = offline;
     mqtt = std::make_unique<MqttClient>(settings);
+    metrics.setMqttConnected(false);
+    if (!config.readOnly)
+        metrics.enableCommandSource(BridgeMetrics::CommandSource::Mqtt);
     connect(mqtt.get(), &MqttClient::connected, this, &Bridge::onConnected);
     connect(mqtt.get(), &MqttClient::messageReceived, this, &Bridge::onMessage);
     connect(mqtt.get(), &MqttClient::disconnected, this, &Bridge::onDisconnected);
@@ -113,8 +131,16 @@ Bridge::StartResult Bridge::start(QString *error)
     return Started;
 }
 
+void Bridge::publish(const QString &topic, const QByteArray &payload, int qos, bool retain)
+{
+    if (mqtt)
+        mqtt->publish(topic, payload, qos, retain);
+}
+
 bool Bridge::stop()
 {
+    stopped = true;
+    metricsServer.reset();
     for (const auto &worker : workers)
         worker->stop();
     workers.clear();
@@ -139,6 +165,7 @@ void Bridge::onConnected()
                 .arg(config.broker.host)
                 .arg(config.broker.effectivePort())
                 .arg(mqtt->speaksMqtt5() ? QStringLiteral("5") : QStringLiteral("3.1.1")));
+    metrics.setMqttConnected(true);
     if (!cleared && !sharedId)
         settling.start(MqttClient::StableSessionMs);
     mqtt->publish(topics.bridgeAvailability(), online, 1, true);
@@ -167,8 +194,7 @@ void Bridge::announce(const Node &node)
 void Bridge::publishAvailability(const Node &node)
 {
     if (node.availability != Node::Unknown)
-        mqtt->publish(
-            topics.availability(node.config.id), node.availability == Node::Online ? online : offline, 1, true);
+        publish(topics.availability(node.config.id), node.availability == Node::Online ? online : offline, 1, true);
 }
 
 void Bridge::onMessage(const QString &topic, const QByteArray &payload, bool retained)
@@ -189,6 +215,7 @@ void Bridge::onMessage(const QString &topic, const QByteArray &payload, bool ret
 
 void Bridge::onDisconnected(const QString &reason, qint64 lastedMs, bool takenOver, int retryMs)
 {
+    metrics.setMqttConnected(false);
     settling.stop();
     stale.clear();
     const QString retry = QStringLiteral("reconnecting in %1 s").arg(retryMs / 1000.0);
@@ -259,23 +286,24 @@ void Bridge::refuse(const QString &id, const QString &name, const QString &paylo
     json.insert(QStringLiteral("command"), name);
     json.insert(QStringLiteral("payload"), payload);
     json.insert(QStringLiteral("error"), why);
+    metrics.countCommand(BridgeMetrics::CommandSource::Mqtt, BridgeMetrics::CommandOutcome::Refused);
     mqtt->publish(topics.error(id), compact(json), 1, false);
     logLine(QStringLiteral("%1: refused set/%2: %3").arg(id, name, why));
 }
 
 void Bridge::onPolled(Node &node, const PollResult &result)
 {
-    if (!mqtt)
-        return; // stopped
+    if (stopped)
+        return;
     const QString &id = node.config.id;
     if (result.ok) {
         node.failures = 0;
         node.state = compact(StatusJson::toJson(result.status, result.time));
-        mqtt->publish(topics.state(id), node.state, 0, true);
+        publish(topics.state(id), node.state, 0, true);
         const QString firmware = StatusJson::firmware(result.status.firmwareVersion);
         if (firmware != node.firmware) {
             node.firmware = firmware;
-            if (config.discovery)
+            if (config.discovery && mqtt)
                 announce(node);
         }
         if (node.availability != Node::Online) {
@@ -295,14 +323,18 @@ void Bridge::onPolled(Node &node, const PollResult &result)
     }
     if (result.outcome != node.link) {
         node.link = result.outcome;
-        mqtt->publish(topics.link(id), node.link.toUtf8(), 1, true);
+        publish(topics.link(id), node.link.toUtf8(), 1, true);
     }
+    metrics.polled(indexOf(node), result, node.availability == Node::Online);
 }
 
 void Bridge::onCommandDone(Node &node, const CommandResult &result)
 {
-    if (!mqtt)
-        return; // stopped
+    if (stopped)
+        return;
+    metrics.exchanged(indexOf(node), result.exchanges);
+    metrics.countCommand(BridgeMetrics::CommandSource::Mqtt,
+        result.ok ? BridgeMetrics::CommandOutcome::Ok : BridgeMetrics::CommandOutcome::Failed);
     const Command &command = result.command;
     QJsonObject json;
     json.insert(QStringLiteral("time"), StatusJson::timeText(QDateTime::currentDateTime()));
@@ -317,8 +349,8 @@ void Bridge::onCommandDone(Node &node, const CommandResult &result)
     }
     if (command.kind == Command::ReadConfig && result.ok) {
         json.insert(QStringLiteral("config"), result.config);
-        mqtt->publish(topics.config(node.config.id), compact(result.config), 1, true);
+        publish(topics.config(node.config.id), compact(result.config), 1, true);
     }
-    mqtt->publish(topics.result(node.config.id), compact(json), 1, false);
+    publish(topics.result(node.config.id), compact(json), 1, false);
     logLine(QStringLiteral("%1: set/%2 %3: %4").arg(node.config.id, command.name, command.payload, result.outcome));
 }

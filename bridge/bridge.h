@@ -2,6 +2,7 @@
 #define BRIDGE_H
 
 #include "bridgeconfig.h"
+#include "bridgemetrics.h"
 #include "lineworker.h"
 #include "topics.h"
 
@@ -13,11 +14,15 @@
 #include <memory>
 #include <vector>
 
+class MetricsServer;
 class MqttClient;
 
-// The bridge: a LineWorker per RS-485 line, one MQTT client, and between
-// them what each controller's topics say. Everything here runs in the main
-// thread; the workers and the client report to it through queued signals.
+// The bridge: a LineWorker per RS-485 line, and the front-ends it serves
+// them to: an MQTT client, the metrics' HTTP server (each when configured),
+// and between them what each controller's topics say and what the metrics
+// count. Everything here runs in the main thread; the workers and the client
+// report to it through queued signals, so a scrape of the metrics reads what
+// the last polls said and never waits for a line.
 //
 // A controller is "online" from its first good poll and "offline" after
 // FailuresForOffline failed polls in a row, until the next good one. At
@@ -37,14 +42,15 @@ class Bridge : public QObject
 public:
     static constexpr int FailuresForOffline = 5;
 
-    enum StartResult { Started, PortUnavailable, MqttUnavailable };
+    enum StartResult { Started, PortUnavailable, MqttUnavailable, ListenUnavailable };
 
     Bridge(const BridgeConfig &config, bool trace, QObject *parent = nullptr);
     ~Bridge() override;
 
-    // Opens every line's port and starts connecting to the broker. False,
-    // with a sentence, when a port cannot be had (held by another program,
-    // no permission); a port that is missing is waited for instead.
+    // Opens every line's port, starts the metrics' server and starts
+    // connecting to the broker. Not Started, with a sentence, when a port
+    // cannot be had (held by another program, no permission) or an address
+    // cannot be listened on; a port that is missing is waited for instead.
     StartResult start(QString *error);
     // Stops the lines, says "offline" for every controller and the bridge,
     // and disconnects. False when the MQTT thread did not end (see MqttClient::stop).
@@ -63,6 +69,9 @@ private:
         QString firmware;
     };
 
+    StartResult startMqtt(QString *error);
+    void publish(const QString &topic, const QByteArray &payload, int qos, bool retain);
+    int indexOf(const Node &node) const { return int(&node - nodes.data()); }
     void onConnected();
     void onDisconnected(const QString &reason, qint64 lastedMs, bool takenOver, int retryMs);
     void clearStale();
@@ -78,6 +87,9 @@ private:
     const bool trace;
     const Topics topics;
     std::unique_ptr<MqttClient> mqtt;
+    BridgeMetrics metrics;
+    std::unique_ptr<MetricsServer> metricsServer;
+    bool stopped = false; // results that arrive after stop() are dropped
     std::vector<std::unique_ptr<LineWorker>> workers;
     std::vector<Node> nodes;
     QHash<QString, int> nodeById;

@@ -1,8 +1,12 @@
 #ifndef BRIDGECONFIG_H
 #define BRIDGECONFIG_H
 
+#include "netallow.h"
+
+#include <QHostAddress>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 // What the bridge runs with, as read from its configuration file and command
 // line (ConfigLoader) and checked there: every value here is in range.
@@ -37,8 +41,27 @@ struct BrokerConfig
     int effectivePort() const { return port != 0 ? port : (tls() ? 8883 : 1883); }
 };
 
+// Prometheus metrics over HTTP, off unless an address is given.
+struct MetricsConfig
+{
+    QHostAddress address;
+    int port = -1; // -1: off; 0: a free port, named in the log
+    NetAllow allow; // loopback unless [metrics] allow says otherwise
+
+    bool enabled() const { return port >= 0; }
+    // http://127.0.0.1:9848/metrics, http://[::1]:9848/metrics
+    QString url(int actualPort) const
+    {
+        const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
+            ? QLatin1Char('[') + address.toString() + QLatin1Char(']')
+            : address.toString();
+        return QStringLiteral("http://%1:%2/metrics").arg(host).arg(actualPort);
+    }
+};
+
 struct BridgeConfig
 {
+    bool mqtt = false; // a key of [mqtt] (or an option of the broker's) is set
     BrokerConfig broker;
     QString password; // read from broker.passwordFile; never printed
     QString topicPrefix = QStringLiteral("vortanix");
@@ -46,7 +69,20 @@ struct BridgeConfig
     QString discoveryPrefix = QStringLiteral("homeassistant");
     int pollIntervalMs = 500;
     bool readOnly = false;
+    MetricsConfig metrics;
     QList<LineConfig> lines;
+
+    // The front-ends configured: what the bridge serves the lines to. One
+    // at least; a new front-end is one more line here.
+    QStringList frontEnds() const
+    {
+        QStringList names;
+        if (mqtt)
+            names.append(QStringLiteral("MQTT"));
+        if (metrics.enabled())
+            names.append(QStringLiteral("metrics"));
+        return names;
+    }
 };
 
 #endif // BRIDGECONFIG_H

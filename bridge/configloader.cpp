@@ -24,7 +24,8 @@ const QStringList globalKeys = {QStringLiteral("mqtt/host"), QStringLiteral("mqt
     QStringLiteral("mqtt/client_id"), QStringLiteral("mqtt/username"), QStringLiteral("mqtt/password_file"),
     QStringLiteral("mqtt/ca_file"), QStringLiteral("mqtt/cert_file"), QStringLiteral("mqtt/key_file"),
     QStringLiteral("mqtt/topic_prefix"), QStringLiteral("mqtt/discovery"), QStringLiteral("mqtt/discovery_prefix"),
-    QStringLiteral("bridge/poll_interval_ms"), QStringLiteral("bridge/read_only")};
+    QStringLiteral("bridge/poll_interval_ms"), QStringLiteral("bridge/read_only"), QStringLiteral("metrics/listen"),
+    QStringLiteral("metrics/allow")};
 const QStringList lineKeys
     = {QStringLiteral("port"), QStringLiteral("baud"), QStringLiteral("addresses"), QStringLiteral("timeout_ms")};
 
@@ -122,6 +123,26 @@ bool addressList(const QString &text, QList<quint8> *addresses, QString *why)
     return true;
 }
 
+// ADDRESS:PORT to listen on: an IPv4 address, [an IPv6 address] or localhost; port 0 takes a free one.
+bool listenAddress(const QString &text, QHostAddress *address, int *port, QString *why)
+{
+    static const QRegularExpression pattern(
+        QStringLiteral("^(?:\\[([0-9A-Fa-f:.]+)\\]|([0-9]{1,3}(?:\\.[0-9]{1,3}){3}|localhost)):([0-9]{1,5})$"));
+    const QRegularExpressionMatch match = pattern.match(text);
+    const QString host = match.captured(1).isEmpty() ? match.captured(2) : match.captured(1);
+    const QHostAddress parsed
+        = host == QLatin1String("localhost") ? QHostAddress(QHostAddress::LocalHost) : QHostAddress(host);
+    const bool v6 = !match.captured(1).isEmpty();
+    if (!match.hasMatch() || parsed.isNull() || v6 != (parsed.protocol() == QAbstractSocket::IPv6Protocol)
+        || match.captured(3).toInt() > 65535) {
+        *why = QStringLiteral("'%1' is not ADDRESS:PORT (e.g. 127.0.0.1:9848, 0.0.0.0:9848 or [::1]:9848)").arg(text);
+        return false;
+    }
+    *address = parsed;
+    *port = match.captured(3).toInt();
+    return true;
+}
+
 QString defaultClientId()
 {
     QString host = QSysInfo::machineHostName();
@@ -177,11 +198,13 @@ bool ConfigLoader::readFile(const QString &path)
         const QString &key = entry.key;
         if (section.isEmpty())
             return fail(
-                path, QStringLiteral("'%1' stands outside any section ([mqtt], [bridge] or [line.NAME])").arg(key));
+                path, QStringLiteral("'%1' stands outside any section ([mqtt], [metrics], [bridge] or [line.NAME])").arg(key));
         const bool isLine = section.startsWith(linePrefix);
-        if (!isLine && section != QLatin1String("mqtt") && section != QLatin1String("bridge"))
-            return fail(
-                path, QStringLiteral("unknown section [%1] (sections: [mqtt], [bridge], [line.NAME])").arg(section));
+        if (!isLine && section != QLatin1String("mqtt") && section != QLatin1String("bridge")
+            && section != QLatin1String("metrics"))
+            return fail(path,
+                QStringLiteral("unknown section [%1] (sections: [mqtt], [metrics], [bridge], [line.NAME])")
+                    .arg(section));
         QString lineName;
         if (isLine && !name(section.mid(linePrefix.size()), &lineName, &why))
             return fail(QStringLiteral("%1: [%2]").arg(path, section), QStringLiteral("the line's name: ") + why);
@@ -209,6 +232,8 @@ bool ConfigLoader::set(const QString &key, const QString &value, const QString &
 bool ConfigLoader::setGlobal(const QString &key, const QString &value, QString *why)
 {
     BrokerConfig &broker = result.broker;
+    if (key.startsWith(QLatin1String("mqtt/")) && globalKeys.contains(key))
+        result.mqtt = true;
     if (key == QLatin1String("mqtt/host")) {
         if (value.isEmpty() || value.contains(QLatin1Char(' '))) {
             *why = QStringLiteral("'%1' is not a host name or address").arg(value);
@@ -243,6 +268,10 @@ bool ConfigLoader::setGlobal(const QString &key, const QString &value, QString *
         return wholeNumber(value, intervalMinMs, intervalMaxMs, &result.pollIntervalMs, why);
     if (key == QLatin1String("bridge/read_only"))
         return yesNo(value, &result.readOnly, why);
+    if (key == QLatin1String("metrics/listen"))
+        return listenAddress(value, &result.metrics.address, &result.metrics.port, why);
+    if (key == QLatin1String("metrics/allow"))
+        return result.metrics.allow.parse(value, why);
     QStringList known;
     for (const QString &k : globalKeys) {
         if (k.startsWith(key.section(QLatin1Char('/'), 0, 0) + QLatin1Char('/')))

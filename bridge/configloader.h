@@ -8,7 +8,7 @@
 #include <QString>
 #include <QStringList>
 
-// Reads the bridge's configuration: an INI file (sections [mqtt], [bridge]
+// Reads the bridge's configuration: an INI file (sections [mqtt], [metrics], [bridge]
 // and one [line.NAME] per RS-485 line), then command-line settings on top.
 // Every value is checked, never clamped; the first bad one stops the load
 // with a sentence that names where it came from (the file, section and key,

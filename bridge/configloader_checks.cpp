@@ -47,6 +47,11 @@ bool ConfigLoader::finish()
         result.lines.append(line);
     }
 
+    if (result.frontEnds().isEmpty()) {
+        return fail(file.isEmpty() ? QStringLiteral("configuration") : file,
+            QStringLiteral("nothing to serve the lines to: set the broker ([mqtt] host, or --host) "
+                           "or the metrics' address ([metrics] listen, or --metrics)"));
+    }
     const BrokerConfig &broker = result.broker;
     if (!broker.certFile.isEmpty() && broker.keyFile.isEmpty())
         return fail(

@@ -32,13 +32,14 @@ public:
         for (const ControllerConfig &c : worker.config.controllers) {
             controllers.emplace_back(link, protocol, c.address);
             controllers.back().setWaits(waits);
-            if (worker.trace) {
-                const QByteArray prefix = QStringLiteral("%1 %2: ").arg(worker.config.name, c.id).toUtf8();
-                controllers.back().setObserver([this, prefix](const char *what, const Outcome &outcome) {
+            const QByteArray prefix
+                = worker.trace ? QStringLiteral("%1 %2: ").arg(worker.config.name, c.id).toUtf8() : QByteArray();
+            controllers.back().setObserver([this, prefix](const char *what, const Outcome &outcome) {
+                exchanges.append(Exchange{outcome.kind, outcome.exceptionCode, outcome.elapsedNs});
+                if (!prefix.isEmpty())
                     std::fprintf(
                         stderr, "%s%s\n", prefix.constData(), qPrintable(outcome.traceLine(what, link.prepareName())));
-                });
-            }
+            });
         }
     }
 
@@ -59,6 +60,7 @@ public:
     void poll(int index)
     {
         PollResult result;
+        exchanges.clear();
         if (ensurePort()) {
             const Outcome outcome = controllers[index].readStatus(&result.status);
             result.ok = outcome.kind == Outcome::Ok;
@@ -67,6 +69,7 @@ public:
             result.outcome = portLost;
         }
         result.time = QDateTime::currentDateTime();
+        result.exchanges.swap(exchanges);
         if (!worker.stopRequested) // a reply given up is no reading
             emit worker.polled(index, result);
     }
@@ -76,8 +79,10 @@ public:
         CommandResult result;
         result.command = command;
         result.outcome = portLost;
+        exchanges.clear();
         if (ensurePort())
             run(controllers[index], command, &result);
+        result.exchanges.swap(exchanges);
         if (!worker.stopRequested)
             emit worker.commandDone(index, result);
     }
@@ -126,6 +131,7 @@ private:
     }
 
     LineWorker &worker;
+    QVector<Exchange> exchanges; // of the poll or command running now, from the controllers' observers
     SerialLink link;
     Protocol protocol;
     std::deque<Controller> controllers; // they keep references to link and protocol

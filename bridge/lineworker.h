@@ -3,6 +3,7 @@
 
 #include "bridgeconfig.h"
 #include "command.h"
+#include "outcome.h"
 #include "replydecoder.h"
 #include "seriallink.h"
 
@@ -12,9 +13,18 @@
 #include <QPair>
 #include <QQueue>
 #include <QThread>
+#include <QVector>
 #include <QWaitCondition>
 
 #include <atomic>
+
+// One request and its reply (or what became of it), for the counters.
+struct Exchange
+{
+    Outcome::Kind kind = Outcome::Timeout;
+    quint8 exceptionCode = 0;
+    qint64 elapsedNs = 0;
+};
 
 struct PollResult
 {
@@ -22,6 +32,7 @@ struct PollResult
     QString outcome; // "ok", "time-out", "bad CRC", "port lost", ...
     StatusBlock status; // when ok
     QDateTime time; // when the reply was in
+    QVector<Exchange> exchanges; // none when the port could not be had
 };
 
 struct CommandResult
@@ -32,6 +43,7 @@ struct CommandResult
     bool sent = false; // a write went on the line
     quint16 written = 0; // the register value sent (the whole switch mask for module_N)
     QJsonObject config; // the block, for config read
+    QVector<Exchange> exchanges; // every request the command took, in order
 };
 
 Q_DECLARE_METATYPE(PollResult)

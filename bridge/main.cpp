@@ -24,7 +24,7 @@ namespace {
 
 const QString defaultConfig = QStringLiteral("/etc/vortanix/bridge.ini");
 
-enum ExitCode { ExitOk = 0, ExitConfiguration = 1, ExitPort = 2, ExitMqtt = 3 };
+enum ExitCode { ExitOk = 0, ExitConfiguration = 1, ExitPort = 2, ExitMqtt = 3, ExitListen = 4 };
 
 // Options that set one key of the file, and the key.
 const QList<QPair<QCommandLineOption, QString>> &keyOptions()
@@ -59,6 +59,10 @@ const QList<QPair<QCommandLineOption, QString>> &keyOptions()
         {{QStringLiteral("poll-interval"), QStringLiteral("Poll interval per controller (bridge/poll_interval_ms)."),
              QStringLiteral("MS")},
             QStringLiteral("bridge/poll_interval_ms")},
+        {{QStringLiteral("metrics"),
+             QStringLiteral("Serve Prometheus metrics at http://ADDRESS:PORT/metrics (metrics/listen)."),
+             QStringLiteral("ADDRESS:PORT")},
+            QStringLiteral("metrics/listen")},
     };
     return options;
 }
@@ -88,10 +92,16 @@ bool quitOnSignals(QCoreApplication &application)
 
 void printSummary(const BridgeConfig &config)
 {
-    std::printf("broker %s:%d%s as %s\n", qPrintable(config.broker.host), config.broker.effectivePort(),
-        config.broker.tls() ? " (TLS)" : "", qPrintable(config.broker.clientId));
-    std::printf("topics %s/<id>/..., discovery %s\n", qPrintable(config.topicPrefix),
-        config.discovery ? qPrintable(config.discoveryPrefix) : "off");
+    if (config.mqtt) {
+        std::printf("broker %s:%d%s as %s\n", qPrintable(config.broker.host), config.broker.effectivePort(),
+            config.broker.tls() ? " (TLS)" : "", qPrintable(config.broker.clientId));
+        std::printf("topics %s/<id>/..., discovery %s\n", qPrintable(config.topicPrefix),
+            config.discovery ? qPrintable(config.discoveryPrefix) : "off");
+    }
+    if (config.metrics.enabled()) {
+        std::printf("metrics %s for clients from %s\n", qPrintable(config.metrics.url(config.metrics.port)),
+            qPrintable(config.metrics.allow.text()));
+    }
     std::printf("poll every %d ms%s\n", config.pollIntervalMs, config.readOnly ? ", read-only" : "");
     for (const LineConfig &line : config.lines) {
         std::printf("line %s: %s at %d baud\n", qPrintable(line.name), qPrintable(line.port), line.baud);
@@ -111,7 +121,7 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Polls the light-source controllers of RS-485 lines and publishes them on an MQTT broker, "
-                       "with Home Assistant discovery; takes commands from the broker."));
+                       "with Home Assistant discovery, and as Prometheus metrics; takes commands from the broker."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption configOption({QStringLiteral("c"), QStringLiteral("config")},
@@ -183,6 +193,10 @@ int main(int argc, char *argv[])
         case Bridge::MqttUnavailable:
             logLine(error);
             status = ExitMqtt;
+            break;
+        case Bridge::ListenUnavailable:
+            logLine(error);
+            status = ExitListen;
             break;
         }
         clean = bridge.stop();

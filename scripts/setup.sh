@@ -31,8 +31,9 @@ if [ "$mode" = "test" ]; then
         # a fresh Debian root to install the package into.
         lintian appstream desktop-file-utils man-db libxml2-utils
         debootstrap debian-archive-keyring
-        # The bridge's tests: a real broker, its clients, and openssl for a test CA.
-        mosquitto mosquitto-clients openssl
+        # The bridge's tests: a real broker, its clients, and openssl for a test CA;
+        # the Prometheus server and promtool, which scrape and lint its metrics.
+        mosquitto mosquitto-clients openssl prometheus
     )
 fi
 

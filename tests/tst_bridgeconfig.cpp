@@ -7,6 +7,7 @@
 #include "testfiles.h"
 
 #include <QFile>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -19,6 +20,8 @@ private slots:
     void badConfigurationNamesItsKey_data();
     void badConfigurationNamesItsKey();
     void goodConfigurationIsSummedUp();
+    void metricsAloneAreSummedUp();
+    void takenMetricsAddressStopsTheStart();
     void passwordIsNeverShown();
     void sampleConfigurationChecks();
     void configurationIsUtf8();
@@ -67,8 +70,8 @@ void TestBridgeConfig::badConfigurationNamesItsKey_data()
     QTest::addColumn<QString>("message"); // after "<file>: " where the file is named; %1 is the folder
 
     const QStringList none;
-    QTest::newRow("unknown section") << "[mqt]\nhost=x\n" + lineA << none
-                                     << "bridge.ini: unknown section [mqt] (sections: [mqtt], [bridge], [line.NAME])";
+    QTest::newRow("unknown section") << "[mqt]\nhost=x\n"
+            + lineA << none << "bridge.ini: unknown section [mqt] (sections: [mqtt], [metrics], [bridge], [line.NAME])";
     QTest::newRow("outside a section") << "host=x\n" + lineA << none << "bridge.ini: 'host' stands outside any section";
     QTest::newRow("unknown key") << "[mqtt]\nporte=1883\n" + lineA << none << "bridge.ini: [mqtt] porte: unknown key";
     QTest::newRow("port out of range") << "[mqtt]\nport=70000\n" + lineA << none
@@ -149,6 +152,24 @@ void TestBridgeConfig::badConfigurationNamesItsKey_data()
     QTest::newRow("option line baud") << QString()
                                       << QStringList{QStringLiteral("--line"), QStringLiteral("a:4800:1:/dev/ttyS0")}
                                       << "--line a:4800:1:/dev/ttyS0: '4800' is not a rate";
+    QTest::newRow("nothing to serve") << lineA << none
+                                      << "bridge.ini: nothing to serve the lines to: set the broker ([mqtt] host";
+    QTest::newRow("metrics: port only") << "[metrics]\nlisten=9848\n" + lineA << none
+                                        << "bridge.ini: [metrics] listen: '9848' is not ADDRESS:PORT";
+    QTest::newRow("metrics: host name") << "[metrics]\nlisten=metrics.plant:9848\n" + lineA << none
+                                        << "bridge.ini: [metrics] listen: 'metrics.plant:9848' is not ADDRESS:PORT";
+    QTest::newRow("metrics: short IPv4") << "[metrics]\nlisten=10.1:9848\n" + lineA << none
+                                         << "bridge.ini: [metrics] listen: '10.1:9848' is not ADDRESS:PORT";
+    QTest::newRow("metrics: IPv6 unbracketed") << "[metrics]\nlisten=::1:9848\n" + lineA << none
+                                               << "bridge.ini: [metrics] listen: '::1:9848' is not ADDRESS:PORT";
+    QTest::newRow("metrics: port too large") << "[metrics]\nlisten=127.0.0.1:65536\n" + lineA << none
+                                             << "bridge.ini: [metrics] listen: '127.0.0.1:65536' is not ADDRESS:PORT";
+    QTest::newRow("metrics: allow") << "[metrics]\nlisten=127.0.0.1:9848\nallow=10.0.0.0/33\n" + lineA << none
+                                    << "bridge.ini: [metrics] allow: '10.0.0.0/33' is not an address or a network";
+    QTest::newRow("metrics: unknown key") << "[metrics]\nport=9848\n"
+            + lineA << none << "bridge.ini: [metrics] port: unknown key (keys of this section: listen, allow)";
+    QTest::newRow("option metrics") << lineA << QStringList{QStringLiteral("--metrics"), QStringLiteral("localhost")}
+                                    << "--metrics: 'localhost' is not ADDRESS:PORT";
     QTest::newRow("stray argument") << lineA << QStringList{QStringLiteral("start")} << "unexpected argument 'start'";
 }
 
@@ -195,6 +216,39 @@ void TestBridgeConfig::goodConfigurationIsSummedUp()
     QVERIFY2(output.contains(QLatin1String("line x: /dev/serial/by-path/pci-0:1.0 at 9600 baud\n  x-5: address 5\n")),
         qPrintable(output));
     QVERIFY2(!output.contains(QLatin1String("hall1")), qPrintable(output));
+}
+
+void TestBridgeConfig::metricsAloneAreSummedUp()
+{
+    BridgeProcess bridge(folder.path());
+    bridge.writeConfig(QStringLiteral("[metrics]\nlisten=[::1]:9848\nallow=::1, 10.0.0.0/8\n") + lineA);
+    QString output;
+    QCOMPARE(check(bridge, {}, &output), 0);
+    QCOMPARE(output.split(QLatin1Char('\n'), Qt::SkipEmptyParts),
+        (QStringList{QStringLiteral("metrics http://[::1]:9848/metrics for clients from ::1/128, 10.0.0.0/8"),
+            QStringLiteral("poll every 500 ms"), QStringLiteral("line a: /dev/ttyUSB0 at 115200 baud"),
+            QStringLiteral("  a-1: address 1"), QStringLiteral("  a-7: address 7")}));
+    // The option alone, loopback only by default; no broker.
+    bridge.writeConfig(lineA);
+    QCOMPARE(check(bridge, {QStringLiteral("--metrics"), QStringLiteral("0.0.0.0:9100")}, &output), 0);
+    QVERIFY2(
+        output.startsWith(QLatin1String("metrics http://0.0.0.0:9100/metrics for clients from 127.0.0.0/8, ::1/128\n"
+                                        "poll every")),
+        qPrintable(output));
+}
+
+void TestBridgeConfig::takenMetricsAddressStopsTheStart()
+{
+    QTcpServer taken;
+    QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
+    BridgeProcess bridge(folder.path());
+    bridge.writeConfig(QStringLiteral("[metrics]\nlisten=127.0.0.1:%1\n").arg(taken.serverPort()) + lineA);
+    QVERIFY(bridge.start());
+    QCOMPARE(bridge.waitForExit(), 4);
+    QVERIFY2(
+        bridge.log().contains(QStringLiteral("metrics: cannot listen on 127.0.0.1 port %1: ").arg(taken.serverPort())),
+        qPrintable(bridge.log()));
+    QVERIFY2(!bridge.log().contains(QLatin1String("line a")), qPrintable(bridge.log())); // no port was opened
 }
 
 void TestBridgeConfig::passwordIsNeverShown()

@@ -1,8 +1,10 @@
 #include "testbroker.h"
 
+#include "loopback.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
-#include <QTcpServer>
+#include <QHostAddress>
 #include <QTcpSocket>
 #include <QThread>
 
@@ -13,14 +15,6 @@
 namespace {
 
 constexpr int startTimeoutMs = 20000;
-
-int freeLoopbackPort()
-{
-    QTcpServer server;
-    if (!server.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    return server.serverPort();
-}
 
 bool acceptsConnections(int port)
 {

@@ -1,0 +1,11 @@
+#include "loopback.h"
+
+#include <QTcpServer>
+
+int freeLoopbackPort()
+{
+    QTcpServer server;
+    if (!server.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    return server.serverPort();
+}

@@ -1,0 +1,329 @@
+// The bridge's metrics as text: the exposition format (numbers, escaped label
+// values), and what the registry makes of polls, commands and connections,
+// checked line by line and by Prometheus' own promtool.
+
+#include "bridgemetrics.h"
+#include "exposition.h"
+#include "prometheusserver.h"
+#include "registers.h"
+
+#include <QtTest>
+
+#include <cmath>
+#include <limits>
+
+class TestBridgeMetrics : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void numbers_data();
+    void numbers();
+    void labelValuesAreEscaped_data();
+    void labelValuesAreEscaped();
+    void readingsOfAGoodPoll();
+    void sensorFaultsHideTheTemperature_data();
+    void sensorFaultsHideTheTemperature();
+    void offlineControllersShowNoReadings();
+    void outcomesAndExceptionsAreCounted();
+    void durationsFillTheHistogram();
+    void commandsAndConnectionsAreCounted();
+    void oddIdsPassPromtool();
+};
+
+namespace {
+
+LineConfig line(const QString &name, std::initializer_list<std::pair<int, QString>> controllers)
+{
+    LineConfig config;
+    config.name = name;
+    for (const auto &c : controllers)
+        config.controllers.append(ControllerConfig{c.second, quint8(c.first)});
+    return config;
+}
+
+PollResult goodPoll(qint16 tenths = 253)
+{
+    PollResult result;
+    result.ok = true;
+    result.outcome = QStringLiteral("ok");
+    result.status.ldTemperature = tenths;
+    result.status.powerPermille = 650;
+    result.status.supplyMillivolts = 23950;
+    result.status.runSeconds = 7205;
+    result.status.ldSwitchMask = 0x005;
+    result.status.ldEnableMask = 0xFF0;
+    result.status.adcEnable = 1;
+    result.status.firmwareVersion = 0x010A;
+    result.time = QDateTime::fromMSecsSinceEpoch(1796716489662);
+    result.exchanges = {Exchange{Outcome::Ok, 0, 2000000}};
+    return result;
+}
+
+PollResult failedPoll(Outcome::Kind kind, quint8 code = 0, qint64 ns = 50000000)
+{
+    PollResult result;
+    result.outcome = QStringLiteral("failed");
+    result.exchanges = {Exchange{kind, code, ns}};
+    return result;
+}
+
+QStringList samples(const BridgeMetrics &metrics)
+{
+    QStringList lines = QString::fromUtf8(metrics.exposition()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    lines.erase(
+        std::remove_if(lines.begin(), lines.end(), [](const QString &l) { return l.startsWith('#'); }), lines.end());
+    return lines;
+}
+
+QStringList samplesOf(const BridgeMetrics &metrics, const QString &family)
+{
+    return samples(metrics).filter(QRegularExpression(QStringLiteral("^%1[{ ]").arg(family)));
+}
+
+const QString a1 = QStringLiteral("line=\"a\",address=\"1\",id=\"a-1\"");
+
+} // namespace
+
+void TestBridgeMetrics::numbers_data()
+{
+    QTest::addColumn<double>("value");
+    QTest::addColumn<QByteArray>("text");
+    QTest::newRow("tenths") << 25.3 << QByteArray("25.3");
+    QTest::newRow("whole") << 24.0 << QByteArray("24");
+    QTest::newRow("negative") << -12.5 << QByteArray("-12.5");
+    QTest::newRow("millivolts") << 23.95 << QByteArray("23.95");
+    QTest::newRow("small") << 0.0025 << QByteArray("0.0025");
+    QTest::newRow("time stamp") << 1796716489.662 << QByteArray("1796716489.662");
+    QTest::newRow("not a number") << std::numeric_limits<double>::quiet_NaN() << QByteArray("NaN");
+    QTest::newRow("infinite") << std::numeric_limits<double>::infinity() << QByteArray("+Inf");
+    QTest::newRow("minus infinite") << -std::numeric_limits<double>::infinity() << QByteArray("-Inf");
+}
+
+void TestBridgeMetrics::numbers()
+{
+    QFETCH(double, value);
+    QFETCH(QByteArray, text);
+    QCOMPARE(Exposition::number(value), text);
+}
+
+void TestBridgeMetrics::labelValuesAreEscaped_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QByteArray>("written");
+    QTest::newRow("plain") << "hall1-7" << QByteArray("hall1-7");
+    QTest::newRow("quote") << "press \"left\"" << QByteArray("press \\\"left\\\"");
+    QTest::newRow("backslash") << "C:\\line" << QByteArray("C:\\\\line");
+    QTest::newRow("line feed") << "a\nb" << QByteArray("a\\nb");
+    QTest::newRow("all, backslash before quote") << "\\\"\n" << QByteArray("\\\\\\\"\\n");
+    QTest::newRow("UTF-8 stays") << QString::fromUtf8("炉 1") << QByteArray("\xe7\x82\x89 1");
+}
+
+void TestBridgeMetrics::labelValuesAreEscaped()
+{
+    QFETCH(QString, value);
+    QFETCH(QByteArray, written);
+    QCOMPARE(Exposition::escapeLabelValue(value), written);
+    QCOMPARE(Exposition::labels({{"id", value}, {"line", QStringLiteral("a")}}), "id=\"" + written + "\",line=\"a\"");
+}
+
+void TestBridgeMetrics::readingsOfAGoodPoll()
+{
+    BridgeMetrics metrics({line(QStringLiteral("a"), {{1, QStringLiteral("a-1")}})});
+    QCOMPARE(samplesOf(metrics, QStringLiteral("vortanix_controller_online")),
+        QStringList{QStringLiteral("vortanix_controller_online{%1} 0").arg(a1)}); // before the first poll
+    QVERIFY(samplesOf(metrics, QStringLiteral("vortanix_temperature_celsius")).isEmpty());
+
+    metrics.polled(0, goodPoll(), true);
+    const QStringList expected{
+        QStringLiteral("vortanix_controller_online{%1} 1"),
+        QStringLiteral("vortanix_last_good_poll_timestamp_seconds{%1} 1796716489.662"),
+        QStringLiteral("vortanix_controller_info{%1,firmware=\"1.10\"} 1"),
+        QStringLiteral("vortanix_temperature_celsius{%1} 25.3"),
+        QStringLiteral("vortanix_temperature_sensor_state{%1,state=\"ok\"} 1"),
+        QStringLiteral("vortanix_temperature_sensor_state{%1,state=\"open\"} 0"),
+        QStringLiteral("vortanix_power_permille{%1} 650"),
+        QStringLiteral("vortanix_supply_volts{%1} 23.95"),
+        QStringLiteral("vortanix_running_time_seconds{%1} 7205"),
+        QStringLiteral("vortanix_analog_input_enabled{%1} 1"),
+        QStringLiteral("vortanix_modules_on{%1} 2"),
+        QStringLiteral("vortanix_module_on{%1,module=\"1\"} 1"),
+        QStringLiteral("vortanix_module_on{%1,module=\"2\"} 0"),
+        QStringLiteral("vortanix_module_on{%1,module=\"3\"} 1"),
+        QStringLiteral("vortanix_module_on{%1,module=\"12\"} 0"),
+        QStringLiteral("vortanix_module_enabled{%1,module=\"4\"} 0"),
+        QStringLiteral("vortanix_module_enabled{%1,module=\"5\"} 1"),
+        QStringLiteral("vortanix_module_enabled{%1,module=\"12\"} 1"),
+        QStringLiteral("vortanix_exchanges_total{%1,outcome=\"ok\"} 1"),
+        QStringLiteral("vortanix_exchanges_total{%1,outcome=\"timeout\"} 0"),
+    };
+    const QStringList all = samples(metrics);
+    for (const QString &line : expected)
+        QVERIFY2(all.contains(line.arg(a1)), qPrintable(line.arg(a1)));
+    QCOMPARE(samplesOf(metrics, QStringLiteral("vortanix_module_on")).size(), 12);
+}
+
+void TestBridgeMetrics::sensorFaultsHideTheTemperature_data()
+{
+    QTest::addColumn<int>("tenths");
+    QTest::addColumn<QString>("state");
+    QTest::newRow("open circuit") << int(TemperatureOpenCircuit) << "open";
+    QTest::newRow("short circuit") << int(TemperatureShortCircuit) << "short";
+}
+
+void TestBridgeMetrics::sensorFaultsHideTheTemperature()
+{
+    QFETCH(int, tenths);
+    QFETCH(QString, state);
+    BridgeMetrics metrics({line(QStringLiteral("a"), {{1, QStringLiteral("a-1")}})});
+    metrics.polled(0, goodPoll(qint16(tenths)), true);
+    QVERIFY(samplesOf(metrics, QStringLiteral("vortanix_temperature_celsius")).isEmpty());
+    QCOMPARE(samplesOf(metrics, QStringLiteral("vortanix_temperature_sensor_state")).filter(QStringLiteral("} 1")),
+        QStringList{QStringLiteral("vortanix_temperature_sensor_state{%1,state=\"%2\"} 1").arg(a1, state)});
+    // Back to a reading.
+    metrics.polled(0, goodPoll(-125), true);
+    QCOMPARE(samplesOf(metrics, QStringLiteral("vortanix_temperature_celsius")),
+        QStringList{QStringLiteral("vortanix_temperature_celsius{%1} -12.5").arg(a1)});
+}
+
+void TestBridgeMetrics::offlineControllersShowNoReadings()
+{
+    BridgeMetrics metrics({line(QStringLiteral("a"), {{1, QStringLiteral("a-1")}, {7, QStringLiteral("press")}})});
+    metrics.polled(0, goodPoll(), true);
+    metrics.polled(1, goodPoll(300), true);
+    metrics.polled(1, failedPoll(Outcome::Timeout), true); // a failed poll; still online
+    QCOMPARE(samplesOf(metrics, QStringLiteral("vortanix_temperature_celsius")).size(), 2);
+    metrics.polled(1, failedPoll(Outcome::Timeout), false); // the bridge counts it offline now
+    QCOMPARE(samplesOf(metrics, QStringLiteral("vortanix_temperature_celsius")),
+        QStringList{QStringLiteral("vortanix_temperature_celsius{%1} 25.3").arg(a1)});
+    const QString press = QStringLiteral("line=\"a\",address=\"7\",id=\"press\"");
+    const QStringList all = samples(metrics);
+    QVERIFY(all.contains(QStringLiteral("vortanix_controller_online{%1} 0").arg(press)));
+    QVERIFY(all.contains(QStringLiteral("vortanix_last_good_poll_timestamp_seconds{%1} 1796716489.662").arg(press)));
+    QCOMPARE(all.filter(press).filter(QStringLiteral("power_permille")), QStringList());
+    QVERIFY(all.contains(QStringLiteral("vortanix_exchanges_total{%1,outcome=\"timeout\"} 2").arg(press)));
+}
+
+void TestBridgeMetrics::outcomesAndExceptionsAreCounted()
+{
+    BridgeMetrics metrics({line(QStringLiteral("a"), {{1, QStringLiteral("a-1")}})});
+    const struct
+    {
+        Outcome::Kind kind;
+        quint8 code;
+    } polls[] = {{Outcome::BadCrc, 0}, {Outcome::BadCrc, 0}, {Outcome::WrongAddress, 0}, {Outcome::Exception, 2},
+        {Outcome::Exception, 2}, {Outcome::Exception, 0x0B}, {Outcome::PortLost, 0}, {Outcome::Short, 0}};
+    for (const auto &poll : polls)
+        metrics.polled(0, failedPoll(poll.kind, poll.code), false);
+    // A command of two requests: the read of the switch mask, then the write.
+    metrics.exchanged(0, {Exchange{Outcome::Ok, 0, 1000000}, Exchange{Outcome::NotAcknowledged, 0, 1000000}});
+    const QStringList counted = samplesOf(metrics, QStringLiteral("vortanix_exchanges_total"));
+    QCOMPARE(counted.size(), 10); // every outcome shows, 0 too, but "sent" (a broadcast is no poll)
+    const QStringList expected{QStringLiteral("ok\"} 1"), QStringLiteral("timeout\"} 0"),
+        QStringLiteral("short_reply\"} 1"), QStringLiteral("incomplete_reply\"} 0"), QStringLiteral("bad_crc\"} 2"),
+        QStringLiteral("exception\"} 3"), QStringLiteral("wrong_address\"} 1"), QStringLiteral("wrong_function\"} 0"),
+        QStringLiteral("not_acknowledged\"} 1"), QStringLiteral("port_lost\"} 1")};
+    for (int i = 0; i < expected.size(); ++i)
+        QVERIFY2(counted.at(i).endsWith(expected.at(i)), qPrintable(counted.at(i)));
+    QCOMPARE(samplesOf(metrics, QStringLiteral("vortanix_exchange_exceptions_total")),
+        (QStringList{QStringLiteral("vortanix_exchange_exceptions_total{%1,code=\"02\"} 2").arg(a1),
+            QStringLiteral("vortanix_exchange_exceptions_total{%1,code=\"0B\"} 1").arg(a1)}));
+}
+
+void TestBridgeMetrics::durationsFillTheHistogram()
+{
+    BridgeMetrics metrics({line(QStringLiteral("a"), {{1, QStringLiteral("a-1")}}),
+        line(QStringLiteral("b"), {{1, QStringLiteral("b-1")}})});
+    // 0.5 ms, exactly 1 ms (counted under le="0.001"), 31 ms, 3 s (above every bound).
+    for (qint64 ns : {500000LL, 1000000LL, 31000000LL, 3000000000LL})
+        metrics.polled(0, failedPoll(Outcome::Timeout, 0, ns), false);
+    const QStringList lineA = samples(metrics).filter(
+        QRegularExpression(QStringLiteral("^vortanix_exchange_duration_seconds.*line=\"a\"")));
+    const QStringList expected{QStringLiteral("_bucket{line=\"a\",le=\"0.001\"} 2"),
+        QStringLiteral("_bucket{line=\"a\",le=\"0.0025\"} 2"), QStringLiteral("_bucket{line=\"a\",le=\"0.005\"} 2"),
+        QStringLiteral("_bucket{line=\"a\",le=\"0.01\"} 2"), QStringLiteral("_bucket{line=\"a\",le=\"0.025\"} 2"),
+        QStringLiteral("_bucket{line=\"a\",le=\"0.05\"} 3"), QStringLiteral("_bucket{line=\"a\",le=\"0.1\"} 3"),
+        QStringLiteral("_bucket{line=\"a\",le=\"0.25\"} 3"), QStringLiteral("_bucket{line=\"a\",le=\"0.5\"} 3"),
+        QStringLiteral("_bucket{line=\"a\",le=\"1\"} 3"), QStringLiteral("_bucket{line=\"a\",le=\"2.5\"} 3"),
+        QStringLiteral("_bucket{line=\"a\",le=\"+Inf\"} 4"), QStringLiteral("_sum{line=\"a\"} "),
+        QStringLiteral("_count{line=\"a\"} 4")};
+    QCOMPARE(lineA.size(), expected.size());
+    for (int i = 0; i < expected.size(); ++i)
+        QVERIFY2(lineA.at(i).startsWith(QStringLiteral("vortanix_exchange_duration_seconds") + expected.at(i)),
+            qPrintable(lineA.at(i)));
+    const double sum = lineA.at(12).section(QLatin1Char(' '), 1).toDouble();
+    QVERIFY2(std::fabs(sum - 3.0325) < 1e-9, qPrintable(lineA.at(12)));
+    QVERIFY(samples(metrics).contains(QStringLiteral("vortanix_exchange_duration_seconds_count{line=\"b\"} 0")));
+}
+
+void TestBridgeMetrics::commandsAndConnectionsAreCounted()
+{
+    BridgeMetrics metrics({line(QStringLiteral("a"), {{1, QStringLiteral("a-1")}})});
+    // Nothing configured: no families of the front-ends.
+    for (const char *family :
+        {"vortanix_commands_total", "vortanix_mqtt_connected", "vortanix_modbus_tcp_requests_total"})
+        QVERIFY2(!metrics.exposition().contains(family), family);
+
+    metrics.enableCommandSource(BridgeMetrics::CommandSource::Mqtt);
+    QCOMPARE(samplesOf(metrics, QStringLiteral("vortanix_commands_total")),
+        (QStringList{QStringLiteral("vortanix_commands_total{source=\"mqtt\",result=\"ok\"} 0"),
+            QStringLiteral("vortanix_commands_total{source=\"mqtt\",result=\"failed\"} 0"),
+            QStringLiteral("vortanix_commands_total{source=\"mqtt\",result=\"refused\"} 0")}));
+    using Source = BridgeMetrics::CommandSource;
+    using Result = BridgeMetrics::CommandOutcome;
+    metrics.countCommand(Source::Mqtt, Result::Ok);
+    metrics.countCommand(Source::Mqtt, Result::Ok);
+    metrics.countCommand(Source::Mqtt, Result::Refused);
+    metrics.countCommand(Source::ModbusTcp, Result::Failed);
+    QCOMPARE(samplesOf(metrics, QStringLiteral("vortanix_commands_total")),
+        (QStringList{QStringLiteral("vortanix_commands_total{source=\"mqtt\",result=\"ok\"} 2"),
+            QStringLiteral("vortanix_commands_total{source=\"mqtt\",result=\"failed\"} 0"),
+            QStringLiteral("vortanix_commands_total{source=\"mqtt\",result=\"refused\"} 1"),
+            QStringLiteral("vortanix_commands_total{source=\"modbus_tcp\",result=\"ok\"} 0"),
+            QStringLiteral("vortanix_commands_total{source=\"modbus_tcp\",result=\"failed\"} 1"),
+            QStringLiteral("vortanix_commands_total{source=\"modbus_tcp\",result=\"refused\"} 0")}));
+
+    metrics.countModbusRequest(3, 0);
+    metrics.countModbusRequest(3, 0);
+    metrics.countModbusRequest(6, 2);
+    QCOMPARE(samplesOf(metrics, QStringLiteral("vortanix_modbus_tcp_requests_total")),
+        (QStringList{QStringLiteral("vortanix_modbus_tcp_requests_total{function=\"3\",exception=\"none\"} 2"),
+            QStringLiteral("vortanix_modbus_tcp_requests_total{function=\"6\",exception=\"02\"} 1")}));
+
+    const struct
+    {
+        bool connected;
+        const char *state;
+        const char *reconnects;
+    } steps[] = {{false, "0", "0"}, {true, "1", "0"}, {true, "1", "0"}, {false, "0", "0"}, {true, "1", "1"},
+        {false, "0", "1"}, {true, "1", "2"}};
+    for (const auto &step : steps) {
+        metrics.setMqttConnected(step.connected);
+        QCOMPARE(samplesOf(metrics, QStringLiteral("vortanix_mqtt_connected")),
+            QStringList{QStringLiteral("vortanix_mqtt_connected ") + step.state});
+        QCOMPARE(samplesOf(metrics, QStringLiteral("vortanix_mqtt_reconnects_total")),
+            QStringList{QStringLiteral("vortanix_mqtt_reconnects_total ") + step.reconnects});
+    }
+}
+
+void TestBridgeMetrics::oddIdsPassPromtool()
+{
+    // Names the configuration would refuse, to see the text stays well formed whatever the labels hold.
+    BridgeMetrics metrics(
+        {line(QStringLiteral("hall \"1\""), {{1, QStringLiteral("a\\b")}, {2, QStringLiteral("q\"x")}}),
+            line(QStringLiteral("new\nline"), {{3, QString::fromUtf8("炉")}})});
+    for (int node = 0; node < 3; ++node)
+        metrics.polled(node, goodPoll(), true);
+    metrics.polled(1, failedPoll(Outcome::Exception, 4), true);
+    metrics.setMqttConnected(true);
+    metrics.countCommand(BridgeMetrics::CommandSource::Mqtt, BridgeMetrics::CommandOutcome::Ok);
+    metrics.countModbusRequest(16, 0);
+    const QByteArray text = metrics.exposition();
+    QVERIFY(text.contains("vortanix_temperature_celsius{line=\"hall \\\"1\\\"\",address=\"1\",id=\"a\\\\b\"} 25.3\n"));
+    QVERIFY(text.contains("vortanix_controller_online{line=\"new\\nline\",address=\"3\",id=\"\xe7\x82\x89\"} 1\n"));
+    const QString problems = PrometheusServer::lint(text);
+    QVERIFY2(problems.isEmpty(), qPrintable(problems + QLatin1Char('\n') + QString::fromUtf8(text)));
+}
+
+QTEST_GUILESS_MAIN(TestBridgeMetrics)
+#include "tst_bridgemetrics.moc"
