@@ -2,6 +2,7 @@
 
 #include "discovery.h"
 #include "log.h"
+#include "modbusgateway.h"
 #include "mqttclient.h"
 #include "registers.h"
 #include "statusjson.h"
@@ -77,7 +78,35 @@ Bridge::StartResult Bridge::start(QString *error)
         }
         first += line.controllers.size();
     }
+    if (config.modbusTcp.enabled() && !startGateway(error))
+        return GatewayUnavailable;
+    if (config.mqtt && !startMqtt(error))
+        return MqttUnavailable;
+    return Started;
+}
 
+bool Bridge::startGateway(QString *error)
+{
+    QHash<int, ModbusGateway::Route> routes;
+    for (auto it = config.modbusTcp.units.cbegin(); it != config.modbusTcp.units.cend(); ++it)
+        routes.insert(it.key(), {workers.at(size_t(it.value().first)).get(), it.value().second});
+    gateway = std::make_unique<ModbusGateway>(config.modbusTcp, config.readOnly);
+    gateway->setRoutes(routes);
+    if (!gateway->start(error))
+        return false;
+    QStringList units;
+    for (auto it = config.modbusTcp.units.cbegin(); it != config.modbusTcp.units.cend(); ++it) {
+        units << QStringLiteral("%1 = %2").arg(it.key()).arg(
+            config.lines.at(it.value().first).controllers.at(it.value().second).id);
+    }
+    logLine(QStringLiteral("Modbus TCP gateway listening on %1%2; units: %3")
+                .arg(gateway->address(), config.readOnly ? QStringLiteral(" (read-only)") : QString(),
+                    units.join(QStringLiteral(", "))));
+    return true;
+}
+
+bool Bridge::startMqtt(QString *error)
+{
     MqttClient::Settings settings;
     settings.host = config.broker.host;
     settings.port = config.broker.effectivePort();
@@ -103,20 +132,30 @@ Bridge::StartResult Bridge::start(QString *error)
                     .arg(retryMs / 1000.0));
     });
     if (!mqtt->start(error))
-        return MqttUnavailable;
+        return false;
     logLine(QStringLiteral("connecting to the broker at %1:%2%3 as %4")
                 .arg(config.broker.host)
                 .arg(config.broker.effectivePort())
                 .arg(config.broker.tls() ? QStringLiteral(" (TLS)") : QString())
                 .arg(config.broker.clientId));
-    return Started;
+    return true;
+}
+
+void Bridge::publish(const QString &topic, const QByteArray &payload, int qos, bool retain)
+{
+    if (mqtt)
+        mqtt->publish(topic, payload, qos, retain);
 }
 
 bool Bridge::stop()
 {
+    stopped = true;
+    if (gateway)
+        gateway->stop(); // before the lines: its clients wait for them
     for (const auto &worker : workers)
         worker->stop();
     workers.clear();
+    gateway.reset();
     if (!mqtt)
         return true;
     if (mqtt->isConnected()) {
@@ -156,21 +195,20 @@ void Bridge::announce(const Node &node)
 {
     for (const Discovery::Message &message :
         Discovery::forController(topics, node.config.id, node.config.address, node.firmware, config.readOnly))
-        mqtt->publish(message.topic, message.payload, 1, true);
+        publish(message.topic, message.payload, 1, true);
 }
 
 void Bridge::publishAvailability(const Node &node)
 {
     if (node.availability != Node::Unknown)
-        mqtt->publish(
-            topics.availability(node.config.id), node.availability == Node::Online ? online : offline, 1, true);
+        publish(topics.availability(node.config.id), node.availability == Node::Online ? online : offline, 1, true);
 }
 
 void Bridge::onMessage(const QString &topic, const QByteArray &payload, bool retained)
 {
     if (topics.isDiscovery(topic)) {
         if (!payload.isEmpty() && !announced.contains(topic)) {
-            mqtt->publish(topic, QByteArray(), 1, true);
+            publish(topic, QByteArray(), 1, true);
             logLine(QStringLiteral("removed the Home Assistant entity of %1").arg(topic));
         }
         return;
@@ -213,19 +251,19 @@ void Bridge::refuse(const QString &id, const QString &name, const QString &paylo
     json.insert(QStringLiteral("command"), name);
     json.insert(QStringLiteral("payload"), payload);
     json.insert(QStringLiteral("error"), why);
-    mqtt->publish(topics.error(id), compact(json), 1, false);
+    publish(topics.error(id), compact(json), 1, false);
     logLine(QStringLiteral("%1: refused set/%2: %3").arg(id, name, why));
 }
 
 void Bridge::onPolled(Node &node, const PollResult &result)
 {
-    if (!mqtt)
-        return; // stopped
+    if (stopped)
+        return;
     const QString &id = node.config.id;
     if (result.ok) {
         node.failures = 0;
         node.state = compact(StatusJson::toJson(result.status, result.time));
-        mqtt->publish(topics.state(id), node.state, 0, true);
+        publish(topics.state(id), node.state, 0, true);
         const QString firmware = StatusJson::firmware(result.status.firmwareVersion);
         if (firmware != node.firmware) {
             node.firmware = firmware;
@@ -249,14 +287,14 @@ void Bridge::onPolled(Node &node, const PollResult &result)
     }
     if (result.outcome != node.link) {
         node.link = result.outcome;
-        mqtt->publish(topics.link(id), node.link.toUtf8(), 1, true);
+        publish(topics.link(id), node.link.toUtf8(), 1, true);
     }
 }
 
 void Bridge::onCommandDone(Node &node, const CommandResult &result)
 {
-    if (!mqtt)
-        return; // stopped
+    if (stopped)
+        return;
     const Command &command = result.command;
     QJsonObject json;
     json.insert(QStringLiteral("time"), StatusJson::timeText(QDateTime::currentDateTime()));
@@ -271,8 +309,8 @@ void Bridge::onCommandDone(Node &node, const CommandResult &result)
     }
     if (command.kind == Command::ReadConfig && result.ok) {
         json.insert(QStringLiteral("config"), result.config);
-        mqtt->publish(topics.config(node.config.id), compact(result.config), 1, true);
+        publish(topics.config(node.config.id), compact(result.config), 1, true);
     }
-    mqtt->publish(topics.result(node.config.id), compact(json), 1, false);
+    publish(topics.result(node.config.id), compact(json), 1, false);
     logLine(QStringLiteral("%1: set/%2 %3: %4").arg(node.config.id, command.name, command.payload, result.outcome));
 }

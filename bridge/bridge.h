@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+class ModbusGateway;
 class MqttClient;
 
 // The bridge: a LineWorker per RS-485 line, one MQTT client, and between
@@ -33,17 +34,19 @@ class Bridge : public QObject
 public:
     static constexpr int FailuresForOffline = 5;
 
-    enum StartResult { Started, PortUnavailable, MqttUnavailable };
+    enum StartResult { Started, PortUnavailable, MqttUnavailable, GatewayUnavailable };
 
     Bridge(const BridgeConfig &config, bool trace, QObject *parent = nullptr);
     ~Bridge() override;
 
-    // Opens every line's port and starts connecting to the broker. False,
-    // with a sentence, when a port cannot be had (held by another program,
-    // no permission); a port that is missing is waited for instead.
+    // Opens every line's port, then starts its front-ends: connecting to the
+    // broker, listening for Modbus TCP clients. Not Started, with a
+    // sentence, when a port cannot be had (held by another program, no
+    // permission; a port that is missing is waited for instead) or a
+    // front-end cannot start.
     StartResult start(QString *error);
-    // Stops the lines, says "offline" for every controller and the bridge,
-    // and disconnects. False when the MQTT thread did not end (see MqttClient::stop).
+    // Closes the gateway's connections, stops the lines, says "offline" for
+    // every controller and the bridge, and disconnects. False when the MQTT thread did not end (see MqttClient::stop).
     bool stop();
 
 private:
@@ -59,6 +62,9 @@ private:
         QString firmware;
     };
 
+    bool startMqtt(QString *error);
+    bool startGateway(QString *error);
+    void publish(const QString &topic, const QByteArray &payload, int qos, bool retain);
     void onConnected();
     void onMessage(const QString &topic, const QByteArray &payload, bool retained);
     void onPolled(Node &node, const PollResult &result);
@@ -72,6 +78,8 @@ private:
     const bool trace;
     const Topics topics;
     std::unique_ptr<MqttClient> mqtt;
+    std::unique_ptr<ModbusGateway> gateway;
+    bool stopped = false;
     std::vector<std::unique_ptr<LineWorker>> workers;
     std::vector<Node> nodes;
     QHash<QString, int> nodeById;

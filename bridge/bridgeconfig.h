@@ -1,7 +1,10 @@
 #ifndef BRIDGECONFIG_H
 #define BRIDGECONFIG_H
 
+#include <QHostAddress>
 #include <QList>
+#include <QMap>
+#include <QPair>
 #include <QString>
 
 // What the bridge runs with, as read from its configuration file and command
@@ -37,8 +40,24 @@ struct BrokerConfig
     int effectivePort() const { return port != 0 ? port : (tls() ? 8883 : 1883); }
 };
 
+// The Modbus TCP gateway ([modbus_tcp]); off while no listen address is set.
+struct ModbusTcpConfig
+{
+    QHostAddress host;
+    int port = 0; // 0: any free port (the log tells which)
+    QList<QPair<QHostAddress, int>> allow; // client networks besides loopback
+    int idleTimeoutS = 60;
+    QMap<int, QPair<QString, int>> unitKeys; // unit.N = LINE:ADDRESS, as set
+    // Unit id → (line, controller), both indexes into BridgeConfig::lines.
+    QMap<int, QPair<int, int>> units;
+
+    bool enabled() const { return !host.isNull(); }
+};
+
 struct BridgeConfig
 {
+    bool mqtt = true; // [mqtt] enabled
+    ModbusTcpConfig modbusTcp;
     BrokerConfig broker;
     QString password; // read from broker.passwordFile; never printed
     QString topicPrefix = QStringLiteral("vortanix");

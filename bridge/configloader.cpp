@@ -22,7 +22,11 @@ const QStringList globalKeys = {QStringLiteral("mqtt/host"), QStringLiteral("mqt
     QStringLiteral("mqtt/client_id"), QStringLiteral("mqtt/username"), QStringLiteral("mqtt/password_file"),
     QStringLiteral("mqtt/ca_file"), QStringLiteral("mqtt/cert_file"), QStringLiteral("mqtt/key_file"),
     QStringLiteral("mqtt/topic_prefix"), QStringLiteral("mqtt/discovery"), QStringLiteral("mqtt/discovery_prefix"),
-    QStringLiteral("bridge/poll_interval_ms"), QStringLiteral("bridge/read_only")};
+    QStringLiteral("mqtt/enabled"), QStringLiteral("bridge/poll_interval_ms"), QStringLiteral("bridge/read_only"),
+    QStringLiteral("modbus_tcp/listen"), QStringLiteral("modbus_tcp/allow"),
+    QStringLiteral("modbus_tcp/idle_timeout_s"), QStringLiteral("modbus_tcp/unit.N")};
+constexpr int idleMinS = 1;
+constexpr int idleMaxS = 24 * 3600;
 const QStringList lineKeys
     = {QStringLiteral("port"), QStringLiteral("baud"), QStringLiteral("addresses"), QStringLiteral("timeout_ms")};
 
@@ -120,6 +124,60 @@ bool addressList(const QString &text, QList<quint8> *addresses, QString *why)
     return true;
 }
 
+// ADDRESS:PORT with a literal IP address ([v6]:port for IPv6); port 0 takes any free one.
+bool listenAddress(const QString &text, QHostAddress *host, int *port, QString *why)
+{
+    const int colon = text.lastIndexOf(QLatin1Char(':'));
+    QString hostText = text.left(colon);
+    if (hostText.startsWith(QLatin1Char('[')) && hostText.endsWith(QLatin1Char(']')))
+        hostText = hostText.mid(1, hostText.size() - 2);
+    const QHostAddress address(hostText);
+    int number = 0;
+    QString ignored;
+    if (colon < 0 || address.isNull() || !wholeNumber(text.mid(colon + 1), 0, 65535, &number, &ignored)) {
+        *why
+            = QStringLiteral("'%1' is not ADDRESS:PORT with an IP address (e.g. 127.0.0.1:1502, [::1]:1502)").arg(text);
+        return false;
+    }
+    *host = address;
+    *port = number;
+    return true;
+}
+
+// Client networks, "10.0.0.0/8, 192.168.1.20/32" (a bare address is one host).
+bool networkList(const QString &text, QList<QPair<QHostAddress, int>> *networks, QString *why)
+{
+    QList<QPair<QHostAddress, int>> list;
+    for (const QString &raw : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const QString item = raw.trimmed();
+        QPair<QHostAddress, int> network = QHostAddress::parseSubnet(item);
+        if (!item.contains(QLatin1Char('/')) && !QHostAddress(item).isNull())
+            network = {QHostAddress(item), QHostAddress(item).protocol() == QAbstractSocket::IPv6Protocol ? 128 : 32};
+        if (network.first.isNull()) {
+            *why = QStringLiteral("'%1' is not a network in CIDR form (e.g. 192.168.10.0/24)").arg(item);
+            return false;
+        }
+        list.append(network);
+    }
+    *networks = list;
+    return true;
+}
+
+// LINE:ADDRESS, the controller a unit id stands for.
+bool unitTarget(const QString &text, QPair<QString, int> *target, QString *why)
+{
+    const int colon = text.lastIndexOf(QLatin1Char(':'));
+    QString line;
+    int address = 0;
+    if (colon < 0 || !name(text.left(colon), &line, why)
+        || !wholeNumber(text.mid(colon + 1), 1, addressMax, &address, why)) {
+        *why = QStringLiteral("'%1' is not LINE:ADDRESS (e.g. hall1:7)").arg(text);
+        return false;
+    }
+    *target = {line, address};
+    return true;
+}
+
 QString defaultClientId()
 {
     QString host = QSysInfo::machineHostName();
@@ -174,9 +232,11 @@ bool ConfigLoader::readFile(const QString &path)
             QStringLiteral("'%1' stands outside any section ([mqtt], [bridge] or [line.NAME])").arg(topKeys.first()));
     for (const QString &section : settings.childGroups()) {
         const bool isLine = section.startsWith(linePrefix);
-        if (!isLine && section != QLatin1String("mqtt") && section != QLatin1String("bridge"))
-            return fail(
-                path, QStringLiteral("unknown section [%1] (sections: [mqtt], [bridge], [line.NAME])").arg(section));
+        if (!isLine && section != QLatin1String("mqtt") && section != QLatin1String("bridge")
+            && section != QLatin1String("modbus_tcp"))
+            return fail(path,
+                QStringLiteral("unknown section [%1] (sections: [mqtt], [bridge], [modbus_tcp], [line.NAME])")
+                    .arg(section));
         QString lineName;
         QString why;
         if (isLine && !name(section.mid(linePrefix.size()), &lineName, &why))
@@ -248,6 +308,23 @@ bool ConfigLoader::setGlobal(const QString &key, const QString &value, QString *
         return wholeNumber(value, intervalMinMs, intervalMaxMs, &result.pollIntervalMs, why);
     if (key == QLatin1String("bridge/read_only"))
         return yesNo(value, &result.readOnly, why);
+    if (key == QLatin1String("mqtt/enabled"))
+        return yesNo(value, &result.mqtt, why);
+    ModbusTcpConfig &gateway = result.modbusTcp;
+    if (key == QLatin1String("modbus_tcp/listen"))
+        return listenAddress(value, &gateway.host, &gateway.port, why);
+    if (key == QLatin1String("modbus_tcp/allow"))
+        return networkList(value, &gateway.allow, why);
+    if (key == QLatin1String("modbus_tcp/idle_timeout_s"))
+        return wholeNumber(value, idleMinS, idleMaxS, &gateway.idleTimeoutS, why);
+    int unit = 0;
+    if (key.startsWith(QLatin1String("modbus_tcp/unit.")) && wholeNumber(key.mid(16), 1, addressMax, &unit, why)) {
+        QPair<QString, int> target;
+        if (!unitTarget(value, &target, why))
+            return false;
+        gateway.unitKeys.insert(unit, target);
+        return true;
+    }
     QStringList known;
     for (const QString &k : globalKeys) {
         if (k.startsWith(key.section(QLatin1Char('/'), 0, 0) + QLatin1Char('/')))

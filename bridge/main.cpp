@@ -24,7 +24,7 @@ namespace {
 
 const QString defaultConfig = QStringLiteral("/etc/vortanix/bridge.ini");
 
-enum ExitCode { ExitOk = 0, ExitConfiguration = 1, ExitPort = 2, ExitMqtt = 3 };
+enum ExitCode { ExitOk = 0, ExitConfiguration = 1, ExitPort = 2, ExitMqtt = 3, ExitModbusTcp = 4 };
 
 // Options that set one key of the file, and the key.
 const QList<QPair<QCommandLineOption, QString>> &keyOptions()
@@ -59,6 +59,10 @@ const QList<QPair<QCommandLineOption, QString>> &keyOptions()
         {{QStringLiteral("poll-interval"), QStringLiteral("Poll interval per controller (bridge/poll_interval_ms)."),
              QStringLiteral("MS")},
             QStringLiteral("bridge/poll_interval_ms")},
+        {{QStringLiteral("modbus-tcp"),
+             QStringLiteral("Serve Modbus TCP on ADDRESS:PORT, e.g. 127.0.0.1:1502 (modbus_tcp/listen)."),
+             QStringLiteral("ADDRESS:PORT")},
+            QStringLiteral("modbus_tcp/listen")},
     };
     return options;
 }
@@ -88,10 +92,26 @@ bool quitOnSignals(QCoreApplication &application)
 
 void printSummary(const BridgeConfig &config)
 {
-    std::printf("broker %s:%d%s as %s\n", qPrintable(config.broker.host), config.broker.effectivePort(),
-        config.broker.tls() ? " (TLS)" : "", qPrintable(config.broker.clientId));
-    std::printf("topics %s/<id>/..., discovery %s\n", qPrintable(config.topicPrefix),
-        config.discovery ? qPrintable(config.discoveryPrefix) : "off");
+    if (config.mqtt) {
+        std::printf("broker %s:%d%s as %s\n", qPrintable(config.broker.host), config.broker.effectivePort(),
+            config.broker.tls() ? " (TLS)" : "", qPrintable(config.broker.clientId));
+        std::printf("topics %s/<id>/..., discovery %s\n", qPrintable(config.topicPrefix),
+            config.discovery ? qPrintable(config.discoveryPrefix) : "off");
+    } else {
+        std::printf("MQTT off\n");
+    }
+    const ModbusTcpConfig &gateway = config.modbusTcp;
+    if (gateway.enabled()) {
+        QStringList allow{QStringLiteral("loopback")};
+        for (const auto &network : gateway.allow)
+            allow << QStringLiteral("%1/%2").arg(network.first.toString()).arg(network.second);
+        std::printf("Modbus TCP on %s port %d, clients from %s, idle connections close after %d s\n",
+            qPrintable(gateway.host.toString()), gateway.port, qPrintable(allow.join(QStringLiteral(", "))),
+            gateway.idleTimeoutS);
+        for (auto it = gateway.units.cbegin(); it != gateway.units.cend(); ++it)
+            std::printf("  unit %d: %s\n", it.key(),
+                qPrintable(config.lines.at(it.value().first).controllers.at(it.value().second).id));
+    }
     std::printf("poll every %d ms%s\n", config.pollIntervalMs, config.readOnly ? ", read-only" : "");
     for (const LineConfig &line : config.lines) {
         std::printf("line %s: %s at %d baud\n", qPrintable(line.name), qPrintable(line.port), line.baud);
@@ -111,7 +131,8 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Polls the light-source controllers of RS-485 lines and publishes them on an MQTT broker, "
-                       "with Home Assistant discovery; takes commands from the broker."));
+                       "with Home Assistant discovery; takes commands from the broker. Serves them to Modbus TCP "
+                       "clients (SCADA, PLCs, vortanix-ctl --tcp) when asked to."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption configOption({QStringLiteral("c"), QStringLiteral("config")},
@@ -125,9 +146,12 @@ int main(int argc, char *argv[])
         QStringLiteral("no-discovery"), QStringLiteral("No Home Assistant discovery (mqtt/discovery=false)."));
     const QCommandLineOption readOnlyOption(
         QStringLiteral("read-only"), QStringLiteral("Take no commands (bridge/read_only=true)."));
+    const QCommandLineOption noMqttOption(
+        QStringLiteral("no-mqtt"), QStringLiteral("No MQTT: serve Modbus TCP only (mqtt/enabled=false)."));
     const QCommandLineOption traceOption(
         QStringLiteral("trace"), QStringLiteral("Print every exchange on the lines to standard error."));
-    parser.addOptions({configOption, checkOption, lineOption, noDiscoveryOption, readOnlyOption, traceOption});
+    parser.addOptions(
+        {configOption, checkOption, lineOption, noDiscoveryOption, readOnlyOption, noMqttOption, traceOption});
     for (const auto &option : keyOptions())
         parser.addOption(option.first);
     parser.process(application);
@@ -149,6 +173,8 @@ int main(int argc, char *argv[])
         ok = loader.set(QStringLiteral("mqtt/discovery"), QStringLiteral("false"), QStringLiteral("--no-discovery"));
     if (ok && parser.isSet(readOnlyOption))
         ok = loader.set(QStringLiteral("bridge/read_only"), QStringLiteral("true"), QStringLiteral("--read-only"));
+    if (ok && parser.isSet(noMqttOption))
+        ok = loader.set(QStringLiteral("mqtt/enabled"), QStringLiteral("false"), QStringLiteral("--no-mqtt"));
     for (const QString &text : parser.values(lineOption))
         ok = ok && loader.addLine(text);
     if (!ok || !loader.finish()) {
@@ -181,6 +207,10 @@ int main(int argc, char *argv[])
         case Bridge::MqttUnavailable:
             logLine(error);
             status = ExitMqtt;
+            break;
+        case Bridge::GatewayUnavailable:
+            logLine(error);
+            status = ExitModbusTcp;
             break;
         }
         clean = bridge.stop();
