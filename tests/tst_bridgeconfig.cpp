@@ -19,6 +19,7 @@ private slots:
     void badConfigurationNamesItsKey_data();
     void badConfigurationNamesItsKey();
     void goodConfigurationIsSummedUp();
+    void gatewayConfigurationIsSummedUp();
     void passwordIsNeverShown();
     void sampleConfigurationChecks();
 
@@ -65,8 +66,9 @@ void TestBridgeConfig::badConfigurationNamesItsKey_data()
     QTest::addColumn<QString>("message"); // after "<file>: " where the file is named; %1 is the folder
 
     const QStringList none;
-    QTest::newRow("unknown section") << "[mqt]\nhost=x\n" + lineA << none
-                                     << "bridge.ini: unknown section [mqt] (sections: [mqtt], [bridge], [line.NAME])";
+    QTest::newRow("unknown section")
+        << "[mqt]\nhost=x\n" + lineA << none
+        << "bridge.ini: unknown section [mqt] (sections: [mqtt], [bridge], [modbus_tcp], [line.NAME])";
     QTest::newRow("outside a section") << "host=x\n" + lineA << none << "bridge.ini: 'host' stands outside any section";
     QTest::newRow("unknown key") << "[mqtt]\nporte=1883\n" + lineA << none << "bridge.ini: [mqtt] porte: unknown key";
     QTest::newRow("port out of range") << "[mqtt]\nport=70000\n" + lineA << none
@@ -130,6 +132,36 @@ void TestBridgeConfig::badConfigurationNamesItsKey_data()
     QTest::newRow("option line baud") << QString()
                                       << QStringList{QStringLiteral("--line"), QStringLiteral("a:4800:1:/dev/ttyS0")}
                                       << "--line a:4800:1:/dev/ttyS0: '4800' is not a rate";
+    QTest::newRow("MQTT word") << "[mqtt]\nenabled=perhaps\n" + lineA << none
+                               << "bridge.ini: [mqtt] enabled: 'perhaps' is neither true nor false";
+    QTest::newRow("nothing to serve") << "[mqtt]\nenabled=false\n" + lineA << none
+                                      << "bridge.ini: nothing serves the lines: MQTT is off";
+    QTest::newRow("nothing to serve, options")
+        << lineA << QStringList{QStringLiteral("--no-mqtt")} << "nothing serves the lines";
+    QTest::newRow("listen without port") << "[modbus_tcp]\nlisten=127.0.0.1\n" + lineA << none
+                                         << "bridge.ini: [modbus_tcp] listen: '127.0.0.1' is not ADDRESS:PORT";
+    QTest::newRow("listen on a name") << "[modbus_tcp]\nlisten=localhost:1502\n" + lineA << none
+                                      << "bridge.ini: [modbus_tcp] listen: 'localhost:1502' is not ADDRESS:PORT";
+    QTest::newRow("listen port") << "[modbus_tcp]\nlisten=127.0.0.1:65536\n" + lineA << none
+                                 << "[modbus_tcp] listen: '127.0.0.1:65536' is not ADDRESS:PORT";
+    QTest::newRow("option listen") << lineA << QStringList{QStringLiteral("--modbus-tcp"), QStringLiteral("1502")}
+                                   << "--modbus-tcp: '1502' is not ADDRESS:PORT";
+    QTest::newRow("allow network") << "[modbus_tcp]\nallow=192.168.1.0/33\n" + lineA << none
+                                   << "bridge.ini: [modbus_tcp] allow: '192.168.1.0/33' is not a network";
+    QTest::newRow("idle 0") << "[modbus_tcp]\nidle_timeout_s=0\n" + lineA << none
+                            << "bridge.ini: [modbus_tcp] idle_timeout_s: '0' is not a whole number from 1 to 86400";
+    QTest::newRow("unit 0") << "[modbus_tcp]\nunit.0=a:1\n" + lineA << none
+                            << "bridge.ini: [modbus_tcp] unit.0: unknown key";
+    QTest::newRow("unit target form") << "[modbus_tcp]\nunit.3=a-1\n" + lineA << none
+                                      << "bridge.ini: [modbus_tcp] unit.3: 'a-1' is not LINE:ADDRESS";
+    QTest::newRow("unit of no controller") << "[modbus_tcp]\nlisten=127.0.0.1:1502\nunit.3=a:2\n" + lineA << none
+                                           << "bridge.ini: [modbus_tcp] unit.3: no controller at address 2 on a line "
+                                              "named a";
+    QTest::newRow("unit of another line") << "[modbus_tcp]\nlisten=127.0.0.1:1502\nunit.3=b:1\n" + lineA << none
+                                          << "no controller at address 1 on a line named b";
+    QTest::newRow("unknown gateway key") << "[modbus_tcp]\nport=502\n" + lineA << none
+                                         << "bridge.ini: [modbus_tcp] port: unknown key (keys of this section: listen, "
+                                            "allow, idle_timeout_s, unit.N)";
     QTest::newRow("stray argument") << lineA << QStringList{QStringLiteral("start")} << "unexpected argument 'start'";
 }
 
@@ -176,6 +208,41 @@ void TestBridgeConfig::goodConfigurationIsSummedUp()
     QVERIFY2(output.contains(QLatin1String("line x: /dev/serial/by-path/pci-0:1.0 at 9600 baud\n  x-5: address 5\n")),
         qPrintable(output));
     QVERIFY2(!output.contains(QLatin1String("hall1")), qPrintable(output));
+}
+
+void TestBridgeConfig::gatewayConfigurationIsSummedUp()
+{
+    BridgeProcess bridge(folder.path());
+    const QString lines = QStringLiteral("[line.a]\nport=/dev/ttyUSB0\naddresses=1,7\n"
+                                         "[line.b]\nport=/dev/ttyUSB1\naddresses=1\n");
+    bridge.writeConfig(QStringLiteral("[mqtt]\nenabled=no\n[modbus_tcp]\nlisten=0.0.0.0:502\n"
+                                      "allow=192.168.10.0/24, 10.1.2.3\nidle_timeout_s=30\n"
+                                      "unit.1=a:1\nunit.2=a:7\nunit.11=b:1\n")
+        + lines);
+    QString output;
+    QCOMPARE(check(bridge, {}, &output), 0);
+    const QStringList expected{QStringLiteral("MQTT off"),
+        QStringLiteral("Modbus TCP on 0.0.0.0 port 502, clients from loopback, 192.168.10.0/24, 10.1.2.3/32, idle "
+                       "connections close after 30 s"),
+        QStringLiteral("  unit 1: a-1"), QStringLiteral("  unit 2: a-7"), QStringLiteral("  unit 11: b-1"),
+        QStringLiteral("poll every 500 ms"), QStringLiteral("line a: /dev/ttyUSB0 at 115200 baud"),
+        QStringLiteral("  a-1: address 1"), QStringLiteral("  a-7: address 7"),
+        QStringLiteral("line b: /dev/ttyUSB1 at 115200 baud"), QStringLiteral("  b-1: address 1")};
+    QCOMPARE(output.split(QLatin1Char('\n'), Qt::SkipEmptyParts), expected);
+
+    // Without unit keys, one address on two lines is one unit id twice.
+    bridge.writeConfig(QStringLiteral("[modbus_tcp]\nlisten=127.0.0.1:1502\n") + lines);
+    QCOMPARE(check(bridge, {}, &output), 1);
+    QVERIFY2(
+        output.contains(QLatin1String("[modbus_tcp] listen: unit id 1 would be both a-1 and b-1")), qPrintable(output));
+    // The option turns the gateway on; each controller is the unit of its address.
+    QCOMPARE(check(bridge,
+                 {QStringLiteral("--line"), QStringLiteral("x:9600:5,9:/dev/ttyS0"), QStringLiteral("--modbus-tcp"),
+                     QStringLiteral("[::1]:1502")},
+                 &output),
+        0);
+    QVERIFY2(output.contains(QLatin1String("Modbus TCP on ::1 port 1502, clients from loopback,")), qPrintable(output));
+    QVERIFY2(output.contains(QLatin1String("  unit 5: x-5\n  unit 9: x-9\n")), qPrintable(output));
 }
 
 void TestBridgeConfig::passwordIsNeverShown()
