@@ -78,7 +78,11 @@ std::vector<double> overhead(int samples)
         return result;
     }
     std::vector<double> roundTrips;
+    QString log;
     for (int i = 0; i < samples; ++i) {
+        // The trace goes into a pipe: read it now and then, or the bridge blocks on it.
+        if (i % 100 == 0)
+            log = rig.bridge().log();
         QVector<quint16> values;
         const auto start = BenchStats::Clock::now();
         if (!client.read(RegMaxPowerDac, 1, &values)) {
@@ -88,10 +92,11 @@ std::vector<double> overhead(int samples)
         roundTrips.push_back(BenchStats::msSince(start));
     }
     rig.bridge().terminate();
+    log = rig.bridge().log();
     // "a a-1: read req 01 03 10 01 00 01 ... | 0.312 ms (clear ...) | ok", in order.
     static const QRegularExpression traced(QStringLiteral("read req 01 03 10 01 00 01 [^|]*\\|[^|]*\\| ([0-9.]+) ms"));
     std::vector<double> exchanges;
-    auto it = traced.globalMatch(rig.bridge().log());
+    auto it = traced.globalMatch(log);
     while (it.hasNext())
         exchanges.push_back(it.next().captured(1).toDouble());
     if (exchanges.size() != roundTrips.size())
@@ -206,7 +211,8 @@ int main(int argc, char *argv[])
         << "| " << load.requests << " | " << load.failures << " | " << number(load.seconds) << " | "
         << number(perSecond, 0) << " | " << number(wireBound, 0) << " | " << BenchStats::ratio(perSecond / wireBound)
         << " | " << number(pacedBound, 0) << " | " << BenchStats::ratio(perSecond / pacedBound) << " | "
-        << BenchStats::verdict(perSecond >= 0.9 * pacedBound) << " |\n\n";
+        << BenchStats::verdict(perSecond >= 0.9 * wireBound) << " on the wire bound, "
+        << BenchStats::verdict(perSecond >= 0.9 * pacedBound) << " on the paced replies |\n\n";
     out << "### Poll beat under that load\n\n"
         << "The time between two polls of controller 1 while the 32 clients read, as the controller heard them "
            "(due every "
