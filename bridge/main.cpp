@@ -132,7 +132,7 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(
         QStringLiteral("Polls the light-source controllers of RS-485 lines and publishes them on an MQTT broker, "
                        "with Home Assistant discovery; takes commands from the broker. Serves them to Modbus TCP "
-                       "clients (SCADA, PLCs, vortanix-ctl --tcp) when asked to."));
+                       "clients (SCADA, PLCs, vortanix-ctl) when asked to."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption configOption({QStringLiteral("c"), QStringLiteral("config")},
