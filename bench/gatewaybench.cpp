@@ -49,14 +49,9 @@ QString number(double value, int decimals = 2)
 // A bridge without MQTT, its gateway on a free port, two controllers on line "a".
 int startBridge(BridgeRig &rig, int intervalMs, bool trace)
 {
-    rig.bridge().writeConfig(QStringLiteral("[mqtt]\nenabled=false\n[bridge]\npoll_interval_ms=%1\n"
-                                            "[modbus_tcp]\nlisten=127.0.0.1:0\n")
-                                 .arg(intervalMs)
-        + rig.lineSection(QStringLiteral("a"), QStringLiteral("1,7")));
-    if (!rig.bridge().start(trace ? QStringList{QStringLiteral("--trace")} : QStringList()))
-        return 0;
-    const int port = ModbusTcpClient::gatewayPort(rig.bridge());
-    if (port == 0 || !rig.bridge().waitForLog(QStringLiteral("a-7 (address 7): online")))
+    const int port = rig.startGateway(QStringLiteral("a"), {1, 7}, intervalMs,
+        trace ? QStringList{QStringLiteral("--trace")} : QStringList());
+    if (port == 0)
         progress(QStringLiteral("the bridge did not come up: ") + rig.bridge().log());
     return port;
 }

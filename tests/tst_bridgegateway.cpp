@@ -3,10 +3,10 @@
 // real vortanix-bridge with virtual RS-485 lines. Each exception from the
 // fault that causes it; writes the register rules refuse never reach the
 // line; 32 clients at once; malformed frames close only their connection;
-// the polls keep their beat under load; vortanix-ctl --tcp through it.
+// the polls keep their beat under load; unit ids across lines, read-only
+// mode, idle connections. vortanix-ctl --tcp: tst_ctltcp.
 
 #include "bridgerig.h"
-#include "ctlrig.h"
 #include "modbustcpclient.h"
 #include "registers.h"
 
@@ -37,15 +37,11 @@ private slots:
     void malformedFramesCloseOnlyTheirConnection();
     void thirtyTwoClientsAtOnce();
     void pollsKeepTheirBeatUnderLoad();
-    void ctlThroughTheGateway_data();
-    void ctlThroughTheGateway();
-    void ctlWritesThroughTheGateway();
     void unitsMappedAcrossLines();
     void readOnlyIdleAndNoFrontEnd();
 
 private:
     SimController controller(quint8 address) { return rig->controller(QStringLiteral("a"), address); }
-    QString gateway() const { return QStringLiteral("127.0.0.1:%1").arg(port); }
 
     std::unique_ptr<BridgeRig> rig;
     int port = 0;
@@ -138,13 +134,8 @@ void TestBridgeGateway::initTestCase()
 {
     rig = std::make_unique<BridgeRig>();
     rig->addLine(QStringLiteral("a"), {1, 7});
-    rig->bridge().writeConfig(QStringLiteral("[mqtt]\nenabled=false\n[bridge]\npoll_interval_ms=100\n"
-                                             "[modbus_tcp]\nlisten=127.0.0.1:0\n")
-        + rig->lineSection(QStringLiteral("a"), QStringLiteral("1,7"), QStringLiteral("timeout_ms=50")));
-    QVERIFY(rig->bridge().start());
-    port = ModbusTcpClient::gatewayPort(rig->bridge());
+    port = rig->startGateway(QStringLiteral("a"), {1, 7}, 100);
     QVERIFY2(port > 0, qPrintable(rig->bridge().log()));
-    QVERIFY(rig->bridge().waitForLog(QStringLiteral("a-7 (address 7): online")));
 }
 
 void TestBridgeGateway::init()
@@ -451,70 +442,6 @@ void TestBridgeGateway::pollsKeepTheirBeatUnderLoad()
     QVERIFY2(served >= 20, qPrintable(QStringLiteral("%1 client requests").arg(served)));
     qInfo("%d polls of controller 1 with %d client requests on the line; at most %d between two polls", polls, served,
         longestRun);
-}
-
-void TestBridgeGateway::ctlThroughTheGateway_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<int>("fault");
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("text");
-
-    QTest::newRow("status") << QStringList{"-a", "7", "status"} << 0 << int(CtlExit::Ok) << "250 ‰";
-    QTest::newRow("unit instead of address")
-        << QStringList{"--unit", "7", "config", "get"} << 0 << int(CtlExit::Ok) << "maximum DAC        3980";
-    QTest::newRow("no controller at the unit")
-        << QStringList{"--unit", "99", "status"} << 0 << int(CtlExit::NoReply) << "exception 0B";
-    QTest::newRow("silent controller") << QStringList{"-a", "7", "status"} << int(SimController::FaultNoReply)
-                                       << int(CtlExit::NoReply) << "no reply from address 7";
-    QTest::newRow("silent to a write") << QStringList{"-a", "7", "power", "10"} << int(SimController::FaultNoReply)
-                                       << int(CtlExit::NotAcknowledged) << "not acknowledged";
-    QTest::newRow("controller refuses") << QStringList{"-a", "7", "status"} << int(SimController::FaultException)
-                                        << int(CtlExit::BadReply) << "exception 04";
-    QTest::newRow("bad reply on the line") << QStringList{"-a", "7", "status"} << int(SimController::FaultBadCrc)
-                                           << int(CtlExit::BadReply) << "exception 04";
-    QTest::newRow("address change refused")
-        << QStringList{"address", "9"} << 0 << int(CtlExit::Usage) << "stop the bridge";
-    QTest::newRow("--unit without --tcp")
-        << QStringList{"--unit", "7", "status"} << 0 << int(CtlExit::Usage) << "give --tcp too";
-}
-
-void TestBridgeGateway::ctlThroughTheGateway()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(int, fault);
-    QFETCH(int, exitCode);
-    QFETCH(QString, text);
-    controller(7).setPowerPermille(250);
-    if (fault != 0)
-        controller(7).setFault(SimController::FaultKind(fault));
-    const bool withTcp = !arguments.contains(QStringLiteral("--unit")) || !text.contains(QStringLiteral("--tcp"));
-    const CtlResult result
-        = CtlRig::runProgram((withTcp ? QStringList{QStringLiteral("--tcp"), gateway()} : QStringList()) + arguments);
-    QVERIFY2(result.finished && result.exitCode == exitCode, qPrintable(result.describe()));
-    QVERIFY2((result.out + result.err).contains(text), qPrintable(result.describe()));
-}
-
-void TestBridgeGateway::ctlWritesThroughTheGateway()
-{
-    CtlResult result = CtlRig::runProgram({QStringLiteral("--tcp"), gateway(), QStringLiteral("-a"),
-        QStringLiteral("7"), QStringLiteral("switch"), QStringLiteral("1,3")});
-    QVERIFY2(result.exitCode == 0, qPrintable(result.describe()));
-    QCOMPARE(int(controller(7).holdingRegister(RegLdSwitchMask)), 0x0005);
-    result = CtlRig::runProgram({QStringLiteral("--tcp"), gateway(), QStringLiteral("-a"), QStringLiteral("7"),
-        QStringLiteral("config"), QStringLiteral("factory")});
-    QVERIFY2(result.exitCode == 0, qPrintable(result.describe()));
-    // A gateway that is not there: no connection, nothing sent.
-    result = CtlRig::runProgram({QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:1"), QStringLiteral("status")});
-    QVERIFY2(result.exitCode == CtlExit::Port && result.err.contains(QStringLiteral("cannot reach")),
-        qPrintable(result.describe()));
-    // Unplugged: the gateway reports its line unavailable.
-    rig->line(QStringLiteral("a")).unplug();
-    QDeadlineTimer deadline(waitMs);
-    do {
-        result = CtlRig::runProgram({QStringLiteral("--tcp"), gateway(), QStringLiteral("status")});
-    } while (result.exitCode != CtlExit::PortLost && !deadline.hasExpired());
-    QVERIFY2(result.err.contains(QStringLiteral("line unavailable")), qPrintable(result.describe()));
 }
 
 void TestBridgeGateway::unitsMappedAcrossLines()
