@@ -49,8 +49,8 @@ QString number(double value, int decimals = 2)
 // A bridge without MQTT, its gateway on a free port, two controllers on line "a".
 int startBridge(BridgeRig &rig, int intervalMs, bool trace)
 {
-    const int port = rig.startGateway(QStringLiteral("a"), {1, 7}, intervalMs,
-        trace ? QStringList{QStringLiteral("--trace")} : QStringList());
+    const int port = rig.startGateway(
+        QStringLiteral("a"), {1, 7}, intervalMs, trace ? QStringList{QStringLiteral("--trace")} : QStringList());
     if (port == 0)
         progress(QStringLiteral("the bridge did not come up: ") + rig.bridge().log());
     return port;
