@@ -93,7 +93,7 @@ int main(int argc, char *argv[])
     BridgeRig rig;
     rig.addLine(QStringLiteral("a"), addresses());
     rig.addLine(QStringLiteral("b"), addresses());
-    rig.bridge().writeConfig(QStringLiteral("[metrics]\nlisten=127.0.0.1:0\n[bridge]\npoll_interval_ms=1000\n")
+    rig.bridge().writeConfig(QStringLiteral("[mqtt]\nenabled=false\n[metrics]\nlisten=127.0.0.1:0\n[bridge]\npoll_interval_ms=1000\n")
         + rig.lineSection(QStringLiteral("a"), QStringLiteral("1-%1").arg(perLine))
         + rig.lineSection(QStringLiteral("b"), QStringLiteral("1-%1").arg(perLine)));
     if (!rig.bridge().start() || !rig.bridge().waitForLog(QStringLiteral("/metrics for clients from"))) {

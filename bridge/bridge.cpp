@@ -3,6 +3,7 @@
 #include "discovery.h"
 #include "log.h"
 #include "metricsserver.h"
+#include "modbusgateway.h"
 #include "mqttclient.h"
 #include "registers.h"
 #include "statusjson.h"
@@ -73,6 +74,11 @@ Bridge::StartResult Bridge::start(QString *error)
         connect(worker.get(), &LineWorker::commandDone, this, [this, first](int index, const CommandResult &result) {
             onCommandDone(nodes[size_t(first + index)], result);
         });
+        connect(worker.get(), &LineWorker::passedThrough, this,
+            [this, first](int index, const QVector<Exchange> &exchanges) {
+                if (!stopped)
+                    metrics.exchanged(first + index, exchanges);
+            });
         const QString name = line.name;
         const QString port = line.port;
         const int baud = line.baud;
@@ -89,11 +95,45 @@ Bridge::StartResult Bridge::start(QString *error)
         }
         first += line.controllers.size();
     }
-
-    return config.mqtt ? startMqtt(error) : Started;
+    if (config.modbusTcp.enabled() && !startGateway(error))
+        return ListenUnavailable;
+    if (config.mqtt && !startMqtt(error))
+        return MqttUnavailable;
+    return Started;
 }
 
-Bridge::StartResult Bridge::startMqtt(QString *error)
+bool Bridge::startGateway(QString *error)
+{
+    QHash<int, ModbusGateway::Route> routes;
+    for (auto it = config.modbusTcp.units.cbegin(); it != config.modbusTcp.units.cend(); ++it)
+        routes.insert(it.key(), {workers.at(size_t(it.value().first)).get(), it.value().second});
+    gateway = std::make_unique<ModbusGateway>(config.modbusTcp, config.readOnly);
+    gateway->setRoutes(routes);
+    if (!config.readOnly)
+        metrics.enableCommandSource(BridgeMetrics::CommandSource::ModbusTcp);
+    connect(gateway.get(), &ModbusGateway::requestServed, this, [this](int function, int exception, bool forwarded) {
+        metrics.countModbusRequest(function, exception);
+        if (function == FuncWriteSingleRegister || function == FuncWriteMultipleRegisters) {
+            metrics.countCommand(BridgeMetrics::CommandSource::ModbusTcp,
+                !forwarded           ? BridgeMetrics::CommandOutcome::Refused
+                    : exception == 0 ? BridgeMetrics::CommandOutcome::Ok
+                                     : BridgeMetrics::CommandOutcome::Failed);
+        }
+    });
+    if (!gateway->start(error))
+        return false;
+    QStringList units;
+    for (auto it = config.modbusTcp.units.cbegin(); it != config.modbusTcp.units.cend(); ++it) {
+        units << QStringLiteral("%1 = %2").arg(it.key()).arg(
+            config.lines.at(it.value().first).controllers.at(it.value().second).id);
+    }
+    logLine(QStringLiteral("Modbus TCP gateway listening on %1%2; units: %3")
+                .arg(gateway->address(), config.readOnly ? QStringLiteral(" (read-only)") : QString(),
+                    units.join(QStringLiteral(", "))));
+    return true;
+}
+
+bool Bridge::startMqtt(QString *error)
 {
     MqttClient::Settings settings;
     settings.host = config.broker.host;
@@ -122,13 +162,13 @@ Bridge::StartResult Bridge::startMqtt(QString *error)
                     .arg(retryMs / 1000.0));
     });
     if (!mqtt->start(error))
-        return MqttUnavailable;
+        return false;
     logLine(QStringLiteral("connecting to the broker at %1:%2%3 as %4")
                 .arg(config.broker.host)
                 .arg(config.broker.effectivePort())
                 .arg(config.broker.tls() ? QStringLiteral(" (TLS)") : QString())
                 .arg(config.broker.clientId));
-    return Started;
+    return true;
 }
 
 void Bridge::publish(const QString &topic, const QByteArray &payload, int qos, bool retain)
@@ -141,9 +181,12 @@ bool Bridge::stop()
 {
     stopped = true;
     metricsServer.reset();
+    if (gateway)
+        gateway->stop(); // before the lines: its clients wait for them
     for (const auto &worker : workers)
         worker->stop();
     workers.clear();
+    gateway.reset();
     if (!mqtt)
         return true;
     if (mqtt->isConnected()) {
@@ -188,7 +231,7 @@ void Bridge::announce(const Node &node)
 {
     for (const Discovery::Message &message :
         Discovery::forController(topics, node.config.id, node.config.address, node.firmware, config.readOnly))
-        mqtt->publish(message.topic, message.payload, 1, true);
+        publish(message.topic, message.payload, 1, true);
 }
 
 void Bridge::publishAvailability(const Node &node)
@@ -287,7 +330,7 @@ void Bridge::refuse(const QString &id, const QString &name, const QString &paylo
     json.insert(QStringLiteral("payload"), payload);
     json.insert(QStringLiteral("error"), why);
     metrics.countCommand(BridgeMetrics::CommandSource::Mqtt, BridgeMetrics::CommandOutcome::Refused);
-    mqtt->publish(topics.error(id), compact(json), 1, false);
+    publish(topics.error(id), compact(json), 1, false);
     logLine(QStringLiteral("%1: refused set/%2: %3").arg(id, name, why));
 }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 class MetricsServer;
+class ModbusGateway;
 class MqttClient;
 
 // The bridge: a LineWorker per RS-485 line, and the front-ends it serves
@@ -47,13 +48,14 @@ public:
     Bridge(const BridgeConfig &config, bool trace, QObject *parent = nullptr);
     ~Bridge() override;
 
-    // Opens every line's port, starts the metrics' server and starts
-    // connecting to the broker. Not Started, with a sentence, when a port
-    // cannot be had (held by another program, no permission) or an address
-    // cannot be listened on; a port that is missing is waited for instead.
+    // Opens every line's port, then starts its front-ends: the metrics'
+    // server, the Modbus TCP gateway, the connection to the broker. Not
+    // Started, with a sentence, when a port cannot be had (held by another
+    // program, no permission; a port that is missing is waited for instead)
+    // or an address cannot be listened on.
     StartResult start(QString *error);
-    // Stops the lines, says "offline" for every controller and the bridge,
-    // and disconnects. False when the MQTT thread did not end (see MqttClient::stop).
+    // Closes the gateway's connections, stops the lines, says "offline" for
+    // every controller and the bridge, and disconnects. False when the MQTT thread did not end (see MqttClient::stop).
     bool stop();
 
 private:
@@ -69,7 +71,8 @@ private:
         QString firmware;
     };
 
-    StartResult startMqtt(QString *error);
+    bool startMqtt(QString *error);
+    bool startGateway(QString *error);
     void publish(const QString &topic, const QByteArray &payload, int qos, bool retain);
     int indexOf(const Node &node) const { return int(&node - nodes.data()); }
     void onConnected();
@@ -89,6 +92,7 @@ private:
     std::unique_ptr<MqttClient> mqtt;
     BridgeMetrics metrics;
     std::unique_ptr<MetricsServer> metricsServer;
+    std::unique_ptr<ModbusGateway> gateway;
     bool stopped = false; // results that arrive after stop() are dropped
     std::vector<std::unique_ptr<LineWorker>> workers;
     std::vector<Node> nodes;

@@ -5,6 +5,8 @@
 
 #include <QHostAddress>
 #include <QList>
+#include <QMap>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
@@ -59,9 +61,24 @@ struct MetricsConfig
     }
 };
 
+// The Modbus TCP gateway ([modbus_tcp]); off while no listen address is set.
+struct ModbusTcpConfig
+{
+    QHostAddress host;
+    int port = 0; // 0: any free port (the log tells which)
+    NetAllow allow; // loopback unless [modbus_tcp] allow says otherwise
+    int idleTimeoutS = 60;
+    QMap<int, QPair<QString, int>> unitKeys; // unit.N = LINE:ADDRESS, as set
+    // Unit id → (line, controller), both indexes into BridgeConfig::lines.
+    QMap<int, QPair<int, int>> units;
+
+    bool enabled() const { return !host.isNull(); }
+};
+
 struct BridgeConfig
 {
-    bool mqtt = false; // a key of [mqtt] (or an option of the broker's) is set
+    bool mqtt = true; // [mqtt] enabled
+    ModbusTcpConfig modbusTcp;
     BrokerConfig broker;
     QString password; // read from broker.passwordFile; never printed
     QString topicPrefix = QStringLiteral("vortanix");
@@ -79,6 +96,8 @@ struct BridgeConfig
         QStringList names;
         if (mqtt)
             names.append(QStringLiteral("MQTT"));
+        if (modbusTcp.enabled())
+            names.append(QStringLiteral("Modbus TCP"));
         if (metrics.enabled())
             names.append(QStringLiteral("metrics"));
         return names;

@@ -24,8 +24,12 @@ const QStringList globalKeys = {QStringLiteral("mqtt/host"), QStringLiteral("mqt
     QStringLiteral("mqtt/client_id"), QStringLiteral("mqtt/username"), QStringLiteral("mqtt/password_file"),
     QStringLiteral("mqtt/ca_file"), QStringLiteral("mqtt/cert_file"), QStringLiteral("mqtt/key_file"),
     QStringLiteral("mqtt/topic_prefix"), QStringLiteral("mqtt/discovery"), QStringLiteral("mqtt/discovery_prefix"),
-    QStringLiteral("bridge/poll_interval_ms"), QStringLiteral("bridge/read_only"), QStringLiteral("metrics/listen"),
+    QStringLiteral("mqtt/enabled"), QStringLiteral("bridge/poll_interval_ms"), QStringLiteral("bridge/read_only"),
+    QStringLiteral("modbus_tcp/listen"), QStringLiteral("modbus_tcp/allow"),
+    QStringLiteral("modbus_tcp/idle_timeout_s"), QStringLiteral("modbus_tcp/unit.N"), QStringLiteral("metrics/listen"),
     QStringLiteral("metrics/allow")};
+constexpr int idleMinS = 1;
+constexpr int idleMaxS = 24 * 3600;
 const QStringList lineKeys
     = {QStringLiteral("port"), QStringLiteral("baud"), QStringLiteral("addresses"), QStringLiteral("timeout_ms")};
 
@@ -135,11 +139,26 @@ bool listenAddress(const QString &text, QHostAddress *address, int *port, QStrin
     const bool v6 = !match.captured(1).isEmpty();
     if (!match.hasMatch() || parsed.isNull() || v6 != (parsed.protocol() == QAbstractSocket::IPv6Protocol)
         || match.captured(3).toInt() > 65535) {
-        *why = QStringLiteral("'%1' is not ADDRESS:PORT (e.g. 127.0.0.1:9848, 0.0.0.0:9848 or [::1]:9848)").arg(text);
+        *why = QStringLiteral("'%1' is not ADDRESS:PORT (e.g. 127.0.0.1:1502, 0.0.0.0:9848 or [::1]:9848)").arg(text);
         return false;
     }
     *address = parsed;
     *port = match.captured(3).toInt();
+    return true;
+}
+
+// LINE:ADDRESS, the controller a unit id stands for.
+bool unitTarget(const QString &text, QPair<QString, int> *target, QString *why)
+{
+    const int colon = text.lastIndexOf(QLatin1Char(':'));
+    QString line;
+    int address = 0;
+    if (colon < 0 || !name(text.left(colon), &line, why)
+        || !wholeNumber(text.mid(colon + 1), 1, addressMax, &address, why)) {
+        *why = QStringLiteral("'%1' is not LINE:ADDRESS (e.g. hall1:7)").arg(text);
+        return false;
+    }
+    *target = {line, address};
     return true;
 }
 
@@ -198,12 +217,12 @@ bool ConfigLoader::readFile(const QString &path)
         const QString &key = entry.key;
         if (section.isEmpty())
             return fail(
-                path, QStringLiteral("'%1' stands outside any section ([mqtt], [metrics], [bridge] or [line.NAME])").arg(key));
+                path, QStringLiteral("'%1' stands outside any section ([mqtt], [bridge], [modbus_tcp], [metrics] or [line.NAME])").arg(key));
         const bool isLine = section.startsWith(linePrefix);
         if (!isLine && section != QLatin1String("mqtt") && section != QLatin1String("bridge")
-            && section != QLatin1String("metrics"))
+            && section != QLatin1String("modbus_tcp") && section != QLatin1String("metrics"))
             return fail(path,
-                QStringLiteral("unknown section [%1] (sections: [mqtt], [metrics], [bridge], [line.NAME])")
+                QStringLiteral("unknown section [%1] (sections: [mqtt], [bridge], [modbus_tcp], [metrics], [line.NAME])")
                     .arg(section));
         QString lineName;
         if (isLine && !name(section.mid(linePrefix.size()), &lineName, &why))
@@ -232,8 +251,6 @@ bool ConfigLoader::set(const QString &key, const QString &value, const QString &
 bool ConfigLoader::setGlobal(const QString &key, const QString &value, QString *why)
 {
     BrokerConfig &broker = result.broker;
-    if (key.startsWith(QLatin1String("mqtt/")) && globalKeys.contains(key))
-        result.mqtt = true;
     if (key == QLatin1String("mqtt/host")) {
         if (value.isEmpty() || value.contains(QLatin1Char(' '))) {
             *why = QStringLiteral("'%1' is not a host name or address").arg(value);
@@ -272,6 +289,23 @@ bool ConfigLoader::setGlobal(const QString &key, const QString &value, QString *
         return listenAddress(value, &result.metrics.address, &result.metrics.port, why);
     if (key == QLatin1String("metrics/allow"))
         return result.metrics.allow.parse(value, why);
+    if (key == QLatin1String("mqtt/enabled"))
+        return yesNo(value, &result.mqtt, why);
+    ModbusTcpConfig &gateway = result.modbusTcp;
+    if (key == QLatin1String("modbus_tcp/listen"))
+        return listenAddress(value, &gateway.host, &gateway.port, why);
+    if (key == QLatin1String("modbus_tcp/allow"))
+        return gateway.allow.parse(value, why);
+    if (key == QLatin1String("modbus_tcp/idle_timeout_s"))
+        return wholeNumber(value, idleMinS, idleMaxS, &gateway.idleTimeoutS, why);
+    int unit = 0;
+    if (key.startsWith(QLatin1String("modbus_tcp/unit.")) && wholeNumber(key.mid(16), 1, addressMax, &unit, why)) {
+        QPair<QString, int> target;
+        if (!unitTarget(value, &target, why))
+            return false;
+        gateway.unitKeys.insert(unit, target);
+        return true;
+    }
     QStringList known;
     for (const QString &k : globalKeys) {
         if (k.startsWith(key.section(QLatin1Char('/'), 0, 0) + QLatin1Char('/')))

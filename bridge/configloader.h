@@ -8,8 +8,9 @@
 #include <QString>
 #include <QStringList>
 
-// Reads the bridge's configuration: an INI file (sections [mqtt], [metrics], [bridge]
-// and one [line.NAME] per RS-485 line), then command-line settings on top.
+// Reads the bridge's configuration: an INI file (sections [mqtt], [bridge],
+// [modbus_tcp], [metrics] and one [line.NAME] per RS-485 line), then
+// command-line settings on top.
 // Every value is checked, never clamped; the first bad one stops the load
 // with a sentence that names where it came from (the file, section and key,
 // or the option) and what is wrong with it. Unknown sections and keys are
@@ -51,6 +52,8 @@ private:
     bool fail(const QString &where, const QString &why);
     QString whereIs(const QString &key) const;
     bool finishLine(LineDraft &draft);
+    // Unit ids of the Modbus TCP gateway: unit.N, or each controller's address.
+    bool finishUnits();
     bool readPassword();
 
     BridgeConfig result;

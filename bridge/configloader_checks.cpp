@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QSet>
 
+#include <algorithm>
+
 namespace {
 
 constexpr qint64 passwordFileMaxBytes = 4096;
@@ -49,9 +51,13 @@ bool ConfigLoader::finish()
 
     if (result.frontEnds().isEmpty()) {
         return fail(file.isEmpty() ? QStringLiteral("configuration") : file,
-            QStringLiteral("nothing to serve the lines to: set the broker ([mqtt] host, or --host) "
-                           "or the metrics' address ([metrics] listen, or --metrics)"));
+            QStringLiteral("nothing serves the lines: MQTT is off ([mqtt] enabled=false, --no-mqtt) and no other "
+                           "front-end is set up ([modbus_tcp] listen=127.0.0.1:1502 or --modbus-tcp; "
+                           "[metrics] listen=127.0.0.1:9848 or --metrics)"));
     }
+    if (!finishUnits())
+        return false;
+
     const BrokerConfig &broker = result.broker;
     if (!broker.certFile.isEmpty() && broker.keyFile.isEmpty())
         return fail(
@@ -64,6 +70,57 @@ bool ConfigLoader::finish()
     if (!broker.passwordFile.isEmpty() && broker.username.isEmpty())
         return fail(whereIs(QStringLiteral("mqtt/password_file")), QStringLiteral("a password needs a username"));
     return readPassword();
+}
+
+bool ConfigLoader::finishUnits()
+{
+    ModbusTcpConfig &gateway = result.modbusTcp;
+    gateway.units.clear();
+    // Where each controller is: line name and address → (line, controller) indexes.
+    QHash<QPair<QString, int>, QPair<int, int>> places;
+    for (int l = 0; l < result.lines.size(); ++l) {
+        const LineConfig &line = result.lines.at(l);
+        for (int c = 0; c < line.controllers.size(); ++c)
+            places.insert({line.name, line.controllers.at(c).address}, {l, c});
+    }
+    if (gateway.unitKeys.isEmpty()) {
+        // Each controller's unit id is its address: two lines with one address need unit.N.
+        for (int l = 0; l < result.lines.size(); ++l) {
+            for (int c = 0; c < result.lines.at(l).controllers.size(); ++c) {
+                const int address = result.lines.at(l).controllers.at(c).address;
+                if (gateway.enabled() && gateway.units.contains(address)) {
+                    const QPair<int, int> other = gateway.units.value(address);
+                    return fail(whereIs(QStringLiteral("modbus_tcp/listen")),
+                        QStringLiteral("unit id %1 would be both %2 and %3 (the unit id is the address unless "
+                                       "mapped): map the units with unit.N=LINE:ADDRESS in [modbus_tcp]")
+                            .arg(address)
+                            .arg(result.lines.at(other.first).controllers.at(other.second).id,
+                                result.lines.at(l).controllers.at(c).id));
+                }
+                gateway.units.insert(address, {l, c});
+            }
+        }
+        return true;
+    }
+    QHash<QPair<int, int>, int> unitOf;
+    for (auto it = gateway.unitKeys.cbegin(); it != gateway.unitKeys.cend(); ++it) {
+        const QString where = whereIs(QStringLiteral("modbus_tcp/unit.%1").arg(it.key()));
+        const auto place = places.constFind(it.value());
+        if (place == places.constEnd())
+            return fail(where,
+                QStringLiteral("no controller at address %1 on a line named %2")
+                    .arg(it.value().second)
+                    .arg(it.value().first));
+        if (unitOf.contains(*place))
+            return fail(where,
+                QStringLiteral("%1:%2 is unit %3 already; a controller has one unit id")
+                    .arg(it.value().first)
+                    .arg(it.value().second)
+                    .arg(unitOf.value(*place)));
+        unitOf.insert(*place, it.key());
+        gateway.units.insert(it.key(), *place);
+    }
+    return true;
 }
 
 bool ConfigLoader::finishLine(LineDraft &draft)

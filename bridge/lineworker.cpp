@@ -87,6 +87,28 @@ public:
             emit worker.commandDone(index, result);
     }
 
+    void execute(int index, const PassThrough &request, const PassThroughDone &done)
+    {
+        Outcome outcome;
+        outcome.kind = Outcome::PortLost;
+        exchanges.clear();
+        if (ensurePort()) {
+            Controller &controller = controllers[index];
+            if (request.function == FuncReadHoldingRegisters)
+                outcome = controller.read(request.first, request.count);
+            else if (request.function == FuncWriteSingleRegister && request.values.size() == 1)
+                outcome = controller.writeRegister(request.first, request.values.first());
+            else if (request.function == FuncWriteMultipleRegisters)
+                outcome = controller.writeRegisters(
+                    request.first, request.values.constData(), quint16(request.values.size()));
+        }
+        done(outcome);
+        QVector<Exchange> taken;
+        taken.swap(exchanges);
+        if (!worker.stopRequested && !taken.isEmpty())
+            emit worker.passedThrough(index, taken);
+    }
+
     SerialLink::OpenError openError() const { return link.openError(); }
 
     QString reported; // the last port state reported
@@ -142,6 +164,7 @@ LineWorker::LineWorker(const LineConfig &line, int pollIntervalMs, bool trace, Q
 {
     qRegisterMetaType<PollResult>();
     qRegisterMetaType<CommandResult>();
+    qRegisterMetaType<QVector<Exchange>>();
 }
 
 LineWorker::~LineWorker()
@@ -162,9 +185,29 @@ SerialLink::OpenError LineWorker::startAndOpen(QString *text)
 bool LineWorker::enqueue(int controller, const Command &command)
 {
     QMutexLocker lock(&mutex);
-    if (commands.size() >= MaxQueuedCommands)
+    if (queuedCommands >= MaxQueuedCommands)
         return false;
-    commands.enqueue(qMakePair(controller, command));
+    Job job;
+    job.controller = controller;
+    job.command = command;
+    jobs.enqueue(job);
+    ++queuedCommands;
+    wake.wakeAll();
+    return true;
+}
+
+bool LineWorker::enqueue(int controller, const PassThrough &request, PassThroughDone done)
+{
+    QMutexLocker lock(&mutex);
+    if (queuedRequests >= MaxQueuedRequests || stopRequested)
+        return false;
+    Job job;
+    job.controller = controller;
+    job.passThrough = true;
+    job.request = request;
+    job.done = std::move(done);
+    jobs.enqueue(job);
+    ++queuedRequests;
     wake.wakeAll();
     return true;
 }
@@ -177,6 +220,16 @@ void LineWorker::stop()
         wake.wakeAll();
     }
     wait();
+    // Requests that never went out: their clients are told the line is gone.
+    QMutexLocker lock(&mutex);
+    Outcome notSent;
+    notSent.kind = Outcome::PortLost;
+    while (!jobs.isEmpty()) {
+        const Job job = jobs.dequeue();
+        if (job.passThrough)
+            job.done(notSent);
+    }
+    queuedCommands = queuedRequests = 0;
 }
 
 bool LineWorker::stopping() const
@@ -185,19 +238,20 @@ bool LineWorker::stopping() const
     return stopRequested;
 }
 
-bool LineWorker::takeCommand(QPair<int, Command> *next)
+bool LineWorker::takeJob(Job *next)
 {
     QMutexLocker lock(&mutex);
-    if (commands.isEmpty() || stopRequested)
+    if (jobs.isEmpty() || stopRequested)
         return false;
-    *next = commands.dequeue();
+    *next = jobs.dequeue();
+    --(next->passThrough ? queuedRequests : queuedCommands);
     return true;
 }
 
 void LineWorker::waitForWork(qint64 ms)
 {
     QMutexLocker lock(&mutex);
-    if (commands.isEmpty() && !stopRequested)
+    if (jobs.isEmpty() && !stopRequested)
         wake.wait(&mutex, ulong(ms));
 }
 
@@ -219,15 +273,19 @@ void LineWorker::run()
     clock.start();
     std::vector<qint64> due(size_t(config.controllers.size()), 0);
     while (!stopping()) {
-        QPair<int, Command> next;
-        while (takeCommand(&next)) {
-            session.execute(next.first, next.second);
-            due[size_t(next.first)] = clock.elapsed(); // show the command's effect at once
+        Job next;
+        const bool took = takeJob(&next);
+        if (took && next.passThrough) {
+            session.execute(next.controller, next.request, next.done);
+        } else if (took) {
+            session.execute(next.controller, next.command);
+            due[size_t(next.controller)] = clock.elapsed(); // show the command's effect at once
         }
         const auto earliest = std::min_element(due.begin(), due.end());
         const qint64 now = clock.elapsed();
         if (*earliest > now) {
-            waitForWork(*earliest - now);
+            if (!took)
+                waitForWork(*earliest - now);
             continue;
         }
         session.poll(int(earliest - due.begin()));

@@ -59,6 +59,10 @@ const QList<QPair<QCommandLineOption, QString>> &keyOptions()
         {{QStringLiteral("poll-interval"), QStringLiteral("Poll interval per controller (bridge/poll_interval_ms)."),
              QStringLiteral("MS")},
             QStringLiteral("bridge/poll_interval_ms")},
+        {{QStringLiteral("modbus-tcp"),
+             QStringLiteral("Serve Modbus TCP on ADDRESS:PORT, e.g. 127.0.0.1:1502 (modbus_tcp/listen)."),
+             QStringLiteral("ADDRESS:PORT")},
+            QStringLiteral("modbus_tcp/listen")},
         {{QStringLiteral("metrics"),
              QStringLiteral("Serve Prometheus metrics at http://ADDRESS:PORT/metrics (metrics/listen)."),
              QStringLiteral("ADDRESS:PORT")},
@@ -97,6 +101,17 @@ void printSummary(const BridgeConfig &config)
             config.broker.tls() ? " (TLS)" : "", qPrintable(config.broker.clientId));
         std::printf("topics %s/<id>/..., discovery %s\n", qPrintable(config.topicPrefix),
             config.discovery ? qPrintable(config.discoveryPrefix) : "off");
+    } else {
+        std::printf("MQTT off\n");
+    }
+    const ModbusTcpConfig &gateway = config.modbusTcp;
+    if (gateway.enabled()) {
+        std::printf("Modbus TCP on %s port %d, clients from %s, idle connections close after %d s\n",
+            qPrintable(gateway.host.toString()), gateway.port, qPrintable(gateway.allow.text()),
+            gateway.idleTimeoutS);
+        for (auto it = gateway.units.cbegin(); it != gateway.units.cend(); ++it)
+            std::printf("  unit %d: %s\n", it.key(),
+                qPrintable(config.lines.at(it.value().first).controllers.at(it.value().second).id));
     }
     if (config.metrics.enabled()) {
         std::printf("metrics %s for clients from %s\n", qPrintable(config.metrics.url(config.metrics.port)),
@@ -121,7 +136,8 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Polls the light-source controllers of RS-485 lines and publishes them on an MQTT broker, "
-                       "with Home Assistant discovery, and as Prometheus metrics; takes commands from the broker."));
+                       "with Home Assistant discovery; takes commands from the broker. Serves them to Modbus TCP "
+                       "clients (SCADA, PLCs, vortanix-ctl) and as Prometheus metrics when asked to."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption configOption({QStringLiteral("c"), QStringLiteral("config")},
@@ -135,9 +151,12 @@ int main(int argc, char *argv[])
         QStringLiteral("no-discovery"), QStringLiteral("No Home Assistant discovery (mqtt/discovery=false)."));
     const QCommandLineOption readOnlyOption(
         QStringLiteral("read-only"), QStringLiteral("Take no commands (bridge/read_only=true)."));
+    const QCommandLineOption noMqttOption(
+        QStringLiteral("no-mqtt"), QStringLiteral("No MQTT: serve the lines through Modbus TCP or metrics only (mqtt/enabled=false)."));
     const QCommandLineOption traceOption(
         QStringLiteral("trace"), QStringLiteral("Print every exchange on the lines to standard error."));
-    parser.addOptions({configOption, checkOption, lineOption, noDiscoveryOption, readOnlyOption, traceOption});
+    parser.addOptions(
+        {configOption, checkOption, lineOption, noDiscoveryOption, readOnlyOption, noMqttOption, traceOption});
     for (const auto &option : keyOptions())
         parser.addOption(option.first);
     parser.process(application);
@@ -159,6 +178,8 @@ int main(int argc, char *argv[])
         ok = loader.set(QStringLiteral("mqtt/discovery"), QStringLiteral("false"), QStringLiteral("--no-discovery"));
     if (ok && parser.isSet(readOnlyOption))
         ok = loader.set(QStringLiteral("bridge/read_only"), QStringLiteral("true"), QStringLiteral("--read-only"));
+    if (ok && parser.isSet(noMqttOption))
+        ok = loader.set(QStringLiteral("mqtt/enabled"), QStringLiteral("false"), QStringLiteral("--no-mqtt"));
     for (const QString &text : parser.values(lineOption))
         ok = ok && loader.addLine(text);
     if (!ok || !loader.finish()) {

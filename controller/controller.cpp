@@ -24,6 +24,7 @@ namespace {
 
 constexpr int requestBytes = 8; // a read, a register write
 constexpr int blockRequestBytes = 9 + 2 * ConfigBlockCount;
+constexpr quint16 maxBlockWords = 123; // the Modbus limit of one function 16
 
 // Milliseconds a number of bytes takes on the line, 10 bits a byte, rounded up.
 int wireMs(int bytes, int baud)
@@ -116,9 +117,14 @@ Outcome Controller::writeRegister(quint16 reg, quint16 value)
 Outcome Controller::writeConfig(const ConfigBlock &block)
 {
     const std::array<quint16, ConfigBlockCount> words = block.toWords();
-    quint8 request[9 + 2 * ConfigBlockCount];
-    const quint16 length
-        = protocol.buildWriteMultipleRegisters(unit, ConfigBlockFirst, words.data(), ConfigBlockCount, request);
+    return writeRegisters(ConfigBlockFirst, words.data(), ConfigBlockCount);
+}
+
+Outcome Controller::writeRegisters(quint16 first, const quint16 *values, quint16 count)
+{
+    quint8 request[9 + 2 * maxBlockWords];
+    count = qMin(count, maxBlockWords);
+    const quint16 length = protocol.buildWriteMultipleRegisters(unit, first, values, count, request);
     return exchange("write block", frame(request, length), WriteAckLength, timing.blockAckMs);
 }
 

@@ -52,6 +52,9 @@ public:
     Outcome writeRegister(quint16 reg, quint16 value);
     // Function 16 of the seven configuration registers.
     Outcome writeConfig(const ConfigBlock &block);
+    // Function 16 of `count` words from `first` (at most 123), as given;
+    // acknowledged with six bytes like the configuration block.
+    Outcome writeRegisters(quint16 first, const quint16 *values, quint16 count);
     // Function 6 to address 0: every controller on the line applies it,
     // none answers; returns after the pause. (Another address only to send a
     // write whose reply is not awaited.)

@@ -3,6 +3,13 @@
 
 // vortanix-ctl's exit statuses. Scripts tell the cases apart by them; the
 // program's --help, its manual page and the README list them.
+//
+// Through a Modbus TCP gateway (--tcp) the gateway's answers mean:
+//   no connection to the gateway             ExitPort
+//   exception 0B (the controller is silent)  ExitNoReply, ExitNotAcknowledged for a write
+//   exception 0A (its line is unavailable)   ExitPortLost, as is a connection that breaks
+//   exceptions 01, 02, 03, 04 and the
+//   controller's own codes                   ExitBadReply
 enum ExitStatus {
     ExitOk = 0,
     ExitFile = 1, // a file (INI, CSV) could not be read or written

@@ -41,8 +41,10 @@ bool makePlan(const CommandLine &commandLine, Plan *plan, QString *error)
             if (!plan->bauds.contains(int(rate)))
                 plan->bauds << int(rate);
         }
-    } else if (commandLine.has(QStringLiteral("baud"))) {
-        plan->bauds << commandLine.value(QStringLiteral("baud")).toInt(); // checked with the other global options
+    } else if (commandLine.has(QStringLiteral("baud")) || commandLine.has(QStringLiteral("tcp"))) {
+        // Through a gateway the line's rate is the gateway's business: one pass.
+        plan->bauds << (commandLine.has(QStringLiteral("baud")) ? commandLine.value(QStringLiteral("baud")).toInt()
+                                                                : Session::baudRates().first()); // checked already
     } else {
         plan->bauds = Session::baudRates();
     }
@@ -115,7 +117,7 @@ int ScanCommand::run(const CommandLine &commandLine, Output &out)
                                  .arg(reported == address ? QString()
                                                           : QStringLiteral("  (reports address %1)").arg(reported)));
                 }
-            } else if (outcome.kind == Outcome::PortLost || session.link().isLost()) {
+            } else if (outcome.kind == Outcome::PortLost || session.linkLost()) {
                 return session.judge(outcome, QStringLiteral("scan"), Session::Read);
             } else if (outcome.kind != Outcome::Timeout) {
                 // Something is there, but its reply is no good: two controllers at

@@ -58,6 +58,28 @@ int Session::checkOptions()
         out.error(QStringLiteral("--port needs the path of a port"));
         return ExitUsage;
     }
+    if (commandLine.has(QStringLiteral("tcp"))) {
+        if (commandLine.has(QStringLiteral("port"))) {
+            out.error(QStringLiteral("--tcp and --port: choose one, the gateway or the serial port"));
+            return ExitUsage;
+        }
+        if (!TcpLink::parseAddress(commandLine.value(QStringLiteral("tcp")), &gatewayHost, &gatewayPort, &error)) {
+            out.error(QStringLiteral("--tcp: ") + error);
+            return ExitUsage;
+        }
+    }
+    if (commandLine.has(QStringLiteral("unit"))) {
+        if (!commandLine.has(QStringLiteral("tcp"))) {
+            out.error(QStringLiteral("--unit is the controller's unit id at a Modbus TCP gateway: give --tcp too"));
+            return ExitUsage;
+        }
+        if (!ValueText::number(
+                commandLine.value(QStringLiteral("unit")), 1, 247, QStringLiteral("--unit"), &value, &error)) {
+            out.error(error);
+            return ExitUsage;
+        }
+        tcp.setUnit(int(value));
+    }
     if (commandLine.has(QStringLiteral("timeout"))) {
         if (!ValueText::number(commandLine.value(QStringLiteral("timeout")), 1, timeoutMaxMs,
                 QStringLiteral("--timeout"), &value, &error)) {
@@ -98,21 +120,27 @@ int Session::open()
 
 int Session::open(int baud)
 {
-    if (path.isEmpty()) {
+    if (viaGateway()) {
+        if (!tcp.open(gatewayHost, gatewayPort)) {
+            out.error(tcp.openErrorText());
+            return ExitPort;
+        }
+    } else if (path.isEmpty()) {
         const int chosen = choosePort();
         if (chosen != ExitOk)
             return chosen;
     }
     rate = baud;
-    if (!serial.open(path, baud)) {
+    if (!viaGateway() && !serial.open(path, baud)) {
         out.error(serial.openErrorText());
         return ExitPort;
     }
     if (!device) {
-        device = std::make_unique<Controller>(serial, protocol, unit);
+        Link &link = viaGateway() ? static_cast<Link &>(tcp) : serial;
+        device = std::make_unique<Controller>(link, protocol, unit);
         if (commandLine.has(QStringLiteral("trace"))) {
-            device->setObserver([this](const char *what, const Outcome &outcome) {
-                out.note(outcome.traceLine(what, serial.prepareName()));
+            device->setObserver([this, &link](const char *what, const Outcome &outcome) {
+                out.note(outcome.traceLine(what, link.prepareName()));
             });
         }
     }
@@ -122,12 +150,14 @@ int Session::open(int baud)
 
 bool Session::reopen()
 {
-    return serial.open(path, rate);
+    return viaGateway() ? tcp.prepare() : serial.open(path, rate);
 }
 
 QString Session::errorWords(const Outcome &outcome) const
 {
-    return outcome.kind == Outcome::PortLost || serial.isLost() ? QStringLiteral("port lost") : outcome.describe();
+    if (viaGateway() && tcp.gatewayUnavailable())
+        return QStringLiteral("line unavailable");
+    return outcome.kind == Outcome::PortLost || linkLost() ? QStringLiteral("port lost") : outcome.describe();
 }
 
 int Session::judge(const Outcome &outcome, const QString &what, Operation operation)
@@ -138,9 +168,18 @@ int Session::judge(const Outcome &outcome, const QString &what, Operation operat
     int status = ExitOk;
     const QString address = QString::number(device->address());
     // A port that vanished under a running exchange looks like a silent line.
-    if (outcome.kind == Outcome::PortLost || serial.isLost()) {
+    if (viaGateway() && tcp.gatewayUnavailable()) {
         status = ExitPortLost;
-        text = QStringLiteral("%1: the port %2 was lost (adapter pulled?)").arg(what, serial.path());
+        text = QStringLiteral("%1: the gateway at %2 reports the line unavailable (exception 0A: its port is lost, or "
+                              "its queue is full); nothing was sent")
+                   .arg(what, tcp.target());
+        out.error(text);
+        return status;
+    }
+    if (outcome.kind == Outcome::PortLost || linkLost()) {
+        status = ExitPortLost;
+        text = viaGateway() ? QStringLiteral("%1: the connection to the gateway at %2 was lost").arg(what, tcp.target())
+                            : QStringLiteral("%1: the port %2 was lost (adapter pulled?)").arg(what, serial.path());
         if (operation == Write)
             text += outcome.kind == Outcome::PortLost
                 ? QStringLiteral("; nothing was sent")
@@ -161,10 +200,14 @@ int Session::judge(const Outcome &outcome, const QString &what, Operation operat
                            : outcome.describe());
     } else if (outcome.kind == Outcome::Timeout) {
         status = ExitNoReply;
-        text = QStringLiteral("%1: no reply from address %2 at %3 baud (time-out): check the address, the baud rate "
-                              "and the wiring, or look for the controller with: vortanix-ctl scan")
-                   .arg(what, address)
-                   .arg(rate);
+        text = viaGateway()
+            ? QStringLiteral("%1: no reply from address %2 through the gateway at %3 (time-out, or exception 0B: the "
+                             "controller does not answer, or no controller has that unit id)")
+                  .arg(what, address, tcp.target())
+            : QStringLiteral("%1: no reply from address %2 at %3 baud (time-out): check the address, the baud rate "
+                             "and the wiring, or look for the controller with: vortanix-ctl scan")
+                  .arg(what, address)
+                  .arg(rate);
     } else {
         status = ExitBadReply;
         text = QStringLiteral("%1: bad reply from address %2: %3").arg(what, address, outcome.describe());

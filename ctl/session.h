@@ -4,6 +4,7 @@
 #include "controller.h"
 #include "protocol.h"
 #include "seriallink.h"
+#include "tcplink.h"
 
 #include <QList>
 #include <QString>
@@ -34,17 +35,22 @@ public:
     Session(const Session &) = delete;
     Session &operator=(const Session &) = delete;
 
-    // Checks --baud, --address and --timeout: ExitOk or ExitUsage (told).
+    // Checks --baud, --address, --timeout, --tcp and --unit: ExitOk or ExitUsage (told).
     int checkOptions();
-    // Chooses the port and opens it at --baud, or at `baud`: ExitOk or ExitPort (told).
+    // Chooses the port and opens it at --baud, or at `baud` (or connects to
+    // the --tcp gateway): ExitOk or ExitPort (told).
     int open();
     int open(int baud);
     // Opens the same port again after it was lost; false while it is not back.
     bool reopen();
 
     Controller &controller() { return *device; }
-    SerialLink &link() { return serial; }
-    QString portPath() const { return serial.path(); }
+    // Through a Modbus TCP gateway (--tcp), not a serial port.
+    bool viaGateway() const { return !gatewayHost.isEmpty(); }
+    // The port (or the gateway's connection) is gone.
+    bool linkLost() const { return viaGateway() ? tcp.isLost() : serial.isLost(); }
+    // The port's path, or the gateway's address.
+    QString portPath() const { return viaGateway() ? tcp.target() : serial.path(); }
     int baud() const { return rate; }
     quint8 address() const { return unit; }
     int timeoutMs() const { return timeout; }
@@ -63,6 +69,9 @@ private:
     Output &out;
     Protocol protocol;
     SerialLink serial;
+    TcpLink tcp;
+    QString gatewayHost;
+    int gatewayPort = 0;
     std::unique_ptr<Controller> device;
     QString path;
     int rate = 115200;

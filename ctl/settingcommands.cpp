@@ -184,6 +184,12 @@ int SettingCommands::address(const CommandLine &commandLine, Output &out)
             &value, &error))
         return usage(out, error);
     const quint8 newAddress = quint8(value);
+    if (session.viaGateway()) {
+        out.error(QStringLiteral("address: an address is changed on the line itself (a broadcast), not through a "
+                                 "gateway: stop the bridge, then run vortanix-ctl --port PATH address %1")
+                      .arg(newAddress));
+        return ExitUsage;
+    }
     if (const int status = session.open())
         return status;
 
@@ -198,7 +204,7 @@ int SettingCommands::address(const CommandLine &commandLine, Output &out)
     Outcome outcome;
     for (int attempt = 0; attempt < confirmTries; ++attempt) {
         outcome = controller.readStatus(&block);
-        if (outcome.kind != Outcome::Timeout || session.link().isLost())
+        if (outcome.kind != Outcome::Timeout || session.linkLost())
             break;
     }
     int status = ExitOk;
@@ -210,7 +216,7 @@ int SettingCommands::address(const CommandLine &commandLine, Output &out)
         out.error(QStringLiteral("address: ") + error);
     } else if (outcome.kind != Outcome::Ok) {
         error = session.errorWords(outcome);
-        if (outcome.kind == Outcome::PortLost || session.link().isLost()) {
+        if (outcome.kind == Outcome::PortLost || session.linkLost()) {
             status = session.judge(outcome, QStringLiteral("address"), Session::Write);
         } else {
             status = ExitNotAcknowledged;

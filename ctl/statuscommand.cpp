@@ -134,7 +134,7 @@ int StatusCommand::run(const CommandLine &commandLine, Output &out)
         const QDateTime time = QDateTime::currentDateTime();
         QJsonObject reading;
         int status = ExitOk;
-        if (session.link().isLost() && !session.reopen()) {
+        if (session.linkLost() && !session.reopen()) {
             status = ExitPortLost;
             reading = failedReading(time, session.address(), QStringLiteral("port lost"));
             if (!lostTold)

@@ -18,7 +18,8 @@ fi
 
 echo "== Configure and build (Release) in $build" >&2
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVORTANIX_BENCH=ON -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$build" --target vortanix-bench vortanix-startup vortanix-bare vortanix-ctl-bench vortanix-bridge-bench vortanix-metrics-bench \
+cmake --build "$build" --target vortanix-bench vortanix-startup vortanix-bare vortanix-ctl-bench vortanix-bridge-bench \
+    vortanix-metrics-bench vortanix-gateway-bench \
     -j"$(nproc)" >/dev/null
 
 load_before="$(cut -d' ' -f1-3 /proc/loadavg)"
@@ -30,6 +31,8 @@ QT_QPA_PLATFORM=offscreen "$build/bench/vortanix-bench" >"$results"
 # The bridge against a real broker (mosquitto, from scripts/setup.sh test).
 "$build/bench/vortanix-bridge-bench" >>"$results"
 "$build/bench/vortanix-metrics-bench" >>"$results"
+# The bridge's Modbus TCP gateway with libmodbus clients.
+"$build/bench/vortanix-gateway-bench" >>"$results"
 load_after="$(cut -d' ' -f1-3 /proc/loadavg)"
 
 cpu="$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n1)"

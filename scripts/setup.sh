@@ -12,6 +12,8 @@ packages=(
     qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev qttools5-dev-tools
     # The bridge's MQTT client library.
     libmosquitto-dev
+    # Modbus TCP: the bridge's gateway and vortanix-ctl --tcp.
+    libmodbus-dev
     # A CJK font: the form asks for "仿宋", which font fallback replaces by this.
     fonts-wqy-zenhei
 )
@@ -21,8 +23,9 @@ if [ "$mode" = "test" ]; then
         mbpoll
         # libFuzzer and the sanitizer runtimes.
         clang libclang-rt-14-dev
-        # Benchmark peer.
-        libmodbus-dev
+        # Modbus TCP clients that test the bridge's gateway (pymodbus's client
+        # module imports only with serial-asyncio).
+        python3-pymodbus python3-serial-asyncio
         # Screenshots and the high-DPI test under a virtual X server; ImageMagick
         # measures the pictures.
         xvfb xauth imagemagick

@@ -52,6 +52,13 @@ expect "" status --n
 expect "115200 19200" --baud 1
 expect "" power --millivolts ""
 expect "--millivolts" --port /dev/ttyUSB0 power --mil
+# Through the bridge's Modbus TCP gateway: its address, then the unit id.
+expect "--tcp" --tc
+expect "127.0.0.1:1502" --tcp 127
+expect "" --unit ""
+expect "--unit" --tcp 127.0.0.1:1502 status --un
+expect "--interval" --tcp 127.0.0.1:1502 --unit 7 status --int
+expect "get" --tcp 127.0.0.1:1502 config g
 
 # The commands of the help's "Commands:" section, first words.
 help="$("$ctl" --help)"

@@ -22,6 +22,7 @@ private slots:
     void goodConfigurationIsSummedUp();
     void metricsAloneAreSummedUp();
     void takenMetricsAddressStopsTheStart();
+    void gatewayConfigurationIsSummedUp();
     void passwordIsNeverShown();
     void sampleConfigurationChecks();
     void configurationIsUtf8();
@@ -70,8 +71,9 @@ void TestBridgeConfig::badConfigurationNamesItsKey_data()
     QTest::addColumn<QString>("message"); // after "<file>: " where the file is named; %1 is the folder
 
     const QStringList none;
-    QTest::newRow("unknown section") << "[mqt]\nhost=x\n"
-            + lineA << none << "bridge.ini: unknown section [mqt] (sections: [mqtt], [metrics], [bridge], [line.NAME])";
+    QTest::newRow("unknown section")
+        << "[mqt]\nhost=x\n" + lineA << none
+        << "bridge.ini: unknown section [mqt] (sections: [mqtt], [bridge], [modbus_tcp], [metrics], [line.NAME])";
     QTest::newRow("outside a section") << "host=x\n" + lineA << none << "bridge.ini: 'host' stands outside any section";
     QTest::newRow("unknown key") << "[mqtt]\nporte=1883\n" + lineA << none << "bridge.ini: [mqtt] porte: unknown key";
     QTest::newRow("port out of range") << "[mqtt]\nport=70000\n" + lineA << none
@@ -152,8 +154,6 @@ void TestBridgeConfig::badConfigurationNamesItsKey_data()
     QTest::newRow("option line baud") << QString()
                                       << QStringList{QStringLiteral("--line"), QStringLiteral("a:4800:1:/dev/ttyS0")}
                                       << "--line a:4800:1:/dev/ttyS0: '4800' is not a rate";
-    QTest::newRow("nothing to serve") << lineA << none
-                                      << "bridge.ini: nothing to serve the lines to: set the broker ([mqtt] host";
     QTest::newRow("metrics: port only") << "[metrics]\nlisten=9848\n" + lineA << none
                                         << "bridge.ini: [metrics] listen: '9848' is not ADDRESS:PORT";
     QTest::newRow("metrics: host name") << "[metrics]\nlisten=metrics.plant:9848\n" + lineA << none
@@ -170,6 +170,36 @@ void TestBridgeConfig::badConfigurationNamesItsKey_data()
             + lineA << none << "bridge.ini: [metrics] port: unknown key (keys of this section: listen, allow)";
     QTest::newRow("option metrics") << lineA << QStringList{QStringLiteral("--metrics"), QStringLiteral("localhost")}
                                     << "--metrics: 'localhost' is not ADDRESS:PORT";
+    QTest::newRow("MQTT word") << "[mqtt]\nenabled=perhaps\n" + lineA << none
+                               << "bridge.ini: [mqtt] enabled: 'perhaps' is neither true nor false";
+    QTest::newRow("nothing to serve") << "[mqtt]\nenabled=false\n" + lineA << none
+                                      << "bridge.ini: nothing serves the lines: MQTT is off";
+    QTest::newRow("nothing to serve, options")
+        << lineA << QStringList{QStringLiteral("--no-mqtt")} << "nothing serves the lines";
+    QTest::newRow("listen without port") << "[modbus_tcp]\nlisten=127.0.0.1\n" + lineA << none
+                                         << "bridge.ini: [modbus_tcp] listen: '127.0.0.1' is not ADDRESS:PORT";
+    QTest::newRow("listen on a name") << "[modbus_tcp]\nlisten=plc.plant:1502\n" + lineA << none
+                                      << "bridge.ini: [modbus_tcp] listen: 'plc.plant:1502' is not ADDRESS:PORT";
+    QTest::newRow("listen port") << "[modbus_tcp]\nlisten=127.0.0.1:65536\n" + lineA << none
+                                 << "[modbus_tcp] listen: '127.0.0.1:65536' is not ADDRESS:PORT";
+    QTest::newRow("option listen") << lineA << QStringList{QStringLiteral("--modbus-tcp"), QStringLiteral("1502")}
+                                   << "--modbus-tcp: '1502' is not ADDRESS:PORT";
+    QTest::newRow("allow network") << "[modbus_tcp]\nallow=192.168.1.0/33\n" + lineA << none
+                                   << "bridge.ini: [modbus_tcp] allow: '192.168.1.0/33' is not an address or a network";
+    QTest::newRow("idle 0") << "[modbus_tcp]\nidle_timeout_s=0\n" + lineA << none
+                            << "bridge.ini: [modbus_tcp] idle_timeout_s: '0' is not a whole number from 1 to 86400";
+    QTest::newRow("unit 0") << "[modbus_tcp]\nunit.0=a:1\n" + lineA << none
+                            << "bridge.ini: [modbus_tcp] unit.0: unknown key";
+    QTest::newRow("unit target form") << "[modbus_tcp]\nunit.3=a-1\n" + lineA << none
+                                      << "bridge.ini: [modbus_tcp] unit.3: 'a-1' is not LINE:ADDRESS";
+    QTest::newRow("unit of no controller") << "[modbus_tcp]\nlisten=127.0.0.1:1502\nunit.3=a:2\n" + lineA << none
+                                           << "bridge.ini: [modbus_tcp] unit.3: no controller at address 2 on a line "
+                                              "named a";
+    QTest::newRow("unit of another line") << "[modbus_tcp]\nlisten=127.0.0.1:1502\nunit.3=b:1\n" + lineA << none
+                                          << "no controller at address 1 on a line named b";
+    QTest::newRow("unknown gateway key") << "[modbus_tcp]\nport=502\n" + lineA << none
+                                         << "bridge.ini: [modbus_tcp] port: unknown key (keys of this section: listen, "
+                                            "allow, idle_timeout_s, unit.N)";
     QTest::newRow("stray argument") << lineA << QStringList{QStringLiteral("start")} << "unexpected argument 'start'";
 }
 
@@ -221,18 +251,18 @@ void TestBridgeConfig::goodConfigurationIsSummedUp()
 void TestBridgeConfig::metricsAloneAreSummedUp()
 {
     BridgeProcess bridge(folder.path());
-    bridge.writeConfig(QStringLiteral("[metrics]\nlisten=[::1]:9848\nallow=::1, 10.0.0.0/8\n") + lineA);
+    bridge.writeConfig(QStringLiteral("[mqtt]\nenabled=false\n[metrics]\nlisten=[::1]:9848\nallow=::1, 10.0.0.0/8\n") + lineA);
     QString output;
     QCOMPARE(check(bridge, {}, &output), 0);
     QCOMPARE(output.split(QLatin1Char('\n'), Qt::SkipEmptyParts),
-        (QStringList{QStringLiteral("metrics http://[::1]:9848/metrics for clients from ::1/128, 10.0.0.0/8"),
+        (QStringList{QStringLiteral("MQTT off"), QStringLiteral("metrics http://[::1]:9848/metrics for clients from ::1/128, 10.0.0.0/8"),
             QStringLiteral("poll every 500 ms"), QStringLiteral("line a: /dev/ttyUSB0 at 115200 baud"),
             QStringLiteral("  a-1: address 1"), QStringLiteral("  a-7: address 7")}));
     // The option alone, loopback only by default; no broker.
     bridge.writeConfig(lineA);
-    QCOMPARE(check(bridge, {QStringLiteral("--metrics"), QStringLiteral("0.0.0.0:9100")}, &output), 0);
+    QCOMPARE(check(bridge, {QStringLiteral("--no-mqtt"), QStringLiteral("--metrics"), QStringLiteral("0.0.0.0:9100")}, &output), 0);
     QVERIFY2(
-        output.startsWith(QLatin1String("metrics http://0.0.0.0:9100/metrics for clients from 127.0.0.0/8, ::1/128\n"
+        output.startsWith(QLatin1String("MQTT off\nmetrics http://0.0.0.0:9100/metrics for clients from 127.0.0.0/8, ::1/128\n"
                                         "poll every")),
         qPrintable(output));
 }
@@ -249,6 +279,41 @@ void TestBridgeConfig::takenMetricsAddressStopsTheStart()
         bridge.log().contains(QStringLiteral("metrics: cannot listen on 127.0.0.1 port %1: ").arg(taken.serverPort())),
         qPrintable(bridge.log()));
     QVERIFY2(!bridge.log().contains(QLatin1String("line a")), qPrintable(bridge.log())); // no port was opened
+}
+
+void TestBridgeConfig::gatewayConfigurationIsSummedUp()
+{
+    BridgeProcess bridge(folder.path());
+    const QString lines = QStringLiteral("[line.a]\nport=/dev/ttyUSB0\naddresses=1,7\n"
+                                         "[line.b]\nport=/dev/ttyUSB1\naddresses=1\n");
+    bridge.writeConfig(QStringLiteral("[mqtt]\nenabled=no\n[modbus_tcp]\nlisten=0.0.0.0:502\n"
+                                      "allow=192.168.10.0/24, 10.1.2.3\nidle_timeout_s=30\n"
+                                      "unit.1=a:1\nunit.2=a:7\nunit.11=b:1\n")
+        + lines);
+    QString output;
+    QCOMPARE(check(bridge, {}, &output), 0);
+    const QStringList expected{QStringLiteral("MQTT off"),
+        QStringLiteral("Modbus TCP on 0.0.0.0 port 502, clients from 192.168.10.0/24, 10.1.2.3/32, idle "
+                       "connections close after 30 s"),
+        QStringLiteral("  unit 1: a-1"), QStringLiteral("  unit 2: a-7"), QStringLiteral("  unit 11: b-1"),
+        QStringLiteral("poll every 500 ms"), QStringLiteral("line a: /dev/ttyUSB0 at 115200 baud"),
+        QStringLiteral("  a-1: address 1"), QStringLiteral("  a-7: address 7"),
+        QStringLiteral("line b: /dev/ttyUSB1 at 115200 baud"), QStringLiteral("  b-1: address 1")};
+    QCOMPARE(output.split(QLatin1Char('\n'), Qt::SkipEmptyParts), expected);
+
+    // Without unit keys, one address on two lines is one unit id twice.
+    bridge.writeConfig(QStringLiteral("[modbus_tcp]\nlisten=127.0.0.1:1502\n") + lines);
+    QCOMPARE(check(bridge, {}, &output), 1);
+    QVERIFY2(
+        output.contains(QLatin1String("[modbus_tcp] listen: unit id 1 would be both a-1 and b-1")), qPrintable(output));
+    // The option turns the gateway on; each controller is the unit of its address.
+    QCOMPARE(check(bridge,
+                 {QStringLiteral("--line"), QStringLiteral("x:9600:5,9:/dev/ttyS0"), QStringLiteral("--modbus-tcp"),
+                     QStringLiteral("[::1]:1502")},
+                 &output),
+        0);
+    QVERIFY2(output.contains(QLatin1String("Modbus TCP on ::1 port 1502, clients from 127.0.0.0/8, ::1/128,")), qPrintable(output));
+    QVERIFY2(output.contains(QLatin1String("  unit 5: x-5\n  unit 9: x-9\n")), qPrintable(output));
 }
 
 void TestBridgeConfig::passwordIsNeverShown()

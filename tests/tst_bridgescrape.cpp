@@ -83,7 +83,7 @@ void TestBridgeScrape::initTestCase()
     first.applyTo(one);
     // No broker: the metrics are the bridge's one front-end. timeout_ms lets a
     // reply pause up to 5 s (see scrapeAnswersWhileALineWaits).
-    rig.bridge().writeConfig(QStringLiteral("[metrics]\nlisten=127.0.0.1:0\nallow=127.0.0.1/32\n"
+    rig.bridge().writeConfig(QStringLiteral("[mqtt]\nenabled=false\n[metrics]\nlisten=127.0.0.1:0\nallow=127.0.0.1/32\n"
                                             "[bridge]\npoll_interval_ms=100\n")
         + rig.lineSection(QStringLiteral("a"), QStringLiteral("1,7,9"), QStringLiteral("timeout_ms=5000")));
     QVERIFY(rig.bridge().start());

@@ -1,5 +1,7 @@
 #include "bridgerig.h"
 
+#include "modbustcpclient.h"
+
 BridgeRig::BridgeRig()
     : brokerProcess(std::make_unique<TestBroker>(dir.path())),
       bridgeProcess(std::make_unique<BridgeProcess>(dir.path()))
@@ -73,4 +75,24 @@ bool BridgeRig::waitForState(
     if (state)
         *state = found.json();
     return true;
+}
+
+int BridgeRig::startGateway(
+    const QString &name, const QList<quint8> &addresses, int intervalMs, const QStringList &arguments)
+{
+    QStringList list;
+    for (quint8 address : addresses)
+        list << QString::number(address);
+    bridgeProcess->writeConfig(QStringLiteral("[mqtt]\nenabled=false\n[bridge]\npoll_interval_ms=%1\n"
+                                              "[modbus_tcp]\nlisten=127.0.0.1:0\n")
+                                   .arg(intervalMs)
+        + lineSection(name, list.join(QLatin1Char(','))));
+    if (!bridgeProcess->start(arguments))
+        return 0;
+    const int port = ModbusTcpClient::gatewayPort(*bridgeProcess);
+    for (const QString &address : list) {
+        if (!bridgeProcess->waitForLog(QStringLiteral("%1-%2 (address %2): online").arg(name, address)))
+            return 0;
+    }
+    return port;
 }

@@ -38,6 +38,12 @@ public:
     // "[line.NAME]" for a line added before.
     QString lineSection(const QString &name, const QString &addresses, const QString &more = QString()) const;
 
+    // Starts the bridge without MQTT, its Modbus TCP gateway on a free port
+    // of loopback, polling line `name` (added before) every `intervalMs`;
+    // the gateway's port once every controller is online, or 0.
+    int startGateway(const QString &name, const QList<quint8> &addresses, int intervalMs,
+        const QStringList &arguments = QStringList());
+
     // A probe on the broker, subscribed to `filter` (everything by default).
     std::unique_ptr<MqttProbe> probe(const QString &filter = QStringLiteral("#"), const MqttProbe::Tls &tls = {});
 

@@ -1,0 +1,517 @@
+// The bridge's Modbus TCP gateway against clients no one here wrote:
+// mbpoll (reads and writes), pymodbus's TCP client and libmodbus, all on the
+// real vortanix-bridge with virtual RS-485 lines. Each exception from the
+// fault that causes it; writes the register rules refuse never reach the
+// line; 32 clients at once; malformed frames close only their connection;
+// the polls keep their beat under load; unit ids across lines, read-only
+// mode, idle connections. vortanix-ctl --tcp: tst_ctltcp.
+
+#include "bridgerig.h"
+#include "modbustcpclient.h"
+#include "registers.h"
+
+#include <QProcess>
+#include <QTcpSocket>
+#include <QtTest>
+
+#include <atomic>
+#include <thread>
+
+class TestBridgeGateway : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void mbpollReadsAndWrites();
+    void pymodbusReadsAndWrites();
+    void libmodbusReadsAndWrites();
+    void exceptionsFromFaults_data();
+    void exceptionsFromFaults();
+    void lostPortIsPathUnavailable();
+    void refusedWritesSendNothing_data();
+    void refusedWritesSendNothing();
+    void broadcastIsRefused();
+    void malformedFramesCloseOnlyTheirConnection_data();
+    void malformedFramesCloseOnlyTheirConnection();
+    void thirtyTwoClientsAtOnce();
+    void pollsKeepTheirBeatUnderLoad();
+    void unitsMappedAcrossLines();
+    void readOnlyIdleAndNoFrontEnd();
+
+private:
+    SimController controller(quint8 address) { return rig->controller(QStringLiteral("a"), address); }
+
+    std::unique_ptr<BridgeRig> rig;
+    int port = 0;
+};
+
+namespace {
+
+constexpr int waitMs = BridgeRig::WaitMs;
+
+struct Run
+{
+    int code = -1;
+    QString out;
+};
+
+Run run(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    Run result;
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+        return result;
+    }
+    result.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError());
+    return result;
+}
+
+// A pymodbus script against the gateway: `body` uses `c` (a connected
+// client) and prints what the test compares.
+Run python(int port, const QString &body)
+{
+    const QString script = QStringLiteral("from pymodbus.client import ModbusTcpClient\n"
+                                          "c = ModbusTcpClient('127.0.0.1', port=%1, timeout=10)\n"
+                                          "assert c.connect()\n%2\nc.close()\n")
+                               .arg(port)
+                               .arg(body);
+    return run(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), script});
+}
+
+// The frames functions 6 and 16 among those a controller heard.
+int writesHeard(const SimController &controller)
+{
+    int writes = 0;
+    for (const SimController::Request &request : controller.requests()) {
+        const quint8 function = quint8(request.frame.at(1));
+        writes += function == FuncWriteSingleRegister || function == FuncWriteMultipleRegisters;
+    }
+    return writes;
+}
+
+QByteArray frame(quint16 transaction, int protocol, int lengthDelta, quint8 unit, const QByteArray &pdu)
+{
+    QByteArray bytes;
+    const int length = pdu.size() + 1 + lengthDelta;
+    bytes.append(char(transaction >> 8)).append(char(transaction & 0xFF));
+    bytes.append(char(protocol >> 8)).append(char(protocol & 0xFF));
+    bytes.append(char(length >> 8)).append(char(length & 0xFF));
+    bytes.append(char(unit));
+    return bytes + pdu;
+}
+
+const QByteArray readPower = QByteArray::fromHex("0300040001");
+
+// Sends raw bytes on a new connection; the answer, or empty when the
+// gateway closed the connection instead.
+QByteArray exchangeRaw(int port, const QByteArray &bytes, bool *closed)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
+    *closed = false;
+    if (!socket.waitForConnected(waitMs))
+        return "no connection";
+    socket.write(bytes);
+    QByteArray answer;
+    QDeadlineTimer deadline(waitMs);
+    while (!deadline.hasExpired() && socket.state() == QAbstractSocket::ConnectedState && answer.size() < 9)
+        if (socket.waitForReadyRead(200))
+            answer += socket.readAll();
+    answer += socket.readAll();
+    *closed = socket.state() != QAbstractSocket::ConnectedState;
+    return answer;
+}
+
+} // namespace
+
+void TestBridgeGateway::initTestCase()
+{
+    rig = std::make_unique<BridgeRig>();
+    rig->addLine(QStringLiteral("a"), {1, 7});
+    port = rig->startGateway(QStringLiteral("a"), {1, 7}, 100);
+    QVERIFY2(port > 0, qPrintable(rig->bridge().log()));
+}
+
+void TestBridgeGateway::init()
+{
+    for (quint8 address : {1, 7}) {
+        controller(address).clearFault();
+        controller(address).resetRegisters();
+    }
+    if (!rig->line(QStringLiteral("a")).isPlugged())
+        QVERIFY(rig->line(QStringLiteral("a")).replug());
+}
+
+void TestBridgeGateway::mbpollReadsAndWrites()
+{
+    controller(7).setPowerPermille(321);
+    controller(7).setTemperature(-55);
+    const QStringList base = {QStringLiteral("-m"), QStringLiteral("tcp"), QStringLiteral("-p"), QString::number(port),
+        QStringLiteral("-a"), QStringLiteral("7"), QStringLiteral("-0"), QStringLiteral("-1")};
+    Run read = run(QStringLiteral("mbpoll"),
+        base
+            + QStringList{QStringLiteral("-r"), QStringLiteral("4"), QStringLiteral("-c"), QStringLiteral("4"),
+                QStringLiteral("-t"), QStringLiteral("4"), QStringLiteral("127.0.0.1")});
+    QCOMPARE(read.code, 0);
+    QVERIFY2(read.out.contains(QStringLiteral("[4]: \t321")), qPrintable(read.out));
+    QVERIFY2(read.out.contains(QStringLiteral("[5]: \t7")), qPrintable(read.out));
+    QVERIFY2(read.out.contains(QStringLiteral("[7]: \t65481")), qPrintable(read.out)); // -5.5 °C as a word
+
+    // mbpoll writes with function 6 and waits for the standard echo.
+    Run write = run(QStringLiteral("mbpoll"),
+        base
+            + QStringList{
+                QStringLiteral("-r"), QStringLiteral("4"), QStringLiteral("127.0.0.1"), QStringLiteral("650")});
+    QVERIFY2(write.code == 0 && write.out.contains(QStringLiteral("Written 1 references")), qPrintable(write.out));
+    QCOMPARE(int(controller(7).holdingRegister(RegPowerPermille)), 650);
+
+    Run refused = run(QStringLiteral("mbpoll"),
+        base
+            + QStringList{
+                QStringLiteral("-r"), QStringLiteral("4"), QStringLiteral("127.0.0.1"), QStringLiteral("1001")});
+    QVERIFY(refused.code != 0);
+    QVERIFY2(refused.out.contains(QStringLiteral("Illegal data value")), qPrintable(refused.out));
+    QCOMPARE(int(controller(7).holdingRegister(RegPowerPermille)), 650);
+}
+
+void TestBridgeGateway::pymodbusReadsAndWrites()
+{
+    controller(1).setSupplyMillivolts(23456);
+    const Run result = python(port,
+        QStringLiteral("r = c.read_holding_registers(1, 12, slave=1)\n"
+                       "print('status', r.registers)\n"
+                       "w = c.write_register(0x1001, 3100, slave=1)\n"
+                       "print('single', w.function_code, w.address, w.value)\n"
+                       "w = c.write_registers(0x2001, [0, 0x00FF, 3500, 0, 3600, 450, 0x000F], slave=1)\n"
+                       "print('block', w.function_code, w.address, w.count)\n"
+                       "r = c.read_holding_registers(0x2001, 7, slave=1)\n"
+                       "print('config', r.registers)\n"
+                       "e = c.write_register(5, 9, slave=1)\n"
+                       "print('address', e.isError(), e.exception_code)\n"
+                       "e = c.read_holding_registers(1, 1, slave=42)\n"
+                       "print('unknown', e.isError(), e.exception_code)\n"));
+    QVERIFY2(result.code == 0, qPrintable(result.out));
+    QVERIFY2(result.out.contains(QStringLiteral("status [4095, 0, 0, 0, 1, 0, 253, 0, 23456, 0, 0, 266]")),
+        qPrintable(result.out));
+    QVERIFY2(result.out.contains(QStringLiteral("single 6 4097 3100")), qPrintable(result.out));
+    QVERIFY2(result.out.contains(QStringLiteral("block 16 8193 7")), qPrintable(result.out));
+    QVERIFY2(result.out.contains(QStringLiteral("config [0, 255, 3500, 0, 3600, 450, 15]")), qPrintable(result.out));
+    QVERIFY2(result.out.contains(QStringLiteral("address True 1")), qPrintable(result.out));
+    QVERIFY2(result.out.contains(QStringLiteral("unknown True 11")), qPrintable(result.out));
+    QCOMPARE(int(controller(1).holdingRegister(RegMaxPowerDac)), 3500); // the block's DAC applies at once
+    QCOMPARE(int(controller(1).holdingRegister(RegCfgLdAlarmTemperature)), 450);
+}
+
+void TestBridgeGateway::libmodbusReadsAndWrites()
+{
+    ModbusTcpClient client(port, 1);
+    QVERIFY(client.connect());
+    QVERIFY(client.write(RegLdSwitchMask, 0x0A05));
+    QCOMPARE(int(controller(1).holdingRegister(RegLdSwitchMask)), 0x0A05);
+    QCOMPARE(int(controller(7).holdingRegister(RegLdSwitchMask)), 0); // the other unit is untouched
+    QVector<quint16> values;
+    QVERIFY(client.read(RegLdSwitchMask, 1, &values));
+    QCOMPARE(values, QVector<quint16>{0x0A05});
+    const QVector<quint16> block = {0, 0x0FF0, 2900, 1, 2, 123, 0x0003};
+    QVERIFY(client.writeBlock(ConfigBlockFirst, block));
+    QVERIFY(client.read(ConfigBlockFirst, 7, &values));
+    QCOMPARE(values, block);
+}
+
+void TestBridgeGateway::exceptionsFromFaults_data()
+{
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<int>("param");
+    QTest::addColumn<bool>("write");
+    QTest::addColumn<int>("exception");
+
+    QTest::newRow("silent on a read") << int(SimController::FaultNoReply) << 0 << false << 0x0B;
+    QTest::newRow("silent on a write") << int(SimController::FaultNoReply) << 0 << true << 0x0B;
+    QTest::newRow("bad CRC") << int(SimController::FaultBadCrc) << 0 << false << 4;
+    QTest::newRow("cut short") << int(SimController::FaultTruncate) << 5 << false << 4;
+    QTest::newRow("wrong address") << int(SimController::FaultWrongAddress) << 9 << false << 4;
+    QTest::newRow("wrong function") << int(SimController::FaultWrongFunction) << 4 << false << 4;
+    QTest::newRow("standard echo to a write") << int(SimController::FaultEcho8) << 0 << true << 4;
+    QTest::newRow("controller's exception 02") << int(SimController::FaultException) << 2 << false << 2;
+    QTest::newRow("controller's exception 06") << int(SimController::FaultException) << 6 << false << 6;
+}
+
+void TestBridgeGateway::exceptionsFromFaults()
+{
+    QFETCH(int, fault);
+    QFETCH(int, param);
+    QFETCH(bool, write);
+    QFETCH(int, exception);
+    controller(7).setFault(SimController::FaultKind(fault), param);
+    ModbusTcpClient client(port, 7);
+    QVERIFY(client.connect());
+    QVector<quint16> values;
+    QVERIFY(!(write ? client.write(RegPowerPermille, 500) : client.read(RegPowerPermille, 1, &values)));
+    QCOMPARE(client.lastException(), exception);
+    // The other controller on the line answers as ever.
+    client.setUnit(1);
+    QVERIFY(client.read(RegPowerPermille, 1, &values));
+}
+
+void TestBridgeGateway::lostPortIsPathUnavailable()
+{
+    ModbusTcpClient client(port, 1);
+    QVERIFY(client.connect());
+    rig->line(QStringLiteral("a")).unplug();
+    QVector<quint16> values;
+    QDeadlineTimer deadline(waitMs);
+    // The first requests may still meet the port as it goes, or find it silent.
+    do
+        client.read(RegPowerPermille, 1, &values);
+    while (client.lastException() != 0x0A && !deadline.hasExpired());
+    QCOMPARE(client.lastException(), 0x0A);
+    QVERIFY(rig->line(QStringLiteral("a")).replug());
+    deadline.setRemainingTime(waitMs);
+    while (!client.read(RegPowerPermille, 1, &values) && !deadline.hasExpired())
+        QThread::msleep(50); // the bridge reopens the port at its next poll
+    QCOMPARE(client.lastException(), 0);
+}
+
+void TestBridgeGateway::refusedWritesSendNothing_data()
+{
+    QTest::addColumn<int>("reg");
+    QTest::addColumn<QVector<quint16>>("values");
+    QTest::addColumn<int>("exception");
+
+    QTest::newRow("the address") << int(RegRs485Address) << QVector<quint16>{9} << 1;
+    QTest::newRow("the command word") << int(RegCommandWord) << QVector<quint16>{1} << 1;
+    QTest::newRow("power 1001") << int(RegPowerPermille) << QVector<quint16>{1001} << 3;
+    QTest::newRow("dac 4000") << int(RegMaxPowerDac) << QVector<quint16>{4000} << 3;
+    QTest::newRow("temperature") << int(RegLdTemperature) << QVector<quint16>{1} << 2;
+    QTest::newRow("no register") << 0x4000 << QVector<quint16>{1} << 2;
+    QTest::newRow("block, alarm in range, dac not")
+        << int(ConfigBlockFirst) << QVector<quint16>{0, 0x0FFF, 9999, 0, 0, 300, 0x0FFF} << 3;
+    QTest::newRow("block of the status registers") << int(RegLdEnableMask) << QVector<quint16>{1, 1} << 2;
+}
+
+void TestBridgeGateway::refusedWritesSendNothing()
+{
+    QFETCH(int, reg);
+    QFETCH(QVector<quint16>, values);
+    QFETCH(int, exception);
+    ModbusTcpClient client(port, 1);
+    QVERIFY(client.connect());
+    controller(1).clearRequests();
+    QVERIFY(!(values.size() == 1 ? client.write(reg, values.first()) : client.writeBlock(reg, values)));
+    QCOMPARE(client.lastException(), exception);
+    // A read on the same connection comes after the refused write: once it
+    // is answered, anything the write sent would be in the log.
+    QVector<quint16> marker;
+    QVERIFY(client.read(RegMaxPowerDac, 1, &marker));
+    QVERIFY(controller(1).waitForRequests(1, waitMs));
+    QCOMPARE(writesHeard(controller(1)), 0);
+    // The same log sees a write that is allowed.
+    QVERIFY(client.write(RegPowerPermille, 1000));
+    QCOMPARE(writesHeard(controller(1)), 1);
+}
+
+void TestBridgeGateway::broadcastIsRefused()
+{
+    controller(1).clearRequests();
+    bool closed = false;
+    const QByteArray answer = exchangeRaw(port, frame(0x4242, 0, 0, 0, QByteArray::fromHex("0600040064")), &closed);
+    QCOMPARE(answer.toHex(), QByteArray("424200000003008601"));
+    QCOMPARE(writesHeard(controller(1)), 0);
+}
+
+void TestBridgeGateway::malformedFramesCloseOnlyTheirConnection_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+
+    QTest::newRow("protocol id 1") << frame(1, 1, 0, 1, readPower);
+    QTest::newRow("length one too many") << frame(2, 0, 1, 1, readPower) + QByteArray(1, '\0');
+    QTest::newRow("length says 300") << frame(3, 0, 300 - 6, 1, QByteArray::fromHex("10200100"))
+            + QByteArray(300, '\x01');
+    QTest::newRow("unknown function with a body") << frame(4, 0, 0, 1, QByteArray::fromHex("2B0E0100"));
+}
+
+void TestBridgeGateway::malformedFramesCloseOnlyTheirConnection()
+{
+    QFETCH(QByteArray, bytes);
+    ModbusTcpClient bystander(port, 7);
+    QVERIFY(bystander.connect());
+    controller(7).setPowerPermille(444);
+    bool closed = false;
+    exchangeRaw(port, bytes, &closed);
+    QVERIFY(closed);
+    QVector<quint16> values;
+    QVERIFY(bystander.read(RegPowerPermille, 1, &values));
+    QCOMPARE(values, QVector<quint16>{444});
+    // A good frame on a new connection carries its own transaction id back.
+    const QByteArray answer = exchangeRaw(port, frame(0xBEEF, 0, 0, 7, readPower), &closed);
+    QCOMPARE(answer.toHex(),
+        QByteArray("beef00000005070302"
+                   "01bc"));
+}
+
+void TestBridgeGateway::thirtyTwoClientsAtOnce()
+{
+    controller(1).setPowerPermille(111);
+    controller(7).setPowerPermille(777);
+    constexpr int clients = 32;
+    constexpr int reads = 15;
+    std::atomic<int> good{0};
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int n = 0; n < clients; ++n) {
+        threads.emplace_back([this, n, &good, &wrong] {
+            ModbusTcpClient client(port, n % 2 ? 7 : 1);
+            if (!client.connect()) {
+                ++wrong;
+                return;
+            }
+            for (int i = 0; i < reads; ++i) {
+                QVector<quint16> values;
+                const bool ok = client.read(RegPowerPermille, 1, &values);
+                (ok && values.first() == (n % 2 ? 777 : 111) ? good : wrong)++;
+            }
+        });
+    }
+    for (std::thread &thread : threads)
+        thread.join();
+    QCOMPARE(wrong.load(), 0);
+    QCOMPARE(good.load(), clients * reads);
+}
+
+void TestBridgeGateway::pollsKeepTheirBeatUnderLoad()
+{
+    // The bridge polls each controller every 100 ms: 12 registers from 0x0001.
+    // The clients read the DAC limit, so the two are told apart in the log.
+    const auto isPoll
+        = [](const QByteArray &f) { return f.at(0) == 1 && f.mid(1, 5) == QByteArray::fromHex("030001000C"); };
+    const auto isClient = [](const QByteArray &f) {
+        return f.mid(1, 5)
+            == QByteArray::fromHex("031001"
+                                   "0001");
+    };
+    controller(1).clearRequests();
+    std::atomic<bool> stop{false};
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int n = 0; n < 32; ++n) {
+        threads.emplace_back([this, n, &stop, &failures] {
+            ModbusTcpClient client(port, n % 2 ? 7 : 1);
+            if (!client.connect())
+                ++failures;
+            QVector<quint16> values;
+            while (!stop)
+                failures += client.read(RegMaxPowerDac, 1, &values) ? 0 : 1;
+        });
+    }
+    // Load until controller 1 has had 20 polls; a bridge that served its
+    // clients before its polls would never get there.
+    QDeadlineTimer deadline(120000);
+    int polls = 0;
+    QList<SimController::Request> heard;
+    while (polls < 20 && !deadline.hasExpired()) {
+        controller(1).waitForRequests(heard.size() + 1, 500);
+        heard = controller(1).requests();
+        polls = int(std::count_if(
+            heard.begin(), heard.end(), [&](const SimController::Request &r) { return isPoll(r.frame); }));
+    }
+    stop = true;
+    for (std::thread &thread : threads)
+        thread.join();
+    QCOMPARE(failures.load(), 0);
+    QVERIFY2(polls >= 20, qPrintable(QStringLiteral("%1 polls").arg(polls)));
+    // The clients did load the line, and between two polls of controller 1 no
+    // more gateway requests went out than fit in a few poll intervals.
+    int served = 0;
+    int longestRun = 0;
+    int run = 0;
+    for (const SimController::Request &request : heard) {
+        if (isPoll(request.frame)) {
+            longestRun = qMax(longestRun, run);
+            run = 0;
+        } else if (isClient(request.frame)) {
+            ++served;
+            ++run;
+        }
+    }
+    QVERIFY2(served >= 20, qPrintable(QStringLiteral("%1 client requests").arg(served)));
+    qInfo("%d polls of controller 1 with %d client requests on the line; at most %d between two polls", polls, served,
+        longestRun);
+}
+
+void TestBridgeGateway::unitsMappedAcrossLines()
+{
+    BridgeRig two;
+    two.addLine(QStringLiteral("a"), {1});
+    two.addLine(QStringLiteral("b"), {1});
+    two.controller(QStringLiteral("b"), 1).setPowerPermille(222);
+    const QString lines = two.lineSection(QStringLiteral("a"), QStringLiteral("1"))
+        + two.lineSection(QStringLiteral("b"), QStringLiteral("1"));
+    // One address on two lines: the unit ids must be mapped.
+    two.bridge().writeConfig(QStringLiteral("[mqtt]\nenabled=false\n[modbus_tcp]\nlisten=127.0.0.1:0\n") + lines);
+    QVERIFY(two.bridge().start());
+    QCOMPARE(two.bridge().waitForExit(), 1);
+    QVERIFY2(two.bridge().log().contains(QStringLiteral("unit id 1 would be both a-1 and b-1")),
+        qPrintable(two.bridge().log()));
+    two.bridge().writeConfig(QStringLiteral("[mqtt]\nenabled=false\n[modbus_tcp]\nlisten=127.0.0.1:0\n"
+                                            "unit.10=a:1\nunit.11=b:1\nunit.12=b:1\n")
+        + lines);
+    QVERIFY(two.bridge().start());
+    QCOMPARE(two.bridge().waitForExit(), 1);
+    QVERIFY2(
+        two.bridge().log().contains(QStringLiteral("unit.12: b:1 is unit 11 already")), qPrintable(two.bridge().log()));
+    two.bridge().writeConfig(QStringLiteral("[mqtt]\nenabled=false\n[modbus_tcp]\nlisten=127.0.0.1:0\n"
+                                            "unit.10=a:1\nunit.11=b:1\n")
+        + lines);
+    QVERIFY(two.bridge().start());
+    const int gatewayPort = ModbusTcpClient::gatewayPort(two.bridge());
+    QVERIFY(gatewayPort > 0);
+    ModbusTcpClient client(gatewayPort, 11);
+    QVERIFY(client.connect());
+    QVector<quint16> values;
+    QVERIFY(client.read(RegPowerPermille, 1, &values));
+    QCOMPARE(values, QVector<quint16>{222});
+    client.setUnit(1); // not a unit any more once units are mapped
+    QVERIFY(!client.read(RegPowerPermille, 1, &values));
+    QCOMPARE(client.lastException(), 0x0B);
+    QCOMPARE(two.bridge().terminate(), 0);
+}
+
+void TestBridgeGateway::readOnlyIdleAndNoFrontEnd()
+{
+    BridgeRig other;
+    other.addLine(QStringLiteral("a"), {1});
+    other.bridge().writeConfig(
+        QStringLiteral("[mqtt]\nenabled=false\n") + other.lineSection(QStringLiteral("a"), QStringLiteral("1")));
+    QVERIFY(other.bridge().start());
+    QCOMPARE(other.bridge().waitForExit(), 1);
+    QVERIFY2(
+        other.bridge().log().contains(QStringLiteral("nothing serves the lines")), qPrintable(other.bridge().log()));
+
+    other.bridge().writeConfig(QStringLiteral("[modbus_tcp]\nidle_timeout_s=1\n")
+        + other.lineSection(QStringLiteral("a"), QStringLiteral("1")));
+    QVERIFY(other.bridge().start({QStringLiteral("--no-mqtt"), QStringLiteral("--read-only"),
+        QStringLiteral("--modbus-tcp"), QStringLiteral("127.0.0.1:0")}));
+    const int gatewayPort = ModbusTcpClient::gatewayPort(other.bridge());
+    QVERIFY(gatewayPort > 0);
+    ModbusTcpClient client(gatewayPort, 1);
+    QVERIFY(client.connect());
+    QVERIFY(!client.write(RegPowerPermille, 5));
+    QCOMPARE(client.lastException(), 1);
+    QVector<quint16> values;
+    QVERIFY(client.read(RegPowerPermille, 1, &values));
+    // A connection that stays quiet is closed after idle_timeout_s.
+    QTcpSocket quiet;
+    quiet.connectToHost(QStringLiteral("127.0.0.1"), quint16(gatewayPort));
+    QVERIFY(quiet.waitForConnected(waitMs));
+    QVERIFY(quiet.state() == QAbstractSocket::UnconnectedState || quiet.waitForDisconnected(waitMs));
+    QCOMPARE(other.bridge().terminate(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestBridgeGateway)
+#include "tst_bridgegateway.moc"

@@ -1,0 +1,302 @@
+// What the Modbus TCP gateway decides before anything goes on a line: the
+// controller's register rules (one table), the verdict on each request
+// frame, the exception for each outcome of a forwarded request, and the
+// gateway addresses vortanix-ctl --tcp takes.
+
+#include "gatewayrequest.h"
+#include "registerrules.h"
+#include "registers.h"
+#include "tcplink.h"
+
+#include <QtTest>
+
+class TestGatewayRules : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void writesAgainstTheRules_data();
+    void writesAgainstTheRules();
+    void blockWrites_data();
+    void blockWrites();
+    void everyRuleKeepsItsOwnRange();
+    void requestVerdicts_data();
+    void requestVerdicts();
+    void forwardedRequestCarriesTheValues();
+    void outcomeExceptions_data();
+    void outcomeExceptions();
+    void gatewayAddresses_data();
+    void gatewayAddresses();
+};
+
+namespace {
+
+// A Modbus TCP frame: transaction 0x1234, protocol 0, the length of unit and PDU.
+QByteArray adu(quint8 unit, const QByteArray &pdu, int protocol = 0, int lengthDelta = 0)
+{
+    QByteArray frame;
+    const int length = pdu.size() + 1 + lengthDelta;
+    frame.append(char(0x12)).append(char(0x34));
+    frame.append(char(protocol >> 8)).append(char(protocol & 0xFF));
+    frame.append(char(length >> 8)).append(char(length & 0xFF));
+    frame.append(char(unit));
+    return frame + pdu;
+}
+
+QByteArray words(std::initializer_list<int> values)
+{
+    QByteArray bytes;
+    for (int v : values)
+        bytes.append(char(v >> 8)).append(char(v & 0xFF));
+    return bytes;
+}
+
+QByteArray blockWrite(quint16 first, const QVector<quint16> &values, int byteCountDelta = 0)
+{
+    QByteArray pdu = QByteArray(1, char(FuncWriteMultipleRegisters)) + words({first, values.size()});
+    pdu.append(char(2 * values.size() + byteCountDelta));
+    for (quint16 v : values)
+        pdu += words({v});
+    return pdu;
+}
+
+const QVector<quint16> goodBlock = {0, 0x0FFF, 3980, 0x0225, 0x5100, 300, 0x0FFF};
+
+} // namespace
+
+void TestGatewayRules::writesAgainstTheRules_data()
+{
+    QTest::addColumn<int>("reg");
+    QTest::addColumn<int>("value");
+    QTest::addColumn<int>("refusal");
+
+    // Written alone, within range.
+    QTest::newRow("power 0") << int(RegPowerPermille) << 0 << 0;
+    QTest::newRow("power 1000") << int(RegPowerPermille) << 1000 << 0;
+    QTest::newRow("power 1001") << int(RegPowerPermille) << 1001 << 3;
+    QTest::newRow("switch all") << int(RegLdSwitchMask) << 0x0FFF << 0;
+    QTest::newRow("switch bit 13") << int(RegLdSwitchMask) << 0x1000 << 3;
+    QTest::newRow("enable none") << int(RegLdEnableMask) << 0 << 0;
+    QTest::newRow("enable 0xFFFF") << int(RegLdEnableMask) << 0xFFFF << 3;
+    QTest::newRow("adc on") << int(RegAdcEnable) << 1 << 0;
+    QTest::newRow("adc 2") << int(RegAdcEnable) << 2 << 3;
+    QTest::newRow("dac 2800") << int(RegMaxPowerDac) << 2800 << 0;
+    QTest::newRow("dac 3980") << int(RegMaxPowerDac) << 3980 << 0;
+    QTest::newRow("dac 2799") << int(RegMaxPowerDac) << 2799 << 3;
+    QTest::newRow("dac 3981") << int(RegMaxPowerDac) << 3981 << 3;
+    // Changed on the line itself only.
+    QTest::newRow("address") << int(RegRs485Address) << 7 << 1;
+    QTest::newRow("command word") << int(RegCommandWord) << 1 << 1;
+    // Read-only, block-only, or no register at all.
+    QTest::newRow("temperature") << int(RegLdTemperature) << 0 << 2;
+    QTest::newRow("firmware") << int(RegFirmwareVersion) << 0x010A << 2;
+    QTest::newRow("config mask alone") << int(RegCfgLdMask) << 0x0FFF << 2;
+    QTest::newRow("0x000D") << 0x000D << 0 << 2;
+    QTest::newRow("0x1000") << 0x1000 << 0 << 2;
+    QTest::newRow("0xFFFF") << 0xFFFF << 0 << 2;
+}
+
+void TestGatewayRules::writesAgainstTheRules()
+{
+    QFETCH(int, reg);
+    QFETCH(int, value);
+    QFETCH(int, refusal);
+    QCOMPARE(int(RegisterRules::checkWrite(quint16(reg), quint16(value))), refusal);
+}
+
+void TestGatewayRules::blockWrites_data()
+{
+    QTest::addColumn<int>("first");
+    QTest::addColumn<QVector<quint16>>("values");
+    QTest::addColumn<int>("refusal");
+
+    QTest::newRow("the block") << int(ConfigBlockFirst) << goodBlock << 0;
+    QVector<quint16> reserved = goodBlock;
+    reserved[0] = 0xABCD; // sent as given
+    QTest::newRow("reserved word kept") << int(ConfigBlockFirst) << reserved << 0;
+    QVector<quint16> dac = goodBlock;
+    dac[2] = 2799;
+    QTest::newRow("dac below range") << int(ConfigBlockFirst) << dac << 3;
+    QVector<quint16> mask = goodBlock;
+    mask[6] = 0x1FFF;
+    QTest::newRow("low-power mask too wide") << int(ConfigBlockFirst) << mask << 3;
+    QTest::newRow("part of the block") << int(ConfigBlockFirst) << goodBlock.mid(0, 6) << 2;
+    QTest::newRow("block and one more") << int(ConfigBlockFirst) << (goodBlock + QVector<quint16>{0}) << 2;
+    QTest::newRow("shifted by one") << int(ConfigBlockFirst + 1) << goodBlock << 2;
+    QTest::newRow("status registers") << int(RegLdEnableMask) << QVector<quint16>{0x0FFF, 0} << 2;
+}
+
+void TestGatewayRules::blockWrites()
+{
+    QFETCH(int, first);
+    QFETCH(QVector<quint16>, values);
+    QFETCH(int, refusal);
+    QCOMPARE(int(RegisterRules::checkBlockWrite(quint16(first), values)), refusal);
+}
+
+void TestGatewayRules::everyRuleKeepsItsOwnRange()
+{
+    // Each writable register takes its lowest and highest value and refuses
+    // one beyond them, as far as a word reaches.
+    for (const RegisterRules::Rule &rule : RegisterRules::table()) {
+        if (rule.access != RegisterRules::Access::ReadWrite)
+            continue;
+        QCOMPARE(int(RegisterRules::checkWrite(rule.reg, rule.min)), 0);
+        QCOMPARE(int(RegisterRules::checkWrite(rule.reg, rule.max)), 0);
+        if (rule.max < 0xFFFF)
+            QCOMPARE(int(RegisterRules::checkWrite(rule.reg, quint16(rule.max + 1))), 3);
+        if (rule.min > 0)
+            QCOMPARE(int(RegisterRules::checkWrite(rule.reg, quint16(rule.min - 1))), 3);
+    }
+}
+
+void TestGatewayRules::requestVerdicts_data()
+{
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<bool>("readOnly");
+    QTest::addColumn<int>("verdict");
+    QTest::addColumn<int>("exception");
+
+    const QByteArray read = QByteArray(1, char(3)) + words({1, 12});
+    const QByteArray power = QByteArray(1, char(6)) + words({RegPowerPermille, 650});
+    const int forward = GatewayRequest::Forward;
+    const int refused = GatewayRequest::Refused;
+    const int malformed = GatewayRequest::Malformed;
+
+    QTest::newRow("read") << adu(1, read) << false << forward << 0;
+    QTest::newRow("read in read-only mode") << adu(1, read) << true << forward << 0;
+    QTest::newRow("write") << adu(1, power) << false << forward << 0;
+    QTest::newRow("block") << adu(1, blockWrite(ConfigBlockFirst, goodBlock)) << false << forward << 0;
+    // Malformed: the connection is closed.
+    QTest::newRow("protocol id 1") << adu(1, read, 1) << false << malformed << 0;
+    QTest::newRow("length one too many") << adu(1, read, 0, 1) << false << malformed << 0;
+    QTest::newRow("length one too few") << adu(1, read, 0, -1) << false << malformed << 0;
+    QTest::newRow("header only") << adu(1, QByteArray()).left(7) << false << malformed << 0;
+    QTest::newRow("over 260 bytes") << adu(1, QByteArray(1, char(3)) + QByteArray(260, '\0')) << false << malformed
+                                    << 0;
+    // Refused before the line.
+    QTest::newRow("broadcast read") << adu(0, read) << false << refused << 1;
+    QTest::newRow("broadcast write") << adu(0, power) << false << refused << 1;
+    QTest::newRow("unknown unit") << adu(9, read) << false << refused << 0x0B;
+    QTest::newRow("function 4") << adu(1, QByteArray(1, char(4)) + words({1, 1})) << false << refused << 1;
+    QTest::newRow("function 5") << adu(1, QByteArray(1, char(5)) + words({1, 0xFF00})) << false << refused << 1;
+    QTest::newRow("read 0 registers") << adu(1, QByteArray(1, char(3)) + words({1, 0})) << false << refused << 3;
+    QTest::newRow("read 126 registers") << adu(1, QByteArray(1, char(3)) + words({1, 126})) << false << refused << 3;
+    QTest::newRow("read, short PDU") << adu(1, QByteArray(1, char(3)) + words({1})) << false << refused << 3;
+    QTest::newRow("write in read-only mode") << adu(1, power) << true << refused << 1;
+    QTest::newRow("block in read-only mode") << adu(1, blockWrite(ConfigBlockFirst, goodBlock)) << true << refused << 1;
+    QTest::newRow("write out of range") << adu(1, QByteArray(1, char(6)) + words({RegPowerPermille, 1001})) << false
+                                        << refused << 3;
+    QTest::newRow("write the address") << adu(1, QByteArray(1, char(6)) + words({RegRs485Address, 2})) << false
+                                       << refused << 1;
+    QTest::newRow("write no register") << adu(1, QByteArray(1, char(6)) + words({0x3000, 1})) << false << refused << 2;
+    QTest::newRow("block, byte count off")
+        << adu(1, blockWrite(ConfigBlockFirst, goodBlock, 2)) << false << refused << 3;
+    QTest::newRow("block elsewhere") << adu(1, blockWrite(RegLdEnableMask, {1, 2})) << false << refused << 2;
+}
+
+void TestGatewayRules::requestVerdicts()
+{
+    QFETCH(QByteArray, frame);
+    QFETCH(bool, readOnly);
+    QFETCH(int, verdict);
+    QFETCH(int, exception);
+    const GatewayRequest judged = GatewayRequest::judge(reinterpret_cast<const quint8 *>(frame.constData()),
+        frame.size(), readOnly, [](quint8 unit) { return unit == 1 || unit == 7; });
+    QCOMPARE(int(judged.verdict), verdict);
+    QCOMPARE(int(judged.exception), exception);
+}
+
+void TestGatewayRules::forwardedRequestCarriesTheValues()
+{
+    const auto known = [](quint8) { return true; };
+    QByteArray frame = adu(7, QByteArray(1, char(3)) + words({0x2001, 7}));
+    GatewayRequest judged
+        = GatewayRequest::judge(reinterpret_cast<const quint8 *>(frame.constData()), frame.size(), false, known);
+    QCOMPARE(int(judged.unit), 7);
+    QCOMPARE(int(judged.request.function), 3);
+    QCOMPARE(int(judged.request.first), 0x2001);
+    QCOMPARE(int(judged.request.count), 7);
+
+    frame = adu(200, QByteArray(1, char(6)) + words({RegMaxPowerDac, 3100}));
+    judged = GatewayRequest::judge(reinterpret_cast<const quint8 *>(frame.constData()), frame.size(), false, known);
+    QCOMPARE(int(judged.unit), 200);
+    QCOMPARE(int(judged.request.first), int(RegMaxPowerDac));
+    QCOMPARE(judged.request.values, QVector<quint16>{3100});
+
+    frame = adu(3, blockWrite(ConfigBlockFirst, goodBlock));
+    judged = GatewayRequest::judge(reinterpret_cast<const quint8 *>(frame.constData()), frame.size(), false, known);
+    QCOMPARE(int(judged.request.function), 16);
+    QCOMPARE(judged.request.values, goodBlock);
+}
+
+void TestGatewayRules::outcomeExceptions_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("exception");
+
+    QTest::newRow("ok") << int(Outcome::Ok) << 0 << 0;
+    QTest::newRow("time-out") << int(Outcome::Timeout) << 0 << 0x0B;
+    QTest::newRow("port lost") << int(Outcome::PortLost) << 0 << 0x0A;
+    QTest::newRow("bad CRC") << int(Outcome::BadCrc) << 0 << 4;
+    QTest::newRow("short") << int(Outcome::Short) << 0 << 4;
+    QTest::newRow("short, CRC ok") << int(Outcome::Incomplete) << 0 << 4;
+    QTest::newRow("wrong address") << int(Outcome::WrongAddress) << 0 << 4;
+    QTest::newRow("wrong function") << int(Outcome::WrongFunction) << 0 << 4;
+    QTest::newRow("8-byte echo") << int(Outcome::NotAcknowledged) << 0 << 4;
+    QTest::newRow("controller's 02") << int(Outcome::Exception) << 2 << 2;
+    QTest::newRow("controller's 06") << int(Outcome::Exception) << 6 << 6;
+    QTest::newRow("controller's 0x55") << int(Outcome::Exception) << 0x55 << 4;
+}
+
+void TestGatewayRules::outcomeExceptions()
+{
+    QFETCH(int, kind);
+    QFETCH(int, code);
+    QFETCH(int, exception);
+    Outcome outcome;
+    outcome.kind = Outcome::Kind(kind);
+    outcome.exceptionCode = quint8(code);
+    QCOMPARE(int(GatewayRequest::exceptionFor(outcome)), exception);
+}
+
+void TestGatewayRules::gatewayAddresses_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<int>("port");
+
+    QTest::newRow("host and port") << "127.0.0.1:1502" << true << "127.0.0.1" << 1502;
+    QTest::newRow("host alone") << "plc-gateway" << true << "plc-gateway" << 502;
+    QTest::newRow("name and port") << "bridge.local:1502" << true << "bridge.local" << 1502;
+    QTest::newRow("IPv6 in brackets") << "[::1]:1502" << true << "::1" << 1502;
+    QTest::newRow("IPv6 bare") << "fe80::1" << true << "fe80::1" << 502;
+    QTest::newRow("port 0") << "127.0.0.1:0" << false << "" << 0;
+    QTest::newRow("port 65536") << "127.0.0.1:65536" << false << "" << 0;
+    QTest::newRow("port not a number") << "127.0.0.1:http" << false << "" << 0;
+    QTest::newRow("empty") << "" << false << "" << 0;
+    QTest::newRow("blank inside") << "my host:1502" << false << "" << 0;
+}
+
+void TestGatewayRules::gatewayAddresses()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, ok);
+    QFETCH(QString, host);
+    QFETCH(int, port);
+    QString gotHost;
+    int gotPort = 0;
+    QString error;
+    QCOMPARE(TcpLink::parseAddress(text, &gotHost, &gotPort, &error), ok);
+    if (ok) {
+        QCOMPARE(gotHost, host);
+        QCOMPARE(gotPort, port);
+    } else {
+        QVERIFY2(error.contains(QStringLiteral("HOST:PORT")), qPrintable(error));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestGatewayRules)
+#include "tst_gatewayrules.moc"
