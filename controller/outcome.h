@@ -20,6 +20,7 @@ public:
         WrongFunction, // a reply to another request
         NotAcknowledged, // a write answered with the standard Modbus echo, not the controller's acknowledgement
         PortLost, // the port could not be made ready or written: nothing reached the line
+        WrongRegister, // a write's acknowledgement for another register (another master's write, a late one)
     };
 
     Kind kind = Timeout;
