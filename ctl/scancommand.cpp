@@ -189,12 +189,14 @@ int ScanCommand::run(const CommandLine &commandLine, Output &out)
             // worth late) is heard out here, not blamed on the next address.
             if (outcome.kind != Outcome::Ok && outcome.kind != Outcome::Exception) {
                 const QByteArray late = drain(session.link(), baud);
-                if (!late.isEmpty() && quint8(late.at(0)) == address && outcome.kind == Outcome::Timeout) {
+                if (outcome.kind == Outcome::Timeout)
+                    silent.insert(address);
+                const int from = late.isEmpty() ? -1 : quint8(late.at(0));
+                if (silent.contains(from)) {
+                    silent.remove(from);
                     lateSeen = true;
                     ++found;
-                    tellLate(out, address, baud, session.timeoutMs());
-                } else if (outcome.kind == Outcome::Timeout) {
-                    silent.insert(address);
+                    tellLate(out, from, baud, session.timeoutMs());
                 }
             }
         }

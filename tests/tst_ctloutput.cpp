@@ -14,12 +14,20 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr int csvColumns = 15;
 const char *const noSpace = "No space left on device";
+
+// A loaded machine must not turn an awaited reply into a time-out.
+QStringList withReplyWait(const QStringList &arguments)
+{
+    return QStringList{QStringLiteral("--timeout"), QStringLiteral("3000")} + arguments;
+}
 
 // Each line of a CSV log: whole (ends with its line end) and of all columns.
 // An empty text when so, else what is wrong.
@@ -127,7 +135,7 @@ void TestCtlOutput::resultsIntoAFullDevice_data()
 void TestCtlOutput::resultsIntoAFullDevice()
 {
     QFETCH(QStringList, arguments);
-    const CtlResult result = rig->runInto(QStringLiteral("/dev/full"), arguments);
+    const CtlResult result = rig->runInto(QStringLiteral("/dev/full"), withReplyWait(arguments));
     QVERIFY2(result.finished && result.exitCode == FileError, qPrintable(result.describe()));
     QVERIFY2(result.err.contains(QStringLiteral("the results could not be written to standard output: ") + noSpace),
         qPrintable(result.err));
@@ -135,7 +143,8 @@ void TestCtlOutput::resultsIntoAFullDevice()
 
 void TestCtlOutput::csvLogIntoAFullDevice()
 {
-    const CtlResult result = rig->run({QStringLiteral("status"), QStringLiteral("--csv"), QStringLiteral("/dev/full")});
+    const CtlResult result
+        = rig->run(withReplyWait({QStringLiteral("status"), QStringLiteral("--csv"), QStringLiteral("/dev/full")}));
     QVERIFY2(result.finished && result.exitCode == FileError, qPrintable(result.describe()));
     QVERIFY2(result.err.contains(QStringLiteral("/dev/full: cannot be written: ") + noSpace), qPrintable(result.err));
     // Nothing but the program's own words: no warning of the library beneath.
@@ -153,10 +162,10 @@ void TestCtlOutput::csvLogOnAFileSystemThatFills()
     const QString log = disk.path(QStringLiteral("log.csv"));
     const QStringList logged{QStringLiteral("status"), QStringLiteral("--count"), QStringLiteral("1000"),
         QStringLiteral("--interval"), QStringLiteral("0"), QStringLiteral("--csv"), log};
-    QCOMPARE(rig->run({QStringLiteral("status"), QStringLiteral("--csv"), log}).exitCode, int(Ok));
+    QCOMPARE(rig->run(withReplyWait({QStringLiteral("status"), QStringLiteral("--csv"), log})).exitCode, int(Ok));
     QVERIFY(disk.fill());
 
-    const CtlResult full = rig->run(logged);
+    const CtlResult full = rig->run(withReplyWait(logged));
     QVERIFY2(full.finished && full.exitCode == FileError, qPrintable(full.describe()));
     QVERIFY2(full.err.contains(log + QStringLiteral(": cannot be written: ") + noSpace), qPrintable(full.err));
     int rows = 0;
@@ -165,8 +174,8 @@ void TestCtlOutput::csvLogOnAFileSystemThatFills()
     QVERIFY2(rows > 1, qPrintable(QString::number(rows))); // the rest of the file's last page was used
 
     QVERIFY(disk.unfill());
-    const CtlResult after = rig->run({QStringLiteral("status"), QStringLiteral("--count"), QStringLiteral("2"),
-        QStringLiteral("--interval"), QStringLiteral("0"), QStringLiteral("--csv"), log});
+    const CtlResult after = rig->run(withReplyWait({QStringLiteral("status"), QStringLiteral("--count"),
+        QStringLiteral("2"), QStringLiteral("--interval"), QStringLiteral("0"), QStringLiteral("--csv"), log}));
     QVERIFY2(after.exitCode == Ok && after.err.isEmpty(), qPrintable(after.describe()));
     int rowsAfter = 0;
     QCOMPARE(wholeRows(log, &rowsAfter), QString());
@@ -178,7 +187,7 @@ void TestCtlOutput::csvLogOnAFileSystemThatFills()
 void TestCtlOutput::rowCutShortEarlierIsRemoved()
 {
     const QString log = rig->filePath(QStringLiteral("log.csv"));
-    QCOMPARE(rig->run({QStringLiteral("status"), QStringLiteral("--csv"), log}).exitCode, int(Ok));
+    QCOMPARE(rig->run(withReplyWait({QStringLiteral("status"), QStringLiteral("--csv"), log})).exitCode, int(Ok));
     QFile file(log);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray whole = file.readAll();
@@ -186,7 +195,7 @@ void TestCtlOutput::rowCutShortEarlierIsRemoved()
     const QByteArray torn = whole + whole.mid(whole.indexOf('\n') + 1, 30);
     QVERIFY(writeFile(log, torn));
 
-    const CtlResult result = rig->run({QStringLiteral("status"), QStringLiteral("--csv"), log});
+    const CtlResult result = rig->run(withReplyWait({QStringLiteral("status"), QStringLiteral("--csv"), log}));
     QVERIFY2(result.exitCode == Ok, qPrintable(result.describe()));
     QVERIFY2(result.err.contains(log + QStringLiteral(": its last row was cut short in an earlier run (30 bytes")),
         qPrintable(result.err));
@@ -198,20 +207,30 @@ void TestCtlOutput::rowCutShortEarlierIsRemoved()
 
     // A file of a header cut short has no whole row to go back to: left alone.
     QVERIFY(writeFile(log, whole.left(20)));
-    const CtlResult refused = rig->run({QStringLiteral("status"), QStringLiteral("--csv"), log});
+    const CtlResult refused = rig->run(withReplyWait({QStringLiteral("status"), QStringLiteral("--csv"), log}));
     QVERIFY2(refused.exitCode == FileError, qPrintable(refused.describe()));
 }
 
-// `config get --ini` into a device: refused as no file, before anything is
-// sent, never "written".
+// `config get --ini` into a device, a pipe or a folder: refused as no file,
+// before anything is sent, never "written". The devices are nodes of the
+// test's own (as root): a program that wrote an INI file by replacing the
+// path would replace those, never the system's /dev/full.
 void TestCtlOutput::iniIntoADevice()
 {
-    for (const QString &device : {QStringLiteral("/dev/full"), QStringLiteral("/dev/null"), QDir::tempPath()}) {
+    QTemporaryDir folder;
+    QStringList targets{folder.path()};
+    const QString fifo = folder.filePath(QStringLiteral("fifo"));
+    QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    targets << fifo;
+    const QString full = folder.filePath(QStringLiteral("full"));
+    if (::geteuid() == 0 && ::mknod(QFile::encodeName(full).constData(), S_IFCHR | 0666, ::makedev(1, 7)) == 0)
+        targets << full;
+    for (const QString &target : targets) {
         rig->clearRequests();
-        const CtlResult result
-            = rig->run({QStringLiteral("config"), QStringLiteral("get"), QStringLiteral("--ini"), device});
+        const CtlResult result = rig->run(
+            withReplyWait({QStringLiteral("config"), QStringLiteral("get"), QStringLiteral("--ini"), target}));
         QVERIFY2(result.exitCode == FileError, qPrintable(result.describe()));
-        QVERIFY2(result.err.contains(device + QStringLiteral(" is not a regular file")), qPrintable(result.err));
+        QVERIFY2(result.err.contains(target + QStringLiteral(" is not a regular file")), qPrintable(result.err));
         QVERIFY2(!result.out.contains(QStringLiteral("written")), qPrintable(result.out));
         QCOMPARE(rig->settledFrames().size(), 0); // nothing was sent
     }

@@ -151,7 +151,7 @@ void TestPortLock::ctlRefusedWhileTheLibraryHolds()
     QVERIFY2(refused.err.contains(QStringLiteral("in use by PID %1").arg(::getpid())), qPrintable(refused.err));
 
     line.close();
-    const CtlResult free = rig->run({QStringLiteral("status")});
+    const CtlResult free = rig->run({QStringLiteral("--timeout"), QStringLiteral("3000"), QStringLiteral("status")});
     QVERIFY2(free.exitCode == Ok, qPrintable(free.describe()));
 }
 
