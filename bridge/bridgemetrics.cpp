@@ -36,6 +36,8 @@ const char *outcomeLabel(int kind)
         return "not_acknowledged";
     case Outcome::PortLost:
         return "port_lost";
+    case Outcome::WrongRegister:
+        return "wrong_register";
     }
     return "other";
 }

@@ -60,14 +60,14 @@ private:
         QByteArray labels; // line="…",address="…",id="…"
         // The same with one more label, made once: a scrape only appends.
         std::array<QByteArray, 12> moduleLabels; // module="1" ... "12"
-        std::array<QByteArray, Outcome::PortLost + 1> outcomeLabels;
+        std::array<QByteArray, Outcome::KindCount> outcomeLabels;
         std::array<QByteArray, 3> sensorLabels; // state="ok", "open", "short"
         int line = 0;
         bool online = false;
         bool haveStatus = false; // a good poll since the bridge started
         StatusBlock status;
         double lastGoodPoll = 0; // Unix time in seconds
-        std::array<quint64, Outcome::PortLost + 1> outcomes{};
+        std::array<quint64, Outcome::KindCount> outcomes{};
         QMap<quint8, quint64> exceptions; // by code
     };
     struct LineStats

@@ -2,7 +2,10 @@
 
 #include "configloader.h"
 
+#include "portlock.h"
+
 #include <QFile>
+#include <QHash>
 #include <QSet>
 
 #include <algorithm>
@@ -23,15 +26,22 @@ bool ConfigLoader::finish()
     }
     result.lines.clear();
     QSet<QString> ids;
-    QSet<QString> ports;
+    // Two names of one device (a by-id link and /dev/ttyUSB0) are one port.
+    QHash<QString, QString> ports;
     for (LineDraft &draft : lines) {
         if (!finishLine(draft))
             return false;
         const LineConfig &line = draft.line;
-        if (ports.contains(line.port))
+        const QString device = PortLock::deviceKey(line.port);
+        if (ports.contains(device)) {
+            const QString other = ports.value(device);
             return fail(draft.origin.value(QStringLiteral("port")),
-                QStringLiteral("%1 is the port of another line as well").arg(line.port));
-        ports.insert(line.port);
+                other == line.port
+                    ? QStringLiteral("%1 is the port of another line as well").arg(line.port)
+                    : QStringLiteral("%1 is the port of another line as well (named there %2: one device)")
+                          .arg(line.port, other));
+        }
+        ports.insert(device, line.port);
         for (const ControllerConfig &controller : line.controllers) {
             const QString where = draft.ids.contains(controller.address)
                 ? draft.origin.value(QStringLiteral("id.%1").arg(controller.address))

@@ -103,6 +103,7 @@ quint8 GatewayRequest::exceptionFor(const Outcome &outcome)
     case Outcome::WrongAddress:
     case Outcome::WrongFunction:
     case Outcome::NotAcknowledged:
+    case Outcome::WrongRegister:
         return ServerFailure;
     }
     return ServerFailure;

@@ -49,6 +49,10 @@ Outcome::Kind Outcome::judge(
     }
     if (reply.at(1) != request.at(1))
         return WrongFunction;
+    // The acknowledgement names the register written (a block write's first
+    // one): one for another register answers some other write.
+    if (isWrite(quint8(request.at(1))) && got == want && reply.mid(2, 2) != request.mid(2, 2))
+        return WrongRegister;
     return got < want ? Incomplete : Ok;
 }
 
@@ -77,6 +81,9 @@ QString Outcome::describe() const
         return QStringLiteral("not acknowledged (standard 8-byte echo)");
     case PortLost:
         return QStringLiteral("port lost");
+    case WrongRegister:
+        return QStringLiteral("acknowledges register ") + hexByte(quint8(reply.at(2))) + hexByte(quint8(reply.at(3)))
+            + QStringLiteral(", not ") + hexByte(quint8(request.at(2))) + hexByte(quint8(request.at(3)));
     }
     return QString();
 }

@@ -20,7 +20,11 @@ public:
         WrongFunction, // a reply to another request
         NotAcknowledged, // a write answered with the standard Modbus echo, not the controller's acknowledgement
         PortLost, // the port could not be made ready or written: nothing reached the line
+        WrongRegister, // a write's acknowledgement for another register (another master's write, a late one)
     };
+    // How many kinds there are, for tables with a row per kind: a new kind
+    // goes at the end of Kind, and this follows it.
+    static constexpr int KindCount = WrongRegister + 1;
 
     Kind kind = Timeout;
     quint8 exceptionCode = 0;

@@ -45,6 +45,16 @@ bool SerialLink::open(const QString &path, int baudRate)
         return false;
     }
 
+    if (!lock.acquire(path)) {
+        lastError = Busy;
+        const QString holder = lock.holder();
+        lastErrorText = holder.isEmpty()
+            ? QStringLiteral("%1: in use by another program (find it with: fuser -v %1)").arg(path)
+            : QStringLiteral("%1: in use by %2; one program at a time may use a port, whatever name it is given")
+                  .arg(path, holder);
+        return false;
+    }
+
     port->setPortName(path);
     port->setBaudRate(baudRate);
     port->setDataBits(QSerialPort::Data8);
@@ -70,6 +80,7 @@ bool SerialLink::open(const QString &path, int baudRate)
         lastErrorText = QStringLiteral("%1: cannot be opened: %2").arg(path, port->errorString());
         break;
     }
+    lock.release();
     return false;
 }
 
@@ -78,6 +89,7 @@ void SerialLink::close()
     if (port->isOpen())
         port->close();
     port->clearError();
+    lock.release();
 }
 
 bool SerialLink::isOpen() const

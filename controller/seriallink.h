@@ -2,6 +2,7 @@
 #define SERIALLINK_H
 
 #include "link.h"
+#include "portlock.h"
 
 #include <QString>
 
@@ -12,7 +13,8 @@ class QSerialPort;
 
 // A serial port held open for as long as the program runs (a command-line
 // tool, a bridge service): 8 data bits, no parity, one stop bit, no flow
-// control, held exclusively. Before each request the input is cleared, so
+// control, held exclusively: one holder of the device whatever its name
+// (PortLock). Before each request the input is cleared, so
 // bytes left over from an earlier reply never reach the next one.
 class SerialLink : public Link
 {
@@ -52,6 +54,7 @@ public:
 
 private:
     std::unique_ptr<QSerialPort> port;
+    PortLock lock;
     QString portPath;
     int rate = 0;
     const std::atomic<bool> *abandon = nullptr;

@@ -114,8 +114,14 @@ bool CommandLine::takeOption(const QStringList &arguments, int *index, QString *
         }
     } else if (hasInlineValue) {
         value = inlineValue;
-    } else if (*index + 1 < arguments.size()) {
+    } else if (*index + 1 < arguments.size() && !isOption(arguments.at(*index + 1))) {
         value = arguments.at(++*index);
+    } else if (*index + 1 < arguments.size()) {
+        // "--port --json": the port was left out, --json is not a port.
+        *error = QStringLiteral("--%1 needs a value: --%1 %2 (%3 is an option, not a value; a value that starts "
+                                "with a dash is written --%1=VALUE)")
+                     .arg(entry->name, entry->valueName, arguments.at(*index + 1));
+        return false;
     } else {
         *error = QStringLiteral("--%1 needs a value: --%1 %2").arg(entry->name, entry->valueName);
         return false;

@@ -285,7 +285,7 @@ QString Commands::programHelp()
         "  2  wrong command line or a value out of range: nothing was sent",
         "  3  the port cannot be opened (missing, busy, no permission), or none chosen",
         "  4  no reply (scan: no controller found)",
-        "  5  bad reply (CRC, short, wrong address or function), or refused (exception)",
+        "  5  bad reply (CRC, short, wrong address, function or register), or refused",
         "  6  written, but not acknowledged: the controller may or may not have applied it",
         "  7  the port was lost (adapter pulled)",
         "Through a gateway (--tcp): exception 0B (the controller does not answer) is",

@@ -9,6 +9,8 @@
 #include "statusjson.h"
 #include "valuetext.h"
 
+#include <QFileInfo>
+
 namespace {
 
 // The name the panel gives a configuration read from the controller.
@@ -103,6 +105,20 @@ bool ConfigCommands::blockFromTexts(const QMap<QString, QString> &texts, ConfigB
     return true;
 }
 
+namespace {
+
+// What was written is what the file now holds: a full disk can leave it
+// short although the write seemed to go through.
+bool readsBack(const QString &path, const ConfigValues &written)
+{
+    ConfigValues read;
+    return ConfigFile::read(path, &read) == ConfigFile::ReadOk && read.ldMask == written.ldMask
+        && read.lowPowerMask == written.lowPowerMask && read.maxDac == written.maxDac
+        && read.alarmTenths == written.alarmTenths && read.hours == written.hours;
+}
+
+} // namespace
+
 int ConfigCommands::get(const CommandLine &commandLine, Output &out)
 {
     Session session(commandLine, out);
@@ -113,6 +129,11 @@ int ConfigCommands::get(const CommandLine &commandLine, Output &out)
     if (toFile && path.isEmpty()) {
         out.error(QStringLiteral("--ini needs a file name"));
         return ExitUsage;
+    }
+    // A device, a pipe or a folder takes no INI file (QSettings would say it wrote to /dev/full).
+    if (toFile && QFileInfo::exists(path) && !QFileInfo(path).isFile()) {
+        out.error(QStringLiteral("%1 is not a regular file: give the path of an INI file; nothing was sent").arg(path));
+        return ExitFile;
     }
     if (const int status = session.open())
         return status;
@@ -138,7 +159,7 @@ int ConfigCommands::get(const CommandLine &commandLine, Output &out)
                           .arg(block.compensationSeconds)
                           .arg(path)
                           .arg(values.hours));
-        if (!ConfigFile::write(path, values)) {
+        if (!ConfigFile::write(path, values) || !readsBack(path, values)) {
             out.error(QStringLiteral("%1: cannot be written (does its folder exist, may it be written, is its lock "
                                      "%1.lock free?)")
                           .arg(path));

@@ -1,9 +1,16 @@
 #include "csvlog.h"
 
+#include "output.h"
 #include "statusjson.h"
 
-#include <QFileInfo>
+#include <QFile>
 #include <QJsonArray>
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -60,35 +67,64 @@ QByteArray CsvLog::row(const QJsonObject &reading)
     return fields.join(QLatin1Char(',')).toUtf8() + '\n';
 }
 
-bool CsvLog::open(const QString &path, QString *error)
+CsvLog::~CsvLog()
 {
-    file.setFileName(path);
-    QByteArray start;
-    bool endsWithNewline = true;
-    if (QFileInfo(path).isFile() && QFileInfo(path).size() > 0) {
+    if (fd >= 0)
+        ::close(fd);
+}
+
+bool CsvLog::open(const QString &path, QString *error, QString *notice)
+{
+    notice->clear();
+    const QByteArray name = QFile::encodeName(path);
+    // Opened without Qt's buffering and seeking: a pipe, a terminal or /dev/full work as they are.
+    fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        *error = QStringLiteral("%1: cannot be written: %2").arg(path, Output::systemReason(errno));
+        return false;
+    }
+    struct stat info
+    {
+    };
+    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    wholeSize = regular ? qint64(info.st_size) : 0;
+    if (regular && info.st_size > 0) {
         QFile existing(path);
         if (!existing.open(QIODevice::ReadOnly)) {
             *error = QStringLiteral("%1: cannot be read: %2").arg(path, existing.errorString());
             return false;
         }
-        start = existing.readLine(64 * 1024);
-        if (start != header()) {
+        if (existing.readLine(64 * 1024) != header()) {
             *error = QStringLiteral("%1 holds something else than this program's CSV log (its first line differs): "
                                     "nothing was written to it; choose another file")
                          .arg(path);
             return false;
         }
-        existing.seek(existing.size() - 1);
-        endsWithNewline = existing.read(1) == "\n";
-    }
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
-        *error = QStringLiteral("%1: cannot be written: %2").arg(path, file.errorString());
+        // A row an earlier run could not finish (a full disk, a crash) is cut
+        // off, so that every row has all its columns.
+        const qint64 size = existing.size();
+        const qint64 tail = std::min<qint64>(size, 64 * 1024);
+        existing.seek(size - tail);
+        const QByteArray end = existing.read(tail);
+        if (!end.endsWith('\n')) {
+            const int lastEnd = end.lastIndexOf('\n');
+            const qint64 whole = lastEnd < 0 ? 0 : size - tail + lastEnd + 1;
+            if (lastEnd < 0 || ::ftruncate(fd, whole) != 0) {
+                *error = QStringLiteral("%1: its last row is cut short and cannot be removed (%2): nothing was "
+                                        "written to it; choose another file")
+                             .arg(path,
+                                 lastEnd < 0 ? QStringLiteral("no whole row before it") : Output::systemReason(errno));
         return false;
     }
-    // A row cut short by a full disk in an earlier run ends here, so that the next starts on a line of its own.
-    const QByteArray first = start.isEmpty() ? header() : (endsWithNewline ? QByteArray() : QByteArray("\n"));
-    if (!first.isEmpty() && file.write(first) != first.size()) {
-        *error = QStringLiteral("%1: cannot be written: %2").arg(path, file.errorString());
+            *notice = QStringLiteral("%1: its last row was cut short in an earlier run (%2 bytes without a line end); "
+                                     "it was removed, the log goes on after the last whole row")
+                          .arg(path)
+                          .arg(size - whole);
+            wholeSize = whole;
+        }
+    }
+    if (wholeSize == 0 && !writeWhole(header())) {
+        *error = QStringLiteral("%1: cannot be written: %2").arg(path, reason);
         return false;
     }
     return true;
@@ -96,6 +132,25 @@ bool CsvLog::open(const QString &path, QString *error)
 
 bool CsvLog::write(const QJsonObject &reading)
 {
-    const QByteArray bytes = row(reading);
-    return file.write(bytes) == bytes.size();
+    return writeWhole(row(reading));
+}
+
+bool CsvLog::writeWhole(const QByteArray &bytes)
+{
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            reason = Output::systemReason(n < 0 ? errno : ENOSPC);
+            // Whatever part of the row went in is taken back: the file ends on a whole row.
+            if (done > 0 && ::ftruncate(fd, wholeSize) != 0)
+                reason += QStringLiteral("; its last row is cut short (%1)").arg(Output::systemReason(errno));
+            return false;
+        }
+        done += n;
+    }
+    wholeSize += done;
+    return true;
 }

@@ -56,14 +56,8 @@ QString helpFor(const QString &topic)
     return QString();
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+int runCommandLine(const QStringList &arguments)
 {
-    QCoreApplication application(argc, argv);
-    QStringList arguments = QCoreApplication::arguments();
-    arguments.removeFirst();
-
     CommandLine commandLine;
     Output out(false);
     QString error;
@@ -93,4 +87,15 @@ int main(int argc, char *argv[])
 
     Output results(commandLine.has(QStringLiteral("json")));
     return runners().value(commandLine.command())(commandLine, results);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+    QStringList arguments = QCoreApplication::arguments();
+    arguments.removeFirst();
+    // Output that could not be written fails the run, whatever the command.
+    return Output::finish(runCommandLine(arguments));
 }

@@ -11,6 +11,9 @@
 
 #include <QElapsedTimer>
 #include <QJsonObject>
+#include <QSet>
+
+#include <algorithm>
 
 #include <unistd.h>
 
@@ -61,6 +64,41 @@ bool makePlan(const CommandLine &commandLine, Plan *plan, QString *error)
     return true;
 }
 
+// Reads whatever is still arriving until the line has been quiet for a
+// frame gap (3.5 characters, at least 2 ms): the bytes heard. Through a
+// gateway there is no line to hear: it answers each request whole.
+QByteArray drain(Session &session, int baud)
+{
+    if (session.viaGateway())
+        return QByteArray();
+    Link &link = session.link();
+    const int gapMs = std::max(2, (35 * 1000 + baud - 1) / baud);
+    QByteArray heard;
+    quint8 buffer[256];
+    for (int got = link.receive(buffer, sizeof buffer, gapMs); got > 0;
+         got = link.receive(buffer, sizeof buffer, gapMs)) {
+        heard.append(reinterpret_cast<const char *>(buffer), got);
+        if (heard.size() > 4096)
+            break; // a line that never falls quiet is not waited out
+    }
+    return heard;
+}
+
+// A controller that is there, though its reply came too late to be read.
+void tellLate(Output &out, int address, int baud, int timeoutMs)
+{
+    if (out.json()) {
+        out.object({{QStringLiteral("address"), address}, {QStringLiteral("baud"), baud},
+            {QStringLiteral("firmware"), QJsonValue()}, {QStringLiteral("late"), true}});
+    } else {
+        out.line(QStringLiteral("address %1  %2 baud  answers late").arg(address).arg(baud));
+    }
+    out.error(QStringLiteral("scan: address %1 at %2 baud answers, but after the wait%3: try a longer --timeout")
+                  .arg(address)
+                  .arg(baud)
+                  .arg(timeoutMs > 0 ? QStringLiteral(" of %1 ms").arg(timeoutMs) : QString()));
+}
+
 } // namespace
 
 int ScanCommand::run(const CommandLine &commandLine, Output &out)
@@ -81,12 +119,14 @@ int ScanCommand::run(const CommandLine &commandLine, Output &out)
     clock.start();
     int found = 0;
     int asked = 0;
+    bool lateSeen = false;
     for (int baud : plan.bauds) {
         if (stop.requested())
             break;
         if (const int status = session.open(baud))
             return status;
         Controller &controller = session.controller();
+        QSet<int> silent; // addresses asked at this rate that gave no answer: theirs may come late
         for (int i = 0; i < plan.addresses.size() && !stop.requested(); ++i) {
             const int address = plan.addresses.at(i);
             if (showProgress)
@@ -98,8 +138,20 @@ int ScanCommand::run(const CommandLine &commandLine, Output &out)
                                  .arg(found));
             controller.setAddress(quint8(address));
             StatusBlock status;
-            const Outcome outcome = controller.readStatus(&status);
+            Outcome outcome = controller.readStatus(&status);
             ++asked;
+            // The late reply of an address asked before, not this one's:
+            // that one is there, and this one is asked again.
+            if (outcome.kind == Outcome::WrongAddress && silent.contains(quint8(outcome.reply.at(0)))) {
+                const int late = quint8(outcome.reply.at(0));
+                silent.remove(late);
+                lateSeen = true;
+                ++found;
+                tellLate(out, late, baud, session.timeoutMs());
+                drain(session, baud);
+                outcome = controller.readStatus(&status);
+                ++asked;
+            }
             if (showProgress && outcome.kind != Outcome::Timeout)
                 out.progress(QStringLiteral("\r\033[K"));
             if (outcome.kind == Outcome::Ok) {
@@ -119,6 +171,18 @@ int ScanCommand::run(const CommandLine &commandLine, Output &out)
                 }
             } else if (outcome.kind == Outcome::PortLost || session.linkLost()) {
                 return session.judge(outcome, QStringLiteral("scan"), Session::Read);
+            } else if (outcome.kind == Outcome::Exception) {
+                // It refused the status read, but it is there and answers at this address and rate.
+                ++found;
+                if (out.json()) {
+                    out.object({{QStringLiteral("address"), address}, {QStringLiteral("baud"), baud},
+                        {QStringLiteral("firmware"), QJsonValue()}, {QStringLiteral("refused"), outcome.describe()}});
+                } else {
+                    out.line(QStringLiteral("address %1  %2 baud  refuses the status read (%3)")
+                                 .arg(address)
+                                 .arg(baud)
+                                 .arg(outcome.describe()));
+                }
             } else if (outcome.kind != Outcome::Timeout) {
                 // Something is there, but its reply is no good: two controllers at
                 // one address, noise, or the wrong baud rate.
@@ -126,6 +190,20 @@ int ScanCommand::run(const CommandLine &commandLine, Output &out)
                               .arg(address)
                               .arg(baud)
                               .arg(outcome.describe()));
+            }
+            // A reply still on its way (a slow controller, a long time-out's
+            // worth late) is heard out here, not blamed on the next address.
+            if (outcome.kind != Outcome::Ok && outcome.kind != Outcome::Exception) {
+                const QByteArray late = drain(session, baud);
+                if (outcome.kind == Outcome::Timeout)
+                    silent.insert(address);
+                const int from = late.isEmpty() ? -1 : quint8(late.at(0));
+                if (silent.contains(from)) {
+                    silent.remove(from);
+                    lateSeen = true;
+                    ++found;
+                    tellLate(out, from, baud, session.timeoutMs());
+                }
             }
         }
     }
@@ -137,5 +215,8 @@ int ScanCommand::run(const CommandLine &commandLine, Output &out)
                   .arg(asked)
                   .arg(QString::number(clock.elapsed() / 1000.0, 'f', 1))
                   .arg(stop.requested() ? QStringLiteral(", stopped") : QString()));
+    if (lateSeen)
+        out.error(QStringLiteral("scan: replies came late: scan again with a longer --timeout (e.g. --timeout %1)")
+                      .arg(std::max(500, 4 * session.timeoutMs())));
     return found > 0 ? ExitOk : ExitNoReply;
 }

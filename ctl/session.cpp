@@ -190,6 +190,12 @@ int Session::judge(const Outcome &outcome, const QString &what, Operation operat
             = QStringLiteral("%1: refused by the controller at address %2 (%3)").arg(what, address, outcome.describe());
         if (operation == Write)
             text += QStringLiteral("; nothing was changed");
+    } else if (outcome.kind == Outcome::WrongRegister) {
+        // Another master's acknowledgement, or a late one for an earlier write: a wrong reply, not ours.
+        status = ExitBadReply;
+        text = QStringLiteral("%1: wrong reply from address %2 (%3): the controller may or may not have applied "
+                              "this write; read it back to be sure")
+                   .arg(what, address, outcome.describe());
     } else if (operation == Write) {
         status = ExitNotAcknowledged;
         text = QStringLiteral("%1: sent, but not acknowledged (%2): the controller may or may not have applied it; "

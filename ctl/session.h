@@ -47,6 +47,8 @@ public:
     Controller &controller() { return *device; }
     // Through a Modbus TCP gateway (--tcp), not a serial port.
     bool viaGateway() const { return !gatewayHost.isEmpty(); }
+    // The serial port, or the gateway's connection.
+    Link &link() { return viaGateway() ? static_cast<Link &>(tcp) : serial; }
     // The port (or the gateway's connection) is gone.
     bool linkLost() const { return viaGateway() ? tcp.isLost() : serial.isLost(); }
     // The port's path, or the gateway's address.

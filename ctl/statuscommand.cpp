@@ -112,10 +112,13 @@ int StatusCommand::run(const CommandLine &commandLine, Output &out)
     if (const int status = session.open())
         return status;
     CsvLog csv;
-    if (!plan.csvPath.isEmpty() && !csv.open(plan.csvPath, &error)) {
+    QString notice;
+    if (!plan.csvPath.isEmpty() && !csv.open(plan.csvPath, &error, &notice)) {
         out.error(error);
         return ExitFile;
     }
+    if (!notice.isEmpty())
+        out.error(notice);
 
     const StopSignal stop;
     QElapsedTimer clock;
@@ -169,6 +172,9 @@ int StatusCommand::run(const CommandLine &commandLine, Output &out)
         }
         if (status != ExitOk)
             result = status;
+        // Results that can no longer be written end the log (the exit status says so).
+        if (Output::resultsLost())
+            break;
         // Readings start on a fixed beat. One that overran its beat (a long
         // time-out) is followed at once, and the beats it missed are skipped.
         due = std::max(due + plan.intervalMs, clock.elapsed());

@@ -53,6 +53,10 @@ bool SPComm::openPort()
         opened = 1;
         return true;
     }
+    // A reopen finds the device held already; a first open takes it.
+    const bool held = portLock.holds(portName);
+    if (!held && !portLock.acquire(portName))
+        return false;
     serialPort->setPortName(portName);
     serialPort->setBaudRate(mapBaudRate(linkBaudRate), QSerialPort::AllDirections);
     // The line format is fixed, whatever the operator picked for parity and stop bits.
@@ -65,10 +69,18 @@ bool SPComm::openPort()
         opened = 1;
         return true;
     }
+    if (!held)
+        portLock.release();
     return false;
 }
 
 void SPComm::closePort()
+{
+    dropPort();
+    portLock.release();
+}
+
+void SPComm::dropPort()
 {
     if (serialPort->isOpen()) {
         serialPort->close();
@@ -83,7 +95,8 @@ bool SPComm::reopenPort()
     // Whatever an earlier reply left behind must not reach the next one.
     serialPort->readAll();
     serialPort->clear(QSerialPort::AllDirections);
-    closePort();
+    // The device stays held between the close and the open.
+    dropPort();
     return openPort();
 }
 

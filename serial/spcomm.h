@@ -1,6 +1,8 @@
 #ifndef SPCOMM_H
 #define SPCOMM_H
 
+#include "portlock.h"
+
 #include <QMutex>
 #include <QObject>
 #include <QString>
@@ -32,11 +34,18 @@ public:
     // Writes all `count` bytes; returns count, or -1 on error.
     int writeData(const char *buffer, int count);
 
+    // Closes the port but keeps the device held, for a reopen.
+    void dropPort();
+
     QString portName;
     int linkBaudRate;
     QSerialPort *serialPort;
     int opened;
     QMutex mutex;
+
+    // The device held from openPort() to closePort(), across the reopens
+    // between: no other program of ours takes it meanwhile.
+    PortLock portLock;
 
     // Maps an operator's baud rate onto the serial library's value; -1 when unknown.
     static int mapBaudRate(int rate);

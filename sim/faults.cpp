@@ -156,6 +156,11 @@ Response Faults::apply(
         out.unplugs = true;
         out.note = QStringLiteral("unplugged");
         break;
+    case ControllerFaults::FaultWrongRegister:
+        // What another master's write, or an earlier one of ours, would have got back.
+        out.bytes = withCrc(request.left(2) + char(quint8(param >> 8)) + char(quint8(param)));
+        out.note = QStringLiteral("acknowledges register %1").arg(param);
+        break;
     }
     out.note.prepend(QStringLiteral("fault: "));
     return out;

@@ -29,7 +29,9 @@
     X(WrongAddress, "wrong-address", Required, "A", 255, Answered, "the reply carries address A (CRC recomputed)")     \
     X(WrongFunction, "wrong-function", Required, "F", 255, Answered, "the reply carries function F (CRC recomputed)")  \
     X(EndlessStream, "endless", NoParam, "", 0, Answered, "a stream of bytes starts and goes on until cleared")        \
-    X(UnplugOnRequest, "unplug", NoParam, "", 0, Taken, "the request unplugs the line (not carried out)")
+    X(UnplugOnRequest, "unplug", NoParam, "", 0, Taken, "the request unplugs the line (not carried out)")          \
+    X(WrongRegister, "wrong-register", Required, "R", 65535, Writes,                                                   \
+        "writes are acknowledged for register R (CRC recomputed)")
 
 // The fault kinds and the fault a controller carries. A base of the
 // controller classes, so that VirtualController::FaultNoReply names a kind.

@@ -302,6 +302,9 @@ void TestBridge::failedCommandsSayWhy_data()
                                    << "not acknowledged (standard 8-byte echo)" << QJsonValue(2900);
     QTest::newRow("bad CRC") << "dac" << QByteArray("2900") << int(SimController::FaultBadCrc) << "bad CRC"
                              << QJsonValue(2900);
+    QTest::newRow("acknowledgement of another register")
+        << "dac" << QByteArray("2900") << int(SimController::FaultWrongRegister)
+        << "acknowledges register 0000, not 1001" << QJsonValue(2900);
     QTest::newRow("module, mask not read") << "module_3" << QByteArray("ON") << int(SimController::FaultNoReply)
                                            << "reading the switch mask: time-out" << QJsonValue(QJsonValue::Undefined);
 }

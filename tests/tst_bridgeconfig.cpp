@@ -23,6 +23,8 @@ private slots:
     void metricsAloneAreSummedUp();
     void takenMetricsAddressStopsTheStart();
     void gatewayConfigurationIsSummedUp();
+    void twoNamesOfOneDeviceAreOnePort_data();
+    void twoNamesOfOneDeviceAreOnePort();
     void passwordIsNeverShown();
     void sampleConfigurationChecks();
     void configurationIsUtf8();
@@ -218,6 +220,46 @@ void TestBridgeConfig::badConfigurationNamesItsKey()
                                  .replace(QLatin1String("bridge.ini:"), folder.filePath(QStringLiteral("bridge.ini:")));
     QVERIFY2(output.contains(expected), qPrintable(QStringLiteral("expected: %1\noutput: %2").arg(expected, output)));
     QVERIFY2(output.count(QLatin1Char('\n')) == 1, qPrintable(output)); // one message, no summary
+}
+
+// Lines whose ports are two names of one device would both open it.
+// %1 is the folder, which holds the links of linkDevices().
+void TestBridgeConfig::twoNamesOfOneDeviceAreOnePort_data()
+{
+    QTest::addColumn<QString>("portA");
+    QTest::addColumn<QString>("portB");
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("a link and its device") << "%1/null"
+                                           << "/dev/null" << true;
+    QTest::newRow("two links to one device") << "%1/null"
+                                             << "%1/null2" << true;
+    QTest::newRow("the device through a dotted path") << "/dev/null"
+                                                      << "/dev/../dev/./null" << true;
+    QTest::newRow("links to two devices") << "%1/null"
+                                          << "%1/zero" << false;
+    QTest::newRow("two adapters not plugged in") << "/nonexistent/by-id/usb-A"
+                                                 << "/nonexistent/by-id/usb-B" << false;
+}
+
+void TestBridgeConfig::twoNamesOfOneDeviceAreOnePort()
+{
+    QFETCH(QString, portA);
+    QFETCH(QString, portB);
+    QFETCH(bool, refused);
+    QVERIFY(linkDevices(folder.path()));
+    portA.replace(QLatin1String("%1"), folder.path());
+    portB.replace(QLatin1String("%1"), folder.path());
+    BridgeProcess bridge(folder.path());
+    bridge.writeConfig(
+        QStringLiteral("[line.a]\nport=%1\naddresses=1\n[line.b]\nport=%2\naddresses=2\n").arg(portA, portB));
+    QString output;
+    QCOMPARE(check(bridge, {}, &output), refused ? 1 : 0);
+    if (refused) {
+        const QString expected
+            = QStringLiteral("[line.b] port: %1 is the port of another line as well (named there %2: one device)")
+                  .arg(portB, portA);
+        QVERIFY2(output.contains(expected), qPrintable(output));
+    }
 }
 
 void TestBridgeConfig::goodConfigurationIsSummedUp()

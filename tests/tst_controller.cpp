@@ -17,6 +17,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <unistd.h>
+
 Q_DECLARE_METATYPE(Outcome::Kind)
 
 namespace {
@@ -111,7 +113,15 @@ void TestController::judge_data()
         << powerWrite << ack(7, 0x06, RegPowerPermille) << WriteAckLength << true << Outcome::WrongAddress << 0;
     QTest::newRow("write echoed in the standard 8 bytes")
         << powerWrite << powerWrite.left(6) << WriteAckLength << true << Outcome::NotAcknowledged << 0;
+    QTest::newRow("write acknowledged for another register")
+        << powerWrite << ack(1, 0x06, RegMaxPowerDac) << WriteAckLength << true << Outcome::WrongRegister << 0;
+    QTest::newRow("write acknowledged for the register next to it")
+        << powerWrite << ack(1, 0x06, RegPowerPermille + 1) << WriteAckLength << true << Outcome::WrongRegister << 0;
     const QByteArray blockWrite = blockRequest(1, ConfigBlockFirst, {0, 1, 2, 3, 4, 5, 6});
+    QTest::newRow("block write acknowledged for its second register")
+        << blockWrite << ack(1, 0x10, ConfigBlockFirst + 1) << WriteAckLength << true << Outcome::WrongRegister << 0;
+    QTest::newRow("block write acknowledged as a single write of its first register")
+        << blockWrite << ack(1, 0x06, ConfigBlockFirst) << WriteAckLength << true << Outcome::WrongFunction << 0;
     QTest::newRow("block write acknowledged")
         << blockWrite << ack(1, 0x10, ConfigBlockFirst) << WriteAckLength << true << Outcome::Ok << 0;
     QTest::newRow("block write echoed") << blockWrite << blockWrite.left(6) << WriteAckLength << true
@@ -290,6 +300,7 @@ void TestController::faultsBecomeOutcomes_data()
     QTest::newRow("write: from address 9") << int(F::FaultWrongAddress) << 9 << true << Outcome::WrongAddress;
     QTest::newRow("read: with function 4") << int(F::FaultWrongFunction) << 4 << false << Outcome::WrongFunction;
     QTest::newRow("write: with function 3") << int(F::FaultWrongFunction) << 3 << true << Outcome::WrongFunction;
+    QTest::newRow("write: for register 0x0007") << int(F::FaultWrongRegister) << 7 << true << Outcome::WrongRegister;
 }
 
 void TestController::faultsBecomeOutcomes()
@@ -354,8 +365,8 @@ void TestController::openErrorsSayWhy()
     // The port this test holds is taken.
     QVERIFY(!other.open(sim->portPath(), 115200));
     QCOMPARE(other.openError(), SerialLink::Busy);
-    QVERIFY2(
-        other.openErrorText().contains(QStringLiteral("in use by another program")), qPrintable(other.openErrorText()));
+    QVERIFY2(other.openErrorText().contains(QStringLiteral("in use by PID %1").arg(::getpid())),
+        qPrintable(other.openErrorText()));
     // Free again once it is let go.
     link->close();
     QVERIFY2(other.open(sim->portPath(), 115200), qPrintable(other.openErrorText()));

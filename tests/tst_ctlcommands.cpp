@@ -222,6 +222,10 @@ void TestCtlCommands::valuesOutOfRangeSendNothing_data()
     row("option before its command", {"--interval", "5", "status"}, "put it after the command");
     row("value missing", {"status", "--csv"}, "--csv needs a value");
     row("option twice", {"-a", "1", "--address", "2", "status"}, "--address is given twice");
+    row("an option as the CSV file", {"status", "--csv", "--json"},
+        "--csv needs a value: --csv FILE (--json is an option");
+    row("an option as the address", {"--address", "--json", "status"}, "(--json is an option, not a value");
+    row("a short option as the timeout", {"--timeout", "-a", "1", "status"}, "(-a is an option, not a value");
     row("flag with a value", {"--json=yes", "status"}, "--json takes no value");
     row("config alone", {"config"}, "config needs get, set or factory");
     row("config of another kind", {"config", "put"}, "config needs get, set or factory, not 'put'");
@@ -284,6 +288,12 @@ void TestCtlCommands::faultsGiveTheirExitStatus_data()
                                            << "the request went out, the controller may or may not have applied it";
     QTest::newRow("block write, 8-byte echo") << "config factory" << int(C::FaultEcho8) << 0 << int(NotAcknowledged)
                                               << "config factory: sent, but not acknowledged";
+    QTest::newRow("write, acknowledged for another register")
+        << "power 500" << int(C::FaultWrongRegister) << 7 << int(BadReply)
+        << "power: wrong reply from address 1 (acknowledges register 0007, not 0004)";
+    QTest::newRow("block write, acknowledged for another register")
+        << "config factory" << int(C::FaultWrongRegister) << 0x2002 << int(BadReply)
+        << "config factory: wrong reply from address 1 (acknowledges register 2002, not 2001)";
 }
 
 void TestCtlCommands::faultsGiveTheirExitStatus()
@@ -327,6 +337,12 @@ void TestCtlCommands::missingAndBusyPorts()
     const CtlResult empty = CtlRig::runProgram({QStringLiteral("--port="), QStringLiteral("status")});
     QVERIFY2(empty.exitCode == Usage, qPrintable(empty.describe()));
     QVERIFY2(empty.err.contains(QStringLiteral("--port needs the path of a port")), qPrintable(empty.err));
+    // An option name is no port: --json is not opened as one.
+    const CtlResult optionName
+        = CtlRig::runProgram({QStringLiteral("--port"), QStringLiteral("--json"), QStringLiteral("status")});
+    QVERIFY2(optionName.exitCode == Usage, qPrintable(optionName.describe()));
+    QVERIFY2(optionName.err.contains(QStringLiteral("--port needs a value: --port PATH (--json is an option")),
+        qPrintable(optionName.err));
 
     const CtlResult missing = CtlRig::runProgram(
         {QStringLiteral("--port"), rig->filePath(QStringLiteral("ttyNONE")), QStringLiteral("status")});
@@ -337,7 +353,7 @@ void TestCtlCommands::missingAndBusyPorts()
     QVERIFY2(holder.open(rig->portPath(), 115200), qPrintable(holder.openErrorText()));
     const CtlResult busy = rig->run({QStringLiteral("power"), QStringLiteral("5")});
     QVERIFY2(busy.exitCode == Port, qPrintable(busy.describe()));
-    QVERIFY2(busy.err.contains(QStringLiteral("in use by another program")), qPrintable(busy.err));
+    QVERIFY2(busy.err.contains(QStringLiteral("in use by PID %1").arg(::getpid())), qPrintable(busy.err));
     holder.close();
     QCOMPARE(hexFrames(rig->settledFrames()), QStringList());
 }

@@ -93,6 +93,12 @@ void TestFaultTable::apply_data()
                                    << readReply(9, factoryStatusWords()) << 0 << 0 << false << false;
     QTest::newRow("wrong function") << ControllerFaults::FaultWrongFunction << 4 << aWrite << ack(1, 0x06, 0x0002) << 0
                                     << ack(1, 0x04, 0x0002) << 0 << 0 << false << false;
+    QTest::newRow("a single write acknowledged for another register")
+        << ControllerFaults::FaultWrongRegister << 0x0105 << aWrite << ack(1, 0x06, 0x0002) << 0 << ack(1, 0x06, 0x0105)
+        << 0 << 0 << false << false;
+    QTest::newRow("a block write acknowledged for another register")
+        << ControllerFaults::FaultWrongRegister << 0x2002 << aBlock << ack(1, 0x10, 0x2001) << 0 << ack(1, 0x10, 0x2002)
+        << 0 << 0 << false << false;
     QTest::newRow("endless stream") << ControllerFaults::FaultEndlessStream << 0 << aRead << aReadReply << 0
                                     << QByteArray() << 0 << 0 << true << false;
     QTest::newRow("unplug") << ControllerFaults::FaultUnplugOnRequest << 0 << aWrite << QByteArray() << 0
@@ -149,6 +155,7 @@ void TestFaultTable::strikes_data()
         {ControllerFaults::FaultException, true, false, false, false, false},
         {ControllerFaults::FaultEndlessStream, true, true, true, true, false},
         {ControllerFaults::FaultUnplugOnRequest, true, true, true, true, true},
+        {ControllerFaults::FaultWrongRegister, false, true, true, false, false},
     };
     for (const Row &row : rows) {
         const QString name = Faults::name(row.kind);
@@ -234,7 +241,7 @@ void TestFaultTable::usageNamesEveryFaultOnce()
         QVERIFY2(!kinds.contains(parsed.kind), qPrintable(line));
         kinds.insert(parsed.kind);
     }
-    QCOMPARE(kinds.size(), int(ControllerFaults::FaultUnplugOnRequest)); // every kind but FaultNone
+    QCOMPARE(kinds.size(), int(ControllerFaults::FaultWrongRegister)); // every kind but FaultNone
 }
 
 QTEST_GUILESS_MAIN(TestFaultTable)

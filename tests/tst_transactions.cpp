@@ -43,6 +43,8 @@ private slots:
     void portGoneForLongerClosesTheLink();
     void replyThatIsNoAnswer_data();
     void replyThatIsNoAnswer();
+    void writeAcknowledgedForAnotherRegisterFails_data();
+    void writeAcknowledgedForAnotherRegisterFails();
 
 private:
     // Counts the panel's failed attempts to open its port; the first one runs `onFirst`.
@@ -397,6 +399,27 @@ void TestTransactions::replyThatIsNoAnswer()
     // The same requests answered properly succeed.
     QCOMPARE(Access::writeRegister(rig->w(), RegPowerPermille, 8), 0);
     QCOMPARE(Access::readRegisters(rig->w(), StatusBlockFirst, StatusBlockCount, reply, received), 0);
+}
+
+// An acknowledgement with a good CRC, the right address and function, but
+// for another register: another master's write, or a late one of an
+// earlier write. The write it arrived for is not confirmed by it.
+void TestTransactions::writeAcknowledgedForAnotherRegisterFails_data()
+{
+    QTest::addColumn<int>("acknowledged");
+    QTest::newRow("the register next to it") << int(RegPowerPermille + 1);
+    QTest::newRow("the switch mask") << int(RegLdSwitchMask);
+    QTest::newRow("register 0xFFFF") << 0xFFFF;
+}
+
+void TestTransactions::writeAcknowledgedForAnotherRegisterFails()
+{
+    QFETCH(int, acknowledged);
+    QVERIFY(rig->openLink());
+    rig->sim.setFault(VirtualController::FaultWrongRegister, acknowledged, 1);
+    QCOMPARE(Access::writeRegister(rig->w(), RegPowerPermille, 7), -1);
+    QCOMPARE(rig->modals.boxCount(), 0); // a failed write, told as any other
+    QCOMPARE(Access::writeRegister(rig->w(), RegPowerPermille, 8), 0);
 }
 
 QTEST_MAIN(TestTransactions)

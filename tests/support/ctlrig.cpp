@@ -31,9 +31,11 @@ QString CtlRig::program()
     return QStringLiteral(VORTANIX_CTL_PATH);
 }
 
-CtlResult CtlRig::runProgram(const QStringList &arguments, int waitMs)
+CtlResult CtlRig::runProgram(const QStringList &arguments, int waitMs, const QString &outputFile)
 {
     QProcess process;
+    if (!outputFile.isEmpty())
+        process.setStandardOutputFile(outputFile, QIODevice::Append);
     process.start(program(), arguments);
     CtlResult result;
     result.finished = process.waitForFinished(waitMs) && process.exitStatus() == QProcess::NormalExit;
@@ -73,6 +75,11 @@ SimController CtlRig::at(quint8 address) const
 CtlResult CtlRig::run(const QStringList &arguments, int waitMs) const
 {
     return runProgram(QStringList{QStringLiteral("--port"), portPath()} + arguments, waitMs);
+}
+
+CtlResult CtlRig::runInto(const QString &outputFile, const QStringList &arguments) const
+{
+    return runProgram(QStringList{QStringLiteral("--port"), portPath()} + arguments, 120000, outputFile);
 }
 
 void CtlRig::start(QProcess &process, const QStringList &arguments) const

@@ -42,8 +42,9 @@ class CtlRig
 public:
     // The program the build made (its path comes from CMake).
     static QString program();
-    // Runs the program with these arguments as they are and waits for its end.
-    static CtlResult runProgram(const QStringList &arguments, int waitMs = 120000);
+    // Runs the program with these arguments as they are and waits for its
+    // end; its standard output goes to `outputFile` when one is given.
+    static CtlResult runProgram(const QStringList &arguments, int waitMs = 120000, const QString &outputFile = {});
 
     CtlRig();
     ~CtlRig();
@@ -59,6 +60,8 @@ public:
 
     // Runs "vortanix-ctl --port <line> <arguments>".
     CtlResult run(const QStringList &arguments, int waitMs = 120000) const;
+    // The same with its standard output into a file (/dev/full, say).
+    CtlResult runInto(const QString &outputFile, const QStringList &arguments) const;
     // Starts it without waiting (the caller owns the process and ends it).
     void start(QProcess &process, const QStringList &arguments) const;
 

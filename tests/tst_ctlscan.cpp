@@ -1,0 +1,82 @@
+// vortanix-ctl's scan against a virtual line whose controllers misbehave: one
+// that refuses the status read is still found, and one whose reply comes
+// after the wait is reported as there and late (with the advice to wait
+// longer), never as a bad reply from the address asked next.
+
+#include "ctlrig.h"
+
+#include <QtTest>
+
+class TestCtlScan : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void refusingControllerIsFound_data();
+    void refusingControllerIsFound();
+    void lateReplyIsNotBlamedOnTheNextAddress();
+
+private:
+    std::unique_ptr<CtlRig> rig;
+};
+
+void TestCtlScan::init()
+{
+    rig = std::make_unique<CtlRig>();
+    QVERIFY(rig->start({1, 4}));
+}
+
+void TestCtlScan::cleanup()
+{
+    rig.reset();
+}
+
+// Exception code → the line that tells the controller.
+void TestCtlScan::refusingControllerIsFound_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("illegal address") << 2 << "address 4  115200 baud  refuses the status read (exception 02)";
+    QTest::newRow("device failure") << 4 << "address 4  115200 baud  refuses the status read (exception 04)";
+    QTest::newRow("busy") << 6 << "address 4  115200 baud  refuses the status read (exception 06)";
+}
+
+void TestCtlScan::refusingControllerIsFound()
+{
+    QFETCH(int, code);
+    QFETCH(QString, line);
+    rig->at(4).setFault(SimController::FaultException, code);
+    const CtlResult result = rig->run({QStringLiteral("--timeout"), QStringLiteral("3000"), QStringLiteral("scan"),
+        QStringLiteral("--bauds"), QStringLiteral("115200"), QStringLiteral("--addresses"), QStringLiteral("1,3,4")});
+    QVERIFY2(result.exitCode == Ok, qPrintable(result.describe()));
+    QCOMPARE(result.outLines(), (QStringList{QStringLiteral("address 1  115200 baud  firmware 1.10"), line}));
+    QVERIFY2(result.err.contains(QStringLiteral("scan: 2 controllers found")), qPrintable(result.err));
+    QVERIFY2(!result.err.contains(QStringLiteral("bad one")), qPrintable(result.err));
+}
+
+// The controller at 1 answers 300 ms late, the wait is 200 ms: its reply
+// arrives while a later address is asked, or while the line is heard out
+// after one (addresses 2 to 6 take at least 1 s, however loaded the machine).
+void TestCtlScan::lateReplyIsNotBlamedOnTheNextAddress()
+{
+    rig->at(1).setFault(SimController::FaultDelay, 300);
+    const CtlResult result = rig->run({QStringLiteral("--timeout"), QStringLiteral("200"), QStringLiteral("scan"),
+        QStringLiteral("--bauds"), QStringLiteral("115200"), QStringLiteral("--addresses"), QStringLiteral("1-6")});
+    QVERIFY2(result.exitCode == Ok, qPrintable(result.describe()));
+    QStringList lines = result.outLines();
+    lines.sort();
+    QCOMPARE(lines,
+        (QStringList{QStringLiteral("address 1  115200 baud  answers late"),
+            QStringLiteral("address 4  115200 baud  firmware 1.10")}));
+    QVERIFY2(result.err.contains(QStringLiteral("scan: address 1 at 115200 baud answers, but after the wait of 200 ms: "
+                                                "try a longer --timeout")),
+        qPrintable(result.err));
+    QVERIFY2(result.err.contains(QStringLiteral("scan again with a longer --timeout (e.g. --timeout 800)")),
+        qPrintable(result.err));
+    QVERIFY2(!result.err.contains(QStringLiteral("a reply, but a bad one")), qPrintable(result.err));
+}
+
+QTEST_GUILESS_MAIN(TestCtlScan)
+#include "tst_ctlscan.moc"
