@@ -1,6 +1,8 @@
 #ifndef BRIDGECONFIG_H
 #define BRIDGECONFIG_H
 
+#include "rs485.h"
+
 #include <QList>
 #include <QString>
 
@@ -19,6 +21,9 @@ struct LineConfig
     QString port; // a /dev/serial/by-id path is best: it survives replugging
     int baud = 115200;
     int timeoutMs = 50; // per-byte wait for a reply
+    bool echo = false; // the adapter hands each request back: check and drop it
+    Rs485::Mode rs485 = Rs485::None; // who switches the transceiver's direction
+    int rtsDelayUs = 0; // with rs485 kernel or rts: RTS up this long before and after a request
     QList<ControllerConfig> controllers;
 };
 
