@@ -50,6 +50,11 @@ expect "--ini" config get --i
 expect "--name" config get --n
 expect "" status --n
 expect "115200 19200" --baud 1
+expect "kernel" --rs485 k
+expect "none" status --rs485 n
+expect "" --rts-delay ""
+expect "--rs485 --rts-delay" --r
+expect "--millivolts" --rs485 rts power --mil
 expect "" power --millivolts ""
 expect "--millivolts" --port /dev/ttyUSB0 power --mil
 
