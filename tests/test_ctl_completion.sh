@@ -72,7 +72,7 @@ for words in "" "scan" "status" "power" "config get" "config set"; do
 done
 for command in "" scan status power "config get" "config set"; do
     # shellcheck disable=SC2086
-    for option in $("$ctl" $command --help | grep -oE -- '--[a-z][a-z-]*' | sort -u); do
+    for option in $("$ctl" $command --help | grep -oE -- '--[a-z][a-z0-9-]*' | sort -u); do
         grep -qw -- "$option" <<<"$(tr ' ' '\n' <<<"$all_options")" \
             || fail "'vortanix-ctl $command --help' names $option, which the completion does not offer"
     done
