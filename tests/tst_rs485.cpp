@@ -160,7 +160,8 @@ void TestRs485::kernelModeFlagsAndDelays()
     QCOMPARE(int(set.delay_rts_after_send), delayMs);
 
     // The kernel switches from here on: requests go out untouched by RTS calls.
-    Controller controller(link, Protocol(), 1);
+    const Protocol protocol;
+    Controller controller(link, protocol, 1); // it keeps a reference to the protocol
     StatusBlock status;
     QCOMPARE(controller.readStatus(&status).kind, Outcome::Ok);
     QCOMPARE(driver.calls.size(), 2);
@@ -177,7 +178,8 @@ void TestRs485::softwareRtsAroundEachRequest()
     QCOMPARE(driver.requests(), QList<unsigned long>{TIOCMBIC});
     driver.calls.clear();
 
-    Controller controller(link, Protocol(), 1);
+    const Protocol protocol;
+    Controller controller(link, protocol, 1); // it keeps a reference to the protocol
     QCOMPARE(controller.writeRegister(0x0004, 650).kind, Outcome::Ok);
     QCOMPARE(driver.requests(), (QList<unsigned long>{TIOCMBIS, TCSBRK, TIOCMBIC}));
     QCOMPARE(driver.calls.at(0).rtsBits, int(TIOCM_RTS));
