@@ -23,6 +23,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include <linux/serial.h>
 #include <sys/ioctl.h>
@@ -322,11 +323,11 @@ void TestRs485::latencyTimer()
 
 void TestRs485::lineAnswersAtItsOwnRateOnly()
 {
-    QStringList trace;
-    QMutex traceMutex;
-    vc->setTraceSink([&](const QString &line) {
-        QMutexLocker lock(&traceMutex);
-        trace << line;
+    // Shared with the line's thread, which may still call the sink after this function returns.
+    auto trace = std::make_shared<std::pair<QMutex, QStringList>>();
+    vc->setTraceSink([trace](const QString &line) {
+        QMutexLocker lock(&trace->first);
+        trace->second << line;
     });
     const int replyBytes = readReply(1, factoryStatusWords()).size();
     for (int lineBaud : {115200, 9600}) {
@@ -339,11 +340,12 @@ void TestRs485::lineAnswersAtItsOwnRateOnly()
         }
     }
     {
-        QMutexLocker lock(&traceMutex);
-        QVERIFY2(
-            trace.filter(QStringLiteral("-- 8 bytes at 57600 baud, not understood (the line runs at 9600 baud)")).size()
+        QMutexLocker lock(&trace->first);
+        QVERIFY2(trace->second
+                     .filter(QStringLiteral("-- 8 bytes at 57600 baud, not understood (the line runs at 9600 baud)"))
+                     .size()
                 == 1,
-            qPrintable(trace.join('\n')));
+            qPrintable(trace->second.join('\n')));
     }
     // 0: any rate, as before the line had one.
     vc->setBaud(0);
