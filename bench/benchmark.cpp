@@ -274,6 +274,7 @@ void Benchmark::exchanges(int baud, int rounds)
     section(QStringLiteral("exchanges at %1 baud, %2 rounds").arg(baud).arg(rounds));
     sim.clearFault();
     sim.setPacingBaud(baud);
+    sim.setBaud(baud); // the controllers answer at their own rate only
     sim.setTurnaroundUs(opt.turnaroundUs);
     if (!openPanel(baud)) {
         std::fprintf(stderr, "the panel could not open %s\n", qPrintable(port));
@@ -504,6 +505,7 @@ void Benchmark::stalls()
 
     for (int baud : {9600, 115200}) {
         sim.setPacingBaud(baud);
+        sim.setBaud(baud); // the controllers answer at their own rate only
         if (!openPanel(baud))
             return;
         StallRow row{QStringLiteral("polling a live controller, %1 baud").arg(baud), s, {}, 0, 0};
@@ -513,6 +515,7 @@ void Benchmark::stalls()
     }
 
     sim.setPacingBaud(115200);
+    sim.setBaud(115200); // the controllers answer at their own rate only
     sim.setFault(VirtualController::FaultNoReply);
     if (!openPanel(115200))
         return;

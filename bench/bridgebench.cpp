@@ -82,6 +82,7 @@ Latency pollToState(int baud, int samples)
         return result;
     VirtualLine &line = rig.addLine(QStringLiteral("a"), {1});
     line.setPacingBaud(baud);
+    line.setBaud(baud); // the controllers answer at their own rate only
     auto requests = std::make_shared<std::pair<std::mutex, std::vector<qint64>>>();
     line.setTraceSink([requests](const QString &trace) {
         if (!trace.contains(QLatin1String(" rx ")))
@@ -136,6 +137,7 @@ Saturation saturate(int baud)
         addresses.append(quint8(a));
     VirtualLine &line = rig.addLine(QStringLiteral("a"), addresses);
     line.setPacingBaud(baud);
+    line.setBaud(baud); // the controllers answer at their own rate only
     if (!startBridge(rig, QStringLiteral("1-%1").arg(result.controllers), 500))
         return result;
     // The first controller hears every request on the line, with its time.

@@ -2,6 +2,7 @@
 #define BRIDGECONFIG_H
 
 #include "netallow.h"
+#include "rs485.h"
 
 #include <QHostAddress>
 #include <QList>
@@ -25,6 +26,9 @@ struct LineConfig
     QString port; // a /dev/serial/by-id path is best: it survives replugging
     int baud = 115200;
     int timeoutMs = 50; // per-byte wait for a reply
+    bool echo = false; // the adapter hands each request back: check and drop it
+    Rs485::Mode rs485 = Rs485::None; // who switches the transceiver's direction
+    int rtsDelayUs = 0; // with rs485 kernel or rts: RTS up this long before and after a request
     QList<ControllerConfig> controllers;
 };
 

@@ -38,6 +38,8 @@ const char *outcomeLabel(int kind)
         return "port_lost";
     case Outcome::WrongRegister:
         return "wrong_register";
+    case Outcome::BusCollision:
+        return "bus_collision";
     }
     return "other";
 }

@@ -30,8 +30,10 @@ const QStringList globalKeys = {QStringLiteral("mqtt/host"), QStringLiteral("mqt
     QStringLiteral("metrics/allow")};
 constexpr int idleMinS = 1;
 constexpr int idleMaxS = 24 * 3600;
-const QStringList lineKeys
-    = {QStringLiteral("port"), QStringLiteral("baud"), QStringLiteral("addresses"), QStringLiteral("timeout_ms")};
+const QStringList lineKeys = {QStringLiteral("port"), QStringLiteral("baud"), QStringLiteral("addresses"),
+    QStringLiteral("timeout_ms"), QStringLiteral("echo"), QStringLiteral("rs485"), QStringLiteral("rts_delay_us")};
+// The keys of --line's fields (NAME:BAUD:ADDRESSES:PORT); other keys go as KEY=VALUE fields before the port.
+const QStringList lineFormKeys = {QStringLiteral("baud"), QStringLiteral("addresses"), QStringLiteral("port")};
 
 // A decimal whole number within [low, high], digits only.
 bool wholeNumber(const QString &text, int low, int high, int *value, QString *why)
@@ -340,6 +342,17 @@ bool ConfigLoader::setLineKey(LineDraft &draft, const QString &key, const QStrin
         return addressList(value, &draft.addresses, why);
     if (key == QLatin1String("timeout_ms"))
         return wholeNumber(value, timeoutMinMs, timeoutMaxMs, &line.timeoutMs, why);
+    if (key == QLatin1String("echo"))
+        return yesNo(value, &line.echo, why);
+    if (key == QLatin1String("rs485")) {
+        if (!Rs485::parseMode(value, &line.rs485)) {
+            *why = QStringLiteral("'%1' is not none, kernel or rts").arg(value);
+            return false;
+        }
+        return true;
+    }
+    if (key == QLatin1String("rts_delay_us"))
+        return wholeNumber(value, 0, Rs485::MaxDelayUs, &line.rtsDelayUs, why);
     int address = 0;
     if (key.startsWith(QLatin1String("id.")) && wholeNumber(key.mid(3), 1, addressMax, &address, why)) {
         QString id;
@@ -357,7 +370,9 @@ bool ConfigLoader::addLine(const QString &text)
     const QString option = QStringLiteral("--line %1").arg(text);
     const QStringList fields = text.split(QLatin1Char(':'));
     if (fields.size() < 4)
-        return fail(option, QStringLiteral("not NAME:BAUD:ADDRESSES:PORT (e.g. hall1:19200:1,7:/dev/ttyUSB0)"));
+        return fail(option,
+            QStringLiteral("not NAME:BAUD:ADDRESSES:PORT, with any KEY=VALUE fields before the port "
+                           "(e.g. hall1:19200:1,7:/dev/ttyUSB0 or hat:115200:1:rs485=kernel:/dev/ttyAMA0)"));
     if (!linesFromCommandLine)
         lines.clear();
     linesFromCommandLine = true;
@@ -369,7 +384,18 @@ bool ConfigLoader::addLine(const QString &text)
         return fail(option, QStringLiteral("a second line named %1").arg(lineName));
     LineDraft &draft = lines[lineName];
     draft.line.name = lineName;
-    const QString port = fields.mid(3).join(QLatin1Char(':'));
+    // KEY=VALUE fields may stand between the addresses and the port, which starts with '/'.
+    int portField = 3;
+    for (; portField < fields.size() - 1 && !fields.at(portField).startsWith(QLatin1Char('/')); ++portField) {
+        const QString key = fields.at(portField).section(QLatin1Char('='), 0, 0);
+        if (!fields.at(portField).contains(QLatin1Char('=')) || lineFormKeys.contains(key) || key.startsWith("id."))
+            return fail(option,
+                QStringLiteral("'%1' is not KEY=VALUE of a line key (%2) before the port")
+                    .arg(fields.at(portField), QStringList(lineKeys.mid(3)).join(QStringLiteral(", "))));
+        if (!setLineKey(draft, key, fields.at(portField).section(QLatin1Char('='), 1), &why))
+            return fail(option, QStringLiteral("%1: %2").arg(key, why));
+    }
+    const QString port = fields.mid(portField).join(QLatin1Char(':'));
     if (!setLineKey(draft, QStringLiteral("baud"), fields.at(1), &why)
         || !setLineKey(draft, QStringLiteral("addresses"), fields.at(2), &why)
         || !setLineKey(draft, QStringLiteral("port"), port, &why))

@@ -149,6 +149,9 @@ bool ConfigLoader::finishLine(LineDraft &draft)
             return fail(draft.origin.value(QStringLiteral("id.%1").arg(it.key())),
                 QStringLiteral("address %1 is not among the line's addresses").arg(it.key()));
     }
+    if (line.rtsDelayUs > 0 && line.rs485 == Rs485::None)
+        return fail(draft.origin.value(QStringLiteral("rts_delay_us")),
+            QStringLiteral("rts_delay_us is for rs485=kernel or rs485=rts"));
     line.controllers.clear();
     for (quint8 address : draft.addresses) {
         const QString id = draft.ids.value(address, QStringLiteral("%1-%2").arg(line.name).arg(address));

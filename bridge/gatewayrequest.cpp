@@ -104,6 +104,7 @@ quint8 GatewayRequest::exceptionFor(const Outcome &outcome)
     case Outcome::WrongFunction:
     case Outcome::NotAcknowledged:
     case Outcome::WrongRegister:
+    case Outcome::BusCollision:
         return ServerFailure;
     }
     return ServerFailure;

@@ -24,6 +24,9 @@ public:
     explicit Session(LineWorker &worker) : worker(worker)
     {
         link.abandonRepliesWhen(&worker.stopRequested);
+        link.setEcho(worker.config.echo);
+        link.setDirectionControl(worker.config.rs485, worker.config.rtsDelayUs,
+            QStringLiteral("rs485=") + Rs485::modeName(worker.config.rs485));
         Controller::Waits waits;
         waits.readMs = worker.config.timeoutMs;
         waits.writeAckMs = qMax(waits.writeAckMs, waits.readMs);

@@ -120,6 +120,9 @@ void printSummary(const BridgeConfig &config)
     std::printf("poll every %d ms%s\n", config.pollIntervalMs, config.readOnly ? ", read-only" : "");
     for (const LineConfig &line : config.lines) {
         std::printf("line %s: %s at %d baud\n", qPrintable(line.name), qPrintable(line.port), line.baud);
+        if (line.echo || line.rs485 != Rs485::None)
+            std::printf("  echo %s, rs485 %s, RTS delay %d us\n", line.echo ? "checked and dropped" : "none",
+                qPrintable(Rs485::modeName(line.rs485)), line.rtsDelayUs);
         for (const ControllerConfig &controller : line.controllers)
             std::printf("  %s: address %d\n", qPrintable(controller.id), controller.address);
     }

@@ -62,15 +62,22 @@ Outcome Controller::exchange(const char *what, const QByteArray &request, int wa
     clock.start();
     bool ready = link.prepare();
     outcome.prepareNs = clock.nsecsElapsed();
+    Link::Echo echo = Link::Echo::NotExpected;
     if (ready) {
         ready = link.send(reinterpret_cast<const quint8 *>(request.constData()), request.size());
-        if (ready && want > 0) {
+        // The echo comes while the request is on the wire: the read's wait covers it.
+        if (ready)
+            echo = link.takeEcho(request, timing.readMs, &outcome.echo);
+        // No echo at all: nothing went out on the line, so no reply comes either.
+        if (ready && want > 0 && echo != Link::Echo::Missing) {
             outcome.reply.resize(want);
             outcome.reply.resize(link.receive(reinterpret_cast<quint8 *>(outcome.reply.data()), want, waitMs));
         }
     }
     outcome.elapsedNs = clock.nsecsElapsed();
-    outcome.kind = Outcome::judge(request, outcome.reply, want, ready, &outcome.exceptionCode);
+    outcome.kind = echo == Link::Echo::Different
+        ? Outcome::BusCollision
+        : Outcome::judge(request, outcome.reply, want, ready, &outcome.exceptionCode);
     if (observer)
         observer(what, outcome);
     return outcome;

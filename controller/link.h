@@ -1,7 +1,7 @@
 #ifndef LINK_H
 #define LINK_H
 
-#include <QtGlobal>
+#include <QByteArray>
 
 // How an exchange reaches the RS-485 line. Whoever holds the port decides
 // how it is held: the panel reopens it before every exchange, a tool that
@@ -21,6 +21,19 @@ public:
     // Reads up to `count` bytes, waiting at most `waitMs` each time no byte
     // is available; returns the bytes read (0 on a device error).
     virtual int receive(quint8 *buffer, int count, int waitMs) = 0;
+
+    // What came back of a request's own bytes on a 2-wire line whose adapter
+    // hands them back (an echo): nothing expected, the same bytes, other
+    // bytes (another sender, or noise, changed them on the line), or none.
+    enum class Echo {
+        NotExpected,
+        Same,
+        Different,
+        Missing,
+    };
+    // Reads the echo of `sent`, waiting at most `waitMs` each time no byte is
+    // available, into `echo`. Links without an echo expect none.
+    virtual Echo takeEcho(const QByteArray &sent, int waitMs, QByteArray *echo);
 };
 
 #endif // LINK_H

@@ -84,13 +84,16 @@ QString Outcome::describe() const
     case WrongRegister:
         return QStringLiteral("acknowledges register ") + hexByte(quint8(reply.at(2))) + hexByte(quint8(reply.at(3)))
             + QStringLiteral(", not ") + hexByte(quint8(request.at(2))) + hexByte(quint8(request.at(3)));
+    case BusCollision:
+        return QStringLiteral("bus collision");
     }
     return QString();
 }
 
 QString Outcome::traceLine(const char *what, const char *prepareName) const
 {
+    const QString sent = echo.isEmpty() ? hex(request) : hex(request) + QStringLiteral(" | echo ") + hex(echo);
     return QStringLiteral("%1 req %2 | rep %3 | %4 ms (%5 %6 ms) | %7")
-        .arg(QLatin1String(what), hex(request), hex(reply), QString::number(elapsedNs / 1e6, 'f', 3),
+        .arg(QLatin1String(what), sent, hex(reply), QString::number(elapsedNs / 1e6, 'f', 3),
             QLatin1String(prepareName), QString::number(prepareNs / 1e6, 'f', 3), describe());
 }

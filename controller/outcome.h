@@ -21,15 +21,17 @@ public:
         NotAcknowledged, // a write answered with the standard Modbus echo, not the controller's acknowledgement
         PortLost, // the port could not be made ready or written: nothing reached the line
         WrongRegister, // a write's acknowledgement for another register (another master's write, a late one)
+        BusCollision, // the request's echo came back changed: it may not have reached the controller intact
     };
     // How many kinds there are, for tables with a row per kind: a new kind
     // goes at the end of Kind, and this follows it.
-    static constexpr int KindCount = WrongRegister + 1;
+    static constexpr int KindCount = BusCollision + 1;
 
     Kind kind = Timeout;
     quint8 exceptionCode = 0;
     QByteArray request;
     QByteArray reply;
+    QByteArray echo; // the request's own bytes read back, on a line with echo
     qint64 elapsedNs = 0; // the whole exchange
     qint64 prepareNs = 0; // of which getting the port ready
 
@@ -41,7 +43,8 @@ public:
     // "ok", "time-out", "bad CRC", "exception 02", "wrong address 09", ...
     QString describe() const;
     // One line for a bus trace:
-    // "<what> req 01 03 00 01 00 0C 14 0F | rep ... | 1.234 ms (reopen 0.500 ms) | ok".
+    // "<what> req 01 03 00 01 00 0C 14 0F | rep ... | 1.234 ms (reopen 0.500 ms) | ok",
+    // with "| echo ..." after the request on a line with echo.
     QString traceLine(const char *what, const char *prepareName) const;
 
     // Judges what arrived for a request. `want` is the length of the full

@@ -4,6 +4,7 @@
 
 #include <QFileInfo>
 #include <QSerialPort>
+#include <QThread>
 
 namespace {
 
@@ -12,7 +13,38 @@ constexpr int writeGiveUpMs = 1000;
 
 } // namespace
 
-SerialLink::SerialLink() : port(std::make_unique<QSerialPort>()) { }
+SerialLink::SerialLink() : port(std::make_unique<QSerialPort>())
+{
+    lineClock.start();
+}
+
+void SerialLink::setDirectionControl(Rs485::Mode mode, int delayUs, const QString &option)
+{
+    direction = mode;
+    directionDelayUs = delayUs;
+    directionOption = option;
+}
+
+bool SerialLink::startLine()
+{
+    gap = FrameGap(rate);
+    QString error;
+    if (Rs485::apply(int(port->handle()), direction, directionDelayUs, portPath, directionOption, &error))
+        return true;
+    // Never on without it: a transceiver left receiving sends nothing at all.
+    port->close();
+    lock.release();
+    lastError = NoDirectionControl;
+    lastErrorText = error;
+    return false;
+}
+
+void SerialLink::keepFrameGap()
+{
+    const qint64 waitNs = gap.waitNs(lineClock.nsecsElapsed());
+    if (waitNs > 0)
+        QThread::usleep(ulong((waitNs + 999) / 1000));
+}
 
 SerialLink::~SerialLink() = default;
 
@@ -62,7 +94,7 @@ bool SerialLink::open(const QString &path, int baudRate)
     port->setStopBits(QSerialPort::OneStop);
     port->setFlowControl(QSerialPort::NoFlowControl);
     if (port->open(QIODevice::ReadWrite))
-        return true;
+        return startLine();
 
     switch (port->error()) {
     case QSerialPort::DeviceNotFoundError:
@@ -106,19 +138,27 @@ bool SerialLink::prepare()
 {
     if (isLost())
         return false;
-    port->readAll();
+    if (!port->readAll().isEmpty())
+        gap.lineActiveAt(lineClock.nsecsElapsed());
     port->clear(QSerialPort::Input);
     return !isLost();
 }
 
 bool SerialLink::send(const quint8 *data, int length)
 {
+    keepFrameGap();
+    const int fd = int(port->handle());
+    if (direction == Rs485::Rts && !Rs485::raiseRts(fd, directionDelayUs))
+        return false;
     if (port->write(reinterpret_cast<const char *>(data), length) != length)
         return false;
     while (port->bytesToWrite() > 0) {
         if (!port->waitForBytesWritten(writeGiveUpMs))
             return false;
     }
+    gap.sentAt(lineClock.nsecsElapsed(), length);
+    if (direction == Rs485::Rts && !Rs485::dropRtsAfterDrain(fd, directionDelayUs))
+        return false;
     // Every byte is with the line now: a port that vanishes from here on (the
     // controller may already be acting on the request) is a lost reply, not a
     // request that never left; receive() and isLost() tell it.
@@ -128,5 +168,19 @@ bool SerialLink::send(const quint8 *data, int length)
 int SerialLink::receive(quint8 *buffer, int count, int waitMs)
 {
     bool deviceError = false;
-    return readWithPauses(*port, reinterpret_cast<char *>(buffer), count, waitMs, &deviceError, abandon);
+    const int got = readWithPauses(*port, reinterpret_cast<char *>(buffer), count, waitMs, &deviceError, abandon);
+    if (got > 0)
+        gap.lineActiveAt(lineClock.nsecsElapsed());
+    return got;
+}
+
+Link::Echo SerialLink::takeEcho(const QByteArray &sent, int waitMs, QByteArray *echo)
+{
+    if (!echoOn)
+        return Echo::NotExpected;
+    bool deviceError = false;
+    const Echo result = readEcho(*port, sent, waitMs, echo, &deviceError, abandon);
+    if (!echo->isEmpty())
+        gap.lineActiveAt(lineClock.nsecsElapsed());
+    return result;
 }

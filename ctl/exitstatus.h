@@ -14,10 +14,12 @@ enum ExitStatus {
     ExitOk = 0,
     ExitFile = 1, // a file (INI, CSV) could not be read or written
     ExitUsage = 2, // a wrong command line or a value out of range: nothing was sent
-    ExitPort = 3, // the port could not be opened (missing, busy, no permission), or none was chosen
+    ExitPort = 3, // the port could not be opened (missing, busy, no permission, no RS-485 mode), or none was chosen
     ExitNoReply = 4, // a read got no reply; a scan found no controller
-    ExitBadReply = 5, // a reply was wrong (CRC, short, wrong address or function, a write acknowledged for another
-                      // register), or the controller refused (exception)
+    // A reply was wrong (CRC, short, wrong address or function, a write
+    // acknowledged for another register), the controller refused
+    // (exception), or the request's echo came back changed (bus collision).
+    ExitBadReply = 5,
     ExitNotAcknowledged = 6, // a write went out but no acknowledgement came back: it may or may not have been applied
     ExitPortLost = 7, // the port went away (an adapter pulled) during the run
 };

@@ -1,5 +1,6 @@
 #include "portlist.h"
 
+#include "latencytimer.h"
 #include "seriallink.h"
 
 #include <QDir>
@@ -44,6 +45,8 @@ QList<PortList::Port> PortList::ports()
         port.path = info.systemLocation();
         port.byId = byIdName(port.path);
         port.description = info.description();
+        port.latencyTimerMs = LatencyTimer::readMs(port.path);
+        port.latencyTimerFile = LatencyTimer::file(port.path);
         list << port;
     }
     return list;

@@ -18,6 +18,8 @@ public:
         QString description;
         bool usable = false; // opened and closed again by this user (after probe())
         QString problem; // why not, as the serial link tells it
+        int latencyTimerMs = -1; // an FTDI adapter's (LatencyTimer), -1 when it has none
+        QString latencyTimerFile;
     };
 
     static QList<Port> ports();

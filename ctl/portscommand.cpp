@@ -15,7 +15,9 @@ int PortsCommand::run(const CommandLine &, Output &out)
             auto orNull = [](const QString &text) { return text.isEmpty() ? QJsonValue() : QJsonValue(text); };
             out.object({{QStringLiteral("path"), port.path}, {QStringLiteral("by_id"), orNull(port.byId)},
                 {QStringLiteral("description"), orNull(port.description)}, {QStringLiteral("usable"), port.usable},
-                {QStringLiteral("problem"), orNull(port.problem)}});
+                {QStringLiteral("problem"), orNull(port.problem)},
+                {QStringLiteral("latency_timer_ms"),
+                    port.latencyTimerMs < 0 ? QJsonValue() : QJsonValue(port.latencyTimerMs)}});
         } else {
             out.line(port.path);
             if (!port.byId.isEmpty())
@@ -24,6 +26,14 @@ int PortsCommand::run(const CommandLine &, Output &out)
                 out.line(QStringLiteral("  description: ") + port.description);
             out.line(QStringLiteral("  usable:      ")
                 + (port.usable ? QStringLiteral("yes") : QStringLiteral("no: ") + port.problem));
+            if (port.latencyTimerMs > 1) {
+                // Each reply waits this long in the adapter: at 115200 baud longer than it takes on the line.
+                out.line(QStringLiteral("  latency:     %1 ms (1 ms is best at 115200 baud: echo 1 > %2)")
+                             .arg(port.latencyTimerMs)
+                             .arg(port.latencyTimerFile));
+            } else if (port.latencyTimerMs >= 0) {
+                out.line(QStringLiteral("  latency:     %1 ms").arg(port.latencyTimerMs));
+            }
         }
     }
     if (ports.isEmpty())

@@ -63,6 +63,17 @@ int Session::checkOptions()
             out.error(QStringLiteral("--tcp and --port: choose one, the gateway or the serial port"));
             return ExitUsage;
         }
+        // The gateway's line is set up in the bridge's configuration, not here.
+        const QList<QPair<QString, QString>> lineOptions = {{QStringLiteral("echo"), QStringLiteral("echo")},
+            {QStringLiteral("rs485"), QStringLiteral("rs485")}, {QStringLiteral("rts-delay"), QStringLiteral("rts_delay_us")}};
+        for (const auto &option : lineOptions) {
+            if (commandLine.has(option.first)) {
+                out.error(QStringLiteral("--%1 is for a serial port; through --tcp the bridge sets up the line "
+                                         "(the %2 key of its line)")
+                              .arg(option.first, option.second));
+                return ExitUsage;
+            }
+        }
         if (!TcpLink::parseAddress(commandLine.value(QStringLiteral("tcp")), &gatewayHost, &gatewayPort, &error)) {
             out.error(QStringLiteral("--tcp: ") + error);
             return ExitUsage;
@@ -87,6 +98,24 @@ int Session::checkOptions()
             return ExitUsage;
         }
         timeout = int(value);
+    }
+    if (commandLine.has(QStringLiteral("rs485"))
+        && !Rs485::parseMode(commandLine.value(QStringLiteral("rs485")), &direction)) {
+        out.error(
+            QStringLiteral("--rs485: '%1' is not none, kernel or rts").arg(commandLine.value(QStringLiteral("rs485"))));
+        return ExitUsage;
+    }
+    if (commandLine.has(QStringLiteral("rts-delay"))) {
+        if (!ValueText::number(commandLine.value(QStringLiteral("rts-delay")), 0, Rs485::MaxDelayUs,
+                QStringLiteral("--rts-delay"), &value, &error)) {
+            out.error(error);
+            return ExitUsage;
+        }
+        if (direction == Rs485::None) {
+            out.error(QStringLiteral("--rts-delay is for --rs485 kernel or --rs485 rts"));
+            return ExitUsage;
+        }
+        rtsDelayUs = int(value);
     }
     return ExitOk;
 }
@@ -131,6 +160,8 @@ int Session::open(int baud)
             return chosen;
     }
     rate = baud;
+    serial.setEcho(commandLine.has(QStringLiteral("echo")));
+    serial.setDirectionControl(direction, rtsDelayUs, QStringLiteral("--rs485 ") + Rs485::modeName(direction));
     if (!viaGateway() && !serial.open(path, baud)) {
         out.error(serial.openErrorText());
         return ExitPort;
@@ -196,13 +227,23 @@ int Session::judge(const Outcome &outcome, const QString &what, Operation operat
         text = QStringLiteral("%1: wrong reply from address %2 (%3): the controller may or may not have applied "
                               "this write; read it back to be sure")
                    .arg(what, address, outcome.describe());
+    } else if (outcome.kind == Outcome::BusCollision) {
+        status = operation == Write ? ExitNotAcknowledged : ExitBadReply;
+        text = QStringLiteral("%1: bus collision: the request's echo came back as %2, not as sent: another sender "
+                              "on the line, or noise, changed it")
+                   .arg(what, outcome.echo.toHex(' ').toUpper());
+        if (operation == Write)
+            text += QStringLiteral("; the controller may or may not have applied it: read it back to be sure");
+        else
+            text += QStringLiteral(" (an adapter that hands nothing back needs no --echo)");
     } else if (operation == Write) {
         status = ExitNotAcknowledged;
         text = QStringLiteral("%1: sent, but not acknowledged (%2): the controller may or may not have applied it; "
                               "read it back to be sure")
                    .arg(what,
                        outcome.kind == Outcome::NotAcknowledged
-                           ? QStringLiteral("a standard 8-byte echo came back, not the controller's acknowledgement")
+                           ? QStringLiteral("a standard 8-byte echo came back, not the controller's "
+                                            "acknowledgement; or the adapter hands the request back: add --echo")
                            : outcome.describe());
     } else if (outcome.kind == Outcome::Timeout) {
         status = ExitNoReply;
@@ -217,6 +258,10 @@ int Session::judge(const Outcome &outcome, const QString &what, Operation operat
     } else {
         status = ExitBadReply;
         text = QStringLiteral("%1: bad reply from address %2: %3").arg(what, address, outcome.describe());
+        // The request's own bytes ahead of the reply: a 2-wire adapter that echoes.
+        if (!serial.echo() && outcome.reply.size() > outcome.request.size()
+            && outcome.reply.startsWith(outcome.request))
+            text += QStringLiteral(" (the request's own bytes came back first: the adapter echoes; add --echo)");
     }
     out.error(text);
     return status;

@@ -79,6 +79,8 @@ private:
     int rate = 115200;
     quint8 unit = 1;
     int timeout = 0; // 0: the panel's waits
+    Rs485::Mode direction = Rs485::None;
+    int rtsDelayUs = 0;
 };
 
 #endif // SESSION_H

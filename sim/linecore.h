@@ -26,6 +26,9 @@ struct LineCore
 
     std::vector<std::unique_ptr<ControllerState>> controllers; // never shrinks: an index names a controller
     int pacingBaud = 0;
+    int lineBaud = 115200; // the controllers' rate; 0: they understand any rate
+    int echo = 0; // VirtualLine::Echo
+    int collisionsLeft = -1; // with EchoCollide: echoes still to change; -1 = every one
     std::function<void(const QString &)> traceSink;
     Clock::time_point startTime = Clock::now();
     int wakeFd = -1; // an eventfd the line's thread watches

@@ -76,6 +76,7 @@ void LineServer::shutDown()
     m_trace.clear(); // the thread has ended: nobody to hand them to
     m_readable = false;
     m_readAgainAt = Clock::time_point();
+    m_echoDoneAt = Clock::time_point();
 }
 
 void LineServer::readAvailable()
@@ -84,7 +85,10 @@ void LineServer::readAvailable()
     for (;;) {
         const ssize_t n = ::read(terminal.fd(), buffer, sizeof buffer);
         if (n > 0) {
-            m_framer.append(buffer, int(n), Clock::now());
+            const Clock::time_point now = Clock::now();
+            echoBack(QByteArray(buffer, int(n)), now);
+            if (understood(int(n), now))
+                m_framer.append(buffer, int(n), now);
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -113,7 +117,7 @@ void LineServer::dispatch(const QByteArray &frame, Clock::time_point at)
         if (c.sending)
             c.waiting.append(ControllerState::Waiting{frame, timeUs});
         else
-            take(i, frame, timeUs, at);
+            take(i, frame, timeUs, std::max(at, m_echoDoneAt));
     }
 }
 
@@ -157,6 +161,11 @@ void LineServer::take(int index, const QByteArray &frame, qint64 timeUs, Clock::
 // A reply has ended; its controller then takes what it heard meanwhile.
 void LineServer::finish(const LineTransmitter::Ended &ended, bool takeWaiting)
 {
+    if (ended.owner < 0) { // the end of an echo
+        m_trace << stamp(ended.firstByteAt) + QStringLiteral(" echo ") + hexBytes(ended.sent) + QStringLiteral("  (")
+                + ended.note + QLatin1Char(')');
+        return;
+    }
     ControllerState &c = *core.controllers[size_t(ended.owner)];
     ++c.finishedReplies;
     c.sending = false;

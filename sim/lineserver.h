@@ -42,6 +42,10 @@ private:
     QString controllerName(int index) const;
     void flushTrace(std::unique_lock<std::mutex> &lock);
     void readAvailable();
+    // Bytes the master sent: handed back as the line's echo mode says (lineecho.cpp).
+    void echoBack(QByteArray bytes, Clock::time_point now);
+    // Whether bytes sent at the terminal's present rate reach the controllers.
+    bool understood(int count, Clock::time_point now);
     void dispatch(const QByteArray &frame, Clock::time_point at);
     void take(int index, const QByteArray &frame, qint64 timeUs, Clock::time_point from);
     void finish(const LineTransmitter::Ended &ended, bool takeWaiting);
@@ -54,6 +58,7 @@ private:
     RequestFramer m_framer;
     Clock::time_point m_readAgainAt; // after a hang-up, the terminal is left alone until then
     bool m_readable = false;
+    Clock::time_point m_echoDoneAt; // the last echoed byte is out then; replies start after it
     QStringList m_trace; // lines gathered under the lock, handed to the sink without it
 };
 

@@ -43,7 +43,13 @@ QString usageText()
     };
     for (const QString &line : Faults::usageLines())
         lines << QStringLiteral("    ") + line;
-    lines << QStringLiteral("  --baud B              send replies at the pace of B baud (10 bits a byte)")
+    lines << QStringLiteral("  --baud B              the line runs at B baud (default 115200): requests sent at")
+          << QStringLiteral("                        another rate are not understood, replies go out at the")
+          << QStringLiteral("                        pace of B (10 bits a byte)")
+          << QStringLiteral("  --echo MODE           hand every byte the master sends back, as a 2-wire adapter")
+          << QStringLiteral("                        without echo cancellation does: whole, split (in two parts,")
+          << QStringLiteral("                        5 ms apart), collide (one byte changed) or collide:N (the")
+          << QStringLiteral("                        first N echoes changed, the rest whole)")
           << QStringLiteral("  --drift               let temperature, supply voltage and running time drift")
           << QStringLiteral("  --trace               print every request and reply in hex with time stamps,")
           << QStringLiteral("                        and which controller sent each reply")
@@ -103,6 +109,8 @@ int main(int argc, char *argv[])
 {
     QList<int> addresses = {lowestAddress};
     int baud = 0;
+    VirtualLine::Echo echo = VirtualLine::EchoOff;
+    int collisions = -1;
     QString linkPath;
     QList<TargetedFault> faults;
     bool drift = false;
@@ -127,6 +135,20 @@ int main(int argc, char *argv[])
             faults << parseFault(value());
         } else if (arg == QLatin1String("--baud")) {
             baud = parseNumber(value(), 1, 4000000, QStringLiteral("the baud rate"));
+        } else if (arg == QLatin1String("--echo")) {
+            const QString mode = value();
+            if (mode == QLatin1String("whole")) {
+                echo = VirtualLine::EchoWhole;
+            } else if (mode == QLatin1String("split")) {
+                echo = VirtualLine::EchoSplit;
+            } else if (mode == QLatin1String("collide")) {
+                echo = VirtualLine::EchoCollide;
+            } else if (mode.startsWith(QLatin1String("collide:"))) {
+                echo = VirtualLine::EchoCollide;
+                collisions = parseNumber(mode.mid(8), 0, 1000000, QStringLiteral("the number of collisions"));
+            } else {
+                usageError(QStringLiteral("--echo takes whole, split, collide or collide:N, not '%1'").arg(mode));
+            }
         } else if (arg == QLatin1String("--drift")) {
             drift = true;
         } else if (arg == QLatin1String("--trace")) {
@@ -151,6 +173,9 @@ int main(int argc, char *argv[])
 
     VirtualLine line;
     line.setPacingBaud(baud);
+    if (baud > 0)
+        line.setBaud(baud);
+    line.setEcho(echo, collisions);
     for (int address : addresses) {
         SimController controller = line.addController(quint8(address));
         controller.setDrift(drift);

@@ -95,6 +95,25 @@ bool PseudoTerminal::pointLink(const QString &target)
     return true;
 }
 
+int PseudoTerminal::baudRate() const
+{
+    static const struct
+    {
+        speed_t code;
+        int rate;
+    } rates[] = {{B1200, 1200}, {B2400, 2400}, {B4800, 4800}, {B9600, 9600}, {B19200, 19200}, {B38400, 38400},
+        {B57600, 57600}, {B115200, 115200}, {B230400, 230400}, {B460800, 460800}, {B921600, 921600}};
+    struct termios tio;
+    if (m_master < 0 || ::tcgetattr(m_master, &tio) != 0)
+        return -1;
+    const speed_t speed = ::cfgetospeed(&tio);
+    for (const auto &entry : rates) {
+        if (entry.code == speed)
+            return entry.rate;
+    }
+    return -1;
+}
+
 void PseudoTerminal::close()
 {
     if (m_master < 0)

@@ -29,6 +29,9 @@ public:
     bool isOpen() const { return m_master >= 0; }
 
     int fd() const { return m_master; } // the controller's side, non-blocking
+    // The rate the panel's side is set to (a terminal shares one setting
+    // between its sides); -1 for a rate no serial adapter runs at.
+    int baudRate() const;
     QString terminalPath() const { return m_ptsPath; }
     QString portPath() const { return m_linkPath.isEmpty() ? m_ptsPath : m_linkPath; }
 

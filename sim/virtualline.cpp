@@ -131,6 +131,25 @@ void VirtualLine::setPacingBaud(int baud)
     d->core.pacingBaud = std::max(0, baud);
 }
 
+void VirtualLine::setBaud(int baud)
+{
+    std::lock_guard<std::mutex> lock(d->core.mutex);
+    d->core.lineBaud = std::max(0, baud);
+}
+
+int VirtualLine::baud() const
+{
+    std::lock_guard<std::mutex> lock(d->core.mutex);
+    return d->core.lineBaud;
+}
+
+void VirtualLine::setEcho(Echo mode, int count)
+{
+    std::lock_guard<std::mutex> lock(d->core.mutex);
+    d->core.echo = mode;
+    d->core.collisionsLeft = count;
+}
+
 void VirtualLine::setTraceSink(std::function<void(const QString &line)> sink)
 {
     std::lock_guard<std::mutex> lock(d->core.mutex);

@@ -53,11 +53,29 @@ public:
 
     // Paces every reply at the given baud rate (10 bits per byte); 0 = as fast as possible.
     void setPacingBaud(int baud);
+    // The rate the controllers' UARTs run at (default 115200). Bytes the
+    // master sends with its terminal at another rate are not understood, as
+    // on a real line: nothing answers them (the trace tells). 0: any rate.
+    void setBaud(int baud);
+    int baud() const;
+
+    // A 2-wire adapter without echo cancellation hands the master every byte
+    // it sends back, before any reply:
+    enum Echo {
+        EchoOff,
+        EchoWhole, // at once
+        EchoSplit, // its first half at once, the rest a few milliseconds later (two reads)
+        EchoCollide, // at once, with one byte changed, as a collision on the line would;
+                     // after `count` changed echoes (-1: never) the echo comes whole
+    };
+    void setEcho(Echo mode, int count = -1);
 
     // Trace lines go to this sink, from the line's thread:
     //   "<time> rx 01 03 ..."              a request (notes: broadcast, or no controller at its address)
     //   "<time> tx 01 03 ...  (from 1)"    a reply, which controller sent it, and its fault
     //   "<time> -- controller 7: ..."      what a controller did instead of replying
+    //   "<time> echo 01 03 ..."            the master's bytes handed back (setEcho)
+    //   "<time> -- 8 bytes at 9600 baud ..."  bytes sent at a rate the line does not run at
     // A request's line reaches the sink before the first byte of its reply
     // goes out. The sink must not call stop(), unplug() or replug().
     void setTraceSink(std::function<void(const QString &line)> sink);

@@ -50,6 +50,11 @@ expect "--ini" config get --i
 expect "--name" config get --n
 expect "" status --n
 expect "115200 19200" --baud 1
+expect "kernel" --rs485 k
+expect "none" status --rs485 n
+expect "" --rts-delay ""
+expect "--rs485 --rts-delay" --r
+expect "--millivolts" --rs485 rts power --mil
 expect "" power --millivolts ""
 expect "--millivolts" --port /dev/ttyUSB0 power --mil
 # Through the bridge's Modbus TCP gateway: its address, then the unit id.
@@ -74,7 +79,7 @@ for words in "" "scan" "status" "power" "config get" "config set"; do
 done
 for command in "" scan status power "config get" "config set"; do
     # shellcheck disable=SC2086
-    for option in $("$ctl" $command --help | grep -oE -- '--[a-z][a-z-]*' | sort -u); do
+    for option in $("$ctl" $command --help | grep -oE -- '--[a-z][a-z0-9-]*' | sort -u); do
         grep -qw -- "$option" <<<"$(tr ' ' '\n' <<<"$all_options")" \
             || fail "'vortanix-ctl $command --help' names $option, which the completion does not offer"
     done

@@ -202,6 +202,24 @@ void TestBridgeConfig::badConfigurationNamesItsKey_data()
     QTest::newRow("unknown gateway key") << "[modbus_tcp]\nport=502\n" + lineA << none
                                          << "bridge.ini: [modbus_tcp] port: unknown key (keys of this section: listen, "
                                             "allow, idle_timeout_s, unit.N)";
+    QTest::newRow("echo word") << lineA + "echo=maybe\n"
+                               << none << "bridge.ini: [line.a] echo: 'maybe' is neither true nor false";
+    QTest::newRow("rs485 mode") << lineA + "rs485=auto\n"
+                                << none << "bridge.ini: [line.a] rs485: 'auto' is not none, kernel or rts";
+    QTest::newRow("rts delay too long") << lineA + "rs485=rts\nrts_delay_us=100001\n"
+                                        << none
+                                        << "bridge.ini: [line.a] rts_delay_us: '100001' is not a whole number from 0";
+    QTest::newRow("rts delay without a mode") << lineA
+            + "rts_delay_us=50\n" << none << "bridge.ini: [line.a] rts_delay_us: rts_delay_us is for rs485=kernel";
+    QTest::newRow("option line key before the port")
+        << QString() << QStringList{QStringLiteral("--line"), QStringLiteral("a:9600:1:rs485=hat:/dev/ttyS0")}
+        << "--line a:9600:1:rs485=hat:/dev/ttyS0: rs485: 'hat' is not none, kernel or rts";
+    QTest::newRow("option line field without a key")
+        << QString() << QStringList{QStringLiteral("--line"), QStringLiteral("a:9600:1:echo:/dev/ttyS0")}
+        << "--line a:9600:1:echo:/dev/ttyS0: 'echo' is not KEY=VALUE of a line key";
+    QTest::newRow("option line baud as a key")
+        << QString() << QStringList{QStringLiteral("--line"), QStringLiteral("a:9600:1:baud=19200:/dev/ttyS0")}
+        << "--line a:9600:1:baud=19200:/dev/ttyS0: 'baud=19200' is not KEY=VALUE of a line key";
     QTest::newRow("stray argument") << lineA << QStringList{QStringLiteral("start")} << "unexpected argument 'start'";
 }
 
@@ -288,6 +306,19 @@ void TestBridgeConfig::goodConfigurationIsSummedUp()
     QVERIFY2(output.contains(QLatin1String("line x: /dev/serial/by-path/pci-0:1.0 at 9600 baud\n  x-5: address 5\n")),
         qPrintable(output));
     QVERIFY2(!output.contains(QLatin1String("hall1")), qPrintable(output));
+
+    // The RS-485 keys, in the file and before the port of --line.
+    bridge.writeConfig(QStringLiteral("[line.hat]\nport=/dev/ttyAMA0\naddresses=1\necho=yes\nrs485=kernel\n"
+                                      "rts_delay_us=250\n"));
+    QCOMPARE(check(bridge, {}, &output), 0);
+    QVERIFY2(output.contains(QLatin1String("line hat: /dev/ttyAMA0 at 115200 baud\n  echo checked and dropped, "
+                                           "rs485 kernel, RTS delay 250 us\n")),
+        qPrintable(output));
+    QCOMPARE(
+        check(bridge, {QStringLiteral("--line"), QStringLiteral("b:19200:2:rs485=rts:echo=false:/dev/a:b")}, &output),
+        0);
+    QVERIFY2(output.contains(QLatin1String("line b: /dev/a:b at 19200 baud\n  echo none, rs485 rts, RTS delay 0 us\n")),
+        qPrintable(output));
 }
 
 void TestBridgeConfig::metricsAloneAreSummedUp()

@@ -219,13 +219,15 @@ void TestBridgeMetrics::outcomesAndExceptionsAreCounted()
     metrics.exchanged(0, {Exchange{Outcome::Ok, 0, 1000000}, Exchange{Outcome::NotAcknowledged, 0, 1000000}});
     // Another master's acknowledgement taken for ours.
     metrics.exchanged(0, {Exchange{Outcome::WrongRegister, 0, 1000000}});
+    // A request's echo changed on a 2-wire line.
+    metrics.exchanged(0, {Exchange{Outcome::BusCollision, 0, 1000000}, Exchange{Outcome::BusCollision, 0, 1000000}});
     const QStringList counted = samplesOf(metrics, QStringLiteral("vortanix_exchanges_total"));
-    QCOMPARE(counted.size(), 11); // every outcome shows, 0 too, but "sent" (a broadcast is no poll)
+    QCOMPARE(counted.size(), 12); // every outcome shows, 0 too, but "sent" (a broadcast is no poll)
     const QStringList expected{QStringLiteral("ok\"} 1"), QStringLiteral("timeout\"} 0"),
         QStringLiteral("short_reply\"} 1"), QStringLiteral("incomplete_reply\"} 0"), QStringLiteral("bad_crc\"} 2"),
         QStringLiteral("exception\"} 3"), QStringLiteral("wrong_address\"} 1"), QStringLiteral("wrong_function\"} 0"),
         QStringLiteral("not_acknowledged\"} 1"), QStringLiteral("port_lost\"} 1"),
-        QStringLiteral("wrong_register\"} 1")};
+        QStringLiteral("wrong_register\"} 1"), QStringLiteral("bus_collision\"} 2")};
     for (int i = 0; i < expected.size(); ++i)
         QVERIFY2(counted.at(i).endsWith(expected.at(i)), qPrintable(counted.at(i)));
     QCOMPARE(samplesOf(metrics, QStringLiteral("vortanix_exchange_exceptions_total")),

@@ -131,7 +131,7 @@ void TestBridgeResilience::twoLinesThreeControllers()
     BridgeRig rig;
     QVERIFY(rig.broker().start());
     rig.addLine(QStringLiteral("a"), {1, 2});
-    rig.addLine(QStringLiteral("b"), {1});
+    rig.addLine(QStringLiteral("b"), {1}).setBaud(9600); // the line the file says runs at 9600
     // The same address on two lines: two controllers, told apart by their lines.
     rig.controller(QStringLiteral("a"), 1).setPowerPermille(101);
     rig.controller(QStringLiteral("a"), 2).setPowerPermille(102);

@@ -137,6 +137,10 @@ void TestCtlCommands::commandFrames()
     SimController controller = rig->at(1);
     if (reg >= 0)
         controller.setHoldingRegister(quint16(reg), quint16(value ^ 0x0001)); // so that the write shows
+    // The line runs at the rate asked for: at another, nothing would answer.
+    const QStringList given = words(arguments);
+    const int b = given.indexOf(QStringLiteral("-b"));
+    rig->line.setBaud(b >= 0 ? given.at(b + 1).toInt() : 115200);
 
     const CtlResult result
         = rig->run(QStringList{QStringLiteral("--timeout"), QStringLiteral("3000")} + words(arguments));

@@ -95,6 +95,7 @@ private slots:
     void countedReadingsAsText();
     void scanFindsTheControllersOfALine();
     void scanAsksEveryAddressAtEveryRate();
+    void scanOfATwoControllerLineFindsTwo();
     void scanOfAnEmptyLine();
 
 private:
@@ -368,11 +369,12 @@ void TestCtlStatus::countedReadingsAsText()
     QCOMPARE(rig->settledFrames().size(), 3);
 }
 
-// Controllers at 1, 3 and 200 on a line paced at 57600 baud; the one at 1
+// Controllers at 1, 3 and 200 on a line running at 57600 baud; the one at 1
 // answers with a bad CRC: it is told, not listed.
 void TestCtlStatus::scanFindsTheControllersOfALine()
 {
     rig->line.setPacingBaud(57600);
+    rig->line.setBaud(57600);
     rig->at(1).setFault(SimController::FaultBadCrc);
     rig->at(200).setFirmwareVersion(0x0207);
     const CtlResult result = rig->run({QStringLiteral("--json"), QStringLiteral("--timeout"), QStringLiteral("300"),
@@ -389,7 +391,7 @@ void TestCtlStatus::scanFindsTheControllersOfALine()
 }
 
 // Without --addresses every address 1..247 is asked, in order; without
-// --bauds every rate (the virtual line answers at any).
+// --bauds every rate, and a controller is found at its own rate only.
 void TestCtlStatus::scanAsksEveryAddressAtEveryRate()
 {
     const CtlResult all = rig->run({QStringLiteral("--timeout"), QStringLiteral("1"), QStringLiteral("scan"),
@@ -400,14 +402,26 @@ void TestCtlStatus::scanAsksEveryAddressAtEveryRate()
         expected << hexFrame(statusRead(quint8(address)));
     QCOMPARE(hexFrames(rig->settledFrames()), expected);
 
-    const CtlResult rates = rig->run({QStringLiteral("--timeout"), QStringLiteral("3000"), QStringLiteral("scan"),
-        QStringLiteral("--addresses"), QStringLiteral("3")});
-    QVERIFY2(rates.exitCode == Ok, qPrintable(rates.describe()));
-    QCOMPARE(rates.outLines(),
+    for (int lineBaud : {115200, 19200}) {
+        rig->line.setBaud(lineBaud);
+        const CtlResult rates = rig->run({QStringLiteral("--timeout"), QStringLiteral("300"), QStringLiteral("scan"),
+            QStringLiteral("--addresses"), QStringLiteral("3")});
+        QVERIFY2(rates.exitCode == Ok, qPrintable(rates.describe()));
+        QCOMPARE(rates.outLines(), QStringList{QStringLiteral("address 3  %1 baud  firmware 1.10").arg(lineBaud)});
+        QVERIFY2(rates.err.contains(QStringLiteral("scan: 1 controller found (4 requests")), qPrintable(rates.err));
+    }
+}
+
+// Two controllers on a line: a scan of every rate finds two, not one at each rate.
+void TestCtlStatus::scanOfATwoControllerLineFindsTwo()
+{
+    const CtlResult result = rig->run({QStringLiteral("--timeout"), QStringLiteral("300"), QStringLiteral("scan"),
+        QStringLiteral("--addresses"), QStringLiteral("2-3,199-200")});
+    QVERIFY2(result.exitCode == Ok, qPrintable(result.describe()));
+    QCOMPARE(result.outLines(),
         (QStringList{QStringLiteral("address 3  115200 baud  firmware 1.10"),
-            QStringLiteral("address 3  57600 baud  firmware 1.10"),
-            QStringLiteral("address 3  19200 baud  firmware 1.10"),
-            QStringLiteral("address 3  9600 baud  firmware 1.10")}));
+            QStringLiteral("address 200  115200 baud  firmware 1.10")}));
+    QVERIFY2(result.err.contains(QStringLiteral("scan: 2 controllers found (16 requests")), qPrintable(result.err));
 }
 
 void TestCtlStatus::scanOfAnEmptyLine()

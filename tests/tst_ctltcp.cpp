@@ -97,6 +97,13 @@ void TestCtlTcp::ctlThroughTheGateway_data()
         << QStringList{"address", "9"} << 0 << int(CtlExit::Usage) << "stop the bridge";
     QTest::newRow("--unit without --tcp")
         << QStringList{"--unit", "7", "status"} << 0 << int(CtlExit::Usage) << "give --tcp too";
+    // The gateway's line is the bridge's: options that set up a serial line are refused, not ignored.
+    QTest::newRow("--echo through the gateway")
+        << QStringList{"--echo", "-a", "7", "status"} << 0 << int(CtlExit::Usage) << "the echo key of its line";
+    QTest::newRow("--rs485 through the gateway") << QStringList{"--rs485", "kernel", "-a", "7", "status"} << 0
+                                                 << int(CtlExit::Usage) << "--rs485 is for a serial port";
+    QTest::newRow("--rts-delay through the gateway") << QStringList{"--rts-delay", "100", "-a", "7", "status"} << 0
+                                                     << int(CtlExit::Usage) << "the rts_delay_us key";
 }
 
 void TestCtlTcp::ctlThroughTheGateway()

@@ -246,6 +246,7 @@ void TestGatewayRules::outcomeExceptions_data()
     QTest::newRow("wrong function") << int(Outcome::WrongFunction) << 0 << 4;
     QTest::newRow("8-byte echo") << int(Outcome::NotAcknowledged) << 0 << 4;
     QTest::newRow("another register acknowledged") << int(Outcome::WrongRegister) << 0 << 4;
+    QTest::newRow("bus collision") << int(Outcome::BusCollision) << 0 << 4;
     QTest::newRow("controller's 02") << int(Outcome::Exception) << 2 << 2;
     QTest::newRow("controller's 06") << int(Outcome::Exception) << 6 << 6;
     QTest::newRow("controller's 0x55") << int(Outcome::Exception) << 0x55 << 4;

@@ -91,7 +91,7 @@ QList<QByteArray> CtlRig::settledFrames() const
 {
     const SimController listener = controllers.first(); // every controller hears every request
     const QByteArray marker = readRequest(markerAddress, StatusBlockFirst, 1);
-    MasterPort port(portPath());
+    MasterPort port(portPath(), line.baud());
     if (!port.isOpen() || !port.send(marker))
         return {};
     QDeadlineTimer deadline(10000);

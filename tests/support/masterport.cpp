@@ -11,16 +11,17 @@
 #include <termios.h>
 #include <unistd.h>
 
-MasterPort::MasterPort(const QString &path)
+MasterPort::MasterPort(const QString &path, int baud)
 {
+    const speed_t speed = baud == 9600 ? B9600 : baud == 19200 ? B19200 : baud == 57600 ? B57600 : B115200;
     fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return;
     struct termios tio;
     if (::tcgetattr(fd, &tio) == 0) {
         ::cfmakeraw(&tio);
-        ::cfsetispeed(&tio, B115200);
-        ::cfsetospeed(&tio, B115200);
+        ::cfsetispeed(&tio, speed);
+        ::cfsetospeed(&tio, speed);
         tio.c_cflag |= CLOCAL | CREAD;
         ::tcsetattr(fd, TCSANOW, &tio);
     }

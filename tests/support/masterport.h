@@ -10,12 +10,12 @@ constexpr int replyTimeoutMs = 3000;
 constexpr int quietMs = 300;
 
 // The master's end of a virtual line, opened with plain POSIX calls like a
-// serial adapter (raw, 115200 baud), to send requests and read what comes
-// back as the panel or any Modbus master would.
+// serial adapter (raw, 115200 baud unless told: 9600, 19200, 57600), to send
+// requests and read what comes back as the panel or any Modbus master would.
 class MasterPort
 {
 public:
-    explicit MasterPort(const QString &path);
+    explicit MasterPort(const QString &path, int baud = 115200);
     ~MasterPort();
     MasterPort(const MasterPort &) = delete;
     MasterPort &operator=(const MasterPort &) = delete;
