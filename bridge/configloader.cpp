@@ -187,8 +187,8 @@ bool ConfigLoader::readFile(const QString &path)
         for (const QString &key : keys) {
             const QVariant raw = settings.value(section + QLatin1Char('/') + key);
             // QSettings splits unquoted values at commas.
-            const QString value = raw.type() == QVariant::StringList ? raw.toStringList().join(QLatin1Char(','))
-                                                                     : raw.toString().trimmed();
+            const QString value = raw.userType() == QMetaType::QStringList ? raw.toStringList().join(QLatin1Char(','))
+                                                                           : raw.toString().trimmed();
             const QString where = QStringLiteral("%1: [%2] %3").arg(path, section, key);
             const bool ok = isLine ? setLineKey(lines[lineName], key, value, &why)
                                    : setGlobal(section + QLatin1Char('/') + key, value, &why);
