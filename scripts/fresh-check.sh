@@ -8,6 +8,9 @@
 # Not part of CI: a run takes 35 minutes and more on two cores.
 # Usage: scripts/fresh-check.sh bookworm|trixie [work folder]
 #   VORTANIX_DEBIAN_MIRROR names another mirror (default deb.debian.org).
+#   VORTANIX_FRESH_CACHE keeps the downloaded packages between runs (default
+#   /var/cache/vortanix-fresh-check/<release>); debootstrap and apt check each
+#   against the archive's signed indexes, so the root is as fresh as without.
 # Needs root (debootstrap, chroot, mounts), debootstrap and the release's keyring.
 set -euo pipefail
 
@@ -33,6 +36,9 @@ work="$(cd "$work" && pwd)"
 root="$work/root"
 logs="$work/logs"
 mkdir -p "$logs"
+cache="${VORTANIX_FRESH_CACHE:-/var/cache/vortanix-fresh-check/$release}"
+mkdir -p "$cache/debootstrap" "$cache/apt/partial"
+cache="$(cd "$cache" && pwd)"
 
 mounted=()
 cleanup() {
@@ -59,7 +65,7 @@ mount_in_root() {
 started=$SECONDS
 echo "fresh-check: $release root in $root (logs in $logs)"
 if [ ! -x "$root/usr/bin/apt-get" ]; then
-    debootstrap --variant=minbase "$release" "$root" "$mirror" >"$logs/debootstrap.log" 2>&1 \
+    debootstrap --variant=minbase --cache-dir="$cache/debootstrap" "$release" "$root" "$mirror" >"$logs/debootstrap.log" 2>&1 \
         || { tail -n 30 "$logs/debootstrap.log" >&2; echo "fresh-check: debootstrap failed" >&2; exit 1; }
 fi
 echo "debootstrap: $((SECONDS - started)) s"
@@ -82,6 +88,7 @@ mount_in_root /sys -t sysfs sysfs
 mount_in_root /dev --rbind /dev
 mount --make-rslave "$root/dev"
 mount_in_root /tmp -t tmpfs -o mode=1777 tmpfs
+mount_in_root /var/cache/apt/archives --bind "$cache/apt"
 
 in_root() {
     chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 TERM=dumb \
