@@ -75,7 +75,7 @@ rm -rf "$root/src"
 mkdir -p "$root/src"
 if git -C "$source_tree" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
     (cd "$source_tree" && git ls-files -z --cached --others --exclude-standard \
-        | grep -zv '^build' | tar --null -T - --no-recursion --ignore-failed-read -cf -) | tar -xf - -C "$root/src"
+        | grep -zv "^build" | tar --null --no-recursion --ignore-failed-read -cf - -T -) | tar -xf - -C "$root/src"
 else
     tar -cf - -C "$source_tree" --exclude='./build*' . | tar -xf - -C "$root/src"
 fi
