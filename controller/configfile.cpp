@@ -50,6 +50,7 @@ const char *codecFor(const QByteArray &bytes)
     return state.invalidChars == 0 && state.remainingChars == 0 ? "UTF-8" : "GB18030";
 }
 
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
 // Qt 6's QSettings writes the name's non-ASCII characters as raw UTF-8 where
 // Qt 5's writes \x escapes; files already written, scripts and other
 // programs expect the escapes, so the file is brought back to that form.
@@ -69,6 +70,7 @@ bool keepEscapedForm(const QString &path)
     QSaveFile out(path);
     return out.open(QIODevice::WriteOnly) && out.write(escaped) == escaped.size() && out.commit();
 }
+#endif
 
 } // namespace
 
