@@ -220,7 +220,9 @@ int main(int argc, char *argv[])
     const auto wanted = [&only](const char *name) { return only.isEmpty() || only.contains(QLatin1String(name)); };
 
     QTextStream out(stdout);
-    out.setCodec("UTF-8");
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    out.setCodec("UTF-8"); // Qt 6 writes UTF-8 always
+#endif
     out << "## vortanix-bridge\n\n"
         << "The real `vortanix-bridge` as a process, virtual lines in the benchmark's process and Debian's "
            "`mosquitto` on loopback, measured from outside (`vortanix-bridge-bench`).\n\n";

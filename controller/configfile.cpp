@@ -1,4 +1,5 @@
 #include "configfile.h"
+#include "iniescapes.h"
 
 #include "inireader.h"
 
@@ -6,8 +7,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
+#include <QSaveFile>
 #include <QSettings>
 #include <QStringList>
+#include <QTemporaryFile>
 #include <QTextCodec>
 
 #include <functional>
@@ -49,6 +52,28 @@ const char *codecFor(const QByteArray &bytes)
     return state.invalidChars == 0 && state.remainingChars == 0 ? "UTF-8" : "GB18030";
 }
 
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+// Qt 6's QSettings writes the name's non-ASCII characters as raw UTF-8 where
+// Qt 5's writes \x escapes; files already written, scripts and other
+// programs expect the escapes, so the file is brought back to that form.
+bool keepEscapedForm(const QString &path)
+{
+    QLockFile lock(path + QStringLiteral(".lock"));
+    if (waitForLock(path, lock) == LockState::Held)
+        return false;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = file.readAll();
+    file.close();
+    const QByteArray escaped = IniEscapes::fromUtf8(bytes);
+    if (escaped == bytes)
+        return true;
+    QSaveFile out(path);
+    return out.open(QIODevice::WriteOnly) && out.write(escaped) == escaped.size() && out.commit();
+}
+#endif
+
 } // namespace
 
 bool ConfigFile::write(const QString &path, const ConfigValues &values)
@@ -59,16 +84,24 @@ bool ConfigFile::write(const QString &path, const ConfigValues &values)
         if (waitForLock(path, lock) == LockState::Held)
             return false;
     } // released: QSettings takes it again itself
-    // No codec: non-ASCII characters of the name are written as INI escapes.
-    QSettings settings(path, QSettings::IniFormat);
-    settings.setValue(keyName, values.name);
-    settings.setValue(keyLdMask, int(values.ldMask));
-    settings.setValue(keyLowPowerMask, int(values.lowPowerMask));
-    settings.setValue(keyMaxDac, int(values.maxDac));
-    settings.setValue(keyAlarm, int(values.alarmTenths));
-    settings.setValue(keyHours, uint(values.hours));
-    settings.sync();
-    return settings.status() == QSettings::NoError;
+    {
+        // No codec: Qt 5 writes non-ASCII characters of the name as INI escapes.
+        QSettings settings(path, QSettings::IniFormat);
+        settings.setValue(keyName, values.name);
+        settings.setValue(keyLdMask, int(values.ldMask));
+        settings.setValue(keyLowPowerMask, int(values.lowPowerMask));
+        settings.setValue(keyMaxDac, int(values.maxDac));
+        settings.setValue(keyAlarm, int(values.alarmTenths));
+        settings.setValue(keyHours, uint(values.hours));
+        settings.sync();
+        if (settings.status() != QSettings::NoError)
+            return false;
+    }
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    return keepEscapedForm(path);
+#else
+    return true;
+#endif
 }
 
 namespace {
@@ -106,8 +139,22 @@ ConfigFile::ReadResult readSettings(const QString &path, const std::function<voi
     if (result != ConfigFile::ReadOk)
         return result;
 
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    // Qt 6 reads INI files as UTF-8 only: a GB18030 file is read from a
+    // UTF-8 copy (the lock on the file itself stays held meanwhile).
+    QTemporaryFile utf8Copy;
+    QString source = path;
+    if (qstrcmp(codecFor(bytes), "UTF-8") != 0) {
+        const QByteArray converted = QTextCodec::codecForName("GB18030")->toUnicode(bytes).toUtf8();
+        if (!utf8Copy.open() || utf8Copy.write(converted) != converted.size() || !utf8Copy.flush())
+            return ConfigFile::ReadUnreadable;
+        source = utf8Copy.fileName();
+    }
+    QSettings settings(source, QSettings::IniFormat);
+#else
     QSettings settings(path, QSettings::IniFormat);
     settings.setIniCodec(codecFor(bytes)); // before the first value is read
+#endif
     if (settings.status() == QSettings::AccessError)
         return ConfigFile::ReadUnreadable;
     bool anyKey = false;

@@ -1,11 +1,26 @@
 #!/usr/bin/env bash
-# Installs what building, running and testing the panel needs on Debian 12.
+# Installs what building, running and testing the panel needs on Debian 12 or 13.
 # Usage: scripts/setup.sh [run|test]
 # Works as root and, for a desktop user, through sudo. Installs nothing that is
 # already there, so a second run costs a few dpkg queries.
 set -euo pipefail
 
 mode="${1:-run}"
+
+# Names that differ between releases are chosen here, and only here, by the
+# release's code name (add them to release_packages). None do at present: the
+# sanitizer runtimes come with the release's default clang (14 on Debian 12,
+# 19 on Debian 13) through the unversioned libclang-rt-dev, which both have;
+# libclang-rt-14-dev exists only in Debian 12.
+codename="$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}")"
+release_packages=()
+case "$codename" in
+    bookworm | trixie) ;;
+    *)
+        echo "Debian 12 (bookworm) or 13 (trixie) is expected; this is '${codename:-unknown}'." \
+            "Trying the package names both have." >&2
+        ;;
+esac
 
 packages=(
     build-essential cmake pkg-config
@@ -22,13 +37,18 @@ if [ "$mode" = "test" ]; then
         # mbpoll: a third-party Modbus master that talks to the virtual controller.
         mbpoll
         # libFuzzer and the sanitizer runtimes.
-        clang libclang-rt-14-dev
+        clang libclang-rt-dev
         # Modbus TCP clients that test the bridge's gateway (pymodbus's client
         # module imports only with serial-asyncio).
         python3-pymodbus python3-serial-asyncio
+        # The same suite built with Qt 6 (-DVORTANIX_QT=6): QTextCodec lives in
+        # Core5Compat there; moc and uic come with the base tools.
+        qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-5compat-dev
         # Screenshots and the high-DPI test under a virtual X server; ImageMagick
         # measures the pictures.
         xvfb xauth imagemagick
+        # xprop: sets the Xft.dpi resource on the virtual X server, as desktops do.
+        x11-utils
         # Package checks: Debian's package checker, the AppStream and menu-entry
         # validators, manual pages rendered as man shows them, XML queries, and
         # a fresh Debian root to install the package into.
@@ -38,6 +58,7 @@ if [ "$mode" = "test" ]; then
         # the Prometheus server and promtool, which scrape and lint its metrics.
         mosquitto mosquitto-clients openssl prometheus
     )
+    packages+=("${release_packages[@]}")
 fi
 
 missing=()

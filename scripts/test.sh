@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole test suite: the normal
-# build, the same suite under AddressSanitizer and UndefinedBehaviorSanitizer,
-# and bounded fuzz runs of everything that takes bytes from the line or a file.
+# build with Qt 5 and with Qt 6, the same suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer (Qt 5), and bounded fuzz runs of everything that
+# takes bytes from the line or a file.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/setup.sh" test
@@ -9,6 +10,10 @@ bash "$root/scripts/setup.sh" test
 echo "== Build and test"
 bash "$root/scripts/build.sh" "$root/build"
 (cd "$root/build" && ctest --output-on-failure -j2)
+
+echo "== Build and test with Qt 6"
+bash "$root/scripts/build.sh" "$root/build-qt6" -DVORTANIX_QT=6
+(cd "$root/build-qt6" && ctest --output-on-failure -j2)
 
 echo "== Bounded fuzz runs"
 CC=clang CXX=clang++ bash "$root/scripts/build.sh" "$root/build-fuzz" -DVORTANIX_FUZZ=ON -- fuzz_reply fuzz_configfile

@@ -39,7 +39,7 @@ QMap<int, int> snapshot(const RegisterBank &bank)
 // A function-16 request with a byte count that may not match its words.
 QByteArray rawBlock(quint8 unit, quint16 first, quint16 count, const QVector<quint16> &words)
 {
-    QByteArray frame = bytes({unit, 0x10, first >> 8, first & 0xFF, count >> 8, count & 0xFF, 2 * words.size()});
+    QByteArray frame = bytes({unit, 0x10, first >> 8, first & 0xFF, count >> 8, count & 0xFF, int(2 * words.size())});
     for (quint16 w : words)
         frame += bytes({w >> 8, w & 0xFF});
     return withCrc(frame);

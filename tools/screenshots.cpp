@@ -102,8 +102,10 @@ void click(QWidget &window, const char *name)
 }
 
 // What Qt made of the screen, for the high-DPI test: the screen in device
-// pixels and millimetres (so the DPI Qt sees), the scale factor it chose, the
-// DPI it lays fonts out at, and the window's size in logical pixels.
+// pixels and millimetres, the DPI Qt took the scale from (the desktop's
+// Xft.dpi, or with Qt 5.15.8 the screen's size when that is not set: the
+// logical DPI before scaling), the scale factor it chose, the DPI it lays
+// fonts out at, and the window's size in logical pixels.
 void reportScreen(const QWidget &window)
 {
     const QWindow *handle = window.windowHandle();
@@ -115,8 +117,8 @@ void reportScreen(const QWidget &window)
     const qreal ratio = handle->devicePixelRatio();
     const int deviceWidth = qRound(screen->size().width() * ratio);
     const qreal millimetres = screen->physicalSize().width();
-    std::printf("screen: %d px over %g mm = %.1f DPI, device pixel ratio %g, logical DPI %g\n", deviceWidth,
-                millimetres, deviceWidth * 25.4 / millimetres, ratio, screen->logicalDotsPerInchX());
+    std::printf("screen: %d px over %g mm, Qt's DPI %.1f, device pixel ratio %g, logical DPI %g\n", deviceWidth,
+                millimetres, screen->logicalDotsPerInchX() * ratio, ratio, screen->logicalDotsPerInchX());
     std::printf("window: %d x %d\n", window.width(), window.height());
     std::fflush(stdout);
 }

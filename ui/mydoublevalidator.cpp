@@ -24,7 +24,8 @@ QValidator::State MyDoubleValidator::validate(QString &input, int &pos) const
         return QValidator::Invalid;
 
     const int point = plain.indexOf(QLatin1Char('.'));
-    if (point >= 0) {
+    // Without setRange: 1000 decimals in Qt 5, -1 (no limit) in Qt 6.
+    if (point >= 0 && decimals() >= 0) {
         const int decimalsTyped = plain.length() - point - 1;
         if (decimalsTyped > decimals())
             return QValidator::Invalid;

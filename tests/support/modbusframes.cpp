@@ -57,7 +57,7 @@ QByteArray blockRequest(quint8 unit, quint16 first, const QVector<quint16> &word
 
 QByteArray readReply(quint8 unit, const QVector<quint16> &words)
 {
-    return withWords(bytes({unit, 0x03, 2 * words.size()}), words);
+    return withWords(bytes({unit, 0x03, int(2 * words.size())}), words);
 }
 
 QByteArray ack(quint8 unit, quint8 function, quint16 reg)

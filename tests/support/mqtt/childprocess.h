@@ -8,8 +8,13 @@
 // left behind on the machine.
 class ChildProcess : public QProcess
 {
+public:
+    explicit ChildProcess(QObject *parent = nullptr);
+
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
 protected:
     void setupChildProcess() override;
+#endif
 };
 
 #endif // CHILDPROCESS_H
