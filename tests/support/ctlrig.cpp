@@ -1,5 +1,6 @@
 #include "ctlrig.h"
 
+#include "buildprogram.h"
 #include "masterport.h"
 #include "modbusframes.h"
 #include "registers.h"
@@ -34,7 +35,7 @@ QString CtlRig::program()
 CtlResult CtlRig::runProgram(const QStringList &arguments, int waitMs)
 {
     QProcess process;
-    process.start(program(), arguments);
+    BuildProgram::start(process, program(), arguments);
     CtlResult result;
     result.finished = process.waitForFinished(waitMs) && process.exitStatus() == QProcess::NormalExit;
     if (process.state() != QProcess::NotRunning) {
@@ -77,7 +78,7 @@ CtlResult CtlRig::run(const QStringList &arguments, int waitMs) const
 
 void CtlRig::start(QProcess &process, const QStringList &arguments) const
 {
-    process.start(program(), QStringList{QStringLiteral("--port"), portPath()} + arguments);
+    BuildProgram::start(process, program(), QStringList{QStringLiteral("--port"), portPath()} + arguments);
 }
 
 QList<QByteArray> CtlRig::settledFrames() const
