@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole test suite: the normal
 # build, the same suite under AddressSanitizer and UndefinedBehaviorSanitizer,
-# and bounded fuzz runs of everything that takes bytes from the line or a file.
+# bounded fuzz runs of everything that takes bytes from the line or a file, and
+# the arm64 cross build: its package and its suites under QEMU.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/setup.sh" test
@@ -17,3 +18,8 @@ CC=clang CXX=clang++ bash "$root/scripts/build.sh" "$root/build-fuzz" -DVORTANIX
 echo "== The same suite under AddressSanitizer and UndefinedBehaviorSanitizer"
 bash "$root/scripts/build.sh" "$root/build-asan" -DVORTANIX_SANITIZE=ON
 (cd "$root/build-asan" && ctest --output-on-failure -j2)
+
+echo "== The arm64 cross build, its package, and its suites as arm64 programs under QEMU"
+bash "$root/scripts/setup.sh" cross
+bash "$root/scripts/cross-build.sh" arm64 "$root/build-arm64"
+(cd "$root/build-arm64" && ctest --output-on-failure -j2)
