@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building, running and testing the panel needs on Debian 12 or 13.
-# Usage: scripts/setup.sh [run|test]
+# Usage: scripts/setup.sh [run|test|cross]
+# cross: the arm64 cross build (scripts/cross-build.sh arm64) and running its
+# programs under QEMU; it adds the arm64 architecture to dpkg.
 # Works as root and, for a desktop user, through sudo. Installs nothing that is
 # already there, so a second run costs a few dpkg queries.
 set -euo pipefail
@@ -61,6 +63,20 @@ if [ "$mode" = "test" ]; then
     packages+=("${release_packages[@]}")
 fi
 
+# The cross build: the arm64 compilers and libraries beside the amd64 ones
+# (Debian's multiarch), and user-mode QEMU, which runs arm64 programs named on
+# its command line (binfmt_misc is not needed). apt must not remove anything to
+# install them (--no-remove below): an arm64 -dev package that cannot stand
+# beside its amd64 twin does not belong here.
+cross_architecture=""
+if [ "$mode" = "cross" ]; then
+    cross_architecture=arm64
+    packages+=(
+        crossbuild-essential-arm64 qemu-user-static
+        qtbase5-dev:arm64 libqt5serialport5-dev:arm64 libmosquitto-dev:arm64 libmodbus-dev:arm64
+    )
+fi
+
 missing=()
 for p in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
@@ -83,5 +99,8 @@ else
 fi
 
 export DEBIAN_FRONTEND=noninteractive
+if [ -n "$cross_architecture" ] && ! dpkg --print-foreign-architectures | grep -qx "$cross_architecture"; then
+    "${as_root[@]}" dpkg --add-architecture "$cross_architecture"
+fi
 "${as_root[@]}" apt-get update
-"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-remove --no-install-recommends "${missing[@]}"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole test suite: the normal
 # build with Qt 5 and with Qt 6, the same suite under AddressSanitizer and
-# UndefinedBehaviorSanitizer (Qt 5), and bounded fuzz runs of everything that
-# takes bytes from the line or a file.
+# UndefinedBehaviorSanitizer (Qt 5), bounded fuzz runs of everything that
+# takes bytes from the line or a file, and the arm64 cross build: its package
+# and its suites under QEMU.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/setup.sh" test
@@ -22,3 +23,8 @@ CC=clang CXX=clang++ bash "$root/scripts/build.sh" "$root/build-fuzz" -DVORTANIX
 echo "== The same suite under AddressSanitizer and UndefinedBehaviorSanitizer"
 bash "$root/scripts/build.sh" "$root/build-asan" -DVORTANIX_SANITIZE=ON
 (cd "$root/build-asan" && ctest --output-on-failure -j2)
+
+echo "== The arm64 cross build, its package, and its suites as arm64 programs under QEMU"
+bash "$root/scripts/setup.sh" cross
+bash "$root/scripts/cross-build.sh" arm64 "$root/build-arm64"
+(cd "$root/build-arm64" && ctest --output-on-failure -j2)

@@ -9,6 +9,8 @@ here="$(cd "$(dirname "$0")" && pwd)"
 build="$(cd "${1:?usage: test_ctl_completion.sh <build folder>}" && pwd)"
 ctl="$build/vortanix-ctl"
 completion="$here/../packaging/completion/vortanix-ctl"
+# shellcheck source=support/emulator.sh
+source "$here/support/emulator.sh"
 failures=0
 
 fail() {
@@ -66,7 +68,7 @@ expect "--interval" --tcp 127.0.0.1:1502 --unit 7 status --int
 expect "get" --tcp 127.0.0.1:1502 config g
 
 # The commands of the help's "Commands:" section, first words.
-help="$("$ctl" --help)"
+help="$("${emulator[@]}" "$ctl" --help)"
 help_commands="$(awk '/^Commands:/ { on = 1; next } /^$/ { on = 0 } on && /^  [a-z]/ { print $1 }' <<<"$help" | sort -u | tr '\n' ' ')"
 completed="$(completions "" | tr ' ' '\n' | sort -u | tr '\n' ' ')"
 [ "$help_commands" = "$completed" ] || fail "the help lists the commands '$help_commands', the completion '$completed'"
@@ -79,7 +81,7 @@ for words in "" "scan" "status" "power" "config get" "config set"; do
 done
 for command in "" scan status power "config get" "config set"; do
     # shellcheck disable=SC2086
-    for option in $("$ctl" $command --help | grep -oE -- '--[a-z][a-z0-9-]*' | sort -u); do
+    for option in $("${emulator[@]}" "$ctl" $command --help | grep -oE -- '--[a-z][a-z0-9-]*' | sort -u); do
         grep -qw -- "$option" <<<"$(tr ' ' '\n' <<<"$all_options")" \
             || fail "'vortanix-ctl $command --help' names $option, which the completion does not offer"
     done

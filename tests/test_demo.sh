@@ -10,6 +10,8 @@ set -euo pipefail
 build="${1:?usage: test_demo.sh <build folder>}"
 demo="$build/vortanix-demo"
 here="$(cd "$(dirname "$0")" && pwd)"
+# shellcheck source=support/emulator.sh
+source "$here/support/emulator.sh"
 
 fail() {
     echo "FAIL: $*" >&2
@@ -36,7 +38,7 @@ mkdir -m 700 "$work/tmp"
 
 TMPDIR="$work/tmp" XDG_RUNTIME_DIR="$work/tmp" QT_QPA_PLATFORM=offscreen \
     LSAN_OPTIONS="suppressions=$here/lsan.supp" ASAN_OPTIONS="detect_leaks=1:fast_unwind_on_malloc=0" \
-    "$demo" >"$work/out" 2>&1 &
+    "${emulator[@]}" "$demo" >"$work/out" 2>&1 &
 pid=$!
 
 # The controller's link appears in the demo's private folder.

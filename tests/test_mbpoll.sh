@@ -10,6 +10,8 @@ set -u
 
 build="${1:?usage: test_mbpoll.sh <build-dir>}"
 sim="$build/vortanix-sim"
+# shellcheck source=support/emulator.sh
+source "$(dirname "$0")/support/emulator.sh"
 failures=0
 
 fail() {
@@ -39,10 +41,10 @@ trap cleanup EXIT
 # Starts the simulator with the given options; sets $pid and $port.
 start_sim() {
     : > "$work/sim.out"
-    "$sim" "$@" > "$work/sim.out" 2> "$work/sim.err" &
+    "${emulator[@]}" "$sim" "$@" > "$work/sim.out" 2> "$work/sim.err" &
     pid=$!
     port=""
-    for _ in $(seq 100); do
+    for _ in $(seq 600); do
         if [ "$(wc -l < "$work/sim.out")" -ge 1 ]; then
             port="$(head -n 1 "$work/sim.out")"
             return 0
@@ -55,6 +57,16 @@ start_sim() {
     echo "FAIL: vortanix-sim $* printed no port path"
     cat "$work/sim.err"
     exit 1
+}
+
+# Waits up to 10 s for a line of the simulator's trace that matches $1: the
+# trace line may follow the reply that mbpoll has already read.
+wait_for_trace() {
+    for _ in $(seq 100); do
+        grep -Eq "$1" "$work/sim.out" && return 0
+        sleep 0.1
+    done
+    return 1
 }
 
 # Sends SIGTERM and checks that the simulator ends by itself with status 0.
@@ -120,10 +132,9 @@ expect_registers 1 4097 3980
 # The configuration block at 0x2001: the factory values.
 expect_registers 1 8193 0 4095 3980 549 20736 300 4095
 # The trace shows the request mbpoll sent, byte for byte.
-sleep 0.2
-grep -Eq '^[0-9]+\.[0-9]{6} rx 01 03 00 01 00 0C 14 0F$' "$work/sim.out" \
+wait_for_trace '^[0-9]+\.[0-9]{6} rx 01 03 00 01 00 0C 14 0F$' \
     || fail "the trace lacks the status request: $(cat "$work/sim.out")"
-grep -Eq '^[0-9]+\.[0-9]{6} tx 01 03 18 0F FF ' "$work/sim.out" \
+wait_for_trace '^[0-9]+\.[0-9]{6} tx 01 03 18 0F FF ' \
     || fail "the trace lacks the status reply"
 stop_sim
 
@@ -151,9 +162,8 @@ done
 if mbpoll_read 9 1 1 > /dev/null; then
     fail "address 9 answered on a line of 1, 7 and 200"
 fi
-sleep 0.2
 for address in 1 7 200; do
-    grep -Eq "^[0-9]+\.[0-9]{6} tx .*  \(from $address\)\$" "$work/sim.out" \
+    wait_for_trace "^[0-9]+\.[0-9]{6} tx .*  \(from $address\)\$" \
         || fail "the trace names no reply from $address: $(cat "$work/sim.out")"
 done
 stop_sim
@@ -177,15 +187,15 @@ grep -qi 'illegal data address' "$work/mbpoll.out" \
 stop_sim
 
 # Options.
-"$sim" --help > "$work/help.out" 2>&1 || fail "--help did not exit 0"
+"${emulator[@]}" "$sim" --help > "$work/help.out" 2>&1 || fail "--help did not exit 0"
 grep -q -- '--fault' "$work/help.out" || fail "--help does not describe the options"
-"$sim" --address 0 > /dev/null 2>&1
+"${emulator[@]}" "$sim" --address 0 > /dev/null 2>&1
 [ $? -eq 2 ] || fail "--address 0 was not refused with status 2"
-"$sim" --fault nonsense > /dev/null 2>&1
+"${emulator[@]}" "$sim" --fault nonsense > /dev/null 2>&1
 [ $? -eq 2 ] || fail "an unknown fault was not refused with status 2"
-"$sim" --address 1,7,1 > /dev/null 2>&1
+"${emulator[@]}" "$sim" --address 1,7,1 > /dev/null 2>&1
 [ $? -eq 2 ] || fail "an address given twice was not refused with status 2"
-"$sim" --address 1,7 --fault bad-crc@9 > "$work/err.out" 2>&1
+"${emulator[@]}" "$sim" --address 1,7 --fault bad-crc@9 > "$work/err.out" 2>&1
 [ $? -eq 2 ] || fail "a fault for an address not served was not refused with status 2"
 grep -q 'no controller at address 9' "$work/err.out" || fail "the refusal does not say why: $(cat "$work/err.out")"
 

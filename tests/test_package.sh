@@ -10,16 +10,22 @@
 # - the menu entries validate and start programs of the package; the AppStream
 #   metadata validates, names those menu entries with their categories, and
 #   lists this version as its newest release;
-# - Depends covers every library the programs link against, and a CJK font.
+# - the Architecture is the one the programs are built for (arm64 from the
+#   cross build, amd64 natively);
+# - Depends covers every library the programs link against (those of the
+#   package's architecture), at least the versions dpkg-shlibdeps computes
+#   for them, and a CJK font.
 # The package is not installed here (test_package_install.sh does that).
 # Usage: test_package.sh <build folder>
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")" && pwd)"
 source "$here/support/package.sh"
+# shellcheck source=support/emulator.sh
+source "$here/support/emulator.sh"
 
 build="$(cd "${1:?usage: test_package.sh <build folder>}" && pwd)"
-need_tools dpkg objdump lintian man lexgrog appstreamcli desktop-file-validate xmllint dpkg-parsechangelog
+need_tools dpkg dpkg-architecture dpkg-shlibdeps readelf lintian man lexgrog appstreamcli desktop-file-validate xmllint dpkg-parsechangelog
 
 # Programs that print their options with --help, so that their pages can be
 # checked against them.
@@ -37,7 +43,6 @@ field() {
 version="$(field Version)"
 [ "$(field Package)" = vortanix ] || fail "package name is '$(field Package)'"
 [ "$version" = 1.10 ] || fail "version is '$version'"
-[ "$(field Architecture)" = "$(dpkg --print-architecture)" ] || fail "architecture is '$(field Architecture)'"
 depends="$(field Depends)"
 
 contents="$(dpkg-deb -c "$deb")"
@@ -53,6 +58,29 @@ done
 
 dpkg-deb -x "$deb" "$work/root"
 root="$work/root"
+
+# --- architecture: the one the programs are built for (a cross build's
+# package is for the target machine, not this one)
+machine_architecture() {
+    local machine
+    machine="$(readelf -h "$1" | sed -n 's/^ *Machine: *//p')"
+    case "$machine" in
+    "Advanced Micro Devices X86-64") echo amd64 ;;
+    AArch64) echo arm64 ;;
+    ARM) echo armhf ;;
+    *) fail "$1 is built for '$machine', which this test does not know" ;;
+    esac
+}
+architecture="$(field Architecture)"
+# Where Debian puts the libraries of that architecture.
+multiarch="$(dpkg-architecture -a "$architecture" -qDEB_HOST_MULTIARCH 2>/dev/null)" \
+    || fail "dpkg-architecture does not know the architecture '$architecture'"
+for binary in "$root"/usr/bin/*; do
+    built_for="$(machine_architecture "$binary")"
+    [ "$built_for" = "$architecture" ] \
+        || fail "the package's architecture is '$architecture', usr/bin/$(basename "$binary") is built for $built_for"
+done
+[[ "$(basename "$deb")" == "vortanix_${version}_${architecture}.deb" ]] || fail "the package is named $(basename "$deb")"
 
 # --- lintian
 lintian_output="$(lintian --display-info --fail-on error,warning "$deb" 2>&1)" \
@@ -90,7 +118,7 @@ $warnings"
     [[ "$whatis" == *": \"$name - "* ]] || fail "$name's page names another program or has no summary: $whatis"
 done
 for program in "${option_programs[@]}"; do
-    help="$("$root/usr/bin/$program" --help)" || fail "$program --help failed"
+    help="$("${emulator[@]}" "$root/usr/bin/$program" --help)" || fail "$program --help failed"
     options="$(grep -oE -- '--[a-z][a-z0-9-]*' <<<"$help" | sort -u)"
     [ -n "$options" ] || fail "$program --help lists no options: $help"
     # The page's OPTIONS section, where each option heads an entry of its own.
@@ -165,12 +193,39 @@ depends_items | grep -qx 'libqt5serialport5' || fail "Depends does not name libq
 depends_items | grep -E '^(fonts-wqy-zenhei|fonts-wqy-microhei|fonts-noto-cjk|fonts-arphic-[a-z]+)(\||$)' -q \
     || fail "Depends names no CJK font as an item of its own: $depends"
 # The X11 platform plugin is loaded at run time, so no library lookup finds it.
-xcb_package="$(dpkg -S /usr/lib/*/qt5/plugins/platforms/libqxcb.so 2>/dev/null | head -n 1 | cut -d: -f1 || true)"
+xcb_package="$(dpkg -S "/usr/lib/$multiarch/qt5/plugins/platforms/libqxcb.so" 2>/dev/null | head -n 1 | cut -d: -f1 || true)"
 if [ -n "$xcb_package" ]; then
     depends_items | tr '|' '\n' | grep -qx "$xcb_package" || fail "Depends lacks $xcb_package, the X11 platform plugin"
 fi
 
-# Every library a program links against comes from a package that Depends names.
+# What dpkg-shlibdeps computes for the programs from the symbols files of the
+# libraries installed for the package's architecture: every package it names
+# is in Depends with at least the version it asks for.
+mkdir -p "$work/shlibdeps/debian"
+printf 'Source: vortanix\n\nPackage: vortanix\nArchitecture: any\n' >"$work/shlibdeps/debian/control"
+computed="$(cd "$work/shlibdeps" && DEB_HOST_ARCH="$architecture" dpkg-shlibdeps -O "$root"/usr/bin/* 2>"$work/shlibdeps.log")" \
+    || { cat "$work/shlibdeps.log" >&2; fail "dpkg-shlibdeps cannot compute the Depends for $architecture"; }
+computed="${computed#shlibs:Depends=}"
+[ -n "$computed" ] || fail "dpkg-shlibdeps computes no Depends for $architecture"
+version_of() {
+    sed -n 's/.*(>= *\([^)]*\)).*/\1/p' <<<"$1"
+}
+while read -r item; do
+    item="${item%%|*}" # the first alternative
+    name="$(awk '{ print $1 }' <<<"$item")"
+    minimum="$(version_of "$item")"
+    declared="$(tr ',|' '\n\n' <<<"$depends" | awk -v name="$name" '$1 == name' | head -n 1)"
+    [ -n "$declared" ] || fail "dpkg-shlibdeps computes '$item' for $architecture, which Depends lacks: $depends"
+    if [ -n "$minimum" ]; then
+        have="$(version_of "$declared")"
+        [ -n "$have" ] && dpkg --compare-versions "$have" ge "$minimum" \
+            || fail "dpkg-shlibdeps computes '$item' for $architecture, Depends has '$declared'"
+    fi
+done < <(tr ',' '\n' <<<"$computed" | sed 's/^[[:space:]]*//')
+
+# Every library a program links against comes from a package that Depends
+# names: the libraries of the package's architecture (its multiarch folders,
+# where Debian puts them for that architecture).
 owners_of() {
     local path="$1" candidate
     for candidate in "$path" "${path#/usr}" "/usr$path"; do
@@ -182,14 +237,17 @@ owners_of() {
 }
 for binary in "$root"/usr/bin/*; do
     program="$(basename "$binary")"
-    needed="$(objdump -p "$binary" | awk '$1 == "NEEDED" { print $2 }')"
-    [ -n "$needed" ] || fail "objdump lists no libraries for $program"
-    resolved="$(ldd "$binary")"
+    needed="$(readelf -d "$binary" | sed -n 's/.*(NEEDED).*\[\(.*\)\]$/\1/p')"
+    [ -n "$needed" ] || fail "readelf lists no libraries for $program"
     while read -r library; do
-        path="$(awk -v lib="$library" '$1 == lib && $2 == "=>" { print $3 }' <<<"$resolved")"
-        if [ -z "$path" ] || [ "$path" = "not" ]; then
-            fail "$program needs $library, which is not installed"
-        fi
+        path=""
+        for folder in "/lib/$multiarch" "/usr/lib/$multiarch"; do
+            if [ -e "$folder/$library" ]; then
+                path="$folder/$library"
+                break
+            fi
+        done
+        [ -n "$path" ] || fail "$program needs $library, which is not installed for $architecture"
         owners="$(owners_of "$path")"
         [ -n "$owners" ] || fail "$program needs $path, which no package provides"
         grep -qxF -f <(depends_items | tr '|' '\n') <<<"$owners" \

@@ -403,5 +403,5 @@ void TestController::requestThatLeftIsNeverCalledUnsent()
     QCOMPARE(controller.readStatus(&status).kind, Outcome::PortLost);
 }
 
-QTEST_MAIN(TestController)
+QTEST_GUILESS_MAIN(TestController)
 #include "tst_controller.moc"

@@ -4,6 +4,7 @@
 // status from the fault that causes it, ports that cannot be opened, and the
 // help of every command.
 
+#include "buildprogram.h"
 #include "controllervalues.h"
 #include "ctlrig.h"
 #include "modbusframes.h"
@@ -393,8 +394,10 @@ void TestCtlCommands::portOfAnotherUser()
 
     QProcess process;
     process.start(setpriv,
-        {QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"), QStringLiteral("--clear-groups"),
-            CtlRig::program(), QStringLiteral("--port"), terminal, QStringLiteral("status")});
+        QStringList{
+            QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"), QStringLiteral("--clear-groups")}
+            + BuildProgram::commandLine(
+                CtlRig::program(), {QStringLiteral("--port"), terminal, QStringLiteral("status")}));
     QVERIFY(process.waitForFinished(60000));
     const QString err = QString::fromUtf8(process.readAllStandardError());
     QVERIFY2(process.exitCode() == Port, qPrintable(err));

@@ -4,6 +4,7 @@
 // pseudo-terminal, as root (whom the exclusive descriptor does not stop) and
 // as an ordinary user.
 
+#include "buildprogram.h"
 #include "ctlrig.h"
 #include "portlock.h"
 #include "registers.h"
@@ -121,8 +122,9 @@ void TestPortLock::ctlRefusedWhileAnotherCtlHoldsAnotherName()
 {
     QProcess holder;
     QVERIFY2(startHolder(holder,
-                 {CtlRig::program(), QStringLiteral("--port"), rig->portPath(), QStringLiteral("--json"),
-                     QStringLiteral("status"), QStringLiteral("--interval"), QStringLiteral("100")}),
+                 BuildProgram::commandLine(CtlRig::program(),
+                     {QStringLiteral("--port"), rig->portPath(), QStringLiteral("--json"), QStringLiteral("status"),
+                         QStringLiteral("--interval"), QStringLiteral("100")})),
         holder.readAllStandardError().constData());
     rig->at(1).setHoldingRegister(RegPowerPermille, 400);
     const CtlResult second
@@ -201,13 +203,15 @@ void TestPortLock::heldAsAnOrdinaryUser()
     QVERIFY(::chmod(QFile::encodeName(QFileInfo(secondName()).absolutePath()).constData(), 0755) == 0);
     const QStringList asNobody{
         setpriv, QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"), QStringLiteral("--clear-groups")};
-    const QStringList log{CtlRig::program(), QStringLiteral("--port"), rig->portPath(), QStringLiteral("--json"),
-        QStringLiteral("status"), QStringLiteral("--interval"), QStringLiteral("100")};
+    const QStringList log = BuildProgram::commandLine(CtlRig::program(),
+        {QStringLiteral("--port"), rig->portPath(), QStringLiteral("--json"), QStringLiteral("status"),
+            QStringLiteral("--interval"), QStringLiteral("100")});
     QProcess holder;
     QVERIFY2(startHolder(holder, nobodyHolds ? asNobody + log : log), holder.readAllStandardError().constData());
 
     QProcess second;
-    const QStringList write{CtlRig::program(), QStringLiteral("--port"), secondName(), QStringLiteral("status")};
+    const QStringList write
+        = BuildProgram::commandLine(CtlRig::program(), {QStringLiteral("--port"), secondName(), QStringLiteral("status")});
     const QStringList command = nobodyHolds ? write : asNobody + write;
     second.start(command.first(), command.mid(1));
     const bool finished = second.waitForFinished(120000);

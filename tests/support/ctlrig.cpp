@@ -1,5 +1,6 @@
 #include "ctlrig.h"
 
+#include "buildprogram.h"
 #include "masterport.h"
 #include "modbusframes.h"
 #include "registers.h"
@@ -36,7 +37,7 @@ CtlResult CtlRig::runProgram(const QStringList &arguments, int waitMs, const QSt
     QProcess process;
     if (!outputFile.isEmpty())
         process.setStandardOutputFile(outputFile, QIODevice::Append);
-    process.start(program(), arguments);
+    BuildProgram::start(process, program(), arguments);
     CtlResult result;
     result.finished = process.waitForFinished(waitMs) && process.exitStatus() == QProcess::NormalExit;
     if (process.state() != QProcess::NotRunning) {
@@ -84,7 +85,7 @@ CtlResult CtlRig::runInto(const QString &outputFile, const QStringList &argument
 
 void CtlRig::start(QProcess &process, const QStringList &arguments) const
 {
-    process.start(program(), QStringList{QStringLiteral("--port"), portPath()} + arguments);
+    BuildProgram::start(process, program(), QStringList{QStringLiteral("--port"), portPath()} + arguments);
 }
 
 QList<QByteArray> CtlRig::settledFrames() const

@@ -1,5 +1,7 @@
 #include "bridgeprocess.h"
 
+#include "buildprogram.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
 
@@ -38,8 +40,8 @@ QString BridgeProcess::writeConfig(const QString &text)
 bool BridgeProcess::start(const QStringList &arguments)
 {
     collected.clear();
-    process.start(
-        program(), QStringList{QStringLiteral("--config"), folder + QStringLiteral("/bridge.ini")} + arguments);
+    BuildProgram::start(process, program(),
+        QStringList{QStringLiteral("--config"), folder + QStringLiteral("/bridge.ini")} + arguments);
     return process.waitForStarted(20000);
 }
 

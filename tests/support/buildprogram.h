@@ -1,0 +1,26 @@
+#ifndef BUILDPROGRAM_H
+#define BUILDPROGRAM_H
+
+#include <QProcess>
+#include <QStringList>
+
+// How a test starts a program of this build (vortanix-ctl, vortanix-bridge,
+// ...). In a cross build those programs are for another machine: they run
+// under the emulator CTest runs the test programs with
+// (CMAKE_CROSSCOMPILING_EMULATOR, e.g. qemu-aarch64-static). In a native
+// build they run as they are. Partners that are not ours (the broker,
+// openssl, setpriv) are started directly.
+namespace BuildProgram {
+
+// The emulator and its arguments; empty in a native build.
+QStringList emulator();
+
+// The command line, program first, that runs `program` with `arguments`.
+QStringList commandLine(const QString &program, const QStringList &arguments = {});
+
+// Starts `program` with `arguments` in `process`.
+void start(QProcess &process, const QString &program, const QStringList &arguments);
+
+} // namespace BuildProgram
+
+#endif // BUILDPROGRAM_H
