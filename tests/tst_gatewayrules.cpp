@@ -53,7 +53,7 @@ QByteArray words(std::initializer_list<int> values)
 
 QByteArray blockWrite(quint16 first, const QVector<quint16> &values, int byteCountDelta = 0)
 {
-    QByteArray pdu = QByteArray(1, char(FuncWriteMultipleRegisters)) + words({first, values.size()});
+    QByteArray pdu = QByteArray(1, char(FuncWriteMultipleRegisters)) + words({first, int(values.size())});
     pdu.append(char(2 * values.size() + byteCountDelta));
     for (quint16 v : values)
         pdu += words({v});
