@@ -47,7 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         abort();
 
     // Judged as the reply to each kind of request, a reply counts only with a
-    // good CRC, the request's address and function, and its full length.
+    // good CRC, the request's address and function, its full length and, for
+    // a write, the register written.
     static const QByteArray requests[] = {
         QByteArray::fromHex("01030001000c140f"), // the status read
         QByteArray::fromHex("010600040005"),     // a register write (its CRC plays no part)
@@ -60,7 +61,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         quint8 code = 0;
         const Outcome::Kind kind = Outcome::judge(request, got, want, true, &code);
         const bool answers = crcGood && got.at(0) == request.at(0) && got.at(1) == request.at(1);
-        if ((kind == Outcome::Ok) != (answers && got.size() == want))
+        // A write's acknowledgement must name the register written.
+        const bool isWrite = request.at(1) != 0x03;
+        const bool whole = answers && got.size() == want;
+        const bool otherRegister = isWrite && whole && got.mid(2, 2) != request.mid(2, 2);
+        if ((kind == Outcome::Ok) != (whole && !otherRegister))
+            abort();
+        if ((kind == Outcome::WrongRegister) != otherRegister)
             abort();
         if ((kind == Outcome::Timeout) != got.isEmpty())
             abort();

@@ -8,6 +8,11 @@ QStringList emulator()
     return QStringLiteral(VORTANIX_TEST_EMULATOR).split(QLatin1Char(' '), Qt::SkipEmptyParts);
 }
 
+bool emulated()
+{
+    return !emulator().isEmpty();
+}
+
 QStringList commandLine(const QString &program, const QStringList &arguments)
 {
     return emulator() + QStringList{program} + arguments;

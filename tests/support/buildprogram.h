@@ -15,6 +15,12 @@ namespace BuildProgram {
 // The emulator and its arguments; empty in a native build.
 QStringList emulator();
 
+// True in a cross build, where the tests themselves run under the emulator:
+// what the kernel would do for a request, a user-mode emulator may not
+// (QEMU answers the RS-485 ioctls with ENOSYS), and a process shows as the
+// emulator (its name in /proc).
+bool emulated();
+
 // The command line, program first, that runs `program` with `arguments`.
 QStringList commandLine(const QString &program, const QStringList &arguments = {});
 
