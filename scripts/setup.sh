@@ -13,7 +13,7 @@ mode="${1:-run}"
 # release's code name (add them to release_packages). None do at present: the
 # sanitizer runtimes come with the release's default clang (14 on Debian 12,
 # 19 on Debian 13) through the unversioned libclang-rt-dev, which both have;
-# libclang-rt-14-dev exists only in Debian 12.
+# a name with clang's version in it exists in one release only.
 codename="$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}")"
 release_packages=()
 case "$codename" in
