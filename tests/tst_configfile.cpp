@@ -395,10 +395,12 @@ void TestConfigFile::cancelledDialogWarns()
 void TestConfigFile::exportFailureIsTold()
 {
     // Tests run as root, which permission bits do not stop; nothing can be
-    // created under /proc. (Qt's save dialog turns a path in a folder that
-    // does not exist into one below the current folder, so a folder under a
-    // regular file is tried on ConfigFile::write below.)
-    const QString file = QStringLiteral("/proc/vortanix-export.ini");
+    // created at the top of /sys. (Qt's save dialog turns a path in a folder
+    // that does not exist into one below the current folder, so a folder
+    // under a regular file is tried on ConfigFile::write below. Not /proc:
+    // Qt 6's dialog reads the files of the folder it was last in to learn
+    // their types, and /proc/kmsg never ends; /sys holds only folders there.)
+    const QString file = QStringLiteral("/sys/vortanix-export.ini");
     QVERIFY(!QFileInfo::exists(file));
     fillTab(*rig, QStringLiteral("keep"), 0x0005, 0x0006, QStringLiteral("3001"), QStringLiteral("20.5"),
         QStringLiteral("5"));

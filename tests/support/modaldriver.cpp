@@ -6,7 +6,25 @@
 #include <QDeadlineTimer>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QTemporaryDir>
 #include <QtTest>
+
+namespace {
+
+// Qt's file dialog keeps the last folder and its history in the user's
+// settings (QtProject.conf), shared by every later process. Qt 6's dialog
+// reads each file it lists to learn its type: once a test had tried a name
+// under /proc, every later dialog read /proc/kmsg and blocked for good. Each
+// process that drives dialogs starts with settings of its own.
+void useOwnSettingsHome()
+{
+    static QTemporaryDir home;
+    if (home.isValid())
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path()));
+}
+Q_CONSTRUCTOR_FUNCTION(useOwnSettingsHome)
+
+} // namespace
 
 ModalDriver::ModalDriver(QObject *parent) : QObject(parent)
 {
