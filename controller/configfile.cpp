@@ -1,6 +1,6 @@
 #include "configfile.h"
-#include "iniescapes.h"
 
+#include "iniescapes.h"
 #include "inireader.h"
 
 #include <QDir>
@@ -47,9 +47,7 @@ LockState waitForLock(const QString &path, QLockFile &lock)
 // codec reads.
 const char *codecFor(const QByteArray &bytes)
 {
-    QTextCodec::ConverterState state;
-    QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData(), bytes.size(), &state);
-    return state.invalidChars == 0 && state.remainingChars == 0 ? "UTF-8" : "GB18030";
+    return IniReader::isUtf8(bytes) ? "UTF-8" : "GB18030";
 }
 
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)

@@ -24,7 +24,6 @@ namespace {
 
 constexpr int requestBytes = 8; // a read, a register write
 constexpr int blockRequestBytes = 9 + 2 * ConfigBlockCount;
-constexpr quint16 maxBlockWords = 123; // the Modbus limit of one function 16
 
 // Milliseconds a number of bytes takes on the line, 10 bits a byte, rounded up.
 int wireMs(int bytes, int baud)
@@ -129,10 +128,13 @@ Outcome Controller::writeConfig(const ConfigBlock &block)
 
 Outcome Controller::writeRegisters(quint16 first, const quint16 *values, quint16 count)
 {
-    quint8 request[9 + 2 * maxBlockWords];
-    count = qMin(count, maxBlockWords);
-    const quint16 length = protocol.buildWriteMultipleRegisters(unit, first, values, count, request);
-    return exchange("write block", frame(request, length), WriteAckLength, timing.blockAckMs);
+    // Every word asked for goes out: a block cut short would write part of it
+    // and be acknowledged as a whole.
+    QByteArray request(9 + 2 * count, Qt::Uninitialized);
+    const quint16 length
+        = protocol.buildWriteMultipleRegisters(unit, first, values, count, reinterpret_cast<quint8 *>(request.data()));
+    request.resize(length);
+    return exchange("write block", request, WriteAckLength, timing.blockAckMs);
 }
 
 Outcome Controller::broadcastWrite(quint16 reg, quint16 value, quint8 toUnit)

@@ -52,8 +52,10 @@ public:
     Outcome writeRegister(quint16 reg, quint16 value);
     // Function 16 of the seven configuration registers.
     Outcome writeConfig(const ConfigBlock &block);
-    // Function 16 of `count` words from `first` (at most 123), as given;
-    // acknowledged with six bytes like the configuration block.
+    // Function 16 of `count` words from `first`, all of them as given;
+    // acknowledged with six bytes like the configuration block. Modbus allows
+    // at most 123 words in one request: the caller keeps to that (the bridge's
+    // gateway refuses more with exception 3).
     Outcome writeRegisters(quint16 first, const quint16 *values, quint16 count);
     // Function 6 to address 0: every controller on the line applies it,
     // none answers; returns after the pause. (Another address only to send a

@@ -1,5 +1,7 @@
 #include "iniescapes.h"
 
+#include "inireader.h"
+
 #include <QString>
 
 namespace {
@@ -19,10 +21,10 @@ void appendEscape(QByteArray &out, char16_t c)
 
 QByteArray IniEscapes::fromUtf8(const QByteArray &utf8)
 {
-    const QString text = QString::fromUtf8(utf8);
-    // Bytes that do not survive the round trip are not UTF-8, so QSettings did not write them.
-    if (text.toUtf8() != utf8)
+    // Bytes that are not UTF-8 were not written by QSettings.
+    if (!IniReader::isUtf8(utf8))
         return utf8;
+    const QString text = QString::fromUtf8(utf8);
     QByteArray out;
     out.reserve(utf8.size() * 2);
     bool escapeNextIfHexDigit = false;

@@ -7,13 +7,6 @@ namespace {
 
 const QByteArray byteOrderMark = QByteArrayLiteral("\xEF\xBB\xBF");
 
-bool isUtf8(const QByteArray &bytes, QString *text)
-{
-    QTextCodec::ConverterState state;
-    *text = QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData(), bytes.size(), &state);
-    return state.invalidChars == 0 && state.remainingChars == 0;
-}
-
 // The number of the line that holds byte `at`.
 int lineAt(const QByteArray &bytes, int at)
 {
@@ -120,14 +113,13 @@ bool IniReader::parse(const QByteArray &bytes, const Options &options, QList<Ent
         return false;
     }
     QString text;
-    if (!isUtf8(data, &text)) {
+    if (!IniReader::isUtf8(data, &text)) {
         if (options.gb18030) {
             text = QTextCodec::codecForName("GB18030")->toUnicode(data);
         } else {
             const QList<QByteArray> lines = data.split('\n');
             int number = 1;
-            QString ignored;
-            while (number < lines.size() && isUtf8(lines.at(number - 1), &ignored))
+            while (number < lines.size() && IniReader::isUtf8(lines.at(number - 1)))
                 ++number;
             *error = QStringLiteral("line %1: not UTF-8 text; save the file as UTF-8").arg(number);
             return false;
@@ -197,6 +189,15 @@ bool IniReader::parse(const QByteArray &bytes, const Options &options, QList<Ent
     }
     *entries = result;
     return true;
+}
+
+bool IniReader::isUtf8(const QByteArray &bytes, QString *text)
+{
+    QTextCodec::ConverterState state;
+    const QString decoded = QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData(), bytes.size(), &state);
+    if (text)
+        *text = decoded;
+    return state.invalidChars == 0 && state.remainingChars == 0;
 }
 
 bool IniReader::decodeEscapes(const QString &raw, QString *value)

@@ -47,6 +47,9 @@ public:
     // "line N:" (or says what is wrong with the whole text), otherwise.
     static bool parse(const QByteArray &bytes, const Options &options, QList<Entry> *entries, QString *error);
 
+    // Whether `bytes` are whole UTF-8 text (none cut short at the end); the text in `text`.
+    static bool isUtf8(const QByteArray &bytes, QString *text = nullptr);
+
     // A value as QSettings writes it: quotes around it, \xNNNN, \\, \", \n...
     // False when it holds an escape QSettings would not write.
     static bool decodeEscapes(const QString &raw, QString *value);

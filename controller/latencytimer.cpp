@@ -1,9 +1,10 @@
 #include "latencytimer.h"
 
+#include "valuetext.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 QString LatencyTimer::file(const QString &portPath, const QString &sysRoot)
 {
@@ -28,7 +29,10 @@ int LatencyTimer::readMs(const QString &portPath, const QString &sysRoot)
     QFile attribute(file(portPath, sysRoot));
     if (attribute.fileName().isEmpty() || !attribute.open(QIODevice::ReadOnly))
         return -1;
-    const QString text = QString::fromLatin1(attribute.read(16)).trimmed();
-    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,3}$"));
-    return digits.match(text).hasMatch() ? text.toInt() : -1;
+    // ftdi_sio keeps the timer in one byte.
+    qint64 ms = -1;
+    QString error;
+    return ValueText::number(QString::fromLatin1(attribute.read(16)).trimmed(), 0, 255, QString(), &ms, &error)
+        ? int(ms)
+        : -1;
 }

@@ -24,9 +24,12 @@ int callIoctl(int fd, unsigned long request, void *argument)
 }
 
 // Why a driver refused, in words; the errno's own name too, for searching.
+// 0: it took the settings without an error but left RS-485 mode off.
 QString refusal(int error, Rs485::Mode mode)
 {
     switch (error) {
+    case 0:
+        return QStringLiteral("its driver takes the settings but leaves RS-485 mode off");
     case ENOTTY:
         return mode == Rs485::Kernel ? QStringLiteral("its driver has no RS-485 mode (ENOTTY)")
                                      : QStringLiteral("its driver cannot switch RTS (ENOTTY)");
@@ -80,9 +83,14 @@ bool Rs485::apply(int fd, Mode mode, int delayUs, const QString &port, const QSt
 {
     if (mode == None)
         return true;
-    const QString fix = mode == Kernel
-        ? QStringLiteral("try rts (RTS switched by this program), or an adapter that switches direction itself")
-        : QStringLiteral("use an adapter that switches direction itself, with rs485 none");
+    // The driver's answer (`why`: errno as the failed ioctl left it), in words, and what to do instead.
+    const auto refused = [&](int why) {
+        const QString fix = mode == Kernel
+            ? QStringLiteral("try rts (RTS switched by this program), or an adapter that switches direction itself")
+            : QStringLiteral("use an adapter that switches direction itself, with rs485 none");
+        *error = QStringLiteral("%1: cannot use %2: %3; %4").arg(port, option, refusal(why, mode), fix);
+        return false;
+    };
     if (mode == Kernel) {
         // Read the driver's settings first so that fields we do not set stay as they are.
         struct serial_rs485 settings;
@@ -94,19 +102,15 @@ bool Rs485::apply(int fd, Mode mode, int delayUs, const QString &port, const QSt
             const __u32 delayMs = __u32((delayUs + 999) / 1000);
             settings.delay_rts_before_send = delayMs;
             settings.delay_rts_after_send = delayMs;
-            if (callIoctl(fd, TIOCSRS485, &settings) == 0 && (settings.flags & SER_RS485_ENABLED))
-                return true;
+            if (callIoctl(fd, TIOCSRS485, &settings) != 0)
+                return refused(errno);
+            return (settings.flags & SER_RS485_ENABLED) != 0 || refused(0);
         }
-        *error = QStringLiteral("%1: cannot use %2: %3; %4").arg(port, option, refusal(errno, mode), fix);
-        return false;
+        return refused(errno);
     }
     // Software RTS: RTS low (receiving) between requests.
     int rts = TIOCM_RTS;
-    if (callIoctl(fd, TIOCMBIC, &rts) != 0) {
-        *error = QStringLiteral("%1: cannot use %2: %3; %4").arg(port, option, refusal(errno, mode), fix);
-        return false;
-    }
-    return true;
+    return callIoctl(fd, TIOCMBIC, &rts) == 0 || refused(errno);
 }
 
 bool Rs485::raiseRts(int fd, int delayUs)

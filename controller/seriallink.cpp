@@ -11,6 +11,15 @@ namespace {
 // A write that cannot get its bytes out within this long has failed.
 constexpr int writeGiveUpMs = 1000;
 
+// Another program holds the port: `holder` names it when its lock file does.
+QString busyText(const QString &path, const QString &holder = QString())
+{
+    return holder.isEmpty()
+        ? QStringLiteral("%1: in use by another program (find it with: fuser -v %1)").arg(path)
+        : QStringLiteral("%1: in use by %2; one program at a time may use a port, whatever name it is given")
+              .arg(path, holder);
+}
+
 } // namespace
 
 SerialLink::SerialLink() : port(std::make_unique<QSerialPort>())
@@ -32,8 +41,7 @@ bool SerialLink::startLine()
     if (Rs485::apply(int(port->handle()), direction, directionDelayUs, portPath, directionOption, &error))
         return true;
     // Never on without it: a transceiver left receiving sends nothing at all.
-    port->close();
-    lock.release();
+    close();
     lastError = NoDirectionControl;
     lastErrorText = error;
     return false;
@@ -79,11 +87,7 @@ bool SerialLink::open(const QString &path, int baudRate)
 
     if (!lock.acquire(path)) {
         lastError = Busy;
-        const QString holder = lock.holder();
-        lastErrorText = holder.isEmpty()
-            ? QStringLiteral("%1: in use by another program (find it with: fuser -v %1)").arg(path)
-            : QStringLiteral("%1: in use by %2; one program at a time may use a port, whatever name it is given")
-                  .arg(path, holder);
+        lastErrorText = busyText(path, lock.holder());
         return false;
     }
 
@@ -105,7 +109,7 @@ bool SerialLink::open(const QString &path, int baudRate)
         // Readable and writable by this user, yet refused: another program
         // holds it (its lock file, or the port opened exclusively).
         lastError = Busy;
-        lastErrorText = QStringLiteral("%1: in use by another program (find it with: fuser -v %1)").arg(path);
+        lastErrorText = busyText(path);
         break;
     default:
         lastError = OtherError;

@@ -67,11 +67,7 @@ bool TcpLink::open(const QString &host, int port)
 
 bool TcpLink::connectNow()
 {
-    if (ctx) {
-        modbus_close(ctx);
-        modbus_free(ctx);
-        ctx = nullptr;
-    }
+    close();
     const QByteArray service = QByteArray::number(portNumber);
     ctx = modbus_new_tcp_pi(hostName.toUtf8().constData(), service.constData());
     if (!ctx) {

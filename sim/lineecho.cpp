@@ -14,11 +14,6 @@ constexpr std::chrono::milliseconds splitPause(5);
 // A reply starts this long after the echo's last byte, never interleaved with it.
 constexpr std::chrono::microseconds afterEcho(500);
 
-QString hexBytes(const QByteArray &bytes)
-{
-    return QString::fromLatin1(bytes.toHex(' ').toUpper());
-}
-
 } // namespace
 
 void LineServer::echoBack(QByteArray bytes, Clock::time_point now)
@@ -39,8 +34,8 @@ void LineServer::echoBack(QByteArray bytes, Clock::time_point now)
     // The first part at once, ahead of anything the transmitter holds.
     const ssize_t n = ::write(terminal.fd(), bytes.constData(), size_t(nowCount));
     (void)n; // a full terminal loses echo bytes, as a line with nobody reading would
-    m_trace << stamp(now) + QStringLiteral(" echo ") + hexBytes(bytes.left(nowCount)) + QStringLiteral("  (") + note
-            + (nowCount < bytes.size() ? QStringLiteral(", first part") : QString()) + QLatin1Char(')');
+    traceBytes(
+        now, "echo", bytes.left(nowCount), nowCount < bytes.size() ? note + QStringLiteral(", first part") : note);
     m_echoDoneAt = now + afterEcho;
     if (nowCount < bytes.size()) {
         LineTransmitter::Reply rest;

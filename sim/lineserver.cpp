@@ -37,6 +37,12 @@ QString LineServer::stamp(Clock::time_point t) const
     return QString::asprintf("%lld.%06lld", us / 1000000, us % 1000000);
 }
 
+void LineServer::traceBytes(Clock::time_point at, const char *what, const QByteArray &bytes, const QString &note)
+{
+    m_trace << stamp(at) + QLatin1Char(' ') + QLatin1String(what) + QLatin1Char(' ') + hexBytes(bytes)
+            + QStringLiteral("  (") + note + QLatin1Char(')');
+}
+
 QString LineServer::controllerName(int index) const
 {
     return QString::number(core.controllers[size_t(index)]->bank.address());
@@ -162,8 +168,7 @@ void LineServer::take(int index, const QByteArray &frame, qint64 timeUs, Clock::
 void LineServer::finish(const LineTransmitter::Ended &ended, bool takeWaiting)
 {
     if (ended.owner < 0) { // the end of an echo
-        m_trace << stamp(ended.firstByteAt) + QStringLiteral(" echo ") + hexBytes(ended.sent) + QStringLiteral("  (")
-                + ended.note + QLatin1Char(')');
+        traceBytes(ended.firstByteAt, "echo", ended.sent, ended.note);
         return;
     }
     ControllerState &c = *core.controllers[size_t(ended.owner)];
@@ -172,8 +177,7 @@ void LineServer::finish(const LineTransmitter::Ended &ended, bool takeWaiting)
     QString note = ended.note;
     if (ended.sent.size() < ended.total)
         note += QStringLiteral("; cut off after %1 of %2 bytes").arg(ended.sent.size()).arg(ended.total);
-    m_trace << stamp(ended.firstByteAt) + QStringLiteral(" tx ") + hexBytes(ended.sent) + QStringLiteral("  (") + note
-            + QLatin1Char(')');
+    traceBytes(ended.firstByteAt, "tx", ended.sent, note);
     while (takeWaiting && !c.sending && !c.waiting.isEmpty() && terminal.isOpen()) {
         const ControllerState::Waiting next = c.waiting.takeFirst();
         take(ended.owner, next.frame, next.timeUs, Clock::now());

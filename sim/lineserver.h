@@ -40,6 +40,8 @@ struct LineServer
 private:
     QString stamp(Clock::time_point t) const;
     QString controllerName(int index) const;
+    // "<time> <what> 01 03 ...  (<note>)": bytes that went out on the line.
+    void traceBytes(Clock::time_point at, const char *what, const QByteArray &bytes, const QString &note);
     void flushTrace(std::unique_lock<std::mutex> &lock);
     void readAvailable();
     // Bytes the master sent: handed back as the line's echo mode says (lineecho.cpp).

@@ -22,12 +22,6 @@ namespace {
 const QByteArray fixedKeys("[General]\nConfigLdAlarmTemperature=253\nConfigLdCompensationHours=10000\n"
                            "ConfigLdLowPowerMask=1\nConfigLdMask=4095\nConfigLdMaxDac=3980\n");
 
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
 } // namespace
 
 class TestConfigBytes : public RigTestCase

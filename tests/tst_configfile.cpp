@@ -59,12 +59,6 @@ QStringList fileLines(const QString &path)
     return lines;
 }
 
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
 const QByteArray sixKeys("[General]\nConfigName=f\nConfigLdMask=5\nConfigLdLowPowerMask=6\nConfigLdMaxDac=3001\n"
                          "ConfigLdAlarmTemperature=205\nConfigLdCompensationHours=5\n");
 

@@ -46,6 +46,8 @@ private slots:
     void statusAsJson();
 
     void typedOperations();
+    void blockWritesGoOutWhole_data();
+    void blockWritesGoOutWhole();
     void faultsBecomeOutcomes_data();
     void faultsBecomeOutcomes();
     void staleBytesNeverReachTheNextReply();
@@ -279,6 +281,37 @@ void TestController::typedOperations()
     QCOMPARE(requests.at(0).frame, statusRead());
     QCOMPARE(requests.at(1).frame, writeRequest(1, RegPowerPermille, 777));
     QCOMPARE(requests.at(4).frame, blockRequest(1, ConfigBlockFirst, {0, 0x0A05, 3500, 0x0003, 0x4000, 417, 0x0030}));
+}
+
+// A block write sends every word it is given, also where the controller
+// refuses the block: a block cut short would be acknowledged as a whole.
+void TestController::blockWritesGoOutWhole_data()
+{
+    QTest::addColumn<int>("first");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<Outcome::Kind>("kind");
+    QTest::addColumn<int>("exceptionCode");
+    QTest::newRow("the configuration block") << int(ConfigBlockFirst) << int(ConfigBlockCount) << Outcome::Ok << 0;
+    QTest::newRow("the most one request holds") << int(ConfigBlockFirst) << 123 << Outcome::Exception << 2;
+    QTest::newRow("one word more") << int(ConfigBlockFirst) << 124 << Outcome::Exception << 3;
+}
+
+void TestController::blockWritesGoOutWhole()
+{
+    QFETCH(int, first);
+    QFETCH(int, count);
+    QFETCH(Outcome::Kind, kind);
+    QFETCH(int, exceptionCode);
+    QVector<quint16> words(count);
+    for (int i = 0; i < count; ++i)
+        words[i] = quint16(i == 2 ? MaxPowerDacMin : i); // the block's third word is the DAC
+    Controller controller(*link, protocol, 1);
+    const Outcome outcome = controller.writeRegisters(quint16(first), words.constData(), quint16(count));
+    QCOMPARE(outcome.kind, kind);
+    QCOMPARE(int(outcome.exceptionCode), exceptionCode);
+    const QList<VirtualController::Request> requests = sim->requests();
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests.first().frame, blockRequest(1, quint16(first), words));
 }
 
 void TestController::faultsBecomeOutcomes_data()

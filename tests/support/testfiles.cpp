@@ -10,6 +10,12 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
 bool linkDevices(const QString &folder)
 {
     const char *const links[][2] = {{"null", "/dev/null"}, {"null2", "null"}, {"zero", "/dev/zero"}};
