@@ -201,6 +201,9 @@ void TestBridgeConfig::badConfigurationNamesItsKey_data()
             + "[line.b]\nport=/dev/ttyUSB1\naddresses=1\n"
                                        << none
                                        << "bridge.ini: [modbus_tcp] listen: unit id 1 would be both a-1 and b-1";
+    QTest::newRow("one controller, two units")
+        << "[modbus_tcp]\nlisten=127.0.0.1:1502\nunit.10=a:1\nunit.11=a:7\nunit.12=a:7\n" + lineA << none
+        << "bridge.ini: [modbus_tcp] unit.12: a:7 is unit 11 already; a controller has one unit id";
     QTest::newRow("unit of another line") << "[modbus_tcp]\nlisten=127.0.0.1:1502\nunit.3=b:1\n" + lineA << none
                                           << "no controller at address 1 on a line named b";
     QTest::newRow("unknown gateway key") << "[modbus_tcp]\nport=502\n" + lineA << none
