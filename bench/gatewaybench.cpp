@@ -50,7 +50,7 @@ QString number(double value, int decimals = 2)
 int startBridge(BridgeRig &rig, int intervalMs, bool trace)
 {
     const int port = rig.startGateway(
-        QStringLiteral("a"), {1, 7}, intervalMs, trace ? QStringList{QStringLiteral("--trace")} : QStringList());
+        QStringLiteral("a"), intervalMs, trace ? QStringList{QStringLiteral("--trace")} : QStringList());
     if (port == 0)
         progress(QStringLiteral("the bridge did not come up: ") + rig.bridge().log());
     return port;
@@ -171,7 +171,9 @@ int main(int argc, char *argv[])
     parser.process(application);
 
     QTextStream out(stdout);
-    out.setCodec("UTF-8");
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    out.setCodec("UTF-8"); // Qt 6 writes UTF-8 always
+#endif
     out << "## Modbus TCP gateway\n\n"
         << "The real `vortanix-bridge` (MQTT off) as a process, virtual lines in the benchmark's process, libmodbus "
            "clients on loopback (`vortanix-gateway-bench`). Every client reads the maximum-power DAC (one "

@@ -47,36 +47,38 @@ struct BrokerConfig
     int effectivePort() const { return port != 0 ? port : (tls() ? 8883 : 1883); }
 };
 
-// Prometheus metrics over HTTP, off unless an address is given.
-struct MetricsConfig
+// An address a front-end listens on ([modbus_tcp] and [metrics]: listen=,
+// allow=); the front-end is off while no address is set.
+struct ListenConfig
 {
     QHostAddress address;
-    int port = -1; // -1: off; 0: a free port, named in the log
-    NetAllow allow; // loopback unless [metrics] allow says otherwise
+    int port = 0; // 0: any free port (the log tells which)
+    NetAllow allow; // loopback unless allow= says otherwise
 
-    bool enabled() const { return port >= 0; }
-    // http://127.0.0.1:9848/metrics, http://[::1]:9848/metrics
-    QString url(int actualPort) const
+    bool enabled() const { return !address.isNull(); }
+    // 127.0.0.1:9848, [::1]:9848
+    QString hostPort(int actualPort) const
     {
         const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
             ? QLatin1Char('[') + address.toString() + QLatin1Char(']')
             : address.toString();
-        return QStringLiteral("http://%1:%2/metrics").arg(host).arg(actualPort);
+        return QStringLiteral("%1:%2").arg(host).arg(actualPort);
     }
 };
 
-// The Modbus TCP gateway ([modbus_tcp]); off while no listen address is set.
-struct ModbusTcpConfig
+// Prometheus metrics over HTTP.
+struct MetricsConfig : ListenConfig
 {
-    QHostAddress host;
-    int port = 0; // 0: any free port (the log tells which)
-    NetAllow allow; // loopback unless [modbus_tcp] allow says otherwise
+    // http://127.0.0.1:9848/metrics, http://[::1]:9848/metrics
+    QString url(int actualPort) const { return QStringLiteral("http://%1/metrics").arg(hostPort(actualPort)); }
+};
+
+// The Modbus TCP gateway.
+struct ModbusTcpConfig : ListenConfig
+{
     int idleTimeoutS = 60;
-    QMap<int, QPair<QString, int>> unitKeys; // unit.N = LINE:ADDRESS, as set
     // Unit id → (line, controller), both indexes into BridgeConfig::lines.
     QMap<int, QPair<int, int>> units;
-
-    bool enabled() const { return !host.isNull(); }
 };
 
 struct BridgeConfig

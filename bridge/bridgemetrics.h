@@ -24,12 +24,6 @@ class BridgeMetrics
 public:
     enum class CommandSource { Mqtt, ModbusTcp };
     enum class CommandOutcome { Ok, Failed, Refused };
-    struct ControllerLabels
-    {
-        QString line;
-        int address = 0;
-        QString id;
-    };
 
     // One bucket bound an exchange's duration is counted under, in seconds.
     static constexpr std::array<double, 11> DurationBuckets

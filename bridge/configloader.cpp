@@ -130,7 +130,7 @@ bool addressList(const QString &text, QList<quint8> *addresses, QString *why)
 }
 
 // ADDRESS:PORT to listen on: an IPv4 address, [an IPv6 address] or localhost; port 0 takes a free one.
-bool listenAddress(const QString &text, QHostAddress *address, int *port, QString *why)
+bool listenAddress(const QString &text, ListenConfig *listen, QString *why)
 {
     static const QRegularExpression pattern(
         QStringLiteral("^(?:\\[([0-9A-Fa-f:.]+)\\]|([0-9]{1,3}(?:\\.[0-9]{1,3}){3}|localhost)):([0-9]{1,5})$"));
@@ -144,8 +144,8 @@ bool listenAddress(const QString &text, QHostAddress *address, int *port, QStrin
         *why = QStringLiteral("'%1' is not ADDRESS:PORT (e.g. 127.0.0.1:1502, 0.0.0.0:9848 or [::1]:9848)").arg(text);
         return false;
     }
-    *address = parsed;
-    *port = match.captured(3).toInt();
+    listen->address = parsed;
+    listen->port = match.captured(3).toInt();
     return true;
 }
 
@@ -218,13 +218,16 @@ bool ConfigLoader::readFile(const QString &path)
         const QString &section = entry.section;
         const QString &key = entry.key;
         if (section.isEmpty())
-            return fail(
-                path, QStringLiteral("'%1' stands outside any section ([mqtt], [bridge], [modbus_tcp], [metrics] or [line.NAME])").arg(key));
+            return fail(path,
+                QStringLiteral(
+                    "'%1' stands outside any section ([mqtt], [bridge], [modbus_tcp], [metrics] or [line.NAME])")
+                    .arg(key));
         const bool isLine = section.startsWith(linePrefix);
         if (!isLine && section != QLatin1String("mqtt") && section != QLatin1String("bridge")
             && section != QLatin1String("modbus_tcp") && section != QLatin1String("metrics"))
             return fail(path,
-                QStringLiteral("unknown section [%1] (sections: [mqtt], [bridge], [modbus_tcp], [metrics], [line.NAME])")
+                QStringLiteral(
+                    "unknown section [%1] (sections: [mqtt], [bridge], [modbus_tcp], [metrics], [line.NAME])")
                     .arg(section));
         QString lineName;
         if (isLine && !name(section.mid(linePrefix.size()), &lineName, &why))
@@ -287,25 +290,25 @@ bool ConfigLoader::setGlobal(const QString &key, const QString &value, QString *
         return wholeNumber(value, intervalMinMs, intervalMaxMs, &result.pollIntervalMs, why);
     if (key == QLatin1String("bridge/read_only"))
         return yesNo(value, &result.readOnly, why);
-    if (key == QLatin1String("metrics/listen"))
-        return listenAddress(value, &result.metrics.address, &result.metrics.port, why);
-    if (key == QLatin1String("metrics/allow"))
-        return result.metrics.allow.parse(value, why);
     if (key == QLatin1String("mqtt/enabled"))
         return yesNo(value, &result.mqtt, why);
-    ModbusTcpConfig &gateway = result.modbusTcp;
-    if (key == QLatin1String("modbus_tcp/listen"))
-        return listenAddress(value, &gateway.host, &gateway.port, why);
-    if (key == QLatin1String("modbus_tcp/allow"))
-        return gateway.allow.parse(value, why);
+    ListenConfig *frontEnd = nullptr;
+    if (key.startsWith(QLatin1String("metrics/")))
+        frontEnd = &result.metrics;
+    else if (key.startsWith(QLatin1String("modbus_tcp/")))
+        frontEnd = &result.modbusTcp;
+    if (frontEnd && key.endsWith(QLatin1String("/listen")))
+        return listenAddress(value, frontEnd, why);
+    if (frontEnd && key.endsWith(QLatin1String("/allow")))
+        return frontEnd->allow.parse(value, why);
     if (key == QLatin1String("modbus_tcp/idle_timeout_s"))
-        return wholeNumber(value, idleMinS, idleMaxS, &gateway.idleTimeoutS, why);
+        return wholeNumber(value, idleMinS, idleMaxS, &result.modbusTcp.idleTimeoutS, why);
     int unit = 0;
     if (key.startsWith(QLatin1String("modbus_tcp/unit.")) && wholeNumber(key.mid(16), 1, addressMax, &unit, why)) {
         QPair<QString, int> target;
         if (!unitTarget(value, &target, why))
             return false;
-        gateway.unitKeys.insert(unit, target);
+        unitKeys.insert(unit, target);
         return true;
     }
     QStringList known;

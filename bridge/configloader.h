@@ -61,6 +61,7 @@ private:
     QMap<QString, LineDraft> lines;
     bool linesFromCommandLine = false;
     QHash<QString, QString> origin; // global key → where it was set
+    QMap<int, QPair<QString, int>> unitKeys; // [modbus_tcp] unit.N = LINE:ADDRESS, as set
     QString message;
     QStringList cautions;
 };

@@ -93,7 +93,7 @@ bool ConfigLoader::finishUnits()
         for (int c = 0; c < line.controllers.size(); ++c)
             places.insert({line.name, line.controllers.at(c).address}, {l, c});
     }
-    if (gateway.unitKeys.isEmpty()) {
+    if (unitKeys.isEmpty()) {
         // Each controller's unit id is its address: two lines with one address need unit.N.
         for (int l = 0; l < result.lines.size(); ++l) {
             for (int c = 0; c < result.lines.at(l).controllers.size(); ++c) {
@@ -113,7 +113,7 @@ bool ConfigLoader::finishUnits()
         return true;
     }
     QHash<QPair<int, int>, int> unitOf;
-    for (auto it = gateway.unitKeys.cbegin(); it != gateway.unitKeys.cend(); ++it) {
+    for (auto it = unitKeys.cbegin(); it != unitKeys.cend(); ++it) {
         const QString where = whereIs(QStringLiteral("modbus_tcp/unit.%1").arg(it.key()));
         const auto place = places.constFind(it.value());
         if (place == places.constEnd())

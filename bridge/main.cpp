@@ -107,7 +107,7 @@ void printSummary(const BridgeConfig &config)
     const ModbusTcpConfig &gateway = config.modbusTcp;
     if (gateway.enabled()) {
         std::printf("Modbus TCP on %s port %d, clients from %s, idle connections close after %d s\n",
-            qPrintable(gateway.host.toString()), gateway.port, qPrintable(gateway.allow.text()),
+            qPrintable(gateway.address.toString()), gateway.port, qPrintable(gateway.allow.text()),
             gateway.idleTimeoutS);
         for (auto it = gateway.units.cbegin(); it != gateway.units.cend(); ++it)
             std::printf("  unit %d: %s\n", it.key(),
@@ -154,8 +154,8 @@ int main(int argc, char *argv[])
         QStringLiteral("no-discovery"), QStringLiteral("No Home Assistant discovery (mqtt/discovery=false)."));
     const QCommandLineOption readOnlyOption(
         QStringLiteral("read-only"), QStringLiteral("Take no commands (bridge/read_only=true)."));
-    const QCommandLineOption noMqttOption(
-        QStringLiteral("no-mqtt"), QStringLiteral("No MQTT: serve the lines through Modbus TCP or metrics only (mqtt/enabled=false)."));
+    const QCommandLineOption noMqttOption(QStringLiteral("no-mqtt"),
+        QStringLiteral("No MQTT: serve the lines through Modbus TCP or metrics only (mqtt/enabled=false)."));
     const QCommandLineOption traceOption(
         QStringLiteral("trace"), QStringLiteral("Print every exchange on the lines to standard error."));
     parser.addOptions(

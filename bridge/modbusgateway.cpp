@@ -83,11 +83,11 @@ ModbusGateway::~ModbusGateway()
 
 bool ModbusGateway::start(QString *error)
 {
-    if (listen(config.host, quint16(config.port)))
+    if (listen(config.address, quint16(config.port)))
         return true;
     *error = QStringLiteral("Modbus TCP: cannot listen on %1:%2: %3; choose another address or port "
                             "([modbus_tcp] listen, --modbus-tcp)")
-                 .arg(config.host.toString())
+                 .arg(config.address.toString())
                  .arg(config.port)
                  .arg(errorString());
     return false;
@@ -95,10 +95,7 @@ bool ModbusGateway::start(QString *error)
 
 QString ModbusGateway::address() const
 {
-    const QString host = serverAddress().protocol() == QAbstractSocket::IPv6Protocol
-        ? QStringLiteral("[%1]").arg(serverAddress().toString())
-        : serverAddress().toString();
-    return QStringLiteral("%1:%2").arg(host).arg(serverPort());
+    return config.hostPort(serverPort());
 }
 
 void ModbusGateway::stop()
@@ -118,11 +115,6 @@ void ModbusGateway::stop()
     connections.clear();
 }
 
-bool ModbusGateway::allowed(const QHostAddress &peer) const
-{
-    return config.allow.allows(peer);
-}
-
 void ModbusGateway::reap()
 {
     QMutexLocker lock(&mutex);
@@ -140,7 +132,7 @@ void ModbusGateway::incomingConnection(qintptr descriptor)
 {
     reap();
     const QHostAddress peer = peerOf(int(descriptor));
-    if (!allowed(peer)) {
+    if (!config.allow.allows(peer)) {
         if (!refusedPeers.contains(peer.toString())) {
             refusedPeers.insert(peer.toString());
             logLine(QStringLiteral("Modbus TCP: refused a client at %1: not in [modbus_tcp] allow (logged once)")

@@ -63,7 +63,6 @@ protected:
 private:
     struct Connection;
 
-    bool allowed(const QHostAddress &peer) const;
     void serve(Connection *connection);
     void reap();
 

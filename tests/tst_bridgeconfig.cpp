@@ -20,9 +20,9 @@ private slots:
     void badConfigurationNamesItsKey_data();
     void badConfigurationNamesItsKey();
     void goodConfigurationIsSummedUp();
-    void metricsAloneAreSummedUp();
+    void frontEndsAreSummedUp_data();
+    void frontEndsAreSummedUp();
     void takenMetricsAddressStopsTheStart();
-    void gatewayConfigurationIsSummedUp();
     void twoNamesOfOneDeviceAreOnePort_data();
     void twoNamesOfOneDeviceAreOnePort();
     void passwordIsNeverShown();
@@ -197,6 +197,13 @@ void TestBridgeConfig::badConfigurationNamesItsKey_data()
     QTest::newRow("unit of no controller") << "[modbus_tcp]\nlisten=127.0.0.1:1502\nunit.3=a:2\n" + lineA << none
                                            << "bridge.ini: [modbus_tcp] unit.3: no controller at address 2 on a line "
                                               "named a";
+    QTest::newRow("one unit id twice") << "[modbus_tcp]\nlisten=127.0.0.1:1502\n" + lineA
+            + "[line.b]\nport=/dev/ttyUSB1\naddresses=1\n"
+                                       << none
+                                       << "bridge.ini: [modbus_tcp] listen: unit id 1 would be both a-1 and b-1";
+    QTest::newRow("one controller, two units")
+        << "[modbus_tcp]\nlisten=127.0.0.1:1502\nunit.10=a:1\nunit.11=a:7\nunit.12=a:7\n" + lineA << none
+        << "bridge.ini: [modbus_tcp] unit.12: a:7 is unit 11 already; a controller has one unit id";
     QTest::newRow("unit of another line") << "[modbus_tcp]\nlisten=127.0.0.1:1502\nunit.3=b:1\n" + lineA << none
                                           << "no controller at address 1 on a line named b";
     QTest::newRow("unknown gateway key") << "[modbus_tcp]\nport=502\n" + lineA << none
@@ -321,23 +328,53 @@ void TestBridgeConfig::goodConfigurationIsSummedUp()
         qPrintable(output));
 }
 
-void TestBridgeConfig::metricsAloneAreSummedUp()
+// The front-ends other than MQTT, from the file and from the options: the
+// whole summary, line by line.
+void TestBridgeConfig::frontEndsAreSummedUp_data()
 {
+    QTest::addColumn<QString>("ini");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("summary");
+
+    const QString lineSummary = "poll every 500 ms\nline a: /dev/ttyUSB0 at 115200 baud\n  a-1: address 1\n"
+                                "  a-7: address 7\n";
+    const QString lineB = "[line.b]\nport=/dev/ttyUSB1\naddresses=1\n";
+    QTest::newRow("metrics alone")
+        << "[mqtt]\nenabled=false\n[metrics]\nlisten=[::1]:9848\nallow=::1, 10.0.0.0/8\n" + lineA << QStringList()
+        << "MQTT off\nmetrics http://[::1]:9848/metrics for clients from ::1/128, 10.0.0.0/8\n" + lineSummary;
+    // Loopback only by default; no broker.
+    QTest::newRow("metrics by option") << lineA << QStringList{"--no-mqtt", "--metrics", "0.0.0.0:9100"}
+                                       << "MQTT off\nmetrics http://0.0.0.0:9100/metrics for clients from "
+                                          "127.0.0.0/8, ::1/128\n"
+            + lineSummary;
+    QTest::newRow("gateway with units")
+        << "[mqtt]\nenabled=no\n[modbus_tcp]\nlisten=0.0.0.0:502\nallow=192.168.10.0/24, 10.1.2.3\n"
+           "idle_timeout_s=30\nunit.1=a:1\nunit.2=a:7\nunit.11=b:1\n"
+            + lineA + lineB
+        << QStringList()
+        << "MQTT off\nModbus TCP on 0.0.0.0 port 502, clients from 192.168.10.0/24, 10.1.2.3/32, idle connections "
+           "close after 30 s\n  unit 1: a-1\n  unit 2: a-7\n  unit 11: b-1\n"
+            + lineSummary + "line b: /dev/ttyUSB1 at 115200 baud\n  b-1: address 1\n";
+    // The option turns the gateway on beside MQTT; each controller is the unit of its address.
+    QTest::newRow("gateway by option")
+        << "[mqtt]\nclient_id=plant\n" + lineA + lineB
+        << QStringList{"--line", "x:9600:5,9:/dev/ttyS0", "--modbus-tcp", "[::1]:1502"}
+        << "broker localhost:1883 as plant\ntopics vortanix/<id>/..., discovery homeassistant\n"
+           "Modbus TCP on ::1 port 1502, clients from 127.0.0.0/8, ::1/128, idle connections close after 60 s\n"
+           "  unit 5: x-5\n  unit 9: x-9\npoll every 500 ms\nline x: /dev/ttyS0 at 9600 baud\n  x-5: address 5\n"
+           "  x-9: address 9\n";
+}
+
+void TestBridgeConfig::frontEndsAreSummedUp()
+{
+    QFETCH(QString, ini);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, summary);
     BridgeProcess bridge(folder.path());
-    bridge.writeConfig(QStringLiteral("[mqtt]\nenabled=false\n[metrics]\nlisten=[::1]:9848\nallow=::1, 10.0.0.0/8\n") + lineA);
+    bridge.writeConfig(ini);
     QString output;
-    QCOMPARE(check(bridge, {}, &output), 0);
-    QCOMPARE(output.split(QLatin1Char('\n'), Qt::SkipEmptyParts),
-        (QStringList{QStringLiteral("MQTT off"), QStringLiteral("metrics http://[::1]:9848/metrics for clients from ::1/128, 10.0.0.0/8"),
-            QStringLiteral("poll every 500 ms"), QStringLiteral("line a: /dev/ttyUSB0 at 115200 baud"),
-            QStringLiteral("  a-1: address 1"), QStringLiteral("  a-7: address 7")}));
-    // The option alone, loopback only by default; no broker.
-    bridge.writeConfig(lineA);
-    QCOMPARE(check(bridge, {QStringLiteral("--no-mqtt"), QStringLiteral("--metrics"), QStringLiteral("0.0.0.0:9100")}, &output), 0);
-    QVERIFY2(
-        output.startsWith(QLatin1String("MQTT off\nmetrics http://0.0.0.0:9100/metrics for clients from 127.0.0.0/8, ::1/128\n"
-                                        "poll every")),
-        qPrintable(output));
+    QCOMPARE(check(bridge, arguments, &output), 0);
+    QCOMPARE(output, summary);
 }
 
 void TestBridgeConfig::takenMetricsAddressStopsTheStart()
@@ -352,41 +389,6 @@ void TestBridgeConfig::takenMetricsAddressStopsTheStart()
         bridge.log().contains(QStringLiteral("metrics: cannot listen on 127.0.0.1 port %1: ").arg(taken.serverPort())),
         qPrintable(bridge.log()));
     QVERIFY2(!bridge.log().contains(QLatin1String("line a")), qPrintable(bridge.log())); // no port was opened
-}
-
-void TestBridgeConfig::gatewayConfigurationIsSummedUp()
-{
-    BridgeProcess bridge(folder.path());
-    const QString lines = QStringLiteral("[line.a]\nport=/dev/ttyUSB0\naddresses=1,7\n"
-                                         "[line.b]\nport=/dev/ttyUSB1\naddresses=1\n");
-    bridge.writeConfig(QStringLiteral("[mqtt]\nenabled=no\n[modbus_tcp]\nlisten=0.0.0.0:502\n"
-                                      "allow=192.168.10.0/24, 10.1.2.3\nidle_timeout_s=30\n"
-                                      "unit.1=a:1\nunit.2=a:7\nunit.11=b:1\n")
-        + lines);
-    QString output;
-    QCOMPARE(check(bridge, {}, &output), 0);
-    const QStringList expected{QStringLiteral("MQTT off"),
-        QStringLiteral("Modbus TCP on 0.0.0.0 port 502, clients from 192.168.10.0/24, 10.1.2.3/32, idle "
-                       "connections close after 30 s"),
-        QStringLiteral("  unit 1: a-1"), QStringLiteral("  unit 2: a-7"), QStringLiteral("  unit 11: b-1"),
-        QStringLiteral("poll every 500 ms"), QStringLiteral("line a: /dev/ttyUSB0 at 115200 baud"),
-        QStringLiteral("  a-1: address 1"), QStringLiteral("  a-7: address 7"),
-        QStringLiteral("line b: /dev/ttyUSB1 at 115200 baud"), QStringLiteral("  b-1: address 1")};
-    QCOMPARE(output.split(QLatin1Char('\n'), Qt::SkipEmptyParts), expected);
-
-    // Without unit keys, one address on two lines is one unit id twice.
-    bridge.writeConfig(QStringLiteral("[modbus_tcp]\nlisten=127.0.0.1:1502\n") + lines);
-    QCOMPARE(check(bridge, {}, &output), 1);
-    QVERIFY2(
-        output.contains(QLatin1String("[modbus_tcp] listen: unit id 1 would be both a-1 and b-1")), qPrintable(output));
-    // The option turns the gateway on; each controller is the unit of its address.
-    QCOMPARE(check(bridge,
-                 {QStringLiteral("--line"), QStringLiteral("x:9600:5,9:/dev/ttyS0"), QStringLiteral("--modbus-tcp"),
-                     QStringLiteral("[::1]:1502")},
-                 &output),
-        0);
-    QVERIFY2(output.contains(QLatin1String("Modbus TCP on ::1 port 1502, clients from 127.0.0.0/8, ::1/128,")), qPrintable(output));
-    QVERIFY2(output.contains(QLatin1String("  unit 5: x-5\n  unit 9: x-9\n")), qPrintable(output));
 }
 
 void TestBridgeConfig::passwordIsNeverShown()

@@ -5,10 +5,10 @@
 // SIGTERM and SIGKILL, and a port that another program holds.
 
 #include "bridgerig.h"
+#include "childprocess.h"
 #include "seriallink.h"
 #include "testfiles.h"
 
-#include <QProcess>
 #include <QtTest>
 
 #include <unistd.h>
@@ -36,10 +36,7 @@ namespace {
 // Runs a program to the end; true on exit status 0.
 bool run(const QString &program, const QStringList &arguments, const QString &folder)
 {
-    QProcess process;
-    process.setWorkingDirectory(folder);
-    process.start(program, arguments);
-    return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    return ChildProcess::run(program, arguments, folder).code == 0;
 }
 
 } // namespace

@@ -12,7 +12,6 @@
 #include "prometheusserver.h"
 
 #include <QDeadlineTimer>
-#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -41,15 +40,6 @@ private:
 namespace {
 
 const QByteArray a1 = "{line=\"a\",address=\"1\",id=\"a-1\"}";
-
-// The port the bridge says it serves its metrics on.
-quint16 metricsPort(BridgeProcess &bridge)
-{
-    if (!bridge.waitForLog(QStringLiteral("/metrics for clients from")))
-        return 0;
-    static const QRegularExpression pattern(QStringLiteral("metrics at http://127\\.0\\.0\\.1:(\\d+)/metrics"));
-    return quint16(pattern.match(bridge.log()).captured(1).toUInt());
-}
 
 // Scrapes until the page holds every one of `lines` (whole sample lines).
 bool waitForScrape(quint16 port, const QList<QByteArray> &lines, int timeoutMs = BridgeRig::WaitMs)
@@ -87,7 +77,7 @@ void TestBridgeScrape::initTestCase()
                                             "[bridge]\npoll_interval_ms=100\n")
         + rig.lineSection(QStringLiteral("a"), QStringLiteral("1,7,9"), QStringLiteral("timeout_ms=5000")));
     QVERIFY(rig.bridge().start());
-    port = metricsPort(rig.bridge());
+    port = quint16(rig.bridge().metricsPort());
     QVERIFY2(port != 0, qPrintable(rig.bridge().log()));
     QVERIFY(waitForScrape(port, {"vortanix_controller_online" + a1 + " 1"}));
 }
@@ -224,7 +214,7 @@ void TestBridgeScrape::mqttCommandsAndConnectionsAreCounted()
         + QStringLiteral("[metrics]\nlisten=127.0.0.1:0\n[bridge]\npoll_interval_ms=100\n")
         + plant.lineSection(QStringLiteral("b"), QStringLiteral("1")));
     QVERIFY(plant.bridge().start());
-    const quint16 plantPort = metricsPort(plant.bridge());
+    const quint16 plantPort = quint16(plant.bridge().metricsPort());
     QVERIFY2(plantPort != 0, qPrintable(plant.bridge().log()));
     QVERIFY2(BridgeRig::waitForState(*probe, QStringLiteral("b-1")), qPrintable(plant.bridge().log()));
     QVERIFY(waitForScrape(plantPort,

@@ -5,11 +5,11 @@
 // standard echo and start-and-count.
 
 #include "bridgerig.h"
+#include "childprocess.h"
 #include "ctlrig.h"
+#include "loopback.h"
 #include "registers.h"
 
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QtTest>
 
 class TestCtlTcp : public QObject
@@ -59,18 +59,13 @@ void TestCtlTcp::initTestCase()
 {
     rig = std::make_unique<BridgeRig>();
     rig->addLine(QStringLiteral("a"), {1, 7});
-    port = rig->startGateway(QStringLiteral("a"), {1, 7}, 100);
+    port = rig->startGateway(QStringLiteral("a"), 100);
     QVERIFY2(port > 0, qPrintable(rig->bridge().log()));
 }
 
 void TestCtlTcp::init()
 {
-    for (quint8 address : {1, 7}) {
-        controller(address).clearFault();
-        controller(address).resetRegisters();
-    }
-    if (!rig->line(QStringLiteral("a")).isPlugged())
-        QVERIFY(rig->line(QStringLiteral("a")).replug());
+    QVERIFY(rig->resetLine(QStringLiteral("a")));
 }
 
 void TestCtlTcp::ctlThroughTheGateway_data()
@@ -102,8 +97,8 @@ void TestCtlTcp::ctlThroughTheGateway_data()
         << QStringList{"--echo", "-a", "7", "status"} << 0 << int(CtlExit::Usage) << "the echo key of its line";
     QTest::newRow("--rs485 through the gateway") << QStringList{"--rs485", "kernel", "-a", "7", "status"} << 0
                                                  << int(CtlExit::Usage) << "--rs485 is for a serial port";
-    QTest::newRow("--rts-delay through the gateway") << QStringList{"--rts-delay", "100", "-a", "7", "status"} << 0
-                                                     << int(CtlExit::Usage) << "the rts_delay_us key";
+    QTest::newRow("--rts-delay through the gateway")
+        << QStringList{"--rts-delay", "100", "-a", "7", "status"} << 0 << int(CtlExit::Usage) << "the rts_delay_us key";
 }
 
 void TestCtlTcp::ctlThroughTheGateway()
@@ -132,7 +127,8 @@ void TestCtlTcp::ctlWritesThroughTheGateway()
         QStringLiteral("config"), QStringLiteral("factory")});
     QVERIFY2(result.exitCode == 0, qPrintable(result.describe()));
     // A gateway that is not there: no connection, nothing sent.
-    result = CtlRig::runProgram({QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:1"), QStringLiteral("status")});
+    result = CtlRig::runProgram(
+        {QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:%1").arg(freeLoopbackPort()), QStringLiteral("status")});
     QVERIFY2(result.exitCode == CtlExit::Port && result.err.contains(QStringLiteral("cannot reach")),
         qPrintable(result.describe()));
     // Unplugged: the gateway reports its line unavailable.
@@ -146,13 +142,8 @@ void TestCtlTcp::ctlWritesThroughTheGateway()
 
 void TestCtlTcp::standardServer()
 {
-    QTemporaryDir dir;
-    const QString script = dir.filePath(QStringLiteral("server.py"));
-    QFile file(script);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(standardServerScript) > 0);
-    file.close();
-    QProcess server;
-    server.start(QStringLiteral("/usr/bin/python3"), {script});
+    ChildProcess server;
+    server.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QString::fromUtf8(standardServerScript)});
     QVERIFY(server.waitForStarted(waitMs));
     QDeadlineTimer deadline(waitMs);
     while (!server.canReadLine() && !deadline.hasExpired())

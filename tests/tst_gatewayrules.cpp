@@ -4,6 +4,7 @@
 // gateway addresses vortanix-ctl --tcp takes.
 
 #include "gatewayrequest.h"
+#include "mbapframe.h"
 #include "registerrules.h"
 #include "registers.h"
 #include "tcplink.h"
@@ -30,18 +31,6 @@ private slots:
 };
 
 namespace {
-
-// A Modbus TCP frame: transaction 0x1234, protocol 0, the length of unit and PDU.
-QByteArray adu(quint8 unit, const QByteArray &pdu, int protocol = 0, int lengthDelta = 0)
-{
-    QByteArray frame;
-    const int length = pdu.size() + 1 + lengthDelta;
-    frame.append(char(0x12)).append(char(0x34));
-    frame.append(char(protocol >> 8)).append(char(protocol & 0xFF));
-    frame.append(char(length >> 8)).append(char(length & 0xFF));
-    frame.append(char(unit));
-    return frame + pdu;
-}
 
 QByteArray words(std::initializer_list<int> values)
 {
@@ -163,36 +152,39 @@ void TestGatewayRules::requestVerdicts_data()
     const int refused = GatewayRequest::Refused;
     const int malformed = GatewayRequest::Malformed;
 
-    QTest::newRow("read") << adu(1, read) << false << forward << 0;
-    QTest::newRow("read in read-only mode") << adu(1, read) << true << forward << 0;
-    QTest::newRow("write") << adu(1, power) << false << forward << 0;
-    QTest::newRow("block") << adu(1, blockWrite(ConfigBlockFirst, goodBlock)) << false << forward << 0;
+    QTest::newRow("read") << mbapFrame(1, read) << false << forward << 0;
+    QTest::newRow("read in read-only mode") << mbapFrame(1, read) << true << forward << 0;
+    QTest::newRow("write") << mbapFrame(1, power) << false << forward << 0;
+    QTest::newRow("block") << mbapFrame(1, blockWrite(ConfigBlockFirst, goodBlock)) << false << forward << 0;
     // Malformed: the connection is closed.
-    QTest::newRow("protocol id 1") << adu(1, read, 1) << false << malformed << 0;
-    QTest::newRow("length one too many") << adu(1, read, 0, 1) << false << malformed << 0;
-    QTest::newRow("length one too few") << adu(1, read, 0, -1) << false << malformed << 0;
-    QTest::newRow("header only") << adu(1, QByteArray()).left(7) << false << malformed << 0;
-    QTest::newRow("over 260 bytes") << adu(1, QByteArray(1, char(3)) + QByteArray(260, '\0')) << false << malformed
-                                    << 0;
+    QTest::newRow("protocol id 1") << mbapFrame(1, read, 1) << false << malformed << 0;
+    QTest::newRow("length one too many") << mbapFrame(1, read, 0, 1) << false << malformed << 0;
+    QTest::newRow("length one too few") << mbapFrame(1, read, 0, -1) << false << malformed << 0;
+    QTest::newRow("header only") << mbapFrame(1, QByteArray()).left(7) << false << malformed << 0;
+    QTest::newRow("over 260 bytes") << mbapFrame(1, QByteArray(1, char(3)) + QByteArray(260, '\0')) << false
+                                    << malformed << 0;
     // Refused before the line.
-    QTest::newRow("broadcast read") << adu(0, read) << false << refused << 1;
-    QTest::newRow("broadcast write") << adu(0, power) << false << refused << 1;
-    QTest::newRow("unknown unit") << adu(9, read) << false << refused << 0x0B;
-    QTest::newRow("function 4") << adu(1, QByteArray(1, char(4)) + words({1, 1})) << false << refused << 1;
-    QTest::newRow("function 5") << adu(1, QByteArray(1, char(5)) + words({1, 0xFF00})) << false << refused << 1;
-    QTest::newRow("read 0 registers") << adu(1, QByteArray(1, char(3)) + words({1, 0})) << false << refused << 3;
-    QTest::newRow("read 126 registers") << adu(1, QByteArray(1, char(3)) + words({1, 126})) << false << refused << 3;
-    QTest::newRow("read, short PDU") << adu(1, QByteArray(1, char(3)) + words({1})) << false << refused << 3;
-    QTest::newRow("write in read-only mode") << adu(1, power) << true << refused << 1;
-    QTest::newRow("block in read-only mode") << adu(1, blockWrite(ConfigBlockFirst, goodBlock)) << true << refused << 1;
-    QTest::newRow("write out of range") << adu(1, QByteArray(1, char(6)) + words({RegPowerPermille, 1001})) << false
-                                        << refused << 3;
-    QTest::newRow("write the address") << adu(1, QByteArray(1, char(6)) + words({RegRs485Address, 2})) << false
+    QTest::newRow("broadcast read") << mbapFrame(0, read) << false << refused << 1;
+    QTest::newRow("broadcast write") << mbapFrame(0, power) << false << refused << 1;
+    QTest::newRow("unknown unit") << mbapFrame(9, read) << false << refused << 0x0B;
+    QTest::newRow("function 4") << mbapFrame(1, QByteArray(1, char(4)) + words({1, 1})) << false << refused << 1;
+    QTest::newRow("function 5") << mbapFrame(1, QByteArray(1, char(5)) + words({1, 0xFF00})) << false << refused << 1;
+    QTest::newRow("read 0 registers") << mbapFrame(1, QByteArray(1, char(3)) + words({1, 0})) << false << refused << 3;
+    QTest::newRow("read 126 registers") << mbapFrame(1, QByteArray(1, char(3)) + words({1, 126})) << false << refused
+                                        << 3;
+    QTest::newRow("read, short PDU") << mbapFrame(1, QByteArray(1, char(3)) + words({1})) << false << refused << 3;
+    QTest::newRow("write in read-only mode") << mbapFrame(1, power) << true << refused << 1;
+    QTest::newRow("block in read-only mode")
+        << mbapFrame(1, blockWrite(ConfigBlockFirst, goodBlock)) << true << refused << 1;
+    QTest::newRow("write out of range") << mbapFrame(1, QByteArray(1, char(6)) + words({RegPowerPermille, 1001}))
+                                        << false << refused << 3;
+    QTest::newRow("write the address") << mbapFrame(1, QByteArray(1, char(6)) + words({RegRs485Address, 2})) << false
                                        << refused << 1;
-    QTest::newRow("write no register") << adu(1, QByteArray(1, char(6)) + words({0x3000, 1})) << false << refused << 2;
+    QTest::newRow("write no register") << mbapFrame(1, QByteArray(1, char(6)) + words({0x3000, 1})) << false << refused
+                                       << 2;
     QTest::newRow("block, byte count off")
-        << adu(1, blockWrite(ConfigBlockFirst, goodBlock, 2)) << false << refused << 3;
-    QTest::newRow("block elsewhere") << adu(1, blockWrite(RegLdEnableMask, {1, 2})) << false << refused << 2;
+        << mbapFrame(1, blockWrite(ConfigBlockFirst, goodBlock, 2)) << false << refused << 3;
+    QTest::newRow("block elsewhere") << mbapFrame(1, blockWrite(RegLdEnableMask, {1, 2})) << false << refused << 2;
 }
 
 void TestGatewayRules::requestVerdicts()
@@ -210,7 +202,7 @@ void TestGatewayRules::requestVerdicts()
 void TestGatewayRules::forwardedRequestCarriesTheValues()
 {
     const auto known = [](quint8) { return true; };
-    QByteArray frame = adu(7, QByteArray(1, char(3)) + words({0x2001, 7}));
+    QByteArray frame = mbapFrame(7, QByteArray(1, char(3)) + words({0x2001, 7}));
     GatewayRequest judged
         = GatewayRequest::judge(reinterpret_cast<const quint8 *>(frame.constData()), frame.size(), false, known);
     QCOMPARE(int(judged.unit), 7);
@@ -218,13 +210,13 @@ void TestGatewayRules::forwardedRequestCarriesTheValues()
     QCOMPARE(int(judged.request.first), 0x2001);
     QCOMPARE(int(judged.request.count), 7);
 
-    frame = adu(200, QByteArray(1, char(6)) + words({RegMaxPowerDac, 3100}));
+    frame = mbapFrame(200, QByteArray(1, char(6)) + words({RegMaxPowerDac, 3100}));
     judged = GatewayRequest::judge(reinterpret_cast<const quint8 *>(frame.constData()), frame.size(), false, known);
     QCOMPARE(int(judged.unit), 200);
     QCOMPARE(int(judged.request.first), int(RegMaxPowerDac));
     QCOMPARE(judged.request.values, QVector<quint16>{3100});
 
-    frame = adu(3, blockWrite(ConfigBlockFirst, goodBlock));
+    frame = mbapFrame(3, blockWrite(ConfigBlockFirst, goodBlock));
     judged = GatewayRequest::judge(reinterpret_cast<const quint8 *>(frame.constData()), frame.size(), false, known);
     QCOMPARE(int(judged.request.function), 16);
     QCOMPARE(judged.request.values, goodBlock);

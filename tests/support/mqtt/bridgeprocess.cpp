@@ -4,6 +4,7 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QRegularExpression>
 
 #include <csignal>
 
@@ -53,15 +54,39 @@ QString BridgeProcess::log()
     return collected;
 }
 
-bool BridgeProcess::waitForLog(const QString &text, int timeoutMs)
+bool BridgeProcess::waitForLog(const QString &text, int timeoutMs, int from)
 {
     const QDeadlineTimer deadline(timeoutMs);
-    while (!log().contains(text)) {
+    while (log().indexOf(text, from) < 0) {
         if (deadline.hasExpired() || process.state() == QProcess::NotRunning)
-            return log().contains(text);
+            return log().indexOf(text, from) >= 0;
         process.waitForReadyRead(int(qMin<qint64>(deadline.remainingTime(), 200)));
     }
     return true;
+}
+
+int BridgeProcess::gatewayPort(int timeoutMs)
+{
+    return listenPort(QStringLiteral("Modbus TCP gateway listening on "), timeoutMs);
+}
+
+int BridgeProcess::metricsPort(int timeoutMs)
+{
+    return listenPort(QStringLiteral("metrics at http://"), timeoutMs);
+}
+
+int BridgeProcess::listenPort(const QString &marker, int timeoutMs)
+{
+    // ADDRESS:PORT after the marker, the port whole (a line may come in parts).
+    const QRegularExpression pattern(QRegularExpression::escape(marker) + QStringLiteral("\\S*:([0-9]+)[^0-9]"));
+    const QDeadlineTimer deadline(timeoutMs);
+    QRegularExpressionMatch match;
+    while (!(match = pattern.match(log())).hasMatch()) {
+        if (deadline.hasExpired() || process.state() == QProcess::NotRunning)
+            return 0;
+        process.waitForReadyRead(int(qMin<qint64>(deadline.remainingTime(), 200)));
+    }
+    return match.captured(1).toInt();
 }
 
 int BridgeProcess::waitForExit(int timeoutMs)

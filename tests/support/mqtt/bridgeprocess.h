@@ -23,8 +23,12 @@ public:
     QString writeConfig(const QString &text);
     // Starts the bridge with --config <folder>/bridge.ini and these arguments.
     bool start(const QStringList &arguments = QStringList());
-    // Waits until the log holds `text`.
-    bool waitForLog(const QString &text, int timeoutMs = 20000);
+    // Waits until the log holds `text` after its first `from` characters.
+    bool waitForLog(const QString &text, int timeoutMs = 20000, int from = 0);
+    // The port its Modbus TCP gateway or its metrics listen on, as the log
+    // names it once listening; 0 when it does not come.
+    int gatewayPort(int timeoutMs = 20000);
+    int metricsPort(int timeoutMs = 20000);
     // Waits for the process to end on its own; its exit code, or -1.
     int waitForExit(int timeoutMs = 20000);
     // SIGTERM, then waits: the exit code, or -1 when it did not end normally.
@@ -35,6 +39,8 @@ public:
     qint64 pid() const { return process.processId(); }
 
 private:
+    int listenPort(const QString &marker, int timeoutMs);
+
     QString folder;
     ChildProcess process;
     QString collected;

@@ -1,7 +1,5 @@
 #include "bridgerig.h"
 
-#include "modbustcpclient.h"
-
 BridgeRig::BridgeRig()
     : brokerProcess(std::make_unique<TestBroker>(dir.path())),
       bridgeProcess(std::make_unique<BridgeProcess>(dir.path()))
@@ -77,22 +75,31 @@ bool BridgeRig::waitForState(
     return true;
 }
 
-int BridgeRig::startGateway(
-    const QString &name, const QList<quint8> &addresses, int intervalMs, const QStringList &arguments)
+int BridgeRig::startGateway(const QString &name, int intervalMs, const QStringList &arguments)
 {
-    QStringList list;
-    for (quint8 address : addresses)
-        list << QString::number(address);
+    QStringList addresses;
+    for (const SimController &c : lines.at(name)->controllers())
+        addresses << QString::number(c.address());
     bridgeProcess->writeConfig(QStringLiteral("[mqtt]\nenabled=false\n[bridge]\npoll_interval_ms=%1\n"
                                               "[modbus_tcp]\nlisten=127.0.0.1:0\n")
                                    .arg(intervalMs)
-        + lineSection(name, list.join(QLatin1Char(','))));
+        + lineSection(name, addresses.join(QLatin1Char(','))));
     if (!bridgeProcess->start(arguments))
         return 0;
-    const int port = ModbusTcpClient::gatewayPort(*bridgeProcess);
-    for (const QString &address : list) {
+    const int port = bridgeProcess->gatewayPort();
+    for (const QString &address : addresses) {
         if (!bridgeProcess->waitForLog(QStringLiteral("%1-%2 (address %2): online").arg(name, address)))
             return 0;
     }
     return port;
+}
+
+bool BridgeRig::resetLine(const QString &name)
+{
+    VirtualLine &virtualLine = line(name);
+    for (SimController c : virtualLine.controllers()) {
+        c.clearFault();
+        c.resetRegisters();
+    }
+    return virtualLine.isPlugged() || virtualLine.replug();
 }

@@ -39,10 +39,13 @@ public:
     QString lineSection(const QString &name, const QString &addresses, const QString &more = QString()) const;
 
     // Starts the bridge without MQTT, its Modbus TCP gateway on a free port
-    // of loopback, polling line `name` (added before) every `intervalMs`;
-    // the gateway's port once every controller is online, or 0.
-    int startGateway(const QString &name, const QList<quint8> &addresses, int intervalMs,
-        const QStringList &arguments = QStringList());
+    // of loopback, polling every controller of line `name` (added before)
+    // every `intervalMs`; the gateway's port once every one is online, or 0.
+    int startGateway(const QString &name, int intervalMs, const QStringList &arguments = QStringList());
+    // Puts line `name` back as it was added: plugged in, its controllers
+    // without faults and with their first register values. False when the
+    // line cannot be plugged in again.
+    bool resetLine(const QString &name);
 
     // A probe on the broker, subscribed to `filter` (everything by default).
     std::unique_ptr<MqttProbe> probe(const QString &filter = QStringLiteral("#"), const MqttProbe::Tls &tls = {});

@@ -25,3 +25,20 @@ void ChildProcess::setupChildProcess()
     dieWithParent();
 }
 #endif
+
+ChildProcess::Finished ChildProcess::run(
+    const QString &program, const QStringList &arguments, const QString &folder, int timeoutMs)
+{
+    ChildProcess process;
+    process.setWorkingDirectory(folder);
+    process.start(program, arguments);
+    Finished result;
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        return result;
+    }
+    result.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError());
+    return result;
+}

@@ -1,9 +1,5 @@
 #include "modbustcpclient.h"
 
-#include "bridgeprocess.h"
-
-#include <QRegularExpression>
-
 #include <modbus/modbus.h>
 
 #include <cerrno>
@@ -24,16 +20,6 @@ ModbusTcpClient::~ModbusTcpClient()
         modbus_close(ctx);
         modbus_free(ctx);
     }
-}
-
-int ModbusTcpClient::gatewayPort(BridgeProcess &bridge)
-{
-    const QString marker = QStringLiteral("Modbus TCP gateway listening on ");
-    if (!bridge.waitForLog(marker))
-        return 0;
-    const QRegularExpressionMatch match
-        = QRegularExpression(marker + QStringLiteral("\\S+:([0-9]+)")).match(bridge.log());
-    return match.hasMatch() ? match.captured(1).toInt() : 0;
 }
 
 bool ModbusTcpClient::connect()

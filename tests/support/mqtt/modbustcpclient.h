@@ -5,7 +5,6 @@
 #include <QVector>
 
 struct _modbus;
-class BridgeProcess;
 
 // A Modbus TCP client on libmodbus, the library most SCADA tools and
 // gateways are built on: it checks each answer's transaction id and
@@ -17,9 +16,6 @@ public:
     ~ModbusTcpClient();
     ModbusTcpClient(const ModbusTcpClient &) = delete;
     ModbusTcpClient &operator=(const ModbusTcpClient &) = delete;
-
-    // The port the bridge's gateway listens on, read from its log; 0 when it does not.
-    static int gatewayPort(BridgeProcess &bridge);
 
     bool connect();
     void setUnit(int unit);
