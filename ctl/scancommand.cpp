@@ -32,6 +32,12 @@ bool makePlan(const CommandLine &commandLine, Plan *plan, QString *error)
 {
     const QString bauds = QStringLiteral("bauds");
     const QString addresses = QStringLiteral("addresses");
+    if (commandLine.has(QStringLiteral("unit"))) {
+        // Each address asked as that one unit id: one controller would answer as all of them.
+        *error = QStringLiteral("scan: --unit names one controller; a scan asks each address as its unit id: leave "
+                                "--unit out");
+        return false;
+    }
     if (commandLine.has(bauds)) {
         for (const QString &text : commandLine.value(bauds).split(QLatin1Char(','))) {
             qint64 rate = 0;

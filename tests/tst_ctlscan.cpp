@@ -83,7 +83,8 @@ void TestCtlScan::lateReplyIsNotBlamedOnTheNextAddress()
 
 // The gateway's line runs at the rate of the bridge's configuration, which
 // the scan does not know: one pass, the controller listed without a baud
-// rate (null in JSON), and --bauds refused, not tried rate by rate.
+// rate (null in JSON), and --bauds refused, not tried rate by rate; so is
+// --unit.
 void TestCtlScan::scanThroughTheGateway()
 {
     BridgeRig bridge;
@@ -102,6 +103,9 @@ void TestCtlScan::scanThroughTheGateway()
             "scan: 1 controller found (1 requests"},
         {{"scan", "--bauds", "115200,9600", "--addresses", "7"}, Usage, {},
             "--bauds is for a serial port; through --tcp the bridge sets up the line (the baud key of its line)"},
+        // One unit id for every address would make one controller answer as all of them.
+        {{"--unit", "7", "scan", "--addresses", "6-7"}, Usage, {},
+            "scan: --unit names one controller; a scan asks each address as its unit id: leave --unit out"},
     };
     for (const auto &c : cases) {
         const CtlResult result = CtlRig::runProgram(
