@@ -108,8 +108,10 @@ void TestCtlScan::scanThroughTheGateway()
             "scan: --unit names one controller; a scan asks each address as its unit id: leave --unit out"},
     };
     for (const auto &c : cases) {
-        const CtlResult result = CtlRig::runProgram(
-            QStringList{QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:%1").arg(port)} + c.arguments);
+        const CtlResult result
+            = CtlRig::runProgram(QStringList{QStringLiteral("--timeout"), QStringLiteral("3000"),
+                                     QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:%1").arg(port)}
+                + c.arguments);
         QVERIFY2(result.finished && result.exitCode == c.exitCode, qPrintable(result.describe()));
         QCOMPARE(result.outLines(), c.lines);
         QVERIFY2(result.err.contains(c.message), qPrintable(result.describe()));
