@@ -19,6 +19,7 @@
 #include "protocol.h"
 #include "registers.h"
 #include "seriallink.h"
+#include "simtracelog.h"
 #include "virtualline.h"
 
 #include <modbus.h>
@@ -31,8 +32,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <memory>
-#include <mutex>
 #include <vector>
 
 #include <fcntl.h>
@@ -261,11 +260,8 @@ void CtlBench::frameGaps(int baud)
     section(QStringLiteral("frame gap at %1 baud").arg(baud));
     line.setPacingBaud(0); // unpaced: a reply's time stamp is its last byte's too
     line.setBaud(baud);
-    auto trace = std::make_shared<std::pair<std::mutex, QStringList>>();
-    line.setTraceSink([trace](const QString &text) {
-        std::lock_guard<std::mutex> lock(trace->first);
-        trace->second << text;
-    });
+    SimTraceLog trace;
+    line.setTraceSink(trace.sink());
     GapRow row{baud, FrameGap(baud).gapNs() / 1e6, {}, {}};
     SerialLink link;
     if (link.open(line.portPath(), baud)) {
@@ -281,8 +277,7 @@ void CtlBench::frameGaps(int baud)
     }
     line.setTraceSink(nullptr);
     double replyEndMs = -1;
-    std::lock_guard<std::mutex> lock(trace->first);
-    for (const QString &text : trace->second) {
+    for (const QString &text : trace.lines()) {
         const QStringList words = text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
         if (words.size() < 3)
             continue;

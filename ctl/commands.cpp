@@ -38,6 +38,9 @@ QList<CommandEntry> makeCommands()
             "",
             "Progress goes to standard error when that is a terminal. Ctrl-C ends the scan",
             "with what was found so far.",
+            "Through --tcp one pass asks the gateway, at the rate its line runs at: no",
+            "--bauds, no --unit (each address is asked as its unit id), and no baud rate",
+            "is printed (null in JSON).",
             "JSON: one object a controller: address, baud, firmware.",
             "Exit status 0 when a controller answered, 4 when none did.",
         })};

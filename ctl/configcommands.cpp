@@ -112,8 +112,8 @@ namespace {
 bool readsBack(const QString &path, const ConfigValues &written)
 {
     ConfigValues read;
-    return ConfigFile::read(path, &read) == ConfigFile::ReadOk && read.ldMask == written.ldMask
-        && read.lowPowerMask == written.lowPowerMask && read.maxDac == written.maxDac
+    return ConfigFile::read(path, &read) == ConfigFile::ReadOk && read.name == written.name
+        && read.ldMask == written.ldMask && read.lowPowerMask == written.lowPowerMask && read.maxDac == written.maxDac
         && read.alarmTenths == written.alarmTenths && read.hours == written.hours;
 }
 

@@ -114,8 +114,8 @@ bool CsvLog::open(const QString &path, QString *error, QString *notice)
                                         "written to it; choose another file")
                              .arg(path,
                                  lastEnd < 0 ? QStringLiteral("no whole row before it") : Output::systemReason(errno));
-        return false;
-    }
+                return false;
+            }
             *notice = QStringLiteral("%1: its last row was cut short in an earlier run (%2 bytes without a line end); "
                                      "it was removed, the log goes on after the last whole row")
                           .arg(path)

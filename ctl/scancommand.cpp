@@ -2,6 +2,7 @@
 
 #include "commandline.h"
 #include "exitstatus.h"
+#include "framegap.h"
 #include "output.h"
 #include "registers.h"
 #include "session.h"
@@ -31,6 +32,12 @@ bool makePlan(const CommandLine &commandLine, Plan *plan, QString *error)
 {
     const QString bauds = QStringLiteral("bauds");
     const QString addresses = QStringLiteral("addresses");
+    if (commandLine.has(QStringLiteral("unit"))) {
+        // Each address asked as that one unit id: one controller would answer as all of them.
+        *error = QStringLiteral("scan: --unit names one controller; a scan asks each address as its unit id: leave "
+                                "--unit out");
+        return false;
+    }
     if (commandLine.has(bauds)) {
         for (const QString &text : commandLine.value(bauds).split(QLatin1Char(','))) {
             qint64 rate = 0;
@@ -65,14 +72,14 @@ bool makePlan(const CommandLine &commandLine, Plan *plan, QString *error)
 }
 
 // Reads whatever is still arriving until the line has been quiet for a
-// frame gap (3.5 characters, at least 2 ms): the bytes heard. Through a
-// gateway there is no line to hear: it answers each request whole.
+// frame gap (at least 2 ms): the bytes heard. Through a gateway there is no
+// line to hear: it answers each request whole.
 QByteArray drain(Session &session, int baud)
 {
     if (session.viaGateway())
         return QByteArray();
     Link &link = session.link();
-    const int gapMs = std::max(2, (35 * 1000 + baud - 1) / baud);
+    const int gapMs = std::max<int>(2, int((FrameGap(baud).gapNs() + 999999) / 1000000));
     QByteArray heard;
     quint8 buffer[256];
     for (int got = link.receive(buffer, sizeof buffer, gapMs); got > 0;
@@ -84,19 +91,28 @@ QByteArray drain(Session &session, int baud)
     return heard;
 }
 
-// A controller that is there, though its reply came too late to be read.
-void tellLate(Output &out, int address, int baud, int timeoutMs)
+// Where the scan asks: " at 115200 baud" on a serial line; nothing through a
+// gateway, whose line runs at a rate the bridge sets, unknown here.
+QString atRate(int lineBaud)
+{
+    return lineBaud > 0 ? QStringLiteral(" at %1 baud").arg(lineBaud) : QString();
+}
+
+// A controller found: "address 3  115200 baud  firmware 1.10", or one JSON
+// object with address, baud (null through a gateway), firmware and `more`.
+void tellFound(
+    Output &out, int address, int lineBaud, const QString &firmware, const QString &words, QJsonObject more = {})
 {
     if (out.json()) {
-        out.object({{QStringLiteral("address"), address}, {QStringLiteral("baud"), baud},
-            {QStringLiteral("firmware"), QJsonValue()}, {QStringLiteral("late"), true}});
+        more.insert(QStringLiteral("address"), address);
+        more.insert(QStringLiteral("baud"), lineBaud > 0 ? QJsonValue(lineBaud) : QJsonValue());
+        more.insert(QStringLiteral("firmware"), firmware.isEmpty() ? QJsonValue() : QJsonValue(firmware));
+        out.object(more);
     } else {
-        out.line(QStringLiteral("address %1  %2 baud  answers late").arg(address).arg(baud));
+        out.line(QStringLiteral("address %1%2  %3")
+                     .arg(address)
+                     .arg(lineBaud > 0 ? QStringLiteral("  %1 baud").arg(lineBaud) : QString(), words));
     }
-    out.error(QStringLiteral("scan: address %1 at %2 baud answers, but after the wait%3: try a longer --timeout")
-                  .arg(address)
-                  .arg(baud)
-                  .arg(timeoutMs > 0 ? QStringLiteral(" of %1 ms").arg(timeoutMs) : QString()));
 }
 
 } // namespace
@@ -126,12 +142,27 @@ int ScanCommand::run(const CommandLine &commandLine, Output &out)
         if (const int status = session.open(baud))
             return status;
         Controller &controller = session.controller();
+        const int lineBaud = session.viaGateway() ? 0 : baud;
         QSet<int> silent; // addresses asked at this rate that gave no answer: theirs may come late
+        // A reply from `from`, after its wait: listed as there and late, when it was one of the silent.
+        const auto heardLate = [&](int from) {
+            if (!silent.remove(from))
+                return false;
+            lateSeen = true;
+            ++found;
+            tellFound(out, from, lineBaud, QString(), QStringLiteral("answers late"), {{QStringLiteral("late"), true}});
+            out.error(
+                QStringLiteral("scan: address %1%2 answers, but after the wait%3: try a longer --timeout")
+                    .arg(from)
+                    .arg(atRate(lineBaud),
+                        session.timeoutMs() > 0 ? QStringLiteral(" of %1 ms").arg(session.timeoutMs()) : QString()));
+            return true;
+        };
         for (int i = 0; i < plan.addresses.size() && !stop.requested(); ++i) {
             const int address = plan.addresses.at(i);
             if (showProgress)
-                out.progress(QStringLiteral("\rscanning at %1 baud: address %2 (%3 of %4), %5 found\033[K")
-                                 .arg(baud)
+                out.progress(QStringLiteral("\rscanning%1: address %2 (%3 of %4), %5 found\033[K")
+                                 .arg(atRate(lineBaud))
                                  .arg(address)
                                  .arg(i + 1)
                                  .arg(plan.addresses.size())
@@ -142,12 +173,7 @@ int ScanCommand::run(const CommandLine &commandLine, Output &out)
             ++asked;
             // The late reply of an address asked before, not this one's:
             // that one is there, and this one is asked again.
-            if (outcome.kind == Outcome::WrongAddress && silent.contains(quint8(outcome.reply.at(0)))) {
-                const int late = quint8(outcome.reply.at(0));
-                silent.remove(late);
-                lateSeen = true;
-                ++found;
-                tellLate(out, late, baud, session.timeoutMs());
+            if (outcome.kind == Outcome::WrongAddress && heardLate(quint8(outcome.reply.at(0)))) {
                 drain(session, baud);
                 outcome = controller.readStatus(&status);
                 ++asked;
@@ -158,38 +184,24 @@ int ScanCommand::run(const CommandLine &commandLine, Output &out)
                 ++found;
                 const QString firmware = StatusJson::firmware(status.firmwareVersion);
                 const int reported = status.rs485Address & 0xFF;
-                if (out.json()) {
-                    out.object({{QStringLiteral("address"), address}, {QStringLiteral("baud"), baud},
-                        {QStringLiteral("firmware"), firmware}});
-                } else {
-                    out.line(QStringLiteral("address %1  %2 baud  firmware %3%4")
-                                 .arg(address)
-                                 .arg(baud)
-                                 .arg(firmware)
-                                 .arg(reported == address ? QString()
-                                                          : QStringLiteral("  (reports address %1)").arg(reported)));
-                }
+                tellFound(out, address, lineBaud, firmware,
+                    QStringLiteral("firmware %1%2")
+                        .arg(firmware,
+                            reported == address ? QString() : QStringLiteral("  (reports address %1)").arg(reported)));
             } else if (outcome.kind == Outcome::PortLost || session.linkLost()) {
                 return session.judge(outcome, QStringLiteral("scan"), Session::Read);
             } else if (outcome.kind == Outcome::Exception) {
                 // It refused the status read, but it is there and answers at this address and rate.
                 ++found;
-                if (out.json()) {
-                    out.object({{QStringLiteral("address"), address}, {QStringLiteral("baud"), baud},
-                        {QStringLiteral("firmware"), QJsonValue()}, {QStringLiteral("refused"), outcome.describe()}});
-                } else {
-                    out.line(QStringLiteral("address %1  %2 baud  refuses the status read (%3)")
-                                 .arg(address)
-                                 .arg(baud)
-                                 .arg(outcome.describe()));
-                }
+                tellFound(out, address, lineBaud, QString(),
+                    QStringLiteral("refuses the status read (%1)").arg(outcome.describe()),
+                    {{QStringLiteral("refused"), outcome.describe()}});
             } else if (outcome.kind != Outcome::Timeout) {
                 // Something is there, but its reply is no good: two controllers at
                 // one address, noise, or the wrong baud rate.
-                out.error(QStringLiteral("scan: address %1 at %2 baud: a reply, but a bad one (%3)")
+                out.error(QStringLiteral("scan: address %1%2: a reply, but a bad one (%3)")
                               .arg(address)
-                              .arg(baud)
-                              .arg(outcome.describe()));
+                              .arg(atRate(lineBaud), outcome.describe()));
             }
             // A reply still on its way (a slow controller, a long time-out's
             // worth late) is heard out here, not blamed on the next address.
@@ -197,13 +209,8 @@ int ScanCommand::run(const CommandLine &commandLine, Output &out)
                 const QByteArray late = drain(session, baud);
                 if (outcome.kind == Outcome::Timeout)
                     silent.insert(address);
-                const int from = late.isEmpty() ? -1 : quint8(late.at(0));
-                if (silent.contains(from)) {
-                    silent.remove(from);
-                    lateSeen = true;
-                    ++found;
-                    tellLate(out, from, baud, session.timeoutMs());
-                }
+                if (!late.isEmpty())
+                    heardLate(quint8(late.at(0)));
             }
         }
     }

@@ -64,8 +64,11 @@ int Session::checkOptions()
             return ExitUsage;
         }
         // The gateway's line is set up in the bridge's configuration, not here.
-        const QList<QPair<QString, QString>> lineOptions = {{QStringLiteral("echo"), QStringLiteral("echo")},
-            {QStringLiteral("rs485"), QStringLiteral("rs485")}, {QStringLiteral("rts-delay"), QStringLiteral("rts_delay_us")}};
+        // A scan through it asks at the one rate the line runs at: no --bauds.
+        const QList<QPair<QString, QString>> lineOptions
+            = {{QStringLiteral("echo"), QStringLiteral("echo")}, {QStringLiteral("rs485"), QStringLiteral("rs485")},
+                {QStringLiteral("rts-delay"), QStringLiteral("rts_delay_us")},
+                {QStringLiteral("bauds"), QStringLiteral("baud")}};
         for (const auto &option : lineOptions) {
             if (commandLine.has(option.first)) {
                 out.error(QStringLiteral("--%1 is for a serial port; through --tcp the bridge sets up the line "

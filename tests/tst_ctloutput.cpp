@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
+
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -67,15 +69,15 @@ public:
         if (mounted)
             QProcess::execute(QStringLiteral("umount"), {folder.path()});
     }
-    // Fills what is left with a file of its own: true once it is full.
-    bool fill()
+    // Fills what is left with a file of its own but `leaveBytes`: true once it is so.
+    bool fill(qint64 leaveBytes = 0)
     {
         QFile filler(path(QStringLiteral("filler")));
         if (!filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
             return false;
         const QByteArray block(512, 'x');
         while (filler.write(block) == block.size()) { }
-        return true;
+        return filler.resize(std::max<qint64>(0, filler.size() - leaveBytes));
     }
     bool unfill() { return QFile::remove(path(QStringLiteral("filler"))); }
     QString path(const QString &name) const { return folder.filePath(name); }
@@ -100,6 +102,7 @@ private slots:
     void csvLogOnAFileSystemThatFills();
     void rowCutShortEarlierIsRemoved();
     void iniIntoADevice();
+    void iniOnAFileSystemThatFills();
 
 private:
     std::unique_ptr<CtlRig> rig;
@@ -234,6 +237,21 @@ void TestCtlOutput::iniIntoADevice()
         QVERIFY2(!result.out.contains(QStringLiteral("written")), qPrintable(result.out));
         QCOMPARE(rig->settledFrames().size(), 0); // nothing was sent
     }
+}
+
+// `config get --ini` with room for the file's lock but not its text: the
+// library beneath leaves an empty file and says it wrote it; the run fails.
+void TestCtlOutput::iniOnAFileSystemThatFills()
+{
+    SmallDisk disk;
+    if (!disk.mount())
+        QSKIP("needs root to mount a small tmpfs");
+    QVERIFY(disk.fill(4096));
+    const QString ini = disk.path(QStringLiteral("full.ini"));
+    const CtlResult result
+        = rig->run(withReplyWait({QStringLiteral("config"), QStringLiteral("get"), QStringLiteral("--ini"), ini}));
+    QVERIFY2(result.finished && result.exitCode == FileError, qPrintable(result.describe()));
+    QVERIFY2(result.err.contains(ini + QStringLiteral(": cannot be written")), qPrintable(result.err));
 }
 
 QTEST_GUILESS_MAIN(TestCtlOutput)

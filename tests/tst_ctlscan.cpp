@@ -1,8 +1,10 @@
 // vortanix-ctl's scan against a virtual line whose controllers misbehave: one
 // that refuses the status read is still found, and one whose reply comes
 // after the wait is reported as there and late (with the advice to wait
-// longer), never as a bad reply from the address asked next.
+// longer), never as a bad reply from the address asked next. Through the
+// bridge's Modbus TCP gateway a scan names no baud rate it did not ask at.
 
+#include "bridgerig.h"
 #include "ctlrig.h"
 
 #include <QtTest>
@@ -17,6 +19,7 @@ private slots:
     void refusingControllerIsFound_data();
     void refusingControllerIsFound();
     void lateReplyIsNotBlamedOnTheNextAddress();
+    void scanThroughTheGateway();
 
 private:
     std::unique_ptr<CtlRig> rig;
@@ -76,6 +79,43 @@ void TestCtlScan::lateReplyIsNotBlamedOnTheNextAddress()
     QVERIFY2(result.err.contains(QStringLiteral("scan again with a longer --timeout (e.g. --timeout 800)")),
         qPrintable(result.err));
     QVERIFY2(!result.err.contains(QStringLiteral("a reply, but a bad one")), qPrintable(result.err));
+}
+
+// The gateway's line runs at the rate of the bridge's configuration, which
+// the scan does not know: one pass, the controller listed without a baud
+// rate (null in JSON), and --bauds refused, not tried rate by rate; so is
+// --unit.
+void TestCtlScan::scanThroughTheGateway()
+{
+    BridgeRig bridge;
+    bridge.addLine(QStringLiteral("a"), {7});
+    const int port = bridge.startGateway(QStringLiteral("a"), {7}, 100);
+    QVERIFY2(port > 0, qPrintable(bridge.bridge().log()));
+    const struct
+    {
+        QStringList arguments;
+        int exitCode;
+        QStringList lines; // standard output
+        QString message; // on standard error
+    } cases[] = {
+        {{"scan", "--addresses", "6-7"}, Ok, {"address 7  firmware 1.10"}, "scan: 1 controller found (2 requests"},
+        {{"--json", "scan", "--addresses", "7"}, Ok, {R"({"address":7,"baud":null,"firmware":"1.10"})"},
+            "scan: 1 controller found (1 requests"},
+        {{"scan", "--bauds", "115200,9600", "--addresses", "7"}, Usage, {},
+            "--bauds is for a serial port; through --tcp the bridge sets up the line (the baud key of its line)"},
+        // One unit id for every address would make one controller answer as all of them.
+        {{"--unit", "7", "scan", "--addresses", "6-7"}, Usage, {},
+            "scan: --unit names one controller; a scan asks each address as its unit id: leave --unit out"},
+    };
+    for (const auto &c : cases) {
+        const CtlResult result
+            = CtlRig::runProgram(QStringList{QStringLiteral("--timeout"), QStringLiteral("3000"),
+                                     QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:%1").arg(port)}
+                + c.arguments);
+        QVERIFY2(result.finished && result.exitCode == c.exitCode, qPrintable(result.describe()));
+        QCOMPARE(result.outLines(), c.lines);
+        QVERIFY2(result.err.contains(c.message), qPrintable(result.describe()));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCtlScan)
