@@ -89,7 +89,7 @@ void TestCtlScan::scanThroughTheGateway()
 {
     BridgeRig bridge;
     bridge.addLine(QStringLiteral("a"), {7});
-    const int port = bridge.startGateway(QStringLiteral("a"), {7}, 100);
+    const int port = bridge.startGateway(QStringLiteral("a"), 100);
     QVERIFY2(port > 0, qPrintable(bridge.bridge().log()));
     const struct
     {
