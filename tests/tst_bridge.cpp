@@ -83,7 +83,10 @@ void TestBridge::initTestCase()
     probe = rig.probe();
     QVERIFY(probe);
     rig.bridge().writeConfig(rig.mqttSection(clientId) + QStringLiteral("[bridge]\npoll_interval_ms=100\n")
-        + rig.lineSection(QStringLiteral("a"), QStringLiteral("1,7"), QStringLiteral("id.7=press")));
+        + rig.lineSection(QStringLiteral("a"), QStringLiteral("1,7"),
+            // Generous: on a loaded machine a reply may come late; only the
+            // faults set here may read as a time-out.
+            QStringLiteral("id.7=press\ntimeout_ms=1000")));
     QVERIFY(rig.bridge().start());
     for (const QString &id : {firstId, secondId}) {
         QVERIFY2(rig.waitForState(*probe, id), qPrintable(rig.bridge().log()));

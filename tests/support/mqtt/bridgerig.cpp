@@ -83,7 +83,9 @@ int BridgeRig::startGateway(const QString &name, int intervalMs, const QStringLi
     bridgeProcess->writeConfig(QStringLiteral("[mqtt]\nenabled=false\n[bridge]\npoll_interval_ms=%1\n"
                                               "[modbus_tcp]\nlisten=127.0.0.1:0\n")
                                    .arg(intervalMs)
-        + lineSection(name, addresses.join(QLatin1Char(','))));
+        // A virtual controller on a loaded test machine may be scheduled late:
+        // a generous wait, so that only a real fault reads as a time-out.
+        + lineSection(name, addresses.join(QLatin1Char(',')), QStringLiteral("timeout_ms=1000")));
     if (!bridgeProcess->start(arguments))
         return 0;
     const int port = bridgeProcess->gatewayPort();
