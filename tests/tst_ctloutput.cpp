@@ -7,6 +7,7 @@
 
 #include "ctlrig.h"
 #include "testfiles.h"
+#include "verifyempty.h"
 
 #include <QDir>
 #include <QFile>
@@ -138,15 +139,14 @@ void TestCtlOutput::resultsIntoAFullDevice()
 {
     QFETCH(QStringList, arguments);
     const CtlResult result = rig->runInto(QStringLiteral("/dev/full"), CtlRig::withReplyWait(arguments));
-    QCOMPARE(
-        result.mismatch(FileError, QStringLiteral("the results could not be written to standard output: ") + noSpace),
-        QString());
+    VERIFY_EMPTY(
+        result.mismatch(FileError, QStringLiteral("the results could not be written to standard output: ") + noSpace));
 }
 
 void TestCtlOutput::csvLogIntoAFullDevice()
 {
     const CtlResult result = csvLog(QStringLiteral("/dev/full"));
-    QCOMPARE(result.mismatch(FileError, QStringLiteral("/dev/full: cannot be written: ") + noSpace), QString());
+    VERIFY_EMPTY(result.mismatch(FileError, QStringLiteral("/dev/full: cannot be written: ") + noSpace));
     // Nothing but the program's own words: no warning of the library beneath.
     QCOMPARE(result.err.count(QLatin1Char('\n')), 1);
 }
@@ -160,19 +160,19 @@ void TestCtlOutput::csvLogOnAFileSystemThatFills()
     if (!disk.mount())
         QSKIP("needs root to mount a small tmpfs");
     const QString log = disk.path(QStringLiteral("log.csv"));
-    QCOMPARE(csvLog(log).mismatch(Ok), QString());
+    VERIFY_EMPTY(csvLog(log).mismatch(Ok));
     QVERIFY(disk.fill());
 
-    QCOMPARE(csvLog(log, 1000).mismatch(FileError, log + QStringLiteral(": cannot be written: ") + noSpace), QString());
+    VERIFY_EMPTY(csvLog(log, 1000).mismatch(FileError, log + QStringLiteral(": cannot be written: ") + noSpace));
     int rows = 0;
-    QCOMPARE(wholeRows(log, &rows), QString());
+    VERIFY_EMPTY(wholeRows(log, &rows));
     QVERIFY2(rows > 1, qPrintable(QString::number(rows))); // the rest of the file's last page was used
 
     QVERIFY(disk.unfill());
     const CtlResult after = csvLog(log, 2);
     QVERIFY2(after.exitCode == Ok && after.err.isEmpty(), qPrintable(after.describe()));
     int rowsAfter = 0;
-    QCOMPARE(wholeRows(log, &rowsAfter), QString());
+    VERIFY_EMPTY(wholeRows(log, &rowsAfter));
     QCOMPARE(rowsAfter, rows + 2);
 }
 
@@ -181,21 +181,21 @@ void TestCtlOutput::csvLogOnAFileSystemThatFills()
 void TestCtlOutput::rowCutShortEarlierIsRemoved()
 {
     const QString log = rig->filePath(QStringLiteral("log.csv"));
-    QCOMPARE(csvLog(log).mismatch(Ok), QString());
+    VERIFY_EMPTY(csvLog(log).mismatch(Ok));
     const QByteArray whole = fileBytes(log);
     const QByteArray torn = whole + whole.mid(whole.indexOf('\n') + 1, 30);
     QVERIFY(writeFile(log, torn));
 
-    QCOMPARE(csvLog(log).mismatch(Ok, log + QStringLiteral(": its last row was cut short in an earlier run (30 bytes")),
-        QString());
+    VERIFY_EMPTY(
+        csvLog(log).mismatch(Ok, log + QStringLiteral(": its last row was cut short in an earlier run (30 bytes")));
     int rows = 0;
-    QCOMPARE(wholeRows(log, &rows), QString());
+    VERIFY_EMPTY(wholeRows(log, &rows));
     QCOMPARE(rows, 2);
     QVERIFY(fileBytes(log).startsWith(whole));
 
     // A file of a header cut short has no whole row to go back to: left alone.
     QVERIFY(writeFile(log, whole.left(20)));
-    QCOMPARE(csvLog(log).mismatch(FileError), QString());
+    VERIFY_EMPTY(csvLog(log).mismatch(FileError));
 }
 
 // `config get --ini` into a device, a pipe or a folder: refused as no file,
@@ -215,7 +215,7 @@ void TestCtlOutput::iniIntoADevice()
     for (const QString &target : targets) {
         rig->clearRequests();
         const CtlResult result = rig->run(CtlRig::withReplyWait({"config", "get", "--ini", target}));
-        QCOMPARE(result.mismatch(FileError, target + QStringLiteral(" is not a regular file")), QString());
+        VERIFY_EMPTY(result.mismatch(FileError, target + QStringLiteral(" is not a regular file")));
         QVERIFY2(!result.out.contains(QStringLiteral("written")), qPrintable(result.out));
         QCOMPARE(rig->settledFrames().size(), 0); // nothing was sent
     }
@@ -231,7 +231,7 @@ void TestCtlOutput::iniOnAFileSystemThatFills()
     QVERIFY(disk.fill(4096));
     const QString ini = disk.path(QStringLiteral("full.ini"));
     const CtlResult result = rig->run(CtlRig::withReplyWait({"config", "get", "--ini", ini}));
-    QCOMPARE(result.mismatch(FileError, ini + QStringLiteral(": cannot be written")), QString());
+    VERIFY_EMPTY(result.mismatch(FileError, ini + QStringLiteral(": cannot be written")));
 }
 
 QTEST_GUILESS_MAIN(TestCtlOutput)

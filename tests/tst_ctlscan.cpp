@@ -6,6 +6,7 @@
 
 #include "bridgerig.h"
 #include "ctlrig.h"
+#include "verifyempty.h"
 
 #include <QtTest>
 
@@ -52,7 +53,7 @@ void TestCtlScan::refusingControllerIsFound()
     QFETCH(QString, shown);
     rig->at(4).setFault(SimController::FaultException, code);
     const CtlResult result = rig->run(CtlRig::withReplyWait({"scan", "--bauds", "115200", "--addresses", "1,3,4"}));
-    QCOMPARE(result.mismatch(Ok, QStringLiteral("scan: 2 controllers found")), QString());
+    VERIFY_EMPTY(result.mismatch(Ok, QStringLiteral("scan: 2 controllers found")));
     QCOMPARE(result.outLines(),
         (QStringList{"address 1  115200 baud  firmware 1.10",
             "address 4  115200 baud  refuses the status read (exception " + shown + ")"}));
@@ -69,11 +70,10 @@ void TestCtlScan::lateReplyIsNotBlamedOnTheNextAddress()
     QStringList lines = result.outLines();
     lines.sort();
     QCOMPARE(lines, (QStringList{"address 1  115200 baud  answers late", "address 4  115200 baud  firmware 1.10"}));
-    QCOMPARE(result.mismatch(Ok,
-                 "scan: address 1 at 115200 baud answers, but after the wait of 200 ms: "
-                 "try a longer --timeout"),
-        QString());
-    QCOMPARE(result.mismatch(Ok, "scan again with a longer --timeout (e.g. --timeout 800)"), QString());
+    VERIFY_EMPTY(result.mismatch(Ok,
+        "scan: address 1 at 115200 baud answers, but after the wait of 200 ms: "
+        "try a longer --timeout"));
+    VERIFY_EMPTY(result.mismatch(Ok, "scan again with a longer --timeout (e.g. --timeout 800)"));
     QVERIFY2(!result.err.contains(QStringLiteral("a reply, but a bad one")), qPrintable(result.err));
 }
 
@@ -106,7 +106,7 @@ void TestCtlScan::scanThroughTheGateway()
     for (const auto &c : cases) {
         const CtlResult result = CtlRig::runProgram(
             CtlRig::withReplyWait(QStringList{"--tcp", QStringLiteral("127.0.0.1:%1").arg(port)} + c.arguments));
-        QCOMPARE(result.mismatch(c.exitCode, c.message), QString());
+        VERIFY_EMPTY(result.mismatch(c.exitCode, c.message));
         QCOMPARE(result.outLines(), c.lines);
     }
 }

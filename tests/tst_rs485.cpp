@@ -17,6 +17,7 @@
 #include "seriallink.h"
 #include "simtracelog.h"
 #include "testfiles.h"
+#include "verifyempty.h"
 #include "virtualcontroller.h"
 
 #include <QElapsedTimer>
@@ -420,7 +421,7 @@ void TestRs485::ctlOnTheLine()
     QVERIFY(rig.start());
     rig.line.setEcho(VirtualLine::Echo(echo));
     const CtlResult result = rig.run(CtlRig::withReplyWait(arguments));
-    QCOMPARE(result.mismatch(exitCode, message), QString());
+    VERIFY_EMPTY(result.mismatch(exitCode, message));
     if (message.isEmpty())
         QCOMPARE(result.err, QString());
     if (exitCode == Port || exitCode == Usage)

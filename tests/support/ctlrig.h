@@ -22,7 +22,7 @@ struct CtlResult
     // For failure messages: "vortanix-ctl <arguments>: exit 4; stdout: ...; stderr: ...".
     QString describe() const;
     // Empty when the run finished with `expectedExit` and its standard error
-    // holds `errText`; else what it did instead: QCOMPARE(r.mismatch(..), QString()).
+    // holds `errText`; else what it did instead, for VERIFY_EMPTY (verifyempty.h).
     QString mismatch(int expectedExit, const QString &errText = QString()) const;
 };
 
