@@ -83,6 +83,15 @@ QStringList samplesOf(const BridgeMetrics &metrics, const QString &family)
 
 const QString a1 = QStringLiteral("line=\"a\",address=\"1\",id=\"a-1\"");
 
+// One sample a row: `pattern`'s two lowest placeholders take the row's label value and its value.
+QStringList sampleLines(const QString &pattern, std::initializer_list<std::pair<const char *, int>> rows)
+{
+    QStringList lines;
+    for (const auto &row : rows)
+        lines << pattern.arg(QLatin1String(row.first)).arg(row.second);
+    return lines;
+}
+
 } // namespace
 
 void TestBridgeMetrics::numbers_data()
@@ -135,31 +144,20 @@ void TestBridgeMetrics::readingsOfAGoodPoll()
     QVERIFY(samplesOf(metrics, QStringLiteral("vortanix_temperature_celsius")).isEmpty());
 
     metrics.polled(0, goodPoll(), true);
-    const QStringList expected{
-        QStringLiteral("vortanix_controller_online{%1} 1"),
-        QStringLiteral("vortanix_last_good_poll_timestamp_seconds{%1} 1796716489.662"),
-        QStringLiteral("vortanix_controller_info{%1,firmware=\"1.10\"} 1"),
-        QStringLiteral("vortanix_temperature_celsius{%1} 25.3"),
-        QStringLiteral("vortanix_temperature_sensor_state{%1,state=\"ok\"} 1"),
-        QStringLiteral("vortanix_temperature_sensor_state{%1,state=\"open\"} 0"),
-        QStringLiteral("vortanix_power_permille{%1} 650"),
-        QStringLiteral("vortanix_supply_volts{%1} 23.95"),
-        QStringLiteral("vortanix_running_time_seconds{%1} 7205"),
-        QStringLiteral("vortanix_analog_input_enabled{%1} 1"),
-        QStringLiteral("vortanix_modules_on{%1} 2"),
-        QStringLiteral("vortanix_module_on{%1,module=\"1\"} 1"),
-        QStringLiteral("vortanix_module_on{%1,module=\"2\"} 0"),
-        QStringLiteral("vortanix_module_on{%1,module=\"3\"} 1"),
-        QStringLiteral("vortanix_module_on{%1,module=\"12\"} 0"),
-        QStringLiteral("vortanix_module_enabled{%1,module=\"4\"} 0"),
-        QStringLiteral("vortanix_module_enabled{%1,module=\"5\"} 1"),
-        QStringLiteral("vortanix_module_enabled{%1,module=\"12\"} 1"),
-        QStringLiteral("vortanix_exchanges_total{%1,outcome=\"ok\"} 1"),
-        QStringLiteral("vortanix_exchanges_total{%1,outcome=\"timeout\"} 0"),
-    };
+    const char *const expected[]
+        = {"vortanix_controller_online{%1} 1", "vortanix_last_good_poll_timestamp_seconds{%1} 1796716489.662",
+            "vortanix_controller_info{%1,firmware=\"1.10\"} 1", "vortanix_temperature_celsius{%1} 25.3",
+            "vortanix_temperature_sensor_state{%1,state=\"ok\"} 1",
+            "vortanix_temperature_sensor_state{%1,state=\"open\"} 0", "vortanix_power_permille{%1} 650",
+            "vortanix_supply_volts{%1} 23.95", "vortanix_running_time_seconds{%1} 7205",
+            "vortanix_analog_input_enabled{%1} 1", "vortanix_modules_on{%1} 2", "vortanix_module_on{%1,module=\"1\"} 1",
+            "vortanix_module_on{%1,module=\"2\"} 0", "vortanix_module_on{%1,module=\"3\"} 1",
+            "vortanix_module_on{%1,module=\"12\"} 0", "vortanix_module_enabled{%1,module=\"4\"} 0",
+            "vortanix_module_enabled{%1,module=\"5\"} 1", "vortanix_module_enabled{%1,module=\"12\"} 1",
+            "vortanix_exchanges_total{%1,outcome=\"ok\"} 1", "vortanix_exchanges_total{%1,outcome=\"timeout\"} 0"};
     const QStringList all = samples(metrics);
-    for (const QString &line : expected)
-        QVERIFY2(all.contains(line.arg(a1)), qPrintable(line.arg(a1)));
+    for (const char *line : expected)
+        QVERIFY2(all.contains(QString::fromUtf8(line).arg(a1)), line);
     QCOMPARE(samplesOf(metrics, QStringLiteral("vortanix_module_on")).size(), 12);
 }
 
@@ -221,15 +219,12 @@ void TestBridgeMetrics::outcomesAndExceptionsAreCounted()
     metrics.exchanged(0, {Exchange{Outcome::WrongRegister, 0, 1000000}});
     // A request's echo changed on a 2-wire line.
     metrics.exchanged(0, {Exchange{Outcome::BusCollision, 0, 1000000}, Exchange{Outcome::BusCollision, 0, 1000000}});
-    const QStringList counted = samplesOf(metrics, QStringLiteral("vortanix_exchanges_total"));
-    QCOMPARE(counted.size(), 12); // every outcome shows, 0 too, but "sent" (a broadcast is no poll)
-    const QStringList expected{QStringLiteral("ok\"} 1"), QStringLiteral("timeout\"} 0"),
-        QStringLiteral("short_reply\"} 1"), QStringLiteral("incomplete_reply\"} 0"), QStringLiteral("bad_crc\"} 2"),
-        QStringLiteral("exception\"} 3"), QStringLiteral("wrong_address\"} 1"), QStringLiteral("wrong_function\"} 0"),
-        QStringLiteral("not_acknowledged\"} 1"), QStringLiteral("port_lost\"} 1"),
-        QStringLiteral("wrong_register\"} 1"), QStringLiteral("bus_collision\"} 2")};
-    for (int i = 0; i < expected.size(); ++i)
-        QVERIFY2(counted.at(i).endsWith(expected.at(i)), qPrintable(counted.at(i)));
+    // Every outcome shows, 0 too, but "sent" (a broadcast is no poll).
+    QCOMPARE(samplesOf(metrics, QStringLiteral("vortanix_exchanges_total")),
+        sampleLines(QStringLiteral("vortanix_exchanges_total{%1,outcome=\"%2\"} %3").arg(a1),
+            {{"ok", 1}, {"timeout", 0}, {"short_reply", 1}, {"incomplete_reply", 0}, {"bad_crc", 2}, {"exception", 3},
+                {"wrong_address", 1}, {"wrong_function", 0}, {"not_acknowledged", 1}, {"port_lost", 1},
+                {"wrong_register", 1}, {"bus_collision", 2}}));
     QCOMPARE(samplesOf(metrics, QStringLiteral("vortanix_exchange_exceptions_total")),
         (QStringList{QStringLiteral("vortanix_exchange_exceptions_total{%1,code=\"02\"} 2").arg(a1),
             QStringLiteral("vortanix_exchange_exceptions_total{%1,code=\"0B\"} 1").arg(a1)}));
@@ -244,20 +239,18 @@ void TestBridgeMetrics::durationsFillTheHistogram()
         metrics.polled(0, failedPoll(Outcome::Timeout, 0, ns), false);
     const QStringList lineA = samples(metrics).filter(
         QRegularExpression(QStringLiteral("^vortanix_exchange_duration_seconds.*line=\"a\"")));
-    const QStringList expected{QStringLiteral("_bucket{line=\"a\",le=\"0.001\"} 2"),
-        QStringLiteral("_bucket{line=\"a\",le=\"0.0025\"} 2"), QStringLiteral("_bucket{line=\"a\",le=\"0.005\"} 2"),
-        QStringLiteral("_bucket{line=\"a\",le=\"0.01\"} 2"), QStringLiteral("_bucket{line=\"a\",le=\"0.025\"} 2"),
-        QStringLiteral("_bucket{line=\"a\",le=\"0.05\"} 3"), QStringLiteral("_bucket{line=\"a\",le=\"0.1\"} 3"),
-        QStringLiteral("_bucket{line=\"a\",le=\"0.25\"} 3"), QStringLiteral("_bucket{line=\"a\",le=\"0.5\"} 3"),
-        QStringLiteral("_bucket{line=\"a\",le=\"1\"} 3"), QStringLiteral("_bucket{line=\"a\",le=\"2.5\"} 3"),
-        QStringLiteral("_bucket{line=\"a\",le=\"+Inf\"} 4"), QStringLiteral("_sum{line=\"a\"} "),
-        QStringLiteral("_count{line=\"a\"} 4")};
-    QCOMPARE(lineA.size(), expected.size());
-    for (int i = 0; i < expected.size(); ++i)
-        QVERIFY2(lineA.at(i).startsWith(QStringLiteral("vortanix_exchange_duration_seconds") + expected.at(i)),
-            qPrintable(lineA.at(i)));
+    // Each bound's cumulative count, the sum (its value below), the count.
+    QStringList expected
+        = sampleLines(QStringLiteral("vortanix_exchange_duration_seconds_bucket{line=\"a\",le=\"%1\"} %2"),
+            {{"0.001", 2}, {"0.0025", 2}, {"0.005", 2}, {"0.01", 2}, {"0.025", 2}, {"0.05", 3}, {"0.1", 3}, {"0.25", 3},
+                {"0.5", 3}, {"1", 3}, {"2.5", 3}, {"+Inf", 4}});
+    expected << QStringLiteral("vortanix_exchange_duration_seconds_count{line=\"a\"} 4");
+    QCOMPARE(lineA.size(), expected.size() + 1);
+    QVERIFY2(lineA.at(12).startsWith(QStringLiteral("vortanix_exchange_duration_seconds_sum{line=\"a\"} ")),
+        qPrintable(lineA.at(12)));
     const double sum = lineA.at(12).section(QLatin1Char(' '), 1).toDouble();
     QVERIFY2(std::fabs(sum - 3.0325) < 1e-9, qPrintable(lineA.at(12)));
+    QCOMPARE(lineA.mid(0, 12) + lineA.mid(13), expected);
     QVERIFY(samples(metrics).contains(QStringLiteral("vortanix_exchange_duration_seconds_count{line=\"b\"} 0")));
 }
 
@@ -270,10 +263,10 @@ void TestBridgeMetrics::commandsAndConnectionsAreCounted()
         QVERIFY2(!metrics.exposition().contains(family), family);
 
     metrics.enableCommandSource(BridgeMetrics::CommandSource::Mqtt);
+    const QString commands = QStringLiteral("vortanix_commands_total{source=\"%1\",result=\"%2\"} %3");
+    const QString mqtt = commands.arg(QLatin1String("mqtt"));
     QCOMPARE(samplesOf(metrics, QStringLiteral("vortanix_commands_total")),
-        (QStringList{QStringLiteral("vortanix_commands_total{source=\"mqtt\",result=\"ok\"} 0"),
-            QStringLiteral("vortanix_commands_total{source=\"mqtt\",result=\"failed\"} 0"),
-            QStringLiteral("vortanix_commands_total{source=\"mqtt\",result=\"refused\"} 0")}));
+        sampleLines(mqtt, {{"ok", 0}, {"failed", 0}, {"refused", 0}}));
     using Source = BridgeMetrics::CommandSource;
     using Result = BridgeMetrics::CommandOutcome;
     metrics.countCommand(Source::Mqtt, Result::Ok);
@@ -281,12 +274,8 @@ void TestBridgeMetrics::commandsAndConnectionsAreCounted()
     metrics.countCommand(Source::Mqtt, Result::Refused);
     metrics.countCommand(Source::ModbusTcp, Result::Failed);
     QCOMPARE(samplesOf(metrics, QStringLiteral("vortanix_commands_total")),
-        (QStringList{QStringLiteral("vortanix_commands_total{source=\"mqtt\",result=\"ok\"} 2"),
-            QStringLiteral("vortanix_commands_total{source=\"mqtt\",result=\"failed\"} 0"),
-            QStringLiteral("vortanix_commands_total{source=\"mqtt\",result=\"refused\"} 1"),
-            QStringLiteral("vortanix_commands_total{source=\"modbus_tcp\",result=\"ok\"} 0"),
-            QStringLiteral("vortanix_commands_total{source=\"modbus_tcp\",result=\"failed\"} 1"),
-            QStringLiteral("vortanix_commands_total{source=\"modbus_tcp\",result=\"refused\"} 0")}));
+        sampleLines(mqtt, {{"ok", 2}, {"failed", 0}, {"refused", 1}})
+            + sampleLines(commands.arg(QLatin1String("modbus_tcp")), {{"ok", 0}, {"failed", 1}, {"refused", 0}}));
 
     metrics.countModbusRequest(3, 0);
     metrics.countModbusRequest(3, 0);

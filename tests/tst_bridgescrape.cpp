@@ -10,6 +10,7 @@
 #include "metricsserver.h"
 #include "mqttclient.h"
 #include "prometheusserver.h"
+#include "verifyempty.h"
 
 #include <QDeadlineTimer>
 #include <QTcpSocket>
@@ -98,8 +99,7 @@ void TestBridgeScrape::scrapeIsPrometheusText()
              "vortanix_supply_volts" + a1 + " 23.95", "vortanix_power_permille" + a1 + " 650",
              "vortanix_modules_on" + a1 + " 2", QByteArray("# TYPE vortanix_exchanges_total counter")})
         QVERIFY2(reply.body.contains("\n" + line + "\n"), line.constData());
-    const QString problems = PrometheusServer::lint(reply.body);
-    QVERIFY2(problems.isEmpty(), qPrintable(problems));
+    VERIFY_EMPTY(PrometheusServer::lint(reply.body));
     // Without a broker configured, none is looked for.
     QVERIFY(!rig.bridge().log().contains(QLatin1String("broker")));
     QVERIFY(!reply.body.contains("vortanix_mqtt_connected"));

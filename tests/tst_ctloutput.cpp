@@ -7,6 +7,7 @@
 
 #include "ctlrig.h"
 #include "testfiles.h"
+#include "verifyempty.h"
 
 #include <QDir>
 #include <QFile>
@@ -25,20 +26,11 @@ namespace {
 constexpr int csvColumns = 15;
 const char *const noSpace = "No space left on device";
 
-// A loaded machine must not turn an awaited reply into a time-out.
-QStringList withReplyWait(const QStringList &arguments)
-{
-    return QStringList{QStringLiteral("--timeout"), QStringLiteral("3000")} + arguments;
-}
-
 // Each line of a CSV log: whole (ends with its line end) and of all columns.
 // An empty text when so, else what is wrong.
 QString wholeRows(const QString &path, int *rows)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("cannot be read");
-    const QByteArray bytes = file.readAll();
+    const QByteArray bytes = fileBytes(path);
     if (!bytes.endsWith('\n'))
         return QStringLiteral("ends without a line end: ") + QString::fromUtf8(bytes.right(40));
     const QList<QByteArray> lines = bytes.left(bytes.size() - 1).split('\n');
@@ -105,6 +97,16 @@ private slots:
     void iniOnAFileSystemThatFills();
 
 private:
+    // `status` logged to a CSV file: one reading, or `count` of them back to back.
+    CtlResult csvLog(const QString &file, int count = 0) const
+    {
+        QStringList arguments{"status", "--csv", file};
+        if (count > 0)
+            arguments << "--count" << QString::number(count) << "--interval"
+                      << "0";
+        return rig->run(CtlRig::withReplyWait(arguments));
+    }
+
     std::unique_ptr<CtlRig> rig;
 };
 
@@ -124,32 +126,27 @@ void TestCtlOutput::cleanup()
 void TestCtlOutput::resultsIntoAFullDevice_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::newRow("status") << QStringList{QStringLiteral("status")};
-    QTest::newRow("status as JSON") << QStringList{QStringLiteral("--json"), QStringLiteral("status")};
-    QTest::newRow("a log of three") << QStringList{QStringLiteral("status"), QStringLiteral("--count"),
-        QStringLiteral("3"), QStringLiteral("--interval"), QStringLiteral("0")};
-    QTest::newRow("a write") << QStringList{QStringLiteral("power"), QStringLiteral("100")};
-    QTest::newRow("scan") << QStringList{QStringLiteral("scan"), QStringLiteral("--bauds"), QStringLiteral("115200"),
-        QStringLiteral("--addresses"), QStringLiteral("1")};
-    QTest::newRow("config get") << QStringList{QStringLiteral("config"), QStringLiteral("get")};
-    QTest::newRow("help") << QStringList{QStringLiteral("--help")};
+    QTest::newRow("status") << QStringList{"status"};
+    QTest::newRow("status as JSON") << QStringList{"--json", "status"};
+    QTest::newRow("a log of three") << QStringList{"status", "--count", "3", "--interval", "0"};
+    QTest::newRow("a write") << QStringList{"power", "100"};
+    QTest::newRow("scan") << QStringList{"scan", "--bauds", "115200", "--addresses", "1"};
+    QTest::newRow("config get") << QStringList{"config", "get"};
+    QTest::newRow("help") << QStringList{"--help"};
 }
 
 void TestCtlOutput::resultsIntoAFullDevice()
 {
     QFETCH(QStringList, arguments);
-    const CtlResult result = rig->runInto(QStringLiteral("/dev/full"), withReplyWait(arguments));
-    QVERIFY2(result.finished && result.exitCode == FileError, qPrintable(result.describe()));
-    QVERIFY2(result.err.contains(QStringLiteral("the results could not be written to standard output: ") + noSpace),
-        qPrintable(result.err));
+    const CtlResult result = rig->runInto(QStringLiteral("/dev/full"), CtlRig::withReplyWait(arguments));
+    VERIFY_EMPTY(
+        result.mismatch(FileError, QStringLiteral("the results could not be written to standard output: ") + noSpace));
 }
 
 void TestCtlOutput::csvLogIntoAFullDevice()
 {
-    const CtlResult result
-        = rig->run(withReplyWait({QStringLiteral("status"), QStringLiteral("--csv"), QStringLiteral("/dev/full")}));
-    QVERIFY2(result.finished && result.exitCode == FileError, qPrintable(result.describe()));
-    QVERIFY2(result.err.contains(QStringLiteral("/dev/full: cannot be written: ") + noSpace), qPrintable(result.err));
+    const CtlResult result = csvLog(QStringLiteral("/dev/full"));
+    VERIFY_EMPTY(result.mismatch(FileError, QStringLiteral("/dev/full: cannot be written: ") + noSpace));
     // Nothing but the program's own words: no warning of the library beneath.
     QCOMPARE(result.err.count(QLatin1Char('\n')), 1);
 }
@@ -163,25 +160,19 @@ void TestCtlOutput::csvLogOnAFileSystemThatFills()
     if (!disk.mount())
         QSKIP("needs root to mount a small tmpfs");
     const QString log = disk.path(QStringLiteral("log.csv"));
-    const QStringList logged{QStringLiteral("status"), QStringLiteral("--count"), QStringLiteral("1000"),
-        QStringLiteral("--interval"), QStringLiteral("0"), QStringLiteral("--csv"), log};
-    QCOMPARE(rig->run(withReplyWait({QStringLiteral("status"), QStringLiteral("--csv"), log})).exitCode, int(Ok));
+    VERIFY_EMPTY(csvLog(log).mismatch(Ok));
     QVERIFY(disk.fill());
 
-    const CtlResult full = rig->run(withReplyWait(logged));
-    QVERIFY2(full.finished && full.exitCode == FileError, qPrintable(full.describe()));
-    QVERIFY2(full.err.contains(log + QStringLiteral(": cannot be written: ") + noSpace), qPrintable(full.err));
+    VERIFY_EMPTY(csvLog(log, 1000).mismatch(FileError, log + QStringLiteral(": cannot be written: ") + noSpace));
     int rows = 0;
-    const QString wrong = wholeRows(log, &rows);
-    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+    VERIFY_EMPTY(wholeRows(log, &rows));
     QVERIFY2(rows > 1, qPrintable(QString::number(rows))); // the rest of the file's last page was used
 
     QVERIFY(disk.unfill());
-    const CtlResult after = rig->run(withReplyWait({QStringLiteral("status"), QStringLiteral("--count"),
-        QStringLiteral("2"), QStringLiteral("--interval"), QStringLiteral("0"), QStringLiteral("--csv"), log}));
+    const CtlResult after = csvLog(log, 2);
     QVERIFY2(after.exitCode == Ok && after.err.isEmpty(), qPrintable(after.describe()));
     int rowsAfter = 0;
-    QCOMPARE(wholeRows(log, &rowsAfter), QString());
+    VERIFY_EMPTY(wholeRows(log, &rowsAfter));
     QCOMPARE(rowsAfter, rows + 2);
 }
 
@@ -190,28 +181,21 @@ void TestCtlOutput::csvLogOnAFileSystemThatFills()
 void TestCtlOutput::rowCutShortEarlierIsRemoved()
 {
     const QString log = rig->filePath(QStringLiteral("log.csv"));
-    QCOMPARE(rig->run(withReplyWait({QStringLiteral("status"), QStringLiteral("--csv"), log})).exitCode, int(Ok));
-    QFile file(log);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray whole = file.readAll();
-    file.close();
+    VERIFY_EMPTY(csvLog(log).mismatch(Ok));
+    const QByteArray whole = fileBytes(log);
     const QByteArray torn = whole + whole.mid(whole.indexOf('\n') + 1, 30);
     QVERIFY(writeFile(log, torn));
 
-    const CtlResult result = rig->run(withReplyWait({QStringLiteral("status"), QStringLiteral("--csv"), log}));
-    QVERIFY2(result.exitCode == Ok, qPrintable(result.describe()));
-    QVERIFY2(result.err.contains(log + QStringLiteral(": its last row was cut short in an earlier run (30 bytes")),
-        qPrintable(result.err));
+    VERIFY_EMPTY(
+        csvLog(log).mismatch(Ok, log + QStringLiteral(": its last row was cut short in an earlier run (30 bytes")));
     int rows = 0;
-    QCOMPARE(wholeRows(log, &rows), QString());
+    VERIFY_EMPTY(wholeRows(log, &rows));
     QCOMPARE(rows, 2);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QVERIFY(file.readAll().startsWith(whole));
+    QVERIFY(fileBytes(log).startsWith(whole));
 
     // A file of a header cut short has no whole row to go back to: left alone.
     QVERIFY(writeFile(log, whole.left(20)));
-    const CtlResult refused = rig->run(withReplyWait({QStringLiteral("status"), QStringLiteral("--csv"), log}));
-    QVERIFY2(refused.exitCode == FileError, qPrintable(refused.describe()));
+    VERIFY_EMPTY(csvLog(log).mismatch(FileError));
 }
 
 // `config get --ini` into a device, a pipe or a folder: refused as no file,
@@ -230,10 +214,8 @@ void TestCtlOutput::iniIntoADevice()
         targets << full;
     for (const QString &target : targets) {
         rig->clearRequests();
-        const CtlResult result = rig->run(
-            withReplyWait({QStringLiteral("config"), QStringLiteral("get"), QStringLiteral("--ini"), target}));
-        QVERIFY2(result.exitCode == FileError, qPrintable(result.describe()));
-        QVERIFY2(result.err.contains(target + QStringLiteral(" is not a regular file")), qPrintable(result.err));
+        const CtlResult result = rig->run(CtlRig::withReplyWait({"config", "get", "--ini", target}));
+        VERIFY_EMPTY(result.mismatch(FileError, target + QStringLiteral(" is not a regular file")));
         QVERIFY2(!result.out.contains(QStringLiteral("written")), qPrintable(result.out));
         QCOMPARE(rig->settledFrames().size(), 0); // nothing was sent
     }
@@ -248,10 +230,8 @@ void TestCtlOutput::iniOnAFileSystemThatFills()
         QSKIP("needs root to mount a small tmpfs");
     QVERIFY(disk.fill(4096));
     const QString ini = disk.path(QStringLiteral("full.ini"));
-    const CtlResult result
-        = rig->run(withReplyWait({QStringLiteral("config"), QStringLiteral("get"), QStringLiteral("--ini"), ini}));
-    QVERIFY2(result.finished && result.exitCode == FileError, qPrintable(result.describe()));
-    QVERIFY2(result.err.contains(ini + QStringLiteral(": cannot be written")), qPrintable(result.err));
+    const CtlResult result = rig->run(CtlRig::withReplyWait({"config", "get", "--ini", ini}));
+    VERIFY_EMPTY(result.mismatch(FileError, ini + QStringLiteral(": cannot be written")));
 }
 
 QTEST_GUILESS_MAIN(TestCtlOutput)

@@ -6,6 +6,7 @@
 
 #include "bridgerig.h"
 #include "ctlrig.h"
+#include "verifyempty.h"
 
 #include <QtTest>
 
@@ -40,22 +41,22 @@ void TestCtlScan::cleanup()
 void TestCtlScan::refusingControllerIsFound_data()
 {
     QTest::addColumn<int>("code");
-    QTest::addColumn<QString>("line");
-    QTest::newRow("illegal address") << 2 << "address 4  115200 baud  refuses the status read (exception 02)";
-    QTest::newRow("device failure") << 4 << "address 4  115200 baud  refuses the status read (exception 04)";
-    QTest::newRow("busy") << 6 << "address 4  115200 baud  refuses the status read (exception 06)";
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("illegal address") << 2 << "02";
+    QTest::newRow("device failure") << 4 << "04";
+    QTest::newRow("busy") << 6 << "06";
 }
 
 void TestCtlScan::refusingControllerIsFound()
 {
     QFETCH(int, code);
-    QFETCH(QString, line);
+    QFETCH(QString, shown);
     rig->at(4).setFault(SimController::FaultException, code);
-    const CtlResult result = rig->run({QStringLiteral("--timeout"), QStringLiteral("3000"), QStringLiteral("scan"),
-        QStringLiteral("--bauds"), QStringLiteral("115200"), QStringLiteral("--addresses"), QStringLiteral("1,3,4")});
-    QVERIFY2(result.exitCode == Ok, qPrintable(result.describe()));
-    QCOMPARE(result.outLines(), (QStringList{QStringLiteral("address 1  115200 baud  firmware 1.10"), line}));
-    QVERIFY2(result.err.contains(QStringLiteral("scan: 2 controllers found")), qPrintable(result.err));
+    const CtlResult result = rig->run(CtlRig::withReplyWait({"scan", "--bauds", "115200", "--addresses", "1,3,4"}));
+    VERIFY_EMPTY(result.mismatch(Ok, QStringLiteral("scan: 2 controllers found")));
+    QCOMPARE(result.outLines(),
+        (QStringList{"address 1  115200 baud  firmware 1.10",
+            "address 4  115200 baud  refuses the status read (exception " + shown + ")"}));
     QVERIFY2(!result.err.contains(QStringLiteral("bad one")), qPrintable(result.err));
 }
 
@@ -65,19 +66,14 @@ void TestCtlScan::refusingControllerIsFound()
 void TestCtlScan::lateReplyIsNotBlamedOnTheNextAddress()
 {
     rig->at(1).setFault(SimController::FaultDelay, 300);
-    const CtlResult result = rig->run({QStringLiteral("--timeout"), QStringLiteral("200"), QStringLiteral("scan"),
-        QStringLiteral("--bauds"), QStringLiteral("115200"), QStringLiteral("--addresses"), QStringLiteral("1-6")});
-    QVERIFY2(result.exitCode == Ok, qPrintable(result.describe()));
+    const CtlResult result = rig->run({"--timeout", "200", "scan", "--bauds", "115200", "--addresses", "1-6"});
     QStringList lines = result.outLines();
     lines.sort();
-    QCOMPARE(lines,
-        (QStringList{QStringLiteral("address 1  115200 baud  answers late"),
-            QStringLiteral("address 4  115200 baud  firmware 1.10")}));
-    QVERIFY2(result.err.contains(QStringLiteral("scan: address 1 at 115200 baud answers, but after the wait of 200 ms: "
-                                                "try a longer --timeout")),
-        qPrintable(result.err));
-    QVERIFY2(result.err.contains(QStringLiteral("scan again with a longer --timeout (e.g. --timeout 800)")),
-        qPrintable(result.err));
+    QCOMPARE(lines, (QStringList{"address 1  115200 baud  answers late", "address 4  115200 baud  firmware 1.10"}));
+    VERIFY_EMPTY(result.mismatch(Ok,
+        "scan: address 1 at 115200 baud answers, but after the wait of 200 ms: "
+        "try a longer --timeout"));
+    VERIFY_EMPTY(result.mismatch(Ok, "scan again with a longer --timeout (e.g. --timeout 800)"));
     QVERIFY2(!result.err.contains(QStringLiteral("a reply, but a bad one")), qPrintable(result.err));
 }
 
@@ -108,13 +104,10 @@ void TestCtlScan::scanThroughTheGateway()
             "scan: --unit names one controller; a scan asks each address as its unit id: leave --unit out"},
     };
     for (const auto &c : cases) {
-        const CtlResult result
-            = CtlRig::runProgram(QStringList{QStringLiteral("--timeout"), QStringLiteral("3000"),
-                                     QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:%1").arg(port)}
-                + c.arguments);
-        QVERIFY2(result.finished && result.exitCode == c.exitCode, qPrintable(result.describe()));
+        const CtlResult result = CtlRig::runProgram(
+            CtlRig::withReplyWait(QStringList{"--tcp", QStringLiteral("127.0.0.1:%1").arg(port)} + c.arguments));
+        VERIFY_EMPTY(result.mismatch(c.exitCode, c.message));
         QCOMPARE(result.outLines(), c.lines);
-        QVERIFY2(result.err.contains(c.message), qPrintable(result.describe()));
     }
 }
 

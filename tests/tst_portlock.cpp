@@ -11,6 +11,7 @@
 #include "seriallink.h"
 #include "spcomm.h"
 #include "testfiles.h"
+#include "verifyempty.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -143,21 +144,18 @@ void TestPortLock::ctlRefusedWhileAnotherCtlHoldsAnotherName()
         const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
         if (setpriv.isEmpty() || ::geteuid() != 0)
             QSKIP("needs root and setpriv (util-linux) to run the program as nobody");
-        asNobody = QStringList{setpriv, QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
-            QStringLiteral("--clear-groups")};
+        asNobody = QStringList{setpriv, "--reuid=nobody", "--regid=nogroup", "--clear-groups"};
         // An ordinary user may use this terminal and reach its links: only the hold stops them.
         QVERIFY(::chmod(QFile::encodeName(rig->line.terminalPath()).constData(), 0666) == 0);
         QVERIFY(::chmod(QFile::encodeName(QFileInfo(secondName()).absolutePath()).constData(), 0755) == 0);
     }
-    const QStringList log = BuildProgram::commandLine(CtlRig::program(),
-        {QStringLiteral("--port"), rig->portPath(), QStringLiteral("--json"), QStringLiteral("status"),
-            QStringLiteral("--interval"), QStringLiteral("100")});
+    const QStringList log = BuildProgram::commandLine(
+        CtlRig::program(), {"--port", rig->portPath(), "--json", "status", "--interval", "100"});
     QProcess holder;
     QVERIFY2(startHolder(holder, holderIsNobody ? asNobody + log : log), holder.readAllStandardError().constData());
     rig->at(1).setHoldingRegister(RegPowerPermille, 400);
 
-    const QStringList write = BuildProgram::commandLine(
-        CtlRig::program(), {QStringLiteral("--port"), secondName(), QStringLiteral("power"), QStringLiteral("5")});
+    const QStringList write = BuildProgram::commandLine(CtlRig::program(), {"--port", secondName(), "power", "5"});
     const QStringList command = writerIsNobody ? asNobody + write : write;
     QProcess second;
     second.start(command.first(), command.mid(1));
@@ -182,13 +180,10 @@ void TestPortLock::ctlRefusedWhileTheLibraryHolds()
     QCOMPARE(other.openError(), SerialLink::Busy);
     QVERIFY2(other.openErrorText().contains(QStringLiteral("in use by PID %1").arg(::getpid())),
         qPrintable(other.openErrorText()));
-    const CtlResult refused = rig->run({QStringLiteral("status")});
-    QVERIFY2(refused.exitCode == Port, qPrintable(refused.describe()));
-    QVERIFY2(refused.err.contains(QStringLiteral("in use by PID %1").arg(::getpid())), qPrintable(refused.err));
+    VERIFY_EMPTY(rig->run({"status"}).mismatch(Port, QStringLiteral("in use by PID %1").arg(::getpid())));
 
     line.close();
-    const CtlResult free = rig->run({QStringLiteral("--timeout"), QStringLiteral("3000"), QStringLiteral("status")});
-    QVERIFY2(free.exitCode == Ok, qPrintable(free.describe()));
+    VERIFY_EMPTY(rig->run(CtlRig::withReplyWait({"status"})).mismatch(Ok));
 }
 
 // The panel closes and reopens its port before every exchange; the device

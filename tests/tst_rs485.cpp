@@ -15,7 +15,9 @@
 #include "protocol.h"
 #include "rs485.h"
 #include "seriallink.h"
+#include "simtracelog.h"
 #include "testfiles.h"
+#include "verifyempty.h"
 #include "virtualcontroller.h"
 
 #include <QElapsedTimer>
@@ -93,6 +95,21 @@ struct FakeDriver
     }
 };
 
+// The controller at address 1 through `link`, with waits a loaded machine
+// cannot outlast: the replies' lengths are known, so only a failure waits them out.
+struct PatientController
+{
+    const Protocol protocol; // the controller keeps a reference to it
+    Controller controller;
+
+    explicit PatientController(Link &link) : controller(link, protocol, 1)
+    {
+        Controller::Waits waits;
+        waits.readMs = waits.writeAckMs = 3000;
+        controller.setWaits(waits);
+    }
+};
+
 } // namespace
 
 class TestRs485 : public QObject
@@ -160,10 +177,9 @@ void TestRs485::kernelModeFlagsAndDelays()
     QCOMPARE(int(set.delay_rts_after_send), delayMs);
 
     // The kernel switches from here on: requests go out untouched by RTS calls.
-    const Protocol protocol;
-    Controller controller(link, protocol, 1); // it keeps a reference to the protocol
+    PatientController patient(link);
     StatusBlock status;
-    QCOMPARE(controller.readStatus(&status).kind, Outcome::Ok);
+    QCOMPARE(patient.controller.readStatus(&status).kind, Outcome::Ok);
     QCOMPARE(driver.calls.size(), 2);
 }
 
@@ -178,9 +194,8 @@ void TestRs485::softwareRtsAroundEachRequest()
     QCOMPARE(driver.requests(), QList<unsigned long>{TIOCMBIC});
     driver.calls.clear();
 
-    const Protocol protocol;
-    Controller controller(link, protocol, 1); // it keeps a reference to the protocol
-    QCOMPARE(controller.writeRegister(0x0004, 650).kind, Outcome::Ok);
+    PatientController patient(link);
+    QCOMPARE(patient.controller.writeRegister(0x0004, 650).kind, Outcome::Ok);
     QCOMPARE(driver.requests(), (QList<unsigned long>{TIOCMBIS, TCSBRK, TIOCMBIC}));
     QCOMPARE(driver.calls.at(0).rtsBits, int(TIOCM_RTS));
     QCOMPARE(driver.calls.at(2).rtsBits, int(TIOCM_RTS));
@@ -271,14 +286,14 @@ void TestRs485::latencyTimer_data()
     QTest::addColumn<QString>("file"); // under the fake root, for ttyUSB0
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<int>("ms");
-    QTest::newRow("from the tty") << "sys/class/tty/ttyUSB0/device/latency_timer" << QByteArray("16\n") << 16;
+    const QString ttyFile = QStringLiteral("sys/class/tty/ttyUSB0/device/latency_timer");
+    QTest::newRow("from the tty") << ttyFile << QByteArray("16\n") << 16;
     QTest::newRow("from the usb-serial bus")
         << "sys/bus/usb-serial/devices/ttyUSB0/latency_timer" << QByteArray("1\n") << 1;
     QTest::newRow("not an FTDI adapter") << "sys/class/tty/ttyUSB0/device/port_number" << QByteArray("0\n") << -1;
-    QTest::newRow("garbage in the file") << "sys/class/tty/ttyUSB0/device/latency_timer" << QByteArray("x1\n") << -1;
-    QTest::newRow("empty file") << "sys/class/tty/ttyUSB0/device/latency_timer" << QByteArray() << -1;
-    QTest::newRow("more than its byte holds")
-        << "sys/class/tty/ttyUSB0/device/latency_timer" << QByteArray("256\n") << -1;
+    QTest::newRow("garbage in the file") << ttyFile << QByteArray("x1\n") << -1;
+    QTest::newRow("empty file") << ttyFile << QByteArray() << -1;
+    QTest::newRow("more than its byte holds") << ttyFile << QByteArray("256\n") << -1;
 }
 
 void TestRs485::latencyTimer()
@@ -297,12 +312,8 @@ void TestRs485::latencyTimer()
 
 void TestRs485::lineAnswersAtItsOwnRateOnly()
 {
-    // Shared with the line's thread, which may still call the sink after this function returns.
-    auto trace = std::make_shared<std::pair<QMutex, QStringList>>();
-    vc->setTraceSink([trace](const QString &line) {
-        QMutexLocker lock(&trace->first);
-        trace->second << line;
-    });
+    SimTraceLog trace;
+    vc->setTraceSink(trace.sink());
     const int replyBytes = readReply(1, factoryStatusWords()).size();
     for (int lineBaud : {115200, 9600}) {
         vc->setBaud(lineBaud);
@@ -313,14 +324,11 @@ void TestRs485::lineAnswersAtItsOwnRateOnly()
             QCOMPARE(reply.size(), masterBaud == lineBaud ? replyBytes : 0);
         }
     }
-    {
-        QMutexLocker lock(&trace->first);
-        QVERIFY2(trace->second
-                     .filter(QStringLiteral("-- 8 bytes at 57600 baud, not understood (the line runs at 9600 baud)"))
-                     .size()
-                == 1,
-            qPrintable(trace->second.join('\n')));
-    }
+    const QStringList lines = trace.lines();
+    QVERIFY2(
+        lines.filter(QStringLiteral("-- 8 bytes at 57600 baud, not understood (the line runs at 9600 baud)")).size()
+            == 1,
+        qPrintable(lines.join('\n')));
     // 0: any rate, as before the line had one.
     vc->setBaud(0);
     MasterPort port(vc->portPath(), 19200);
@@ -412,12 +420,10 @@ void TestRs485::ctlOnTheLine()
     CtlRig rig;
     QVERIFY(rig.start());
     rig.line.setEcho(VirtualLine::Echo(echo));
-    const CtlResult result = rig.run(QStringList{QStringLiteral("--timeout"), QStringLiteral("3000")} + arguments);
-    QVERIFY2(result.finished && result.exitCode == exitCode, qPrintable(result.describe()));
+    const CtlResult result = rig.run(CtlRig::withReplyWait(arguments));
+    VERIFY_EMPTY(result.mismatch(exitCode, message));
     if (message.isEmpty())
         QCOMPARE(result.err, QString());
-    else
-        QVERIFY2(result.err.contains(message), qPrintable(result.err));
     if (exitCode == Port || exitCode == Usage)
         QCOMPARE(rig.settledFrames(), QList<QByteArray>()); // nothing was sent
     if (exitCode == Ok && arguments.contains(QLatin1String("power")))

@@ -21,10 +21,22 @@ QStringList CtlResult::outLines() const
 
 QString CtlResult::describe() const
 {
-    return QStringLiteral("%1exit %2; stdout: %3; stderr: %4")
-        .arg(finished ? QString() : QStringLiteral("did not finish; "))
+    return QStringLiteral("vortanix-ctl %1: %2exit %3; stdout: %4; stderr: %5")
+        .arg(arguments.join(QLatin1Char(' ')), finished ? QString() : QStringLiteral("did not finish; "))
         .arg(exitCode)
         .arg(out.trimmed(), err.trimmed());
+}
+
+QString CtlResult::mismatch(int expectedExit, const QString &errText) const
+{
+    if (finished && exitCode == expectedExit && err.contains(errText))
+        return QString();
+    return QStringLiteral("expected exit %1 and \"%2\" on stderr; %3").arg(expectedExit).arg(errText, describe());
+}
+
+QStringList CtlRig::withReplyWait(const QStringList &arguments)
+{
+    return QStringList{QStringLiteral("--timeout"), QStringLiteral("3000")} + arguments;
 }
 
 QString CtlRig::program()
@@ -39,6 +51,7 @@ CtlResult CtlRig::runProgram(const QStringList &arguments, int waitMs, const QSt
         process.setStandardOutputFile(outputFile, QIODevice::Append);
     BuildProgram::start(process, program(), arguments);
     CtlResult result;
+    result.arguments = arguments;
     result.finished = process.waitForFinished(waitMs) && process.exitStatus() == QProcess::NormalExit;
     if (process.state() != QProcess::NotRunning) {
         process.kill();

@@ -12,14 +12,18 @@
 // What a run of vortanix-ctl left behind.
 struct CtlResult
 {
+    QStringList arguments; // as the program was given them
     bool finished = false; // ended on its own within the wait
     int exitCode = -1;
     QString out; // standard output
     QString err; // standard error
 
     QStringList outLines() const;
-    // For failure messages: "exit 4; stdout: ...; stderr: ...".
+    // For failure messages: "vortanix-ctl <arguments>: exit 4; stdout: ...; stderr: ...".
     QString describe() const;
+    // Empty when the run finished with `expectedExit` and its standard error
+    // holds `errText`; else what it did instead, for VERIFY_EMPTY (verifyempty.h).
+    QString mismatch(int expectedExit, const QString &errText = QString()) const;
 };
 
 // vortanix-ctl's exit statuses, as its manual page documents them.
@@ -44,6 +48,9 @@ public:
     static QString program();
     // Runs the program with these arguments as they are and waits for its
     // end; its standard output goes to `outputFile` when one is given.
+    // "--timeout 3000" before these: a loaded machine must not turn an
+    // awaited reply into a time-out.
+    static QStringList withReplyWait(const QStringList &arguments);
     static CtlResult runProgram(const QStringList &arguments, int waitMs = 120000, const QString &outputFile = {});
 
     CtlRig();
