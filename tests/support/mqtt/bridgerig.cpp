@@ -75,7 +75,7 @@ bool BridgeRig::waitForState(
     return true;
 }
 
-int BridgeRig::startGateway(const QString &name, int intervalMs, const QStringList &arguments)
+int BridgeRig::startGateway(const QString &name, int intervalMs, const QStringList &arguments, const QString &lineKeys)
 {
     QStringList addresses;
     for (const SimController &c : lines.at(name)->controllers())
@@ -83,7 +83,7 @@ int BridgeRig::startGateway(const QString &name, int intervalMs, const QStringLi
     bridgeProcess->writeConfig(QStringLiteral("[mqtt]\nenabled=false\n[bridge]\npoll_interval_ms=%1\n"
                                               "[modbus_tcp]\nlisten=127.0.0.1:0\n")
                                    .arg(intervalMs)
-        + lineSection(name, addresses.join(QLatin1Char(','))));
+        + lineSection(name, addresses.join(QLatin1Char(',')), lineKeys));
     if (!bridgeProcess->start(arguments))
         return 0;
     const int port = bridgeProcess->gatewayPort();

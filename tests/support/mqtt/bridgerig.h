@@ -41,7 +41,9 @@ public:
     // Starts the bridge without MQTT, its Modbus TCP gateway on a free port
     // of loopback, polling every controller of line `name` (added before)
     // every `intervalMs`; the gateway's port once every one is online, or 0.
-    int startGateway(const QString &name, int intervalMs, const QStringList &arguments = QStringList());
+    // `lineKeys` go into the line's section ("timeout_ms=1000\n").
+    int startGateway(const QString &name, int intervalMs, const QStringList &arguments = QStringList(),
+        const QString &lineKeys = QString());
     // Puts line `name` back as it was added: plugged in, its controllers
     // without faults and with their first register values. False when the
     // line cannot be plugged in again.
