@@ -70,164 +70,137 @@ void TestBridgeConfig::badConfigurationNamesItsKey_data()
 {
     QTest::addColumn<QString>("ini");
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("message"); // after "<file>: " where the file is named; %1 is the folder
+    QTest::addColumn<QString>("message"); // "bridge.ini" stands for the file's path; %1 is the folder
 
-    const QStringList none;
-    QTest::newRow("unknown section")
-        << "[mqt]\nhost=x\n" + lineA << none
-        << "bridge.ini: unknown section [mqt] (sections: [mqtt], [bridge], [modbus_tcp], [metrics], [line.NAME])";
-    QTest::newRow("outside a section") << "host=x\n" + lineA << none << "bridge.ini: 'host' stands outside any section";
-    QTest::newRow("unknown key") << "[mqtt]\nporte=1883\n" + lineA << none << "bridge.ini: [mqtt] porte: unknown key";
-    QTest::newRow("port out of range") << "[mqtt]\nport=70000\n" + lineA << none
-                                       << "bridge.ini: [mqtt] port: '70000' is not a whole number from 1 to 65535";
-    QTest::newRow("port not a number") << "[mqtt]\nport=18 83\n" + lineA << none
-                                       << "bridge.ini: [mqtt] port: '18 83' is not a whole number";
-    QTest::newRow("client id") << "[mqtt]\nclient_id=a b\n" + lineA << none
-                               << "bridge.ini: [mqtt] client_id: 'a b' is not a name";
-    QTest::newRow("topic prefix wildcard") << "[mqtt]\ntopic_prefix=plant/+/uv\n" + lineA << none
-                                           << "bridge.ini: [mqtt] topic_prefix: 'plant/+/uv' is not a topic prefix";
-    QTest::newRow("topic prefix empty level") << "[mqtt]\ntopic_prefix=plant//uv\n" + lineA << none
-                                              << "[mqtt] topic_prefix: 'plant//uv' is not a topic prefix";
-    QTest::newRow("discovery word") << "[mqtt]\ndiscovery=maybe\n" + lineA << none
-                                    << "bridge.ini: [mqtt] discovery: 'maybe' is neither true nor false";
-    QTest::newRow("CA file missing") << "[mqtt]\nca_file=/nonexistent/ca.crt\n" + lineA << none
-                                     << "bridge.ini: [mqtt] ca_file: '/nonexistent/ca.crt' is not a readable file";
-    QTest::newRow("interval too short") << "[bridge]\npoll_interval_ms=5\n" + lineA << none
-                                        << "bridge.ini: [bridge] poll_interval_ms: '5' is not a whole number from 10";
-    QTest::newRow("read-only word") << "[bridge]\nread_only=sometimes\n" + lineA << none
-                                    << "bridge.ini: [bridge] read_only: 'sometimes' is neither true nor false";
-    QTest::newRow("baud") << "[line.a]\nport=/dev/ttyUSB0\nbaud=38400\naddresses=1\n"
-                          << none << "bridge.ini: [line.a] baud: '38400' is not a rate the controller runs at";
-    QTest::newRow("address 0") << "[line.a]\nport=/dev/ttyUSB0\naddresses=0,5\n"
-                               << none << "bridge.ini: [line.a] addresses: '0' is not an address 1..247";
-    QTest::newRow("address 248") << "[line.a]\nport=/dev/ttyUSB0\naddresses=1-3,248\n"
-                                 << none << "bridge.ini: [line.a] addresses: '248' is not an address 1..247";
-    QTest::newRow("address twice") << "[line.a]\nport=/dev/ttyUSB0\naddresses=1-3,2\n"
-                                   << none << "bridge.ini: [line.a] addresses: address 2 is listed twice";
-    QTest::newRow("port missing") << "[line.a]\naddresses=1\n" << none << "bridge.ini: [line.a] port: missing";
-    QTest::newRow("addresses missing") << "[line.a]\nport=/dev/ttyUSB0\n"
-                                       << none << "bridge.ini: [line.a] addresses: missing";
-    QTest::newRow("port not a path") << "[line.a]\nport=ttyUSB0\naddresses=1\n"
-                                     << none << "bridge.ini: [line.a] port: 'ttyUSB0' is not a device path";
-    QTest::newRow("line name") << "[line.a b]\nport=/dev/ttyUSB0\naddresses=1\n"
-                               << none << "bridge.ini: [line.a b]: the line's name: 'a b' is not a name";
-    QTest::newRow("unknown line key") << lineA + "speed=9600\n" << none << "bridge.ini: [line.a] speed: unknown key";
-    QTest::newRow("no line") << "[mqtt]\nhost=broker\n" << none << "bridge.ini: no line configured";
-    QTest::newRow("id of another address") << lineA
-            + "id.9=left\n" << none << "bridge.ini: [line.a] id.9: address 9 is not among the line's addresses";
-    QTest::newRow("id not a name") << lineA + "id.7=left/right\n"
-                                   << none << "bridge.ini: [line.a] id.7: 'left/right' is not a name";
-    QTest::newRow("id twice") << lineA + "id.7=a-1\n"
-                              << none << "bridge.ini: [line.a] id.7: the controller id a-1 is taken twice";
-    QTest::newRow("id reserved") << lineA + "id.7=bridge\n"
-                                 << none << "bridge.ini: [line.a] id.7: the id 'bridge' is reserved";
-    QTest::newRow("one port, two lines") << lineA + "[line.b]\nport=/dev/ttyUSB0\naddresses=3\n"
-                                         << none
-                                         << "bridge.ini: [line.b] port: /dev/ttyUSB0 is the port of another line";
-    QTest::newRow("certificate without key") << "[mqtt]\nca_file=%1/bridge.ini\ncert_file=%1/bridge.ini\n" + lineA
-                                             << none << "bridge.ini: [mqtt] cert_file: a client certificate needs";
-    QTest::newRow("password without user") << "[mqtt]\npassword_file=%1/empty-password\n" + lineA << none
-                                           << "bridge.ini: [mqtt] password_file: a password needs a username";
-    QTest::newRow("empty password") << "[mqtt]\nusername=u\npassword_file=%1/empty-password\n" + lineA << none
-                                    << "bridge.ini: [mqtt] password_file: %1/empty-password holds no password";
+    // A file the bridge refuses, and its one message after "<file>: ".
+    const auto bad = [](const char *name, const QString &ini, const QString &message) {
+        QTest::newRow(name) << ini << QStringList() << "bridge.ini: " + message;
+    };
+    // A command line it refuses, with `ini` as its file, and its message.
+    const auto badRun = [](const char *name, const QString &ini, const QStringList &arguments, const QString &message) {
+        QTest::newRow(name) << ini << arguments << message;
+    };
+    bad("unknown section", "[mqt]\nhost=x\n" + lineA,
+        "unknown section [mqt] (sections: [mqtt], [bridge], [modbus_tcp], [metrics], [line.NAME])");
+    bad("outside a section", "host=x\n" + lineA, "'host' stands outside any section");
+    bad("unknown key", "[mqtt]\nporte=1883\n" + lineA, "[mqtt] porte: unknown key");
+    bad("port out of range", "[mqtt]\nport=70000\n" + lineA,
+        "[mqtt] port: '70000' is not a whole number from 1 to 65535");
+    bad("port not a number", "[mqtt]\nport=18 83\n" + lineA, "[mqtt] port: '18 83' is not a whole number");
+    bad("client id", "[mqtt]\nclient_id=a b\n" + lineA, "[mqtt] client_id: 'a b' is not a name");
+    bad("topic prefix wildcard", "[mqtt]\ntopic_prefix=plant/+/uv\n" + lineA,
+        "[mqtt] topic_prefix: 'plant/+/uv' is not a topic prefix");
+    bad("topic prefix empty level", "[mqtt]\ntopic_prefix=plant//uv\n" + lineA,
+        "[mqtt] topic_prefix: 'plant//uv' is not a topic prefix");
+    bad("discovery word", "[mqtt]\ndiscovery=maybe\n" + lineA, "[mqtt] discovery: 'maybe' is neither true nor false");
+    bad("CA file missing", "[mqtt]\nca_file=/nonexistent/ca.crt\n" + lineA,
+        "[mqtt] ca_file: '/nonexistent/ca.crt' is not a readable file");
+    bad("interval too short", "[bridge]\npoll_interval_ms=5\n" + lineA,
+        "[bridge] poll_interval_ms: '5' is not a whole number from 10");
+    bad("read-only word", "[bridge]\nread_only=sometimes\n" + lineA,
+        "[bridge] read_only: 'sometimes' is neither true nor false");
+    bad("baud", "[line.a]\nport=/dev/ttyUSB0\nbaud=38400\naddresses=1\n",
+        "[line.a] baud: '38400' is not a rate the controller runs at");
+    bad("address 0", "[line.a]\nport=/dev/ttyUSB0\naddresses=0,5\n",
+        "[line.a] addresses: '0' is not an address 1..247");
+    bad("address 248", "[line.a]\nport=/dev/ttyUSB0\naddresses=1-3,248\n",
+        "[line.a] addresses: '248' is not an address 1..247");
+    bad("address twice", "[line.a]\nport=/dev/ttyUSB0\naddresses=1-3,2\n",
+        "[line.a] addresses: address 2 is listed twice");
+    bad("port missing", "[line.a]\naddresses=1\n", "[line.a] port: missing");
+    bad("addresses missing", "[line.a]\nport=/dev/ttyUSB0\n", "[line.a] addresses: missing");
+    bad("port not a path", "[line.a]\nport=ttyUSB0\naddresses=1\n", "[line.a] port: 'ttyUSB0' is not a device path");
+    bad("line name", "[line.a b]\nport=/dev/ttyUSB0\naddresses=1\n",
+        "[line.a b]: the line's name: 'a b' is not a name");
+    bad("unknown line key", lineA + "speed=9600\n", "[line.a] speed: unknown key");
+    bad("no line", "[mqtt]\nhost=broker\n", "no line configured");
+    bad("id of another address", lineA + "id.9=left\n", "[line.a] id.9: address 9 is not among the line's addresses");
+    bad("id not a name", lineA + "id.7=left/right\n", "[line.a] id.7: 'left/right' is not a name");
+    bad("id twice", lineA + "id.7=a-1\n", "[line.a] id.7: the controller id a-1 is taken twice");
+    bad("id reserved", lineA + "id.7=bridge\n", "[line.a] id.7: the id 'bridge' is reserved");
+    bad("one port, two lines", lineA + "[line.b]\nport=/dev/ttyUSB0\naddresses=3\n",
+        "[line.b] port: /dev/ttyUSB0 is the port of another line");
+    bad("certificate without key", "[mqtt]\nca_file=%1/bridge.ini\ncert_file=%1/bridge.ini\n" + lineA,
+        "[mqtt] cert_file: a client certificate needs");
+    bad("password without user", "[mqtt]\npassword_file=%1/empty-password\n" + lineA,
+        "[mqtt] password_file: a password needs a username");
+    bad("empty password", "[mqtt]\nusername=u\npassword_file=%1/empty-password\n" + lineA,
+        "[mqtt] password_file: %1/empty-password holds no password");
     // One meaning for every file: what QSettings would merge or decode is refused.
-    QTest::newRow("line twice") << lineA + "[mqtt]\nhost=x\n[line.a]\nport=/dev/ttyUSB1\naddresses=2\n"
-                                << none << "bridge.ini: line 6: [line.a] is given twice (first on line 1)";
-    QTest::newRow("key twice") << "[mqtt]\nhost=a\nport=1883\nhost=b\n" + lineA << none
-                               << "bridge.ini: line 4: [mqtt] host is given twice (first on line 2)";
-    QTest::newRow("@Variant") << "[line.a]\nport=@Variant(\\0\\0\\0\\n)\naddresses=1\n"
-                              << none << "bridge.ini: line 2: [line.a] port: a value starting with '@' (@Variant(...)";
-    QTest::newRow("escapes") << "[mqtt]\nport=\\x31\\x38\\x38\\x33\n" + lineA << none
-                             << "bridge.ini: line 2: [mqtt] port: '\\x31\\x38\\x38\\x33': a backslash";
-    QTest::newRow("continued line") << "[line.a]\nport=/dev/tty\\\nUSB0\naddresses=1\n"
-                                    << none
-                                    << "bridge.ini: line 2: [line.a] port: a line continued by a trailing backslash";
-    QTest::newRow("subsection") << "[line.a/b]\nport=/dev/ttyUSB0\naddresses=1\n"
-                                << none << "bridge.ini: line 1: [line.a/b]: '/' and '\\' in a section name";
-    QTest::newRow("a non-ASCII id") << lineA + "id.1=ünï\n" << none << "bridge.ini: [line.a] id.1: 'ünï' is not a name";
-    QTest::newRow("too large") << lineA + QString(256 * 1024, QLatin1Char('#')) << none
-                               << "bridge.ini: larger than 256 KiB";
-    QTest::newRow("option port") << lineA << QStringList{QStringLiteral("--port"), QStringLiteral("0")}
-                                 << "--port: '0' is not a whole number from 1 to 65535";
-    QTest::newRow("option interval") << lineA << QStringList{QStringLiteral("--poll-interval"), QStringLiteral("fast")}
-                                     << "--poll-interval: 'fast' is not a whole number";
-    QTest::newRow("option line form") << QString() << QStringList{QStringLiteral("--line"), QStringLiteral("a:9600:1")}
-                                      << "--line a:9600:1: not NAME:BAUD:ADDRESSES:PORT";
-    QTest::newRow("option line baud") << QString()
-                                      << QStringList{QStringLiteral("--line"), QStringLiteral("a:4800:1:/dev/ttyS0")}
-                                      << "--line a:4800:1:/dev/ttyS0: '4800' is not a rate";
-    QTest::newRow("metrics: port only") << "[metrics]\nlisten=9848\n" + lineA << none
-                                        << "bridge.ini: [metrics] listen: '9848' is not ADDRESS:PORT";
-    QTest::newRow("metrics: host name") << "[metrics]\nlisten=metrics.plant:9848\n" + lineA << none
-                                        << "bridge.ini: [metrics] listen: 'metrics.plant:9848' is not ADDRESS:PORT";
-    QTest::newRow("metrics: short IPv4") << "[metrics]\nlisten=10.1:9848\n" + lineA << none
-                                         << "bridge.ini: [metrics] listen: '10.1:9848' is not ADDRESS:PORT";
-    QTest::newRow("metrics: IPv6 unbracketed") << "[metrics]\nlisten=::1:9848\n" + lineA << none
-                                               << "bridge.ini: [metrics] listen: '::1:9848' is not ADDRESS:PORT";
-    QTest::newRow("metrics: port too large") << "[metrics]\nlisten=127.0.0.1:65536\n" + lineA << none
-                                             << "bridge.ini: [metrics] listen: '127.0.0.1:65536' is not ADDRESS:PORT";
-    QTest::newRow("metrics: allow") << "[metrics]\nlisten=127.0.0.1:9848\nallow=10.0.0.0/33\n" + lineA << none
-                                    << "bridge.ini: [metrics] allow: '10.0.0.0/33' is not an address or a network";
-    QTest::newRow("metrics: unknown key") << "[metrics]\nport=9848\n"
-            + lineA << none << "bridge.ini: [metrics] port: unknown key (keys of this section: listen, allow)";
-    QTest::newRow("option metrics") << lineA << QStringList{QStringLiteral("--metrics"), QStringLiteral("localhost")}
-                                    << "--metrics: 'localhost' is not ADDRESS:PORT";
-    QTest::newRow("MQTT word") << "[mqtt]\nenabled=perhaps\n" + lineA << none
-                               << "bridge.ini: [mqtt] enabled: 'perhaps' is neither true nor false";
-    QTest::newRow("nothing to serve") << "[mqtt]\nenabled=false\n" + lineA << none
-                                      << "bridge.ini: nothing serves the lines: MQTT is off";
-    QTest::newRow("nothing to serve, options")
-        << lineA << QStringList{QStringLiteral("--no-mqtt")} << "nothing serves the lines";
-    QTest::newRow("listen without port") << "[modbus_tcp]\nlisten=127.0.0.1\n" + lineA << none
-                                         << "bridge.ini: [modbus_tcp] listen: '127.0.0.1' is not ADDRESS:PORT";
-    QTest::newRow("listen on a name") << "[modbus_tcp]\nlisten=plc.plant:1502\n" + lineA << none
-                                      << "bridge.ini: [modbus_tcp] listen: 'plc.plant:1502' is not ADDRESS:PORT";
-    QTest::newRow("listen port") << "[modbus_tcp]\nlisten=127.0.0.1:65536\n" + lineA << none
-                                 << "[modbus_tcp] listen: '127.0.0.1:65536' is not ADDRESS:PORT";
-    QTest::newRow("option listen") << lineA << QStringList{QStringLiteral("--modbus-tcp"), QStringLiteral("1502")}
-                                   << "--modbus-tcp: '1502' is not ADDRESS:PORT";
-    QTest::newRow("allow network") << "[modbus_tcp]\nallow=192.168.1.0/33\n" + lineA << none
-                                   << "bridge.ini: [modbus_tcp] allow: '192.168.1.0/33' is not an address or a network";
-    QTest::newRow("idle 0") << "[modbus_tcp]\nidle_timeout_s=0\n" + lineA << none
-                            << "bridge.ini: [modbus_tcp] idle_timeout_s: '0' is not a whole number from 1 to 86400";
-    QTest::newRow("unit 0") << "[modbus_tcp]\nunit.0=a:1\n" + lineA << none
-                            << "bridge.ini: [modbus_tcp] unit.0: unknown key";
-    QTest::newRow("unit target form") << "[modbus_tcp]\nunit.3=a-1\n" + lineA << none
-                                      << "bridge.ini: [modbus_tcp] unit.3: 'a-1' is not LINE:ADDRESS";
-    QTest::newRow("unit of no controller") << "[modbus_tcp]\nlisten=127.0.0.1:1502\nunit.3=a:2\n" + lineA << none
-                                           << "bridge.ini: [modbus_tcp] unit.3: no controller at address 2 on a line "
-                                              "named a";
-    QTest::newRow("one unit id twice") << "[modbus_tcp]\nlisten=127.0.0.1:1502\n" + lineA
-            + "[line.b]\nport=/dev/ttyUSB1\naddresses=1\n"
-                                       << none
-                                       << "bridge.ini: [modbus_tcp] listen: unit id 1 would be both a-1 and b-1";
-    QTest::newRow("one controller, two units")
-        << "[modbus_tcp]\nlisten=127.0.0.1:1502\nunit.10=a:1\nunit.11=a:7\nunit.12=a:7\n" + lineA << none
-        << "bridge.ini: [modbus_tcp] unit.12: a:7 is unit 11 already; a controller has one unit id";
-    QTest::newRow("unit of another line") << "[modbus_tcp]\nlisten=127.0.0.1:1502\nunit.3=b:1\n" + lineA << none
-                                          << "no controller at address 1 on a line named b";
-    QTest::newRow("unknown gateway key") << "[modbus_tcp]\nport=502\n" + lineA << none
-                                         << "bridge.ini: [modbus_tcp] port: unknown key (keys of this section: listen, "
-                                            "allow, idle_timeout_s, unit.N)";
-    QTest::newRow("echo word") << lineA + "echo=maybe\n"
-                               << none << "bridge.ini: [line.a] echo: 'maybe' is neither true nor false";
-    QTest::newRow("rs485 mode") << lineA + "rs485=auto\n"
-                                << none << "bridge.ini: [line.a] rs485: 'auto' is not none, kernel or rts";
-    QTest::newRow("rts delay too long") << lineA + "rs485=rts\nrts_delay_us=100001\n"
-                                        << none
-                                        << "bridge.ini: [line.a] rts_delay_us: '100001' is not a whole number from 0";
-    QTest::newRow("rts delay without a mode") << lineA
-            + "rts_delay_us=50\n" << none << "bridge.ini: [line.a] rts_delay_us: rts_delay_us is for rs485=kernel";
-    QTest::newRow("option line key before the port")
-        << QString() << QStringList{QStringLiteral("--line"), QStringLiteral("a:9600:1:rs485=hat:/dev/ttyS0")}
-        << "--line a:9600:1:rs485=hat:/dev/ttyS0: rs485: 'hat' is not none, kernel or rts";
-    QTest::newRow("option line field without a key")
-        << QString() << QStringList{QStringLiteral("--line"), QStringLiteral("a:9600:1:echo:/dev/ttyS0")}
-        << "--line a:9600:1:echo:/dev/ttyS0: 'echo' is not KEY=VALUE of a line key";
-    QTest::newRow("option line baud as a key")
-        << QString() << QStringList{QStringLiteral("--line"), QStringLiteral("a:9600:1:baud=19200:/dev/ttyS0")}
-        << "--line a:9600:1:baud=19200:/dev/ttyS0: 'baud=19200' is not KEY=VALUE of a line key";
-    QTest::newRow("stray argument") << lineA << QStringList{QStringLiteral("start")} << "unexpected argument 'start'";
+    bad("line twice", lineA + "[mqtt]\nhost=x\n[line.a]\nport=/dev/ttyUSB1\naddresses=2\n",
+        "line 6: [line.a] is given twice (first on line 1)");
+    bad("key twice", "[mqtt]\nhost=a\nport=1883\nhost=b\n" + lineA,
+        "line 4: [mqtt] host is given twice (first on line 2)");
+    bad("@Variant", "[line.a]\nport=@Variant(\\0\\0\\0\\n)\naddresses=1\n",
+        "line 2: [line.a] port: a value starting with '@' (@Variant(...)");
+    bad("escapes", "[mqtt]\nport=\\x31\\x38\\x38\\x33\n" + lineA,
+        "line 2: [mqtt] port: '\\x31\\x38\\x38\\x33': a backslash");
+    bad("continued line", "[line.a]\nport=/dev/tty\\\nUSB0\naddresses=1\n",
+        "line 2: [line.a] port: a line continued by a trailing backslash");
+    bad("subsection", "[line.a/b]\nport=/dev/ttyUSB0\naddresses=1\n",
+        "line 1: [line.a/b]: '/' and '\\' in a section name");
+    bad("a non-ASCII id", lineA + "id.1=ünï\n", "[line.a] id.1: 'ünï' is not a name");
+    bad("too large", lineA + QString(256 * 1024, QLatin1Char('#')), "larger than 256 KiB");
+    badRun("option port", lineA, {"--port", "0"}, "--port: '0' is not a whole number from 1 to 65535");
+    badRun("option interval", lineA, {"--poll-interval", "fast"}, "--poll-interval: 'fast' is not a whole number");
+    badRun("option line form", "", {"--line", "a:9600:1"}, "--line a:9600:1: not NAME:BAUD:ADDRESSES:PORT");
+    badRun(
+        "option line baud", "", {"--line", "a:4800:1:/dev/ttyS0"}, "--line a:4800:1:/dev/ttyS0: '4800' is not a rate");
+    bad("metrics: port only", "[metrics]\nlisten=9848\n" + lineA, "[metrics] listen: '9848' is not ADDRESS:PORT");
+    bad("metrics: host name", "[metrics]\nlisten=metrics.plant:9848\n" + lineA,
+        "[metrics] listen: 'metrics.plant:9848' is not ADDRESS:PORT");
+    bad("metrics: short IPv4", "[metrics]\nlisten=10.1:9848\n" + lineA,
+        "[metrics] listen: '10.1:9848' is not ADDRESS:PORT");
+    bad("metrics: IPv6 unbracketed", "[metrics]\nlisten=::1:9848\n" + lineA,
+        "[metrics] listen: '::1:9848' is not ADDRESS:PORT");
+    bad("metrics: port too large", "[metrics]\nlisten=127.0.0.1:65536\n" + lineA,
+        "[metrics] listen: '127.0.0.1:65536' is not ADDRESS:PORT");
+    bad("metrics: allow", "[metrics]\nlisten=127.0.0.1:9848\nallow=10.0.0.0/33\n" + lineA,
+        "[metrics] allow: '10.0.0.0/33' is not an address or a network");
+    bad("metrics: unknown key", "[metrics]\nport=9848\n" + lineA,
+        "[metrics] port: unknown key (keys of this section: listen, allow)");
+    badRun("option metrics", lineA, {"--metrics", "localhost"}, "--metrics: 'localhost' is not ADDRESS:PORT");
+    bad("MQTT word", "[mqtt]\nenabled=perhaps\n" + lineA, "[mqtt] enabled: 'perhaps' is neither true nor false");
+    bad("nothing to serve", "[mqtt]\nenabled=false\n" + lineA, "nothing serves the lines: MQTT is off");
+    badRun("nothing to serve, options", lineA, {"--no-mqtt"}, "nothing serves the lines");
+    bad("listen without port", "[modbus_tcp]\nlisten=127.0.0.1\n" + lineA,
+        "[modbus_tcp] listen: '127.0.0.1' is not ADDRESS:PORT");
+    bad("listen on a name", "[modbus_tcp]\nlisten=plc.plant:1502\n" + lineA,
+        "[modbus_tcp] listen: 'plc.plant:1502' is not ADDRESS:PORT");
+    bad("listen port", "[modbus_tcp]\nlisten=127.0.0.1:65536\n" + lineA,
+        "[modbus_tcp] listen: '127.0.0.1:65536' is not ADDRESS:PORT");
+    badRun("option listen", lineA, {"--modbus-tcp", "1502"}, "--modbus-tcp: '1502' is not ADDRESS:PORT");
+    bad("allow network", "[modbus_tcp]\nallow=192.168.1.0/33\n" + lineA,
+        "[modbus_tcp] allow: '192.168.1.0/33' is not an address or a network");
+    bad("idle 0", "[modbus_tcp]\nidle_timeout_s=0\n" + lineA,
+        "[modbus_tcp] idle_timeout_s: '0' is not a whole number from 1 to 86400");
+    bad("unit 0", "[modbus_tcp]\nunit.0=a:1\n" + lineA, "[modbus_tcp] unit.0: unknown key");
+    bad("unit target form", "[modbus_tcp]\nunit.3=a-1\n" + lineA, "[modbus_tcp] unit.3: 'a-1' is not LINE:ADDRESS");
+    bad("unit of no controller", "[modbus_tcp]\nlisten=127.0.0.1:1502\nunit.3=a:2\n" + lineA,
+        "[modbus_tcp] unit.3: no controller at address 2 on a line named a");
+    bad("one unit id twice",
+        "[modbus_tcp]\nlisten=127.0.0.1:1502\n" + lineA + "[line.b]\nport=/dev/ttyUSB1\naddresses=1\n",
+        "[modbus_tcp] listen: unit id 1 would be both a-1 and b-1");
+    bad("one controller, two units",
+        "[modbus_tcp]\nlisten=127.0.0.1:1502\nunit.10=a:1\nunit.11=a:7\nunit.12=a:7\n" + lineA,
+        "[modbus_tcp] unit.12: a:7 is unit 11 already; a controller has one unit id");
+    bad("unit of another line", "[modbus_tcp]\nlisten=127.0.0.1:1502\nunit.3=b:1\n" + lineA,
+        "[modbus_tcp] unit.3: no controller at address 1 on a line named b");
+    bad("unknown gateway key", "[modbus_tcp]\nport=502\n" + lineA,
+        "[modbus_tcp] port: unknown key (keys of this section: listen, allow, idle_timeout_s, unit.N)");
+    bad("echo word", lineA + "echo=maybe\n", "[line.a] echo: 'maybe' is neither true nor false");
+    bad("rs485 mode", lineA + "rs485=auto\n", "[line.a] rs485: 'auto' is not none, kernel or rts");
+    bad("rts delay too long", lineA + "rs485=rts\nrts_delay_us=100001\n",
+        "[line.a] rts_delay_us: '100001' is not a whole number from 0");
+    bad("rts delay without a mode", lineA + "rts_delay_us=50\n",
+        "[line.a] rts_delay_us: rts_delay_us is for rs485=kernel");
+    badRun("option line key before the port", "", {"--line", "a:9600:1:rs485=hat:/dev/ttyS0"},
+        "--line a:9600:1:rs485=hat:/dev/ttyS0: rs485: 'hat' is not none, kernel or rts");
+    badRun("option line field without a key", "", {"--line", "a:9600:1:echo:/dev/ttyS0"},
+        "--line a:9600:1:echo:/dev/ttyS0: 'echo' is not KEY=VALUE of a line key");
+    badRun("option line baud as a key", "", {"--line", "a:9600:1:baud=19200:/dev/ttyS0"},
+        "--line a:9600:1:baud=19200:/dev/ttyS0: 'baud=19200' is not KEY=VALUE of a line key");
+    badRun("stray argument", lineA, {"start"}, "unexpected argument 'start'");
 }
 
 void TestBridgeConfig::badConfigurationNamesItsKey()
@@ -296,20 +269,15 @@ void TestBridgeConfig::goodConfigurationIsSummedUp()
                                       "addresses=1, 7, 200\n#addresses=9\n; baud=9600\nid.200=press-left\n"
                                       "[line.hall2]\nport=/dev/ttyUSB1\naddresses=3-4\ntimeout_ms=100\n"));
     QString output;
-    QCOMPARE(check(bridge, {QStringLiteral("--port"), QStringLiteral("8884")}, &output), 0);
-    const QStringList expected{QStringLiteral("broker broker.plant:8884 as hall"),
-        QStringLiteral("topics plant/uv/<id>/..., discovery homeassistant"),
-        QStringLiteral("poll every 250 ms, read-only"),
-        QStringLiteral("line hall1: /dev/serial/by-id/usb-FTDI_X-if00-port0 at 19200 baud"),
-        QStringLiteral("  hall1-1: address 1"), QStringLiteral("  hall1-7: address 7"),
-        QStringLiteral("  press-left: address 200"), QStringLiteral("line hall2: /dev/ttyUSB1 at 115200 baud"),
-        QStringLiteral("  hall2-3: address 3"), QStringLiteral("  hall2-4: address 4")};
+    QCOMPARE(check(bridge, {"--port", "8884"}, &output), 0);
+    const QStringList expected{"broker broker.plant:8884 as hall", "topics plant/uv/<id>/..., discovery homeassistant",
+        "poll every 250 ms, read-only", "line hall1: /dev/serial/by-id/usb-FTDI_X-if00-port0 at 19200 baud",
+        "  hall1-1: address 1", "  hall1-7: address 7", "  press-left: address 200",
+        "line hall2: /dev/ttyUSB1 at 115200 baud", "  hall2-3: address 3", "  hall2-4: address 4"};
     QCOMPARE(output.split(QLatin1Char('\n'), Qt::SkipEmptyParts), expected);
 
     // Lines from the command line replace the file's.
-    QCOMPARE(
-        check(bridge, {QStringLiteral("--line"), QStringLiteral("x:9600:5:/dev/serial/by-path/pci-0:1.0")}, &output),
-        0);
+    QCOMPARE(check(bridge, {"--line", "x:9600:5:/dev/serial/by-path/pci-0:1.0"}, &output), 0);
     QVERIFY2(output.contains(QLatin1String("line x: /dev/serial/by-path/pci-0:1.0 at 9600 baud\n  x-5: address 5\n")),
         qPrintable(output));
     QVERIFY2(!output.contains(QLatin1String("hall1")), qPrintable(output));
@@ -321,9 +289,7 @@ void TestBridgeConfig::goodConfigurationIsSummedUp()
     QVERIFY2(output.contains(QLatin1String("line hat: /dev/ttyAMA0 at 115200 baud\n  echo checked and dropped, "
                                            "rs485 kernel, RTS delay 250 us\n")),
         qPrintable(output));
-    QCOMPARE(
-        check(bridge, {QStringLiteral("--line"), QStringLiteral("b:19200:2:rs485=rts:echo=false:/dev/a:b")}, &output),
-        0);
+    QCOMPARE(check(bridge, {"--line", "b:19200:2:rs485=rts:echo=false:/dev/a:b"}, &output), 0);
     QVERIFY2(output.contains(QLatin1String("line b: /dev/a:b at 19200 baud\n  echo none, rs485 rts, RTS delay 0 us\n")),
         qPrintable(output));
 }
@@ -410,7 +376,7 @@ void TestBridgeConfig::passwordIsNeverShown()
 void TestBridgeConfig::sampleConfigurationChecks()
 {
     BridgeProcess bridge(folder.path());
-    QVERIFY(bridge.start({QStringLiteral("--check"), QStringLiteral("--config"), BridgeProcess::sampleConfig()}));
+    QVERIFY(bridge.start({"--check", "--config", BridgeProcess::sampleConfig()}));
     QCOMPARE(bridge.waitForExit(), 0);
     QVERIFY2(bridge.log().contains(QLatin1String("line ")), qPrintable(bridge.log()));
 }

@@ -40,16 +40,30 @@ QByteArray words(std::initializer_list<int> values)
     return bytes;
 }
 
+// A PDU: the function, then words.
+QByteArray pdu(int function, std::initializer_list<int> values)
+{
+    return QByteArray(1, char(function)) + words(values);
+}
+
 QByteArray blockWrite(quint16 first, const QVector<quint16> &values, int byteCountDelta = 0)
 {
-    QByteArray pdu = QByteArray(1, char(FuncWriteMultipleRegisters)) + words({first, int(values.size())});
-    pdu.append(char(2 * values.size() + byteCountDelta));
+    QByteArray bytes = pdu(FuncWriteMultipleRegisters, {first, int(values.size())});
+    bytes.append(char(2 * values.size() + byteCountDelta));
     for (quint16 v : values)
-        pdu += words({v});
-    return pdu;
+        bytes += words({v});
+    return bytes;
 }
 
 const QVector<quint16> goodBlock = {0, 0x0FFF, 3980, 0x0225, 0x5100, 300, 0x0FFF};
+
+// The gateway's verdict on a frame when units 1 and 7 are on its lines, or
+// every unit is.
+GatewayRequest judge(const QByteArray &frame, bool readOnly, bool everyUnit = false)
+{
+    return GatewayRequest::judge(reinterpret_cast<const quint8 *>(frame.constData()), frame.size(), readOnly,
+        [everyUnit](quint8 unit) { return everyUnit || unit == 1 || unit == 7; });
+}
 
 } // namespace
 
@@ -146,8 +160,8 @@ void TestGatewayRules::requestVerdicts_data()
     QTest::addColumn<int>("verdict");
     QTest::addColumn<int>("exception");
 
-    const QByteArray read = QByteArray(1, char(3)) + words({1, 12});
-    const QByteArray power = QByteArray(1, char(6)) + words({RegPowerPermille, 650});
+    const QByteArray read = pdu(3, {1, 12});
+    const QByteArray power = pdu(6, {RegPowerPermille, 650});
     const int forward = GatewayRequest::Forward;
     const int refused = GatewayRequest::Refused;
     const int malformed = GatewayRequest::Malformed;
@@ -167,21 +181,17 @@ void TestGatewayRules::requestVerdicts_data()
     QTest::newRow("broadcast read") << mbapFrame(0, read) << false << refused << 1;
     QTest::newRow("broadcast write") << mbapFrame(0, power) << false << refused << 1;
     QTest::newRow("unknown unit") << mbapFrame(9, read) << false << refused << 0x0B;
-    QTest::newRow("function 4") << mbapFrame(1, QByteArray(1, char(4)) + words({1, 1})) << false << refused << 1;
-    QTest::newRow("function 5") << mbapFrame(1, QByteArray(1, char(5)) + words({1, 0xFF00})) << false << refused << 1;
-    QTest::newRow("read 0 registers") << mbapFrame(1, QByteArray(1, char(3)) + words({1, 0})) << false << refused << 3;
-    QTest::newRow("read 126 registers") << mbapFrame(1, QByteArray(1, char(3)) + words({1, 126})) << false << refused
-                                        << 3;
-    QTest::newRow("read, short PDU") << mbapFrame(1, QByteArray(1, char(3)) + words({1})) << false << refused << 3;
+    QTest::newRow("function 4") << mbapFrame(1, pdu(4, {1, 1})) << false << refused << 1;
+    QTest::newRow("function 5") << mbapFrame(1, pdu(5, {1, 0xFF00})) << false << refused << 1;
+    QTest::newRow("read 0 registers") << mbapFrame(1, pdu(3, {1, 0})) << false << refused << 3;
+    QTest::newRow("read 126 registers") << mbapFrame(1, pdu(3, {1, 126})) << false << refused << 3;
+    QTest::newRow("read, short PDU") << mbapFrame(1, pdu(3, {1})) << false << refused << 3;
     QTest::newRow("write in read-only mode") << mbapFrame(1, power) << true << refused << 1;
     QTest::newRow("block in read-only mode")
         << mbapFrame(1, blockWrite(ConfigBlockFirst, goodBlock)) << true << refused << 1;
-    QTest::newRow("write out of range") << mbapFrame(1, QByteArray(1, char(6)) + words({RegPowerPermille, 1001}))
-                                        << false << refused << 3;
-    QTest::newRow("write the address") << mbapFrame(1, QByteArray(1, char(6)) + words({RegRs485Address, 2})) << false
-                                       << refused << 1;
-    QTest::newRow("write no register") << mbapFrame(1, QByteArray(1, char(6)) + words({0x3000, 1})) << false << refused
-                                       << 2;
+    QTest::newRow("write out of range") << mbapFrame(1, pdu(6, {RegPowerPermille, 1001})) << false << refused << 3;
+    QTest::newRow("write the address") << mbapFrame(1, pdu(6, {RegRs485Address, 2})) << false << refused << 1;
+    QTest::newRow("write no register") << mbapFrame(1, pdu(6, {0x3000, 1})) << false << refused << 2;
     QTest::newRow("block, byte count off")
         << mbapFrame(1, blockWrite(ConfigBlockFirst, goodBlock, 2)) << false << refused << 3;
     QTest::newRow("block elsewhere") << mbapFrame(1, blockWrite(RegLdEnableMask, {1, 2})) << false << refused << 2;
@@ -193,31 +203,25 @@ void TestGatewayRules::requestVerdicts()
     QFETCH(bool, readOnly);
     QFETCH(int, verdict);
     QFETCH(int, exception);
-    const GatewayRequest judged = GatewayRequest::judge(reinterpret_cast<const quint8 *>(frame.constData()),
-        frame.size(), readOnly, [](quint8 unit) { return unit == 1 || unit == 7; });
+    const GatewayRequest judged = judge(frame, readOnly);
     QCOMPARE(int(judged.verdict), verdict);
     QCOMPARE(int(judged.exception), exception);
 }
 
 void TestGatewayRules::forwardedRequestCarriesTheValues()
 {
-    const auto known = [](quint8) { return true; };
-    QByteArray frame = mbapFrame(7, QByteArray(1, char(3)) + words({0x2001, 7}));
-    GatewayRequest judged
-        = GatewayRequest::judge(reinterpret_cast<const quint8 *>(frame.constData()), frame.size(), false, known);
+    GatewayRequest judged = judge(mbapFrame(7, pdu(3, {0x2001, 7})), false, true);
     QCOMPARE(int(judged.unit), 7);
     QCOMPARE(int(judged.request.function), 3);
     QCOMPARE(int(judged.request.first), 0x2001);
     QCOMPARE(int(judged.request.count), 7);
 
-    frame = mbapFrame(200, QByteArray(1, char(6)) + words({RegMaxPowerDac, 3100}));
-    judged = GatewayRequest::judge(reinterpret_cast<const quint8 *>(frame.constData()), frame.size(), false, known);
+    judged = judge(mbapFrame(200, pdu(6, {RegMaxPowerDac, 3100})), false, true);
     QCOMPARE(int(judged.unit), 200);
     QCOMPARE(int(judged.request.first), int(RegMaxPowerDac));
     QCOMPARE(judged.request.values, QVector<quint16>{3100});
 
-    frame = mbapFrame(3, blockWrite(ConfigBlockFirst, goodBlock));
-    judged = GatewayRequest::judge(reinterpret_cast<const quint8 *>(frame.constData()), frame.size(), false, known);
+    judged = judge(mbapFrame(3, blockWrite(ConfigBlockFirst, goodBlock)), false, true);
     QCOMPARE(int(judged.request.function), 16);
     QCOMPARE(judged.request.values, goodBlock);
 }

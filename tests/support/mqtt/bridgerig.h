@@ -40,7 +40,8 @@ public:
 
     // Starts the bridge without MQTT, its Modbus TCP gateway on a free port
     // of loopback, polling every controller of line `name` (added before)
-    // every `intervalMs`; the gateway's port once every one is online, or 0.
+    // every `intervalMs`, with a generous wait for replies (timeout_ms=1000);
+    // the gateway's port once every one is online, or 0.
     int startGateway(const QString &name, int intervalMs, const QStringList &arguments = QStringList());
     // Puts line `name` back as it was added: plugged in, its controllers
     // without faults and with their first register values. False when the
