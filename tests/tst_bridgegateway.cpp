@@ -174,17 +174,19 @@ void TestBridgeGateway::pymodbusReadsAndWrites()
 {
     controller(1).setSupplyMillivolts(23456);
     const Run result = python(port,
-        QStringLiteral("r = c.read_holding_registers(1, 12, slave=1)\n"
+        // Written for pymodbus 3.0 (Debian 12) and 3.8 (Debian 13): the count
+        // by keyword, and a single write's value as either version names it.
+        QStringLiteral("r = c.read_holding_registers(1, count=12, slave=1)\n"
                        "print('status', r.registers)\n"
                        "w = c.write_register(0x1001, 3100, slave=1)\n"
-                       "print('single', w.function_code, w.address, w.value)\n"
+                       "print('single', w.function_code, w.address, w.value if hasattr(w, 'value') else w.registers[0])\n"
                        "w = c.write_registers(0x2001, [0, 0x00FF, 3500, 0, 3600, 450, 0x000F], slave=1)\n"
                        "print('block', w.function_code, w.address, w.count)\n"
-                       "r = c.read_holding_registers(0x2001, 7, slave=1)\n"
+                       "r = c.read_holding_registers(0x2001, count=7, slave=1)\n"
                        "print('config', r.registers)\n"
                        "e = c.write_register(5, 9, slave=1)\n"
                        "print('address', e.isError(), e.exception_code)\n"
-                       "e = c.read_holding_registers(1, 1, slave=42)\n"
+                       "e = c.read_holding_registers(1, count=1, slave=42)\n"
                        "print('unknown', e.isError(), e.exception_code)\n"));
     QVERIFY2(result.code == 0, qPrintable(result.out));
     for (const char *line : {"status [4095, 0, 0, 0, 1, 0, 253, 0, 23456, 0, 0, 266]", "single 6 4097 3100",

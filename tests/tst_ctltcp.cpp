@@ -52,7 +52,9 @@ from pymodbus.datastore import ModbusSequentialDataBlock, ModbusSlaveContext, Mo
 values = [0] * 0x2100
 values[1:13] = [0x0FFF, 0, 0, 420, 1, 0, 253, 0, 24000, 0, 60, 0x010A]
 values[0x1001] = 3980
-store = ModbusSlaveContext(hr=ModbusSequentialDataBlock(0, values), zero_mode=True)
+# Without zero_mode (which pymodbus 3.8 no longer has) register N is the
+# block's N + 1: the block starts at 1, so that values[N] is register N.
+store = ModbusSlaveContext(hr=ModbusSequentialDataBlock(1, values))
 probe = socket.socket()
 probe.bind(('127.0.0.1', 0))
 port = probe.getsockname()[1]
