@@ -251,6 +251,11 @@ void MqttClient::runLoop()
             if (stopRequested)
                 return;
         }
+        // libmosquitto 2.0.21 (Debian 13) takes a 3.1.1 broker's answer (two
+        // bytes, without the properties of MQTT 5) for a malformed packet and
+        // never calls onConnect: before any session, that is the refusal too.
+        if (!sessionUp && speaksMqtt5() && (code == MOSQ_ERR_MALFORMED_PACKET || code == MOSQ_ERR_PROTOCOL))
+            refusedMqtt5 = true;
         if (refusedMqtt5) {
             mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
             mqtt5.storeRelease(0);

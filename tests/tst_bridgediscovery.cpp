@@ -307,7 +307,8 @@ void TestBridgeDiscovery::brokerOfMqtt311IsSpokenTo()
         QStringLiteral("[mqtt]\nhost=127.0.0.1\nport=%1\nclient_id=%2\n").arg(gate.port()).arg(clientId)
         + rig.lineSection(QStringLiteral("a"), QStringLiteral("1")));
     QVERIFY(rig.bridge().start());
-    QVERIFY(rig.bridge().waitForLog(QStringLiteral("the broker does not speak MQTT 5: speaking MQTT 3.1.1")));
+    QVERIFY2(rig.bridge().waitForLog(QStringLiteral("the broker does not speak MQTT 5: speaking MQTT 3.1.1")),
+        qPrintable(rig.bridge().log()));
     QVERIFY(rig.bridge().waitForLog(
         QStringLiteral("connected to the broker at 127.0.0.1:%1 (MQTT 3.1.1)").arg(gate.port()), BridgeRig::WaitMs));
     QVERIFY(rig.waitForState(*probe, firstId));
