@@ -5,6 +5,7 @@
 #include "mydoublevalidator.h"
 #include "myintvalidator.h"
 #include "protocol.h"
+#include "registers.h"
 #include "spcomm.h"
 
 #include <QTimer>
@@ -61,7 +62,7 @@ Q_NEVER_INLINE void MainWindow::installValidators()
     alarmValidator->setRange(0.0, 100.0, 2);
     ui->lineEditAlarmTemperature->setValidator(alarmValidator);
 
-    auto *maxDacValidator = new MyIntValidator(2800, 3980);
+    auto *maxDacValidator = new MyIntValidator(MaxPowerDacMin, MaxPowerDacMax);
     ui->lineLimitPower->setValidator(maxDacValidator);
     ui->lineEditMaxDac->setValidator(maxDacValidator);
 

@@ -2,6 +2,7 @@
 
 #include "mainwindow.h"
 
+#include "linefacts.h"
 #include "mainwindowform.h"
 #include "modulewidgets.h"
 #include "registers.h"
@@ -30,7 +31,7 @@ void showTemperature(QLabel *label, const char *style, const QString &text)
 void MainWindow::countReadFailure()
 {
     ++commFailCount;
-    if (commFailCount > 4)
+    if (commFailCount >= LineFacts::FailuresForOffline)
         commOk = false;
     if (!commOk)
         ui->labelCommStat->setText(QStringLiteral("故障"));

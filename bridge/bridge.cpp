@@ -1,6 +1,7 @@
 #include "bridge.h"
 
 #include "discovery.h"
+#include "linefacts.h"
 #include "log.h"
 #include "metricsserver.h"
 #include "modbusgateway.h"
@@ -355,7 +356,7 @@ void Bridge::onPolled(Node &node, const PollResult &result)
             logLine(
                 QStringLiteral("%1 (address %2): online, firmware %3").arg(id).arg(node.config.address).arg(firmware));
         }
-    } else if (++node.failures >= FailuresForOffline && node.availability != Node::Offline) {
+    } else if (++node.failures >= LineFacts::FailuresForOffline && node.availability != Node::Offline) {
         node.availability = Node::Offline;
         publishAvailability(node);
         logLine(QStringLiteral("%1 (address %2): offline after %3 failed polls (%4)")

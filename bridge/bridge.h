@@ -26,7 +26,7 @@ class MqttClient;
 // the last polls said and never waits for a line.
 //
 // A controller is "online" from its first good poll and "offline" after
-// FailuresForOffline failed polls in a row, until the next good one. At
+// LineFacts::FailuresForOffline failed polls in a row, until the next good one. At
 // every connection to the broker the bridge announces itself online,
 // republishes what it knows (discovery, states, availability, link) and
 // subscribes to the command topics (not in read-only mode) and to its own
@@ -41,8 +41,6 @@ class Bridge : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int FailuresForOffline = 5;
-
     enum StartResult { Started, PortUnavailable, MqttUnavailable, ListenUnavailable };
 
     Bridge(const BridgeConfig &config, bool trace, QObject *parent = nullptr);

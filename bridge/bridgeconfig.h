@@ -1,6 +1,7 @@
 #ifndef BRIDGECONFIG_H
 #define BRIDGECONFIG_H
 
+#include "linefacts.h"
 #include "netallow.h"
 #include "rs485.h"
 
@@ -24,7 +25,7 @@ struct LineConfig
 {
     QString name; // [line.NAME]
     QString port; // a /dev/serial/by-id path is best: it survives replugging
-    int baud = 115200;
+    int baud = LineFacts::bauds().first();
     int timeoutMs = 50; // per-byte wait for a reply
     bool echo = false; // the adapter hands each request back: check and drop it
     Rs485::Mode rs485 = Rs485::None; // who switches the transceiver's direction

@@ -1,6 +1,7 @@
 #include "configloader.h"
 
 #include "inireader.h"
+#include "linefacts.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -12,8 +13,8 @@
 
 namespace {
 
-const int bauds[] = {9600, 19200, 57600, 115200};
-constexpr int addressMax = 247; // Modbus unit addresses; 0 is the broadcast address
+constexpr int addressMin = LineFacts::AddressMin; // 0 is the broadcast address
+constexpr int addressMax = LineFacts::AddressMax;
 constexpr int intervalMinMs = 10;
 constexpr int intervalMaxMs = 3600 * 1000;
 constexpr int timeoutMinMs = 5;
@@ -110,11 +111,10 @@ bool addressList(const QString &text, QList<quint8> *addresses, QString *why)
         const QStringList ends = item.split(QLatin1Char('-'));
         int first = 0;
         int last = 0;
-        if (ends.size() > 2 || !wholeNumber(ends.first().trimmed(), 1, addressMax, &first, why)
+        if (ends.size() > 2 || !wholeNumber(ends.first().trimmed(), addressMin, addressMax, &first, why)
             || !wholeNumber(ends.last().trimmed(), first, addressMax, &last, why)) {
-            *why = QStringLiteral("'%1' is not an address 1..%2 or a range of them (e.g. 1,7,200 or 1-4)")
-                       .arg(item)
-                       .arg(addressMax);
+            *why = QStringLiteral("'%1' is not an address %2 or a range of them (e.g. 1,7,200 or 1-4)")
+                       .arg(item, LineFacts::addressRangeText());
             return false;
         }
         for (int address = first; address <= last; ++address) {
@@ -156,7 +156,7 @@ bool unitTarget(const QString &text, QPair<QString, int> *target, QString *why)
     QString line;
     int address = 0;
     if (colon < 0 || !name(text.left(colon), &line, why)
-        || !wholeNumber(text.mid(colon + 1), 1, addressMax, &address, why)) {
+        || !wholeNumber(text.mid(colon + 1), addressMin, addressMax, &address, why)) {
         *why = QStringLiteral("'%1' is not LINE:ADDRESS (e.g. hall1:7)").arg(text);
         return false;
     }
@@ -304,7 +304,8 @@ bool ConfigLoader::setGlobal(const QString &key, const QString &value, QString *
     if (key == QLatin1String("modbus_tcp/idle_timeout_s"))
         return wholeNumber(value, idleMinS, idleMaxS, &result.modbusTcp.idleTimeoutS, why);
     int unit = 0;
-    if (key.startsWith(QLatin1String("modbus_tcp/unit.")) && wholeNumber(key.mid(16), 1, addressMax, &unit, why)) {
+    if (key.startsWith(QLatin1String("modbus_tcp/unit."))
+        && wholeNumber(key.mid(16), LineFacts::UnitIdMin, LineFacts::UnitIdMax, &unit, why)) {
         QPair<QString, int> target;
         if (!unitTarget(value, &target, why))
             return false;
@@ -332,10 +333,8 @@ bool ConfigLoader::setLineKey(LineDraft &draft, const QString &key, const QStrin
         return true;
     }
     if (key == QLatin1String("baud")) {
-        if (std::find(std::begin(bauds), std::end(bauds), value.toInt()) == std::end(bauds)
-            || QString::number(value.toInt()) != value) {
-            *why
-                = QStringLiteral("'%1' is not a rate the controller runs at (9600, 19200, 57600 or 115200)").arg(value);
+        if (!LineFacts::isBaud(value.toInt()) || QString::number(value.toInt()) != value) {
+            *why = QStringLiteral("'%1' is not a rate the controller runs at (%2)").arg(value, LineFacts::baudsText());
             return false;
         }
         line.baud = value.toInt();
@@ -357,7 +356,7 @@ bool ConfigLoader::setLineKey(LineDraft &draft, const QString &key, const QStrin
     if (key == QLatin1String("rts_delay_us"))
         return wholeNumber(value, 0, Rs485::MaxDelayUs, &line.rtsDelayUs, why);
     int address = 0;
-    if (key.startsWith(QLatin1String("id.")) && wholeNumber(key.mid(3), 1, addressMax, &address, why)) {
+    if (key.startsWith(QLatin1String("id.")) && wholeNumber(key.mid(3), addressMin, addressMax, &address, why)) {
         QString id;
         if (!name(value, &id, why))
             return false;

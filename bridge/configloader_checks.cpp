@@ -2,6 +2,7 @@
 
 #include "configloader.h"
 
+#include "linefacts.h"
 #include "portlock.h"
 
 #include <QFile>
@@ -98,6 +99,16 @@ bool ConfigLoader::finishUnits()
         for (int l = 0; l < result.lines.size(); ++l) {
             for (int c = 0; c < result.lines.at(l).controllers.size(); ++c) {
                 const int address = result.lines.at(l).controllers.at(c).address;
+                if (gateway.enabled() && address > LineFacts::UnitIdMax) {
+                    // Modbus TCP's unit ids end at 247; such a controller would be out of reach.
+                    return fail(whereIs(QStringLiteral("modbus_tcp/listen")),
+                        QStringLiteral("%1 at address %2 has no unit id (unit ids are %3..%4): map the units with "
+                                       "unit.N=LINE:ADDRESS in [modbus_tcp]")
+                            .arg(result.lines.at(l).controllers.at(c).id)
+                            .arg(address)
+                            .arg(LineFacts::UnitIdMin)
+                            .arg(LineFacts::UnitIdMax));
+                }
                 if (gateway.enabled() && gateway.units.contains(address)) {
                     const QPair<int, int> other = gateway.units.value(address);
                     return fail(whereIs(QStringLiteral("modbus_tcp/listen")),

@@ -1,13 +1,26 @@
 #include "commands.h"
 
+#include "linefacts.h"
+
 namespace {
 
+// Help text; {ADDRESSES}, {UNITS}, {BAUDS}, {BAUD} (the default) and {BAUDLIST} stand for the line's
+// facts, so that the help says what the programs check.
 QString lines(std::initializer_list<const char *> text)
 {
     QStringList out;
     for (const char *line : text)
         out << QString::fromUtf8(line);
-    return out.join(QLatin1Char('\n'));
+    QStringList bauds;
+    for (int rate : LineFacts::bauds())
+        bauds << QString::number(rate);
+    return out.join(QLatin1Char('\n'))
+        .replace(QStringLiteral("{ADDRESSES}"), LineFacts::addressRangeText())
+        .replace(
+            QStringLiteral("{UNITS}"), QStringLiteral("%1..%2").arg(LineFacts::UnitIdMin).arg(LineFacts::UnitIdMax))
+        .replace(QStringLiteral("{BAUDS}"), LineFacts::baudsText())
+        .replace(QStringLiteral("{BAUD}"), bauds.first())
+        .replace(QStringLiteral("{BAUDLIST}"), bauds.join(QLatin1Char(',')));
 }
 
 QList<CommandEntry> makeCommands()
@@ -32,9 +45,9 @@ QList<CommandEntry> makeCommands()
             "request's wire time plus --timeout (default 50 ms) to answer.",
             "",
             "  --bauds LIST       baud rates, e.g. 115200,9600 (default: --baud when given,",
-            "                     otherwise all four: 115200,57600,19200,9600)",
-            "  --addresses LIST   addresses 1..254, e.g. 1-247 or 3,200-210 (default:",
-            "                     --address when given, otherwise 1-247)",
+            "                     otherwise all of them: {BAUDLIST})",
+            "  --addresses LIST   addresses {ADDRESSES}, e.g. 1-20 or 3,200-210 (default:",
+            "                     --address when given, otherwise all of them)",
             "",
             "Progress goes to standard error when that is a terminal. Ctrl-C ends the scan",
             "with what was found so far.",
@@ -119,12 +132,14 @@ QList<CommandEntry> makeCommands()
     commands << CommandEntry{QStringLiteral("address"), QStringLiteral("NEW"), 1, 1, {},
         QStringLiteral("give the controller a new address (a broadcast)"),
         lines({
-            "Gives the controller the address NEW (1..247): NEW is broadcast twice, then",
+            "Gives the controller the address NEW ({ADDRESSES}): NEW is broadcast twice, then",
             "the command word 1, as the panel does; then the status is read at NEW to",
             "confirm it (up to three tries).",
             "",
             "WARNING: a broadcast reaches every controller on the line, and every one of",
             "them takes the new address. Connect only the controller to be changed.",
+            "Modbus masters of other makes often reach only 1..247; through a Modbus TCP",
+            "gateway (unit ids {UNITS}) a higher address needs a unit id mapped to it.",
             "",
             "JSON: address. Exit status 6 when no controller answers at NEW.",
         })};
@@ -268,15 +283,15 @@ QString Commands::programHelp()
         "Options (before or after the command):",
         "  --port PATH          the serial port, e.g. /dev/serial/by-id/usb-...; without",
         "                       it, the only serial port there is",
-        "  --baud B, -b B       115200 (default), 57600, 19200 or 9600",
-        "  --address N, -a N    the controller's address, 1..254 (default 1)",
+        "  --baud B, -b B       {BAUDS} (default {BAUD})",
+        "  --address N, -a N    the controller's address, {ADDRESSES} (default 1)",
         "  --timeout MS         how long a reply may keep the line quiet, 1..60000 ms, on",
         "                       top of the request's wire time (default: 50 for reads,",
         "                       200 for a write, 500 for the configuration block)",
         "  --tcp HOST[:PORT]    through a Modbus TCP gateway instead of a serial port,",
         "                       e.g. the bridge's: --tcp 127.0.0.1:1502 (port 502 when",
         "                       none is given); not for the address command",
-        "  --unit N             the controller's unit id at the gateway, 1..247",
+        "  --unit N             the controller's unit id at the gateway, {UNITS}",
         "                       (default: its address)",
         "  --json               print results as JSON, one object a line",
         "  --trace              print every request and reply in hex on standard error",

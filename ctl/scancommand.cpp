@@ -3,8 +3,8 @@
 #include "commandline.h"
 #include "exitstatus.h"
 #include "framegap.h"
+#include "linefacts.h"
 #include "output.h"
-#include "registers.h"
 #include "session.h"
 #include "statusjson.h"
 #include "stopsignal.h"
@@ -19,8 +19,6 @@
 #include <unistd.h>
 
 namespace {
-
-constexpr int defaultAddressMax = 247;
 
 struct Plan
 {
@@ -42,10 +40,9 @@ bool makePlan(const CommandLine &commandLine, Plan *plan, QString *error)
         for (const QString &text : commandLine.value(bauds).split(QLatin1Char(','))) {
             qint64 rate = 0;
             if (!ValueText::number(text, 1, 1000000000, QStringLiteral("--bauds"), &rate, error)
-                || !Session::baudRates().contains(int(rate))) {
-                *error
-                    = QStringLiteral("--bauds: '%1' is not one of the controller's rates: 115200, 57600, 19200, 9600")
-                          .arg(text);
+                || !LineFacts::isBaud(int(rate))) {
+                *error = QStringLiteral("--bauds: '%1' is not one of the controller's rates: %2")
+                             .arg(text, LineFacts::baudsText());
                 return false;
             }
             if (!plan->bauds.contains(int(rate)))
@@ -54,18 +51,18 @@ bool makePlan(const CommandLine &commandLine, Plan *plan, QString *error)
     } else if (commandLine.has(QStringLiteral("baud")) || commandLine.has(QStringLiteral("tcp"))) {
         // Through a gateway the line's rate is the gateway's business: one pass.
         plan->bauds << (commandLine.has(QStringLiteral("baud")) ? commandLine.value(QStringLiteral("baud")).toInt()
-                                                                : Session::baudRates().first()); // checked already
+                                                                : LineFacts::bauds().first()); // checked already
     } else {
-        plan->bauds = Session::baudRates();
+        plan->bauds = LineFacts::bauds();
     }
     if (commandLine.has(addresses)) {
-        return ValueText::list(commandLine.value(addresses), Rs485AddressMin, Rs485AddressMax,
+        return ValueText::list(commandLine.value(addresses), LineFacts::AddressMin, LineFacts::AddressMax,
             QStringLiteral("--addresses"), &plan->addresses, error);
     }
     if (commandLine.has(QStringLiteral("address"))) {
         plan->addresses << commandLine.value(QStringLiteral("address")).toInt();
     } else {
-        for (int address = Rs485AddressMin; address <= defaultAddressMax; ++address)
+        for (int address = LineFacts::AddressMin; address <= LineFacts::AddressMax; ++address)
             plan->addresses << address;
     }
     return true;

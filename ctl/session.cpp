@@ -2,9 +2,9 @@
 
 #include "commandline.h"
 #include "exitstatus.h"
+#include "linefacts.h"
 #include "output.h"
 #include "portlist.h"
-#include "registers.h"
 #include "valuetext.h"
 
 namespace {
@@ -12,12 +12,6 @@ namespace {
 constexpr int timeoutMaxMs = 60000;
 
 } // namespace
-
-const QList<int> &Session::baudRates()
-{
-    static const QList<int> rates{115200, 57600, 19200, 9600};
-    return rates;
-}
 
 Controller::Waits Session::waitsFor(int baud, int timeoutMs)
 {
@@ -39,16 +33,16 @@ int Session::checkOptions()
     if (commandLine.has(QStringLiteral("baud"))) {
         const QString text = commandLine.value(QStringLiteral("baud"));
         if (!ValueText::number(text, 1, 1000000000, QStringLiteral("--baud"), &value, &error)
-            || !baudRates().contains(int(value))) {
-            out.error(QStringLiteral("--baud: %1 is not one of the controller's rates: 115200, 57600, 19200, 9600")
-                          .arg(text));
+            || !LineFacts::isBaud(int(value))) {
+            out.error(QStringLiteral("--baud: %1 is not one of the controller's rates: %2")
+                          .arg(text, LineFacts::baudsText()));
             return ExitUsage;
         }
         rate = int(value);
     }
     if (commandLine.has(QStringLiteral("address"))) {
-        if (!ValueText::number(commandLine.value(QStringLiteral("address")), Rs485AddressMin, Rs485AddressMax,
-                QStringLiteral("--address"), &value, &error)) {
+        if (!ValueText::number(commandLine.value(QStringLiteral("address")), LineFacts::AddressMin,
+                LineFacts::AddressMax, QStringLiteral("--address"), &value, &error)) {
             out.error(error);
             return ExitUsage;
         }
@@ -87,8 +81,8 @@ int Session::checkOptions()
             out.error(QStringLiteral("--unit is the controller's unit id at a Modbus TCP gateway: give --tcp too"));
             return ExitUsage;
         }
-        if (!ValueText::number(
-                commandLine.value(QStringLiteral("unit")), 1, 247, QStringLiteral("--unit"), &value, &error)) {
+        if (!ValueText::number(commandLine.value(QStringLiteral("unit")), LineFacts::UnitIdMin, LineFacts::UnitIdMax,
+                QStringLiteral("--unit"), &value, &error)) {
             out.error(error);
             return ExitUsage;
         }

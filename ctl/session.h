@@ -2,6 +2,7 @@
 #define SESSION_H
 
 #include "controller.h"
+#include "linefacts.h"
 #include "protocol.h"
 #include "seriallink.h"
 #include "tcplink.h"
@@ -25,8 +26,6 @@ public:
         Write, // a request that changes the controller
     };
 
-    // The controller's baud rates, the panel's order.
-    static const QList<int> &baudRates();
     // The waits for replies at a baud rate: `timeoutMs` (or, when it is 0,
     // the panel's waits) on top of each request's wire time.
     static Controller::Waits waitsFor(int baud, int timeoutMs);
@@ -76,7 +75,7 @@ private:
     int gatewayPort = 0;
     std::unique_ptr<Controller> device;
     QString path;
-    int rate = 115200;
+    int rate = LineFacts::bauds().first();
     quint8 unit = 1;
     int timeout = 0; // 0: the panel's waits
     Rs485::Mode direction = Rs485::None;

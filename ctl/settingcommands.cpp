@@ -2,6 +2,7 @@
 
 #include "commandline.h"
 #include "exitstatus.h"
+#include "linefacts.h"
 #include "output.h"
 #include "powerscale.h"
 #include "registers.h"
@@ -11,9 +12,6 @@
 
 namespace {
 
-// The addresses `address` gives: Modbus's unit addresses. The controller
-// also takes 248..254, which many Modbus masters cannot reach.
-constexpr int newAddressMax = 247;
 constexpr int confirmTries = 3;
 
 // A register write and what to show once it is acknowledged.
@@ -180,8 +178,8 @@ int SettingCommands::address(const CommandLine &commandLine, Output &out)
         return status;
     qint64 value = 0;
     QString error;
-    if (!ValueText::number(commandLine.arguments().value(0), Rs485AddressMin, newAddressMax, QStringLiteral("address"),
-            &value, &error))
+    if (!ValueText::number(commandLine.arguments().value(0), LineFacts::AddressMin, LineFacts::AddressMax,
+            QStringLiteral("address"), &value, &error))
         return usage(out, error);
     const quint8 newAddress = quint8(value);
     if (session.viaGateway()) {

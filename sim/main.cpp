@@ -3,6 +3,7 @@
 // first line, then serves until SIGINT or SIGTERM.
 
 #include "faults.h"
+#include "registers.h"
 #include "virtualline.h"
 
 #include <QFile>
@@ -20,9 +21,9 @@
 
 namespace {
 
-// The addresses vortanix-sim serves: the Modbus slave addresses.
-constexpr int lowestAddress = 1;
-constexpr int highestAddress = 247;
+// The addresses vortanix-sim serves: every address a controller takes.
+constexpr int lowestAddress = Rs485AddressMin;
+constexpr int highestAddress = Rs485AddressMax;
 
 QString usageText()
 {
@@ -34,7 +35,9 @@ QString usageText()
         QStringLiteral("the controllers then serve until SIGINT (Ctrl-C) or SIGTERM."),
         QString(),
         QStringLiteral("Options:"),
-        QStringLiteral("  --address LIST        the controllers' addresses, 1..247, separated by commas"),
+        QStringLiteral("  --address LIST        the controllers' addresses, %1..%2, separated by commas")
+            .arg(lowestAddress)
+            .arg(highestAddress),
         QStringLiteral("                        (default 1; e.g. 1,7,200 puts three controllers on the line)"),
         QStringLiteral("  --link PATH           make PATH a symbolic link to the terminal and print PATH"),
         QStringLiteral("  --fault FAULT[@A]     misbehave on every request, until the program ends; with @A"),

@@ -102,9 +102,9 @@ void TestBridgeConfig::badConfigurationNamesItsKey_data()
     bad("baud", "[line.a]\nport=/dev/ttyUSB0\nbaud=38400\naddresses=1\n",
         "[line.a] baud: '38400' is not a rate the controller runs at");
     bad("address 0", "[line.a]\nport=/dev/ttyUSB0\naddresses=0,5\n",
-        "[line.a] addresses: '0' is not an address 1..247");
-    bad("address 248", "[line.a]\nport=/dev/ttyUSB0\naddresses=1-3,248\n",
-        "[line.a] addresses: '248' is not an address 1..247");
+        "[line.a] addresses: '0' is not an address 1..254");
+    bad("address 255", "[line.a]\nport=/dev/ttyUSB0\naddresses=1-3,255\n",
+        "[line.a] addresses: '255' is not an address 1..254");
     bad("address twice", "[line.a]\nport=/dev/ttyUSB0\naddresses=1-3,2\n",
         "[line.a] addresses: address 2 is listed twice");
     bad("port missing", "[line.a]\naddresses=1\n", "[line.a] port: missing");

@@ -204,8 +204,8 @@ void TestCtlCommands::valuesOutOfRangeSendNothing_data()
     row("millivolts above 3200", {"power", "--millivolts", "3201"}, "out of range 0..3200");
     row("dac below", {"dac", "2799"}, "dac: 2799 is out of range 2800..3980");
     row("dac above", {"dac", "3981"}, "out of range 2800..3980");
-    row("new address 0", {"address", "0"}, "address: 0 is out of range 1..247");
-    row("new address 248", {"address", "248"}, "out of range 1..247");
+    row("new address 0", {"address", "0"}, "address: 0 is out of range 1..254");
+    row("new address 255", {"address", "255"}, "out of range 1..254");
     row("address 0", {"-a", "0", "status"}, "--address: 0 is out of range 1..254");
     row("address 255", {"--address", "255", "status"}, "out of range 1..254");
     row("module 13", {"switch", "13"}, "modules: 13 is out of range 1..12");
@@ -215,7 +215,7 @@ void TestCtlCommands::valuesOutOfRangeSendNothing_data()
     row("list with blanks", {"enable", "1, 2"}, "modules: ' 2' is not a whole number 1..12");
     row("enable 13", {"enable", "1-13"}, "out of range 1..12");
     row("adc yes", {"adc", "yes"}, "neither on nor off");
-    row("baud 38400", {"--baud", "38400", "status"}, "115200, 57600, 19200, 9600");
+    row("baud 38400", {"--baud", "38400", "status"}, "115200, 57600, 19200 or 9600");
     row("timeout 0", {"--timeout", "0", "status"}, "--timeout: 0 is out of range 1..60000");
     row("interval negative", {"status", "--interval", "-5"}, "--interval");
     row("count 0", {"status", "--count", "0"}, "--count: 0 is out of range");

@@ -390,7 +390,7 @@ void TestCtlStatus::scanFindsTheControllersOfALine()
     QVERIFY(!result.err.contains(QLatin1Char('\r'))); // no progress: standard error is no terminal here
 }
 
-// Without --addresses every address 1..247 is asked, in order; without
+// Without --addresses every address 1..254 is asked, in order; without
 // --bauds every rate, and a controller is found at its own rate only.
 void TestCtlStatus::scanAsksEveryAddressAtEveryRate()
 {
@@ -398,7 +398,7 @@ void TestCtlStatus::scanAsksEveryAddressAtEveryRate()
         QStringLiteral("--bauds"), QStringLiteral("115200")});
     QVERIFY(all.finished);
     QStringList expected;
-    for (int address = 1; address <= 247; ++address)
+    for (int address = 1; address <= 254; ++address)
         expected << hexFrame(statusRead(quint8(address)));
     QCOMPARE(hexFrames(rig->settledFrames()), expected);
 

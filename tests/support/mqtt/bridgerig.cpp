@@ -75,14 +75,16 @@ bool BridgeRig::waitForState(
     return true;
 }
 
-int BridgeRig::startGateway(const QString &name, int intervalMs, const QStringList &arguments)
+int BridgeRig::startGateway(
+    const QString &name, int intervalMs, const QStringList &arguments, const QString &gatewayKeys)
 {
     QStringList addresses;
     for (const SimController &c : lines.at(name)->controllers())
         addresses << QString::number(c.address());
     bridgeProcess->writeConfig(QStringLiteral("[mqtt]\nenabled=false\n[bridge]\npoll_interval_ms=%1\n"
-                                              "[modbus_tcp]\nlisten=127.0.0.1:0\n")
+                                              "[modbus_tcp]\nlisten=127.0.0.1:0\n%2")
                                    .arg(intervalMs)
+                                   .arg(gatewayKeys)
         // A virtual controller on a loaded test machine may be scheduled late:
         // a generous wait, so that only a real fault reads as a time-out.
         + lineSection(name, addresses.join(QLatin1Char(',')), QStringLiteral("timeout_ms=1000")));

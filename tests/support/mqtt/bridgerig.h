@@ -41,8 +41,10 @@ public:
     // Starts the bridge without MQTT, its Modbus TCP gateway on a free port
     // of loopback, polling every controller of line `name` (added before)
     // every `intervalMs`, with a generous wait for replies (timeout_ms=1000);
-    // the gateway's port once every one is online, or 0.
-    int startGateway(const QString &name, int intervalMs, const QStringList &arguments = QStringList());
+    // the gateway's port once every one is online, or 0. `gatewayKeys` are
+    // more lines of [modbus_tcp] ("unit.1=a:254\n").
+    int startGateway(const QString &name, int intervalMs, const QStringList &arguments = QStringList(),
+        const QString &gatewayKeys = QString());
     // Puts line `name` back as it was added: plugged in, its controllers
     // without faults and with their first register values. False when the
     // line cannot be plugged in again.
