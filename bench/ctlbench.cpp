@@ -185,7 +185,8 @@ void CtlBench::scans()
         const auto start = Clock::now();
         process.start(QStringLiteral(VORTANIX_CTL_PATH),
             {QStringLiteral("--port"), line.portPath(), QStringLiteral("--json"), QStringLiteral("scan"),
-                QStringLiteral("--bauds"), QStringLiteral("115200")});
+                QStringLiteral("--bauds"), QStringLiteral("115200"), QStringLiteral("--addresses"),
+                QStringLiteral("1-%1").arg(scanAddresses)});
         if (!process.waitForFinished(120000) || process.exitCode() != 0) {
             process.kill();
             process.waitForFinished(5000);
