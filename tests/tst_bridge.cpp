@@ -30,6 +30,7 @@ private slots:
     void failedCommandsSayWhy();
     void badPayloadsChangeNothing_data();
     void badPayloadsChangeNothing();
+    void aFullQueueRefusesTheRest();
 
 private:
     // Publishes a command and waits for its result.
@@ -385,6 +386,50 @@ void TestBridge::badPayloadsChangeNothing()
     for (quint16 reg : {RegLdEnableMask, RegLdSwitchMask, RegAdcEnable, RegPowerPermille, RegMaxPowerDac})
         after.append(controller.holdingRegister(reg));
     QCOMPARE(after, before);
+}
+
+// Commands that come faster than a slow controller takes them wait in a
+// queue of 32; the rest are refused at once, each with its reason, and the
+// ones taken are carried out in the order they came.
+void TestBridge::aFullQueueRefusesTheRest()
+{
+    constexpr int sent = 40;
+    constexpr int queued = 32;
+    constexpr int firstValue = 100;
+    SimController seven = rig.controller(QStringLiteral("a"), 7);
+    seven.setFault(SimController::FaultDelay, 250); // every exchange with it takes a while
+    probe->clear();
+    for (int i = 0; i < sent; ++i)
+        QVERIFY(probe->publish(QStringLiteral("vortanix/press/set/power"), QByteArray::number(firstValue + i)));
+    const auto answer = [](const MqttProbe::Message &m) {
+        return m.topic == QLatin1String("vortanix/press/result") || m.topic == QLatin1String("vortanix/press/error");
+    };
+    const bool answered = probe->waitForCount(sent, answer, 4 * BridgeRig::WaitMs);
+    seven.clearFault();
+    QVERIFY2(answered, qPrintable(rig.bridge().log()));
+
+    QList<int> done;
+    for (const MqttProbe::Message &m : probe->messages(QStringLiteral("vortanix/press/result"))) {
+        QCOMPARE(m.json().value(QStringLiteral("ok")), QJsonValue(true));
+        done << m.json().value(QStringLiteral("value")).toInt();
+    }
+    QList<int> refused;
+    for (const MqttProbe::Message &m : probe->messages(QStringLiteral("vortanix/press/error"))) {
+        QVERIFY2(m.json()
+                     .value(QStringLiteral("error"))
+                     .toString()
+                     .startsWith(QLatin1String("the line is busy: 32 commands are waiting already")),
+            m.payload.constData());
+        refused << m.json().value(QStringLiteral("payload")).toString().toInt();
+    }
+    // The queue's 32, and one more when the first was taken off it before the last came.
+    QVERIFY2(done.size() == queued || done.size() == queued + 1, qPrintable(QString::number(done.size())));
+    QCOMPARE(done.size() + refused.size(), sent);
+    for (int i = 0; i < done.size(); ++i)
+        QCOMPARE(done.at(i), firstValue + i);
+    for (int i = 0; i < refused.size(); ++i)
+        QCOMPARE(refused.at(i), firstValue + done.size() + i);
+    QCOMPARE(int(seven.holdingRegister(RegPowerPermille)), done.last());
 }
 
 QTEST_GUILESS_MAIN(TestBridge)
