@@ -197,6 +197,7 @@ QString ConfigLoader::whereIs(const QString &key) const
 bool ConfigLoader::readFile(const QString &path)
 {
     file = path;
+    unreadable = true; // until the bytes are in
     const QFileInfo info(path);
     if (!info.isFile() || !info.isReadable())
         return fail(path, QStringLiteral("cannot be read (no such file, or not a readable file)"));
@@ -209,6 +210,7 @@ bool ConfigLoader::readFile(const QString &path)
     const QByteArray bytes = input.read(MaxFileBytes + 1);
     if (bytes.size() > MaxFileBytes)
         return fail(path, QStringLiteral("larger than %1 KiB: not a configuration file").arg(MaxFileBytes / 1024));
+    unreadable = false;
     QList<IniReader::Entry> entries;
     QString why;
     if (!IniReader::parse(bytes, IniReader::Options(), &entries, &why))

@@ -35,6 +35,9 @@ public:
 
     const BridgeConfig &config() const { return result; }
     QString error() const { return message; }
+    // True when the error is that the file could not be read at all (missing,
+    // unreadable, too large), rather than something it says.
+    bool fileUnreadable() const { return unreadable; }
     // What is allowed but unsafe (a password file others may read), for the log.
     QStringList warnings() const { return cautions; }
 
@@ -58,6 +61,7 @@ private:
 
     BridgeConfig result;
     QString file;
+    bool unreadable = false;
     QMap<QString, LineDraft> lines;
     bool linesFromCommandLine = false;
     QHash<QString, QString> origin; // global key → where it was set

@@ -4,6 +4,7 @@
 
 #include "bridge.h"
 #include "configloader.h"
+#include "exitstatus.h"
 #include "log.h"
 
 #include <QCommandLineParser>
@@ -23,8 +24,6 @@
 namespace {
 
 const QString defaultConfig = QStringLiteral("/etc/vortanix/bridge.ini");
-
-enum ExitCode { ExitOk = 0, ExitConfiguration = 1, ExitPort = 2, ExitMqtt = 3, ExitListen = 4 };
 
 // Options that set one key of the file, and the key.
 const QList<QPair<QCommandLineOption, QString>> &keyOptions()
@@ -140,9 +139,11 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(
         QStringLiteral("Polls the light-source controllers of RS-485 lines and publishes them on an MQTT broker, "
                        "with Home Assistant discovery; takes commands from the broker. Serves them to Modbus TCP "
-                       "clients (SCADA, PLCs, vortanix-ctl) and as Prometheus metrics when asked to."));
-    parser.addHelpOption();
-    parser.addVersionOption();
+                       "clients (SCADA, PLCs, vortanix-ctl) and as Prometheus metrics when asked to.\n\n"
+                       "Exit status:\n")
+        + ExitStatusTable::help(ExitStatusTable::Bridge));
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption configOption({QStringLiteral("c"), QStringLiteral("config")},
         QStringLiteral("Configuration file (default %1, when it exists).").arg(defaultConfig), QStringLiteral("FILE"));
     const QCommandLineOption checkOption(
@@ -162,10 +163,20 @@ int main(int argc, char *argv[])
         {configOption, checkOption, lineOption, noDiscoveryOption, readOnlyOption, noMqttOption, traceOption});
     for (const auto &option : keyOptions())
         parser.addOption(option.first);
-    parser.process(application);
+    // parse(), not process(): a wrong option exits with ExitUsage, as every other wrong input does.
+    if (!parser.parse(QCoreApplication::arguments())) {
+        logLine(parser.errorText() + QStringLiteral(" See --help."));
+        return ExitUsage;
+    }
+    if (parser.isSet(QStringLiteral("help-all")))
+        parser.process(application); // prints Qt's options too, and exits 0
+    if (parser.isSet(helpOption))
+        parser.showHelp(ExitOk);
+    if (parser.isSet(versionOption))
+        parser.showVersion();
     if (!parser.positionalArguments().isEmpty()) {
         logLine(QStringLiteral("unexpected argument '%1' (see --help)").arg(parser.positionalArguments().first()));
-        return ExitConfiguration;
+        return ExitUsage;
     }
 
     ConfigLoader loader;
@@ -187,7 +198,7 @@ int main(int argc, char *argv[])
         ok = ok && loader.addLine(text);
     if (!ok || !loader.finish()) {
         logLine(loader.error());
-        return ExitConfiguration;
+        return loader.fileUnreadable() ? ExitFile : ExitUsage;
     }
     for (const QString &warning : loader.warnings())
         logLine(warning);
@@ -198,7 +209,7 @@ int main(int argc, char *argv[])
 
     if (!quitOnSignals(application)) {
         logLine(QStringLiteral("cannot take the stop signals"));
-        return ExitConfiguration;
+        return ExitFile;
     }
     mosquitto_lib_init();
     int status = ExitOk;
@@ -216,7 +227,7 @@ int main(int argc, char *argv[])
             break;
         case Bridge::MqttUnavailable:
             logLine(error);
-            status = ExitMqtt;
+            status = ExitBroker;
             break;
         case Bridge::ListenUnavailable:
             logLine(error);

@@ -1,11 +1,12 @@
 #include "commands.h"
 
+#include "exitstatus.h"
 #include "linefacts.h"
 
 namespace {
 
 // Help text; {ADDRESSES}, {UNITS}, {BAUDS}, {BAUD} (the default) and {BAUDLIST} stand for the line's
-// facts, so that the help says what the programs check.
+// facts, and {EXITSTATUS} for the exit statuses, so that the help says what the program does.
 QString lines(std::initializer_list<const char *> text)
 {
     QStringList out;
@@ -20,7 +21,8 @@ QString lines(std::initializer_list<const char *> text)
             QStringLiteral("{UNITS}"), QStringLiteral("%1..%2").arg(LineFacts::UnitIdMin).arg(LineFacts::UnitIdMax))
         .replace(QStringLiteral("{BAUDS}"), LineFacts::baudsText())
         .replace(QStringLiteral("{BAUD}"), bauds.first())
-        .replace(QStringLiteral("{BAUDLIST}"), bauds.join(QLatin1Char(',')));
+        .replace(QStringLiteral("{BAUDLIST}"), bauds.join(QLatin1Char(',')))
+        .replace(QStringLiteral("{EXITSTATUS}"), ExitStatusTable::help(ExitStatusTable::Ctl));
 }
 
 QList<CommandEntry> makeCommands()
@@ -308,16 +310,7 @@ QString Commands::programHelp()
         "--addresses (scan), --millivolts (power), --ini, --name (config).",
         "",
         "Exit status:",
-        "  0  done",
-        "  1  a file could not be read or written (INI, CSV)",
-        "  2  wrong command line or a value out of range: nothing was sent",
-        "  3  the port cannot be opened (missing, busy, no permission, no RS-485 mode),",
-        "     or none chosen",
-        "  4  no reply (scan: no controller found)",
-        "  5  bad reply (CRC, short, wrong address, function or register), refused (exception),",
-        "     or a bus collision (the request's echo came back changed)",
-        "  6  written, but not acknowledged: the controller may or may not have applied it",
-        "  7  the port was lost (adapter pulled)",
+        "{EXITSTATUS}",
         "Through a gateway (--tcp): exception 0B (the controller does not answer) is",
         "4, or 6 for a write; 0A (the line unavailable) and a lost connection are 7;",
         "01, 02, 03, 04 and the controller's own are 5; no connection is 3.",

@@ -71,15 +71,19 @@ void TestBridgeConfig::badConfigurationNamesItsKey_data()
     QTest::addColumn<QString>("ini");
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("message"); // "bridge.ini" stands for the file's path; %1 is the folder
+    QTest::addColumn<int>("exitCode"); // 2: wrong; 1: the file cannot be read at all
 
     // A file the bridge refuses, and its one message after "<file>: ".
     const auto bad = [](const char *name, const QString &ini, const QString &message) {
-        QTest::newRow(name) << ini << QStringList() << "bridge.ini: " + message;
+        QTest::newRow(name) << ini << QStringList() << "bridge.ini: " + message << 2;
     };
     // A command line it refuses, with `ini` as its file, and its message.
     const auto badRun = [](const char *name, const QString &ini, const QStringList &arguments, const QString &message) {
-        QTest::newRow(name) << ini << arguments << message;
+        QTest::newRow(name) << ini << arguments << message << 2;
     };
+    // A file it cannot read.
+    const auto unreadable = [](const char *name, const QString &ini, const QStringList &arguments,
+                                const QString &message) { QTest::newRow(name) << ini << arguments << message << 1; };
     bad("unknown section", "[mqt]\nhost=x\n" + lineA,
         "unknown section [mqt] (sections: [mqtt], [bridge], [modbus_tcp], [metrics], [line.NAME])");
     bad("outside a section", "host=x\n" + lineA, "'host' stands outside any section");
@@ -140,7 +144,9 @@ void TestBridgeConfig::badConfigurationNamesItsKey_data()
     bad("subsection", "[line.a/b]\nport=/dev/ttyUSB0\naddresses=1\n",
         "line 1: [line.a/b]: '/' and '\\' in a section name");
     bad("a non-ASCII id", lineA + "id.1=ünï\n", "[line.a] id.1: 'ünï' is not a name");
-    bad("too large", lineA + QString(256 * 1024, QLatin1Char('#')), "larger than 256 KiB");
+    unreadable("too large", lineA + QString(256 * 1024, QLatin1Char('#')), {}, "bridge.ini: larger than 256 KiB");
+    unreadable("missing", lineA, {"--config", "%1/missing.ini"}, "%1/missing.ini: cannot be read (no such file");
+    badRun("unknown option", lineA, {"--frobnicate"}, "Unknown option 'frobnicate'");
     badRun("option port", lineA, {"--port", "0"}, "--port: '0' is not a whole number from 1 to 65535");
     badRun("option interval", lineA, {"--poll-interval", "fast"}, "--poll-interval: 'fast' is not a whole number");
     badRun("option line form", "", {"--line", "a:9600:1"}, "--line a:9600:1: not NAME:BAUD:ADDRESSES:PORT");
@@ -208,10 +214,13 @@ void TestBridgeConfig::badConfigurationNamesItsKey()
     QFETCH(QString, ini);
     QFETCH(QStringList, arguments);
     QFETCH(QString, message);
+    QFETCH(int, exitCode);
     BridgeProcess bridge(folder.path());
     bridge.writeConfig(QString(ini).replace(QLatin1String("%1"), folder.path()));
+    for (QString &argument : arguments)
+        argument.replace(QLatin1String("%1"), folder.path());
     QString output;
-    QCOMPARE(check(bridge, arguments, &output), 1);
+    QCOMPARE(check(bridge, arguments, &output), exitCode);
     // The file is named by its path.
     const QString expected = QString(message)
                                  .replace(QLatin1String("%1"), folder.path())
@@ -251,7 +260,7 @@ void TestBridgeConfig::twoNamesOfOneDeviceAreOnePort()
     bridge.writeConfig(
         QStringLiteral("[line.a]\nport=%1\naddresses=1\n[line.b]\nport=%2\naddresses=2\n").arg(portA, portB));
     QString output;
-    QCOMPARE(check(bridge, {}, &output), refused ? 1 : 0);
+    QCOMPARE(check(bridge, {}, &output), refused ? 2 : 0);
     if (refused) {
         const QString expected
             = QStringLiteral("[line.b] port: %1 is the port of another line as well (named there %2: one device)")
@@ -350,7 +359,7 @@ void TestBridgeConfig::takenMetricsAddressStopsTheStart()
     BridgeProcess bridge(folder.path());
     bridge.writeConfig(QStringLiteral("[metrics]\nlisten=127.0.0.1:%1\n").arg(taken.serverPort()) + lineA);
     QVERIFY(bridge.start());
-    QCOMPARE(bridge.waitForExit(), 4);
+    QCOMPARE(bridge.waitForExit(), 9);
     QVERIFY2(
         bridge.log().contains(QStringLiteral("metrics: cannot listen on 127.0.0.1 port %1: ").arg(taken.serverPort())),
         qPrintable(bridge.log()));
@@ -368,7 +377,7 @@ void TestBridgeConfig::passwordIsNeverShown()
     QCOMPARE(check(bridge, {}, &output), 0);
     QVERIFY(!output.contains(password));
     bridge.writeConfig(mqtt + QStringLiteral("topic_prefix=a b\n") + lineA);
-    QCOMPARE(check(bridge, {}, &output), 1);
+    QCOMPARE(check(bridge, {}, &output), 2);
     QVERIFY2(output.contains(QLatin1String("[mqtt] topic_prefix")), qPrintable(output));
     QVERIFY(!output.contains(password));
 }
@@ -393,7 +402,7 @@ void TestBridgeConfig::configurationIsUtf8()
     QVERIFY2(output.contains(QStringLiteral("line a: /dev/ttyÜ at 115200 baud")), qPrintable(output));
 
     QVERIFY(::writeFile(ini, QByteArray("[line.a]\n# a comment\nport=/dev/tty\xDC\naddresses=1\n")));
-    QCOMPARE(check(bridge, {}, &output), 1);
+    QCOMPARE(check(bridge, {}, &output), 2);
     QVERIFY2(
         output.contains(ini + QStringLiteral(": line 3: not UTF-8 text; save the file as UTF-8")), qPrintable(output));
 }

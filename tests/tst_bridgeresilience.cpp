@@ -362,7 +362,7 @@ void TestBridgeResilience::portHeldByAnotherProgram()
         + rig.lineSection(QStringLiteral("a"), QStringLiteral("1"))
         + rig.lineSection(QStringLiteral("b"), QStringLiteral("1")));
     QVERIFY(rig.bridge().start());
-    QCOMPARE(rig.bridge().waitForExit(), 2);
+    QCOMPARE(rig.bridge().waitForExit(), 3);
     QVERIFY2(rig.bridge().log().contains(
                  QStringLiteral("line b: %1: in use by PID %2").arg(rig.linePath(QStringLiteral("b"))).arg(::getpid())),
         qPrintable(rig.bridge().log()));

@@ -81,7 +81,7 @@ void TestBridgeRs485::kernelModeRefused()
     rig.bridge().writeConfig(rig.mqttSection(QStringLiteral("hat"))
         + rig.lineSection(QStringLiteral("hat"), QStringLiteral("1"), QStringLiteral("rs485=") + mode));
     QVERIFY(rig.bridge().start());
-    QCOMPARE(rig.bridge().waitForExit(), 2);
+    QCOMPARE(rig.bridge().waitForExit(), 3);
     const QString expected
         = QStringLiteral("line hat: %1: cannot use rs485=%2: %3").arg(rig.linePath(QStringLiteral("hat")), mode, why);
     QVERIFY2(rig.bridge().log().contains(expected), qPrintable(rig.bridge().log()));
