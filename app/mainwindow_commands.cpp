@@ -142,7 +142,7 @@ void MainWindow::on_set485Id_clicked()
     if (text.isEmpty())
         return;
     const quint16 address = NumberText::toWord(text);
-    if (address == 0 || address > 254)
+    if (address < Rs485AddressMin || address > Rs485AddressMax)
         return;
     // Broadcasts are never answered, so a closed link must not be reported as "sent".
     if (!spComm->isOpen()) {
