@@ -6,19 +6,17 @@
 #include "configloader.h"
 #include "exitstatus.h"
 #include "log.h"
+#include "stoprequest.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QSocketNotifier>
 
 #include <mosquitto.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 namespace {
@@ -68,29 +66,6 @@ const QList<QPair<QCommandLineOption, QString>> &keyOptions()
             QStringLiteral("metrics/listen")},
     };
     return options;
-}
-
-// SIGINT, SIGTERM and SIGHUP end the event loop; they are blocked in every
-// thread (the mask is inherited) and read from a signal descriptor.
-bool quitOnSignals(QCoreApplication &application)
-{
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    for (int number : {SIGINT, SIGTERM, SIGHUP})
-        sigaddset(&stopSignals, number);
-    if (pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr) != 0)
-        return false;
-    const int descriptor = signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
-    if (descriptor < 0)
-        return false;
-    auto *notifier = new QSocketNotifier(descriptor, QSocketNotifier::Read, &application);
-    QObject::connect(notifier, &QSocketNotifier::activated, &application, [&application, descriptor] {
-        signalfd_siginfo info;
-        while (::read(descriptor, &info, sizeof info) == sizeof info)
-            logLine(QStringLiteral("stopping on SIG%1").arg(QString::fromLatin1(sigabbrev_np(int(info.ssi_signo)))));
-        application.quit();
-    });
-    return true;
 }
 
 void printSummary(const BridgeConfig &config)
@@ -207,10 +182,16 @@ int main(int argc, char *argv[])
         return ExitOk;
     }
 
-    if (!quitOnSignals(application)) {
+    // SIGINT, SIGTERM and SIGHUP end the event loop; taken before the lines' threads start.
+    StopRequest stop(true);
+    if (!stop.isValid()) {
         logLine(QStringLiteral("cannot take the stop signals"));
         return ExitFile;
     }
+    stop.onRequest(&application, [&application, &stop] {
+        logLine(QStringLiteral("stopping on %1").arg(stop.signalName()));
+        application.quit();
+    });
     mosquitto_lib_init();
     int status = ExitOk;
     bool clean = true;

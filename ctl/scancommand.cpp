@@ -7,7 +7,7 @@
 #include "output.h"
 #include "session.h"
 #include "statusjson.h"
-#include "stopsignal.h"
+#include "stoprequest.h"
 #include "valuetext.h"
 
 #include <QElapsedTimer>
@@ -127,7 +127,7 @@ int ScanCommand::run(const CommandLine &commandLine, Output &out)
     }
 
     const bool showProgress = ::isatty(STDERR_FILENO) == 1;
-    const StopSignal stop;
+    StopRequest stop;
     QElapsedTimer clock;
     clock.start();
     int found = 0;

@@ -6,7 +6,7 @@
 #include "output.h"
 #include "session.h"
 #include "statusjson.h"
-#include "stopsignal.h"
+#include "stoprequest.h"
 #include "valuetext.h"
 
 #include <QElapsedTimer>
@@ -120,7 +120,7 @@ int StatusCommand::run(const CommandLine &commandLine, Output &out)
     if (!notice.isEmpty())
         out.error(notice);
 
-    const StopSignal stop;
+    StopRequest stop;
     QElapsedTimer clock;
     clock.start();
     int result = ExitOk;

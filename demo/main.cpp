@@ -11,63 +11,29 @@
 #include "demosetup.h"
 #include "highdpi.h"
 #include "mainwindow.h"
+#include "stoprequest.h"
 #include "virtualcontroller.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QSocketNotifier>
 #include <QTemporaryDir>
 
-#include <csignal>
 #include <cstdio>
 #include <memory>
 
-#include <sys/socket.h>
-#include <unistd.h>
-
-namespace {
-
-int signalSockets[2] = {-1, -1};
-
-void onQuitSignal(int)
-{
-    const char byte = 1;
-    const ssize_t written = ::write(signalSockets[0], &byte, 1);
-    Q_UNUSED(written)
-}
-
-// Ctrl-C and SIGTERM end the event loop, so the window closes its port and
-// the controller removes its terminal and link before the process ends.
-bool quitOnSignals(QApplication &application)
-{
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalSockets) != 0)
-        return false;
-    auto *notifier = new QSocketNotifier(signalSockets[1], QSocketNotifier::Read, &application);
-    QObject::connect(notifier, &QSocketNotifier::activated, &application, [&application, notifier] {
-        notifier->setEnabled(false);
-        char byte = 0;
-        const ssize_t got = ::read(signalSockets[1], &byte, 1);
-        Q_UNUSED(got)
-        application.quit();
-    });
-    struct sigaction action = {};
-    action.sa_handler = onQuitSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    return ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0;
-}
-
-} // namespace
-
 int main(int argc, char *argv[])
 {
+    // Ctrl-C and SIGTERM end the event loop, so the window closes its port and
+    // the controller removes its terminal and link before the process ends.
+    // Taken before QApplication starts its threads.
+    StopRequest stop;
     enableHighDpiScaling();
     QApplication application(argc, argv);
 
     QTemporaryDir runtimeDir(QDir::tempPath() + QStringLiteral("/vortanix-demo-XXXXXX"));
     if (!runtimeDir.isValid()) {
         std::fprintf(stderr, "vortanix-demo: cannot create a folder for the virtual controller: %s\n",
-                     qPrintable(runtimeDir.errorString()));
+            qPrintable(runtimeDir.errorString()));
         return 1;
     }
 
@@ -79,11 +45,12 @@ int main(int argc, char *argv[])
     }
     // The link is the controller's stable name for other Modbus tools.
     const QString port = Demo::listedPort(controller);
-    std::fprintf(stderr, "vortanix-demo: virtual controller, address %d, on %s (%s)\n",
-                 int(controller.address()), qPrintable(port), qPrintable(controller.portPath()));
+    std::fprintf(stderr, "vortanix-demo: virtual controller, address %d, on %s (%s)\n", int(controller.address()),
+        qPrintable(port), qPrintable(controller.portPath()));
 
-    if (!quitOnSignals(application))
+    if (!stop.isValid())
         std::fprintf(stderr, "vortanix-demo: Ctrl-C and SIGTERM will not close the window cleanly\n");
+    stop.onRequest(&application, [] { QApplication::quit(); });
 
     int status = 0;
     {

@@ -4,6 +4,7 @@
 
 #include "faults.h"
 #include "registers.h"
+#include "stoprequest.h"
 #include "virtualline.h"
 
 #include <QFile>
@@ -15,9 +16,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include <pthread.h>
-#include <signal.h>
 
 namespace {
 
@@ -165,13 +163,12 @@ int main(int argc, char *argv[])
             usageError(QStringLiteral("no controller at address %1 for its fault (see --address)").arg(f.address));
     }
 
-    // The signals are taken by sigwait() below; block them before the line's
-    // thread starts so that it inherits the mask.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // The stop signals are taken before the line's threads start.
+    StopRequest stop;
+    if (!stop.isValid()) {
+        std::fprintf(stderr, "vortanix-sim: cannot take SIGINT and SIGTERM: %s\n", std::strerror(errno));
+        return 1;
+    }
     std::signal(SIGPIPE, SIG_IGN); // a closed stdout must not end the controllers
 
     VirtualLine line;
@@ -203,11 +200,10 @@ int main(int argc, char *argv[])
     std::printf("%s\n", QFile::encodeName(line.portPath()).constData());
     std::fflush(stdout);
 
-    int received = 0;
-    while (sigwait(&stopSignals, &received) != 0) { }
+    stop.wait(-1);
     line.stop();
     if (traceOn)
-        std::fprintf(stdout, "stopped on %s\n", received == SIGINT ? "SIGINT" : "SIGTERM");
+        std::fprintf(stdout, "stopped on %s\n", qPrintable(stop.signalName()));
     std::fflush(stdout);
     return 0;
 }
