@@ -337,7 +337,8 @@ void TestInputRules::alarmWordsSurviveReadSaveAndFiles()
     QVERIFY(rig->openLink());
     MainWindowForm *ui = rig->ui();
     rig->sim.setHoldingRegister(RegCfgLdAlarmTemperature, quint16(word));
-    ui->btnGetAllConfig->click();
+    // A loaded machine may hold the controller up past the panel's wait: read until answered.
+    QVERIFY(rig->untilAnswered([ui] { ui->btnGetAllConfig->click(); }));
     rig->sim.setHoldingRegister(RegCfgLdAlarmTemperature, 0xAAAA);
     ui->btnSaveAllConfig->click();
     QCOMPARE(rig->modals.lastBox().text, QStringLiteral("配置保存成功"));

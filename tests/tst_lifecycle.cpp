@@ -16,6 +16,7 @@
 #include <QSerialPort>
 #include <QSerialPortInfo>
 #include <QTimer>
+#include <QTabBar>
 #include <QtTest>
 
 using Access = MainWindowTestAccess;
@@ -30,9 +31,14 @@ QStringList visibleState(QWidget *root)
         state << w->objectName() + QLatin1Char('=') + w->text() + w->styleSheet();
     for (QLineEdit *w : root->findChildren<QLineEdit *>())
         state << w->objectName() + QLatin1Char('=') + w->text();
-    for (QAbstractButton *w : root->findChildren<QAbstractButton *>())
+    for (QAbstractButton *w : root->findChildren<QAbstractButton *>()) {
+        // The tab bar's own scroll buttons follow the current tab (Qt 6.8 enables
+        // them as the tabs move): Qt's navigation, not the panel's state.
+        if (qobject_cast<QTabBar *>(w->parentWidget()) != nullptr)
+            continue;
         state << w->objectName() + QLatin1Char('=') + w->text() + QString::number(w->isChecked())
                      + QString::number(w->isEnabled());
+    }
     for (QComboBox *w : root->findChildren<QComboBox *>())
         state << w->objectName() + QLatin1Char('=') + QString::number(w->count()) + w->currentText();
     state.sort();
