@@ -3,8 +3,8 @@
 // changed echo is a bus collision, told on the link topic and counted
 // towards offline; a port whose driver has no RS-485 mode stops the bridge.
 
-#include "buildprogram.h"
 #include "bridgerig.h"
+#include "buildprogram.h"
 
 #include <QtTest>
 
@@ -65,8 +65,9 @@ void TestBridgeRs485::kernelModeRefused_data()
     QTest::addColumn<QString>("why");
     // A user-mode emulator does not carry the kernel's RS-485 request out.
     QTest::newRow("kernel") << "kernel"
-                            << (BuildProgram::emulated() ? "the system does not carry out the request (ENOSYS"
-                                                         : "its driver has no RS-485 mode (ENOTTY)");
+                            << (BuildProgram::rs485RequestUnsupported()
+                                       ? "the system does not carry out the request (ENOSYS"
+                                       : "its driver has no RS-485 mode (ENOTTY)");
     QTest::newRow("rts") << "rts"
                          << "its driver cannot switch RTS (ENOTTY)";
 }

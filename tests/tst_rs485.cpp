@@ -214,7 +214,7 @@ void TestRs485::refusals_data()
     // A user-mode emulator does not carry the kernel's RS-485 request out.
     QTest::newRow("kernel, pseudo-terminal")
         << int(Rs485::Kernel) << 0 << false
-        << (BuildProgram::emulated() ? "(ENOSYS; an emulator?)" : "no RS-485 mode (ENOTTY)");
+        << (BuildProgram::rs485RequestUnsupported() ? "(ENOSYS; an emulator?)" : "no RS-485 mode (ENOTTY)");
     QTest::newRow("rts, pseudo-terminal") << int(Rs485::Rts) << 0 << false << "cannot switch RTS (ENOTTY)";
     QTest::newRow("kernel, emulator") << int(Rs485::Kernel) << ENOSYS << false << "(ENOSYS";
     QTest::newRow("rts, emulator") << int(Rs485::Rts) << ENOSYS << false << "(ENOSYS";
@@ -378,8 +378,9 @@ void TestRs485::ctlOnTheLine_data()
     const int off = VirtualLine::EchoOff;
     QTest::newRow("kernel on a pseudo-terminal")
         << off << QStringList{"--rs485", "kernel", "status"} << int(Port)
-        << (BuildProgram::emulated() ? ": cannot use --rs485 kernel: the system does not carry out the request"
-                                     : ": cannot use --rs485 kernel: its driver");
+        << (BuildProgram::rs485RequestUnsupported()
+                   ? ": cannot use --rs485 kernel: the system does not carry out the request"
+                   : ": cannot use --rs485 kernel: its driver");
     QTest::newRow("rts on a pseudo-terminal") << off << QStringList{"status", "--rs485=rts", "--rts-delay", "50"}
                                               << int(Port) << ": cannot use --rs485 rts: its";
     QTest::newRow("unknown mode") << off << QStringList{"--rs485", "auto", "status"} << int(Usage)

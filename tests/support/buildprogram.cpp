@@ -1,5 +1,13 @@
 #include "buildprogram.h"
 
+#include <cerrno>
+#include <cstdlib>
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 namespace BuildProgram {
 
 QStringList emulator()
@@ -11,6 +19,17 @@ QStringList emulator()
 bool emulated()
 {
     return !emulator().isEmpty();
+}
+
+bool rs485RequestUnsupported()
+{
+    const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (terminal < 0)
+        return false;
+    struct serial_rs485 settings = {};
+    const bool unsupported = ::ioctl(terminal, TIOCGRS485, &settings) != 0 && errno == ENOSYS;
+    ::close(terminal);
+    return unsupported;
 }
 
 QStringList commandLine(const QString &program, const QStringList &arguments)

@@ -21,6 +21,12 @@ QStringList emulator();
 // emulator (its name in /proc).
 bool emulated();
 
+// True when the system leaves the kernel's RS-485 request (TIOCGRS485) out
+// and answers ENOSYS, as QEMU 7.2's user-mode emulator does; newer QEMU
+// passes it to the driver, which then answers as natively (a pseudo-terminal:
+// ENOTTY).
+bool rs485RequestUnsupported();
+
 // The command line, program first, that runs `program` with `arguments`.
 QStringList commandLine(const QString &program, const QStringList &arguments = {});
 
