@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QSocketNotifier>
+#include <QThread>
 #include <QTimer>
 
 #include <cerrno>
@@ -10,7 +11,6 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/signalfd.h>
-#include <time.h>
 #include <unistd.h>
 
 StopRequest::StopRequest(bool hangUpToo)
@@ -59,11 +59,10 @@ bool StopRequest::wait(int ms)
         return true;
     if (descriptor < 0) {
         // The signals were not taken: they end the program as usual; the wait is still a wait.
-        struct timespec pause = {ms / 1000, long(ms % 1000) * 1000000L};
-        while (ms < 0 || ::nanosleep(&pause, &pause) != 0) {
-            if (ms < 0)
+        if (ms < 0)
+            for (;;)
                 ::pause();
-        }
+        QThread::msleep(ulong(ms));
         return false;
     }
     struct pollfd watched = {descriptor, POLLIN, 0};

@@ -107,8 +107,7 @@ QString TestLineFacts::simAddress(int address, bool taken)
             : QStringLiteral("vortanix-sim --address %1 was not refused: %2").arg(address).arg(err);
     }
     // Serving: the first line is the port's path.
-    while (!sim.canReadLine() && sim.state() == QProcess::Running)
-        sim.waitForReadyRead(20000);
+    while (!sim.canReadLine() && sim.waitForReadyRead(20000)) { } // ends at the line, an exit or the wait
     const QString path = QString::fromUtf8(sim.readLine()).trimmed();
     sim.terminate();
     sim.waitForFinished(20000);
