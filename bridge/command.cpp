@@ -1,7 +1,7 @@
 #include "command.h"
 
 #include "configjson.h"
-#include "powerscale.h"
+#include "devicemodel.h"
 #include "registers.h"
 #include "valuetext.h"
 
@@ -17,43 +17,18 @@ namespace {
 
 constexpr int payloadMaxBytes = 4096;
 
-bool onOff(const QString &text, bool *on, QString *error)
+// Dashboards send a number set as 650.0: a zero fraction is taken off, any
+// other stays and is refused by the number's own check.
+QString withoutZeroFraction(const QString &text)
 {
-    const QString word = text.toLower();
-    if (word == QLatin1String("on") || word == QLatin1String("true") || word == QLatin1String("1")) {
-        *on = true;
-        return true;
-    }
-    if (word == QLatin1String("off") || word == QLatin1String("false") || word == QLatin1String("0")) {
-        *on = false;
-        return true;
-    }
-    *error = QStringLiteral("'%1' is neither ON nor OFF").arg(text);
-    return false;
+    static const QRegularExpression zeroFraction(QStringLiteral("^([0-9]+)\\.0*$"));
+    const QRegularExpressionMatch match = zeroFraction.match(text);
+    return match.hasMatch() ? match.captured(1) : text;
 }
 
-bool wholeNumber(const QString &text, int low, int high, const char *unit, quint16 *value, QString *error)
+// A module list as a JSON array: [1, 2, 5].
+bool moduleArray(const QString &text, quint16 *mask, QString *error)
 {
-    static const QRegularExpression pattern(QStringLiteral("^([0-9]{1,6})(\\.0*)?$"));
-    const QRegularExpressionMatch match = pattern.match(text);
-    const int number = match.captured(1).toInt();
-    if (!match.hasMatch() || number < low || number > high) {
-        *error = QStringLiteral("'%1' is not a whole number from %2 to %3%4")
-                     .arg(text)
-                     .arg(low)
-                     .arg(high)
-                     .arg(QLatin1String(unit));
-        return false;
-    }
-    *value = quint16(number);
-    return true;
-}
-
-// A module list as text (1,2,5-8 | all | none) or as a JSON array.
-bool modules(const QString &text, quint16 *mask, QString *error)
-{
-    if (!text.startsWith(QLatin1Char('[')))
-        return ValueText::modules(text, mask, error);
     QJsonParseError parseError;
     const QJsonDocument document
         = QJsonDocument::fromJson(QStringLiteral("{\"m\":%1}").arg(text).toUtf8(), &parseError);
@@ -62,6 +37,18 @@ bool modules(const QString &text, quint16 *mask, QString *error)
         return false;
     }
     return ConfigJson::modules(document.object().value(QLatin1String("m")), mask, error);
+}
+
+// A setting of the device model: its value checked as the model says, with
+// the payload forms dashboards send besides.
+bool setting(const SettingRow &row, const QString &text, Command *command, QString *error)
+{
+    command->reg = row.reg;
+    if (row.kind == SettingRow::Modules && text.startsWith(QLatin1Char('[')))
+        return moduleArray(text, &command->value, error);
+    qint64 typed = 0;
+    return DeviceModel::parse(
+        row, row.kind == SettingRow::Number ? withoutZeroFraction(text) : text, &command->value, &typed, error);
 }
 
 // A key given twice in one object of a JSON text QJsonDocument has taken
@@ -132,9 +119,10 @@ bool config(const QString &text, Command *command, QString *error)
 
 QStringList Command::names()
 {
-    return {QStringLiteral("switch"), QStringLiteral("module_1 .. module_%1").arg(ModuleCount), QStringLiteral("power"),
-        QStringLiteral("power_mv"), QStringLiteral("adc"), QStringLiteral("enable"), QStringLiteral("dac"),
-        QStringLiteral("config")};
+    QStringList names;
+    for (const SettingRow &row : DeviceModel::settings())
+        names << row.name;
+    return names << QStringLiteral("module_1 .. module_%1").arg(ModuleCount) << QStringLiteral("config");
 }
 
 bool Command::parse(const QString &name, const QByteArray &payload, Command *command, QString *error)
@@ -152,30 +140,13 @@ bool Command::parse(const QString &name, const QByteArray &payload, Command *com
     bool ok = false;
     static const QRegularExpression moduleName(QStringLiteral("^module_([0-9]{1,2})$"));
     const QRegularExpressionMatch moduleMatch = moduleName.match(name);
-    if (name == QLatin1String("switch") || name == QLatin1String("enable")) {
-        result.reg = name == QLatin1String("switch") ? RegLdSwitchMask : RegLdEnableMask;
-        ok = modules(value, &result.value, error);
+    if (const SettingRow *row = DeviceModel::setting(name)) {
+        ok = setting(*row, value, &result, error);
     } else if (moduleMatch.hasMatch() && moduleMatch.captured(1).toInt() >= 1
         && moduleMatch.captured(1).toInt() <= ModuleCount && !moduleMatch.captured(1).startsWith(QLatin1Char('0'))) {
         result.kind = SwitchModule;
         result.module = moduleMatch.captured(1).toInt();
-        ok = onOff(value, &result.on, error);
-    } else if (name == QLatin1String("power")) {
-        result.reg = RegPowerPermille;
-        ok = wholeNumber(value, 0, PowerPermilleMax, " (per mille)", &result.value, error);
-    } else if (name == QLatin1String("power_mv")) {
-        result.reg = RegPowerPermille;
-        quint16 millivolts = 0;
-        ok = wholeNumber(value, 0, AnalogMillivoltsMax, " (millivolts)", &millivolts, error);
-        result.value = permilleFromMillivolts(millivolts);
-    } else if (name == QLatin1String("adc")) {
-        result.reg = RegAdcEnable;
-        bool on = false;
-        ok = onOff(value, &on, error);
-        result.value = on ? 1 : 0;
-    } else if (name == QLatin1String("dac")) {
-        result.reg = RegMaxPowerDac;
-        ok = wholeNumber(value, MaxPowerDacMin, MaxPowerDacMax, "", &result.value, error);
+        ok = ValueText::onOff(value, name, &result.on, error);
     } else if (name == QLatin1String("config")) {
         ok = config(value, &result, error);
     } else {

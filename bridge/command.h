@@ -10,16 +10,13 @@
 
 // A command from <prefix>/<id>/set/<name>, checked and turned into what goes
 // on the line. Payloads (UTF-8 text, blanks around them ignored):
-//   switch       modules to switch on, the others off: 1,2,5-8 | all | none | [1,2,5]
-//   module_N     one module (N = 1..12) on or off, the others as they are: ON | OFF
-//   power        the power setting in per mille: a whole number 0..1000
-//   power_mv     the power from an analog figure: a whole number of millivolts 0..3200
-//   adc          the external analog (ADC) power input: ON | OFF
-//   enable       the module enable mask: as for switch
-//   dac          the maximum-power DAC limit: a whole number 2800..3980
+//   a setting of the device model (switch, power, power_mv, adc, enable,
+//   dac: DeviceModel::settings()) with its value as vortanix-ctl takes it;
+//   besides, a module list may be a JSON array ([1,2,5]) and a whole number
+//   may carry a zero fraction (650.0, as some dashboards send)
+//   module_N     one module (N = 1..12) on or off, the others as they are
 //   config       read | factory | a JSON object with the configuration block's keys
-// ON and OFF may also be written on/off, true/false or 1/0. A whole number
-// may carry a zero fraction (650.0, as some dashboards send), nothing else.
+// On and off may be written ON/OFF, on/off, true/false or 1/0.
 struct Command
 {
     enum Kind {

@@ -1,5 +1,6 @@
 #include "discovery.h"
 
+#include "devicemodel.h"
 #include "registers.h"
 #include "topics.h"
 
@@ -57,14 +58,15 @@ QList<Entity> entities(const Topics &topics, const QString &id, bool readOnly)
             jsonOf({{QStringLiteral("state_topic"), topics.link(id)},
                 {QStringLiteral("entity_category"), QStringLiteral("diagnostic")}})},
     };
-    if (!readOnly) {
-        list.append({QStringLiteral("number"), QStringLiteral("power_setting"), QStringLiteral("Power setting"),
+    for (const SettingRow &row : DeviceModel::settings()) {
+        if (readOnly || row.entity != QLatin1String("number"))
+            continue;
+        list.append({row.entity, row.name + QStringLiteral("_setting"), row.entityName,
             jsonOf({{QStringLiteral("state_topic"), state},
-                {QStringLiteral("value_template"), QStringLiteral("{{ value_json.power_permille }}")},
-                {QStringLiteral("command_topic"), topics.command(id, QStringLiteral("power"))},
-                {QStringLiteral("min"), 0}, {QStringLiteral("max"), PowerPermilleMax}, {QStringLiteral("step"), 1},
-                {QStringLiteral("unit_of_measurement"), QStringLiteral("‰")},
-                {QStringLiteral("mode"), QStringLiteral("box")}})});
+                {QStringLiteral("value_template"), QStringLiteral("{{ value_json.%1 }}").arg(row.jsonKey)},
+                {QStringLiteral("command_topic"), topics.command(id, row.name)}, {QStringLiteral("min"), row.low},
+                {QStringLiteral("max"), row.high}, {QStringLiteral("step"), 1},
+                {QStringLiteral("unit_of_measurement"), row.unit}, {QStringLiteral("mode"), QStringLiteral("box")}})});
     }
     // A switch per module (and the analog input); in read-only mode a binary sensor.
     const auto onOff = [&](const QString &key, const QString &name, const QString &condition) {

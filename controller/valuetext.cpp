@@ -48,6 +48,30 @@ bool ValueText::number(const QString &text, qint64 low, qint64 high, const QStri
     return true;
 }
 
+bool ValueText::onOff(const QString &text, const QString &what, bool *on, QString *error)
+{
+    const QString word = text.toLower();
+    for (const char *yes : {"on", "true", "1"}) {
+        if (word == QLatin1String(yes)) {
+            *on = true;
+            return true;
+        }
+    }
+    for (const char *no : {"off", "false", "0"}) {
+        if (word == QLatin1String(no)) {
+            *on = false;
+            return true;
+        }
+    }
+    *error = QStringLiteral("%1: '%2' is neither on nor off (%3)").arg(what, text, onOffWords());
+    return false;
+}
+
+QString ValueText::onOffWords()
+{
+    return QStringLiteral("on or off; true or false and 1 or 0 do too, in any case");
+}
+
 bool ValueText::list(const QString &text, int low, int high, const QString &what, QList<int> *values, QString *error)
 {
     const QString form

@@ -4,8 +4,8 @@
 #include <QList>
 #include <QString>
 
-// Numbers and lists as a user types them (vortanix-ctl's command line, the
-// bridge's command payloads), checked strictly: ASCII decimal digits only (no sign, no blanks, no full-width
+// Numbers, on/off words and lists as a user types them (vortanix-ctl's command
+// line, the bridge's command payloads), checked strictly: ASCII decimal digits only (no sign, no blanks, no full-width
 // digits, no exponent), never clamped, never wrapped. An error says what was
 // wrong and which values are allowed.
 class ValueText
@@ -17,6 +17,10 @@ public:
         const QString &text, qint64 low, qint64 high, const QString &what, qint64 *value, QString *error);
     // Numbers and ranges within low..high: "1,2,5-8". Ascending, each once.
     static bool list(const QString &text, int low, int high, const QString &what, QList<int> *values, QString *error);
+    // On or off: on, true or 1; off, false or 0; in any case. `what` names it in the error.
+    static bool onOff(const QString &text, const QString &what, bool *on, QString *error);
+    // The words onOff() takes, for help texts and errors.
+    static QString onOffWords();
     // Modules 1..12 as a mask: a list, "all" or "none".
     static bool modules(const QString &text, quint16 *mask, QString *error);
     // Numbers as text, runs of three or more as ranges: "1 2 5-8", or "none".

@@ -1,7 +1,10 @@
 #include "commands.h"
 
+#include "devicemodel.h"
 #include "exitstatus.h"
 #include "linefacts.h"
+
+#include <QRegularExpression>
 
 namespace {
 
@@ -23,6 +26,78 @@ QString lines(std::initializer_list<const char *> text)
         .replace(QStringLiteral("{BAUD}"), bauds.first())
         .replace(QStringLiteral("{BAUDLIST}"), bauds.join(QLatin1Char(',')))
         .replace(QStringLiteral("{EXITSTATUS}"), ExitStatusTable::help(ExitStatusTable::Ctl));
+}
+
+// `head` and the words of `text` after it, wrapped into lines of at most 79
+// characters; each line after the first is indented to `indent`. A number
+// and its unit stay on one line.
+QString wrapped(const QString &head, const QString &text, int indent = 0)
+{
+    static const QRegularExpression numberUnit(QStringLiteral("([0-9]) (‰|mV)"));
+    const QChar glue(0x00A0);
+    QStringList out{head};
+    bool lineHasWord = false;
+    const QString glued = QString(text).replace(numberUnit, QStringLiteral("\\1") + glue + QStringLiteral("\\2"));
+    for (const QString &word : glued.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (lineHasWord && out.last().size() + 1 + word.size() > 79) {
+            out << QString(indent, QLatin1Char(' '));
+            lineHasWord = false;
+        }
+        if (lineHasWord)
+            out.last() += QLatin1Char(' ');
+        out.last() += word;
+        lineHasWord = true;
+    }
+    return out.join(QLatin1Char('\n')).replace(glue, QLatin1Char(' '));
+}
+
+// A setting command, its help made from the device model's row and from the
+// rows that are its options.
+CommandEntry settingEntry(const SettingRow &row)
+{
+    CommandEntry entry;
+    entry.name = row.name;
+    entry.arguments = row.readable ? QStringLiteral("[%1]").arg(row.argument) : row.argument;
+    entry.maxArguments = 1;
+    entry.minArguments = row.readable ? 0 : 1;
+    entry.summary = row.summary;
+    if (row.kind == SettingRow::Number)
+        entry.summary += QStringLiteral(", %1..%2%3")
+                             .arg(row.low)
+                             .arg(row.high)
+                             .arg(row.unit.isEmpty() ? QString() : QLatin1Char(' ') + row.unit);
+    QStringList help{wrapped(QString(), row.summary.left(1).toUpper() + row.summary.mid(1) + QLatin1Char('.'))};
+    if (row.kind == SettingRow::OnOff)
+        help << wrapped(QString(),
+            QStringLiteral("on: %1 %2; off: %1 %3 (true or false and 1 or 0 do too, in any case).")
+                .arg(row.label, row.onText, row.offText));
+    else
+        help << wrapped(QString(), QStringLiteral("%1: %2.").arg(row.argument, DeviceModel::valuesText(row)));
+    if (row.kind == SettingRow::Modules)
+        help << QStringLiteral("The modules left out are %1.").arg(row.othersText);
+    if (row.readable)
+        help << QStringLiteral("Without %1, reads the setting.").arg(row.argument);
+    QString json = QStringLiteral("JSON: ") + row.jsonKey;
+    QStringList usage{row.name + QLatin1Char(' ') + row.argument};
+    for (const SettingRow &option : DeviceModel::settings()) {
+        if (option.ctlOption.isEmpty() || DeviceModel::ctlOption(row, option.ctlOption) != &option)
+            continue;
+        entry.minArguments = 0;
+        entry.options << OptionEntry{option.ctlOption, option.argument, QString()};
+        entry.summary += QStringLiteral(" (or --%1 %2)").arg(option.ctlOption, option.argument);
+        const QString head = QStringLiteral("  --%1 %2").arg(option.ctlOption, option.argument).leftJustified(20);
+        help << QString()
+             << wrapped(head,
+                    QStringLiteral("%1; %2: %3.").arg(option.summary, option.argument, DeviceModel::valuesText(option)),
+                    20);
+        json += QStringLiteral(" (and %1 when --%2 is given)").arg(option.jsonKey, option.ctlOption);
+        usage << QStringLiteral("%1 --%2 %3").arg(row.name, option.ctlOption, option.argument);
+    }
+    if (usage.size() > 1)
+        entry.usage = usage.join(QStringLiteral("\n   or: vortanix-ctl [OPTIONS] "));
+    help << QString() << json + QLatin1Char('.');
+    entry.help = help.join(QLatin1Char('\n'));
+    return entry;
 }
 
 QList<CommandEntry> makeCommands()
@@ -87,50 +162,10 @@ QList<CommandEntry> makeCommands()
             "Exit status: 0 when every reading succeeded, otherwise that of the last",
             "failed reading.",
         })};
-    commands << CommandEntry{QStringLiteral("switch"), QStringLiteral("MODULES"), 1, 1, {},
-        QStringLiteral("switch these modules on, the others off"),
-        lines({
-            "Switches the given modules on and every other module off.",
-            "MODULES: numbers 1..12 and ranges, e.g. 1,2,5-8; or all; or none.",
-            "",
-            "JSON: modules_on.",
-        })};
-    commands << CommandEntry{QStringLiteral("power"), QStringLiteral("PERMILLE"), 0, 1,
-        {{QStringLiteral("millivolts"), QStringLiteral("MV"), QString()}},
-        QStringLiteral("set the power, 0..1000 ‰ (or --millivolts MV)"),
-        lines({
-            "Sets the output power: PERMILLE is 0..1000 (‰ of full power).",
-            "",
-            "  --millivolts MV   the power from an analog figure of 0..3200 mV, converted",
-            "                    as the panel converts it: 300 mV and below give 0 ‰,",
-            "                    3200 mV gives 1000 ‰",
-            "",
-            "JSON: power_permille (and millivolts when given).",
-        }),
-        QStringLiteral("power PERMILLE\n   or: vortanix-ctl [OPTIONS] power --millivolts MV")};
-    commands << CommandEntry{QStringLiteral("adc"), QStringLiteral("on|off"), 1, 1, {},
-        QStringLiteral("enable or mask the external analog power input"),
-        lines({
-            "on: the external analog input sets the power; off: it is masked.",
-            "",
-            "JSON: adc_enabled.",
-        })};
-    commands << CommandEntry{QStringLiteral("enable"), QStringLiteral("[MODULES]"), 0, 1, {},
-        QStringLiteral("read or set the enabled modules"),
-        lines({
-            "Without MODULES, reads which modules are enabled; with MODULES (1,2,5-8,",
-            "all or none), enables those and disables the others.",
-            "",
-            "JSON: modules_enabled.",
-        })};
-    commands << CommandEntry{QStringLiteral("dac"), QStringLiteral("[VALUE]"), 0, 1, {},
-        QStringLiteral("read or set the maximum-power DAC, 2800..3980"),
-        lines({
-            "Without VALUE, reads the maximum-power DAC limit; with VALUE (2800..3980),",
-            "sets it.",
-            "",
-            "JSON: max_dac.",
-        })};
+    for (const SettingRow &row : DeviceModel::settings()) {
+        if (row.ctlOption.isEmpty())
+            commands << settingEntry(row);
+    }
     commands << CommandEntry{QStringLiteral("address"), QStringLiteral("NEW"), 1, 1, {},
         QStringLiteral("give the controller a new address (a broadcast)"),
         lines({

@@ -4,6 +4,7 @@
 #include "commandline.h"
 #include "commands.h"
 #include "configcommands.h"
+#include "devicemodel.h"
 #include "exitstatus.h"
 #include "output.h"
 #include "portscommand.h"
@@ -26,11 +27,6 @@ const QHash<QString, Run> &runners()
         {QStringLiteral("ports"), PortsCommand::run},
         {QStringLiteral("scan"), ScanCommand::run},
         {QStringLiteral("status"), StatusCommand::run},
-        {QStringLiteral("switch"), SettingCommands::switchModules},
-        {QStringLiteral("power"), SettingCommands::power},
-        {QStringLiteral("adc"), SettingCommands::adc},
-        {QStringLiteral("enable"), SettingCommands::enable},
-        {QStringLiteral("dac"), SettingCommands::dac},
         {QStringLiteral("address"), SettingCommands::address},
         {QStringLiteral("config get"), ConfigCommands::get},
         {QStringLiteral("config set"), ConfigCommands::set},
@@ -86,6 +82,8 @@ int runCommandLine(const QStringList &arguments)
     }
 
     Output results(commandLine.has(QStringLiteral("json")));
+    if (const SettingRow *row = DeviceModel::setting(commandLine.command()))
+        return SettingCommands::run(*row, commandLine, results);
     return runners().value(commandLine.command())(commandLine, results);
 }
 

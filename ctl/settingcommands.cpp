@@ -1,10 +1,10 @@
 #include "settingcommands.h"
 
 #include "commandline.h"
+#include "devicemodel.h"
 #include "exitstatus.h"
 #include "linefacts.h"
 #include "output.h"
-#include "powerscale.h"
 #include "registers.h"
 #include "session.h"
 #include "statusjson.h"
@@ -62,113 +62,83 @@ int readOne(
     return status;
 }
 
+// A register's word as the row's JSON value.
+QJsonValue jsonValue(const SettingRow &row, quint16 word)
+{
+    switch (row.kind) {
+    case SettingRow::OnOff:
+        return word == 1;
+    case SettingRow::Modules:
+        return StatusJson::moduleArray(word);
+    case SettingRow::Number:
+        break;
+    }
+    return int(word);
+}
+
+// A register's word as ctl's text shows it: "650 ‰", "enabled", "1 2 5-8".
+QString shown(const SettingRow &row, quint16 word)
+{
+    switch (row.kind) {
+    case SettingRow::OnOff:
+        return word == 1 ? row.onText : row.offText;
+    case SettingRow::Modules:
+        return ValueText::ranges(StatusJson::modules(word));
+    case SettingRow::Number:
+        break;
+    }
+    return row.unit.isEmpty() ? QString::number(word) : QStringLiteral("%1 %2").arg(word).arg(row.unit);
+}
+
 } // namespace
 
-int SettingCommands::switchModules(const CommandLine &commandLine, Output &out)
+int SettingCommands::run(const SettingRow &row, const CommandLine &commandLine, Output &out)
 {
     Session session(commandLine, out);
     if (const int status = session.checkOptions())
         return status;
-    quint16 mask = 0;
-    QString error;
-    if (!ValueText::modules(commandLine.arguments().value(0), &mask, &error))
-        return usage(out, error);
-    const QString on = ValueText::ranges(StatusJson::modules(mask));
-    return write(session, out,
-        {QStringLiteral("switch"), RegLdSwitchMask, mask,
-            {{QStringLiteral("modules_on"), StatusJson::moduleArray(mask)}},
-            QStringLiteral("modules on: %1 (the others off)").arg(on)});
-}
-
-int SettingCommands::power(const CommandLine &commandLine, Output &out)
-{
-    Session session(commandLine, out);
-    if (const int status = session.checkOptions())
-        return status;
-    const bool fromMillivolts = commandLine.has(QStringLiteral("millivolts"));
-    if (fromMillivolts == !commandLine.arguments().isEmpty())
-        return usage(out, QStringLiteral("power needs either PERMILLE or --millivolts MV"));
-    QString error;
-    qint64 value = 0;
-    QJsonObject json;
-    QString text;
-    if (fromMillivolts) {
-        if (!ValueText::number(commandLine.value(QStringLiteral("millivolts")), 0, AnalogMillivoltsMax,
-                QStringLiteral("power --millivolts"), &value, &error))
-            return usage(out, error);
-        const quint16 permille = permilleFromMillivolts(quint16(value));
-        json = {{QStringLiteral("power_permille"), permille}, {QStringLiteral("millivolts"), int(value)}};
-        text = QStringLiteral("power: %1 ‰ (from %2 mV)").arg(permille).arg(value);
-        value = permille;
-    } else {
-        if (!ValueText::number(
-                commandLine.arguments().first(), 0, PowerPermilleMax, QStringLiteral("power"), &value, &error))
-            return usage(out, error);
-        json = {{QStringLiteral("power_permille"), int(value)}};
-        text = QStringLiteral("power: %1 ‰").arg(value);
+    // The value: the argument, or one of the options that stand for it (power --millivolts).
+    const SettingRow *given = commandLine.arguments().isEmpty() ? nullptr : &row;
+    QString text = commandLine.arguments().value(0);
+    QStringList alternatives{row.argument};
+    for (const SettingRow &option : DeviceModel::settings()) {
+        if (option.ctlOption.isEmpty() || DeviceModel::ctlOption(row, option.ctlOption) != &option)
+            continue;
+        alternatives << QStringLiteral("--%1 %2").arg(option.ctlOption, option.argument);
+        if (!commandLine.has(option.ctlOption))
+            continue;
+        if (given)
+            return usage(
+                out, QStringLiteral("%1 needs either %2").arg(row.name, alternatives.join(QStringLiteral(" or "))));
+        given = &option;
+        text = commandLine.value(option.ctlOption);
     }
-    return write(session, out, {QStringLiteral("power"), RegPowerPermille, quint16(value), json, text});
-}
-
-int SettingCommands::adc(const CommandLine &commandLine, Output &out)
-{
-    Session session(commandLine, out);
-    if (const int status = session.checkOptions())
-        return status;
-    const QString word = commandLine.arguments().value(0);
-    if (word != QLatin1String("on") && word != QLatin1String("off"))
-        return usage(out, QStringLiteral("adc: '%1' is neither on nor off").arg(word));
-    const bool on = word == QLatin1String("on");
-    return write(session, out,
-        {QStringLiteral("adc"), RegAdcEnable, quint16(on ? 1 : 0), {{QStringLiteral("adc_enabled"), on}},
-            on ? QStringLiteral("analog input: enabled") : QStringLiteral("analog input: masked")});
-}
-
-int SettingCommands::enable(const CommandLine &commandLine, Output &out)
-{
-    Session session(commandLine, out);
-    if (const int status = session.checkOptions())
-        return status;
-    if (commandLine.arguments().isEmpty()) {
-        return readOne(session, out, QStringLiteral("enable"), RegLdEnableMask, [&out](quint16 mask) {
+    if (!given && row.readable) {
+        return readOne(session, out, row.name, row.reg, [&out, &row](quint16 word) {
             if (out.json())
-                out.object({{QStringLiteral("modules_enabled"), StatusJson::moduleArray(mask)}});
+                out.object({{row.jsonKey, jsonValue(row, word)}});
             else
-                out.line(QStringLiteral("modules enabled: %1").arg(ValueText::ranges(StatusJson::modules(mask))));
+                out.line(QStringLiteral("%1: %2").arg(row.label, shown(row, word)));
         });
     }
-    quint16 mask = 0;
-    QString error;
-    if (!ValueText::modules(commandLine.arguments().first(), &mask, &error))
-        return usage(out, error);
-    return write(session, out,
-        {QStringLiteral("enable"), RegLdEnableMask, mask,
-            {{QStringLiteral("modules_enabled"), StatusJson::moduleArray(mask)}},
-            QStringLiteral("modules enabled: %1 (the others disabled)")
-                .arg(ValueText::ranges(StatusJson::modules(mask)))});
-}
+    if (!given)
+        return usage(
+            out, QStringLiteral("%1 needs either %2").arg(row.name, alternatives.join(QStringLiteral(" or "))));
 
-int SettingCommands::dac(const CommandLine &commandLine, Output &out)
-{
-    Session session(commandLine, out);
-    if (const int status = session.checkOptions())
-        return status;
-    if (commandLine.arguments().isEmpty()) {
-        return readOne(session, out, QStringLiteral("dac"), RegMaxPowerDac, [&out](quint16 value) {
-            if (out.json())
-                out.object({{QStringLiteral("max_dac"), int(value)}});
-            else
-                out.line(QStringLiteral("maximum DAC: %1").arg(value));
-        });
-    }
-    qint64 value = 0;
+    quint16 word = 0;
+    qint64 typed = 0;
     QString error;
-    if (!ValueText::number(
-            commandLine.arguments().first(), MaxPowerDacMin, MaxPowerDacMax, QStringLiteral("dac"), &value, &error))
+    if (!DeviceModel::parse(*given, text, &word, &typed, &error))
         return usage(out, error);
-    return write(session, out,
-        {QStringLiteral("dac"), RegMaxPowerDac, quint16(value), {{QStringLiteral("max_dac"), int(value)}},
-            QStringLiteral("maximum DAC: %1").arg(value)});
+    QJsonObject json{{row.jsonKey, jsonValue(row, word)}};
+    QString line = QStringLiteral("%1: %2").arg(row.label, shown(row, word));
+    if (row.kind == SettingRow::Modules)
+        line += QStringLiteral(" (the others %1)").arg(row.othersText);
+    if (given != &row) {
+        json.insert(given->jsonKey, typed);
+        line += QStringLiteral(" (from %1 %2)").arg(typed).arg(given->unit);
+    }
+    return write(session, out, {row.name, row.reg, word, json, line});
 }
 
 int SettingCommands::address(const CommandLine &commandLine, Output &out)

@@ -3,18 +3,16 @@
 
 class CommandLine;
 class Output;
+struct SettingRow;
 
-// The single-register commands: switch, power, adc, enable, dac and
+// The single-register commands: the settings of the device model, and
 // address. Each checks its value before the port is opened, so a value out
 // of range sends nothing.
 class SettingCommands
 {
 public:
-    static int switchModules(const CommandLine &commandLine, Output &out);
-    static int power(const CommandLine &commandLine, Output &out);
-    static int adc(const CommandLine &commandLine, Output &out);
-    static int enable(const CommandLine &commandLine, Output &out);
-    static int dac(const CommandLine &commandLine, Output &out);
+    // A setting: its value written, or, for a readable one given no value, read.
+    static int run(const SettingRow &row, const CommandLine &commandLine, Output &out);
     static int address(const CommandLine &commandLine, Output &out);
 };
 

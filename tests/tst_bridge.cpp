@@ -337,13 +337,13 @@ void TestBridge::badPayloadsChangeNothing_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("payload");
     QTest::addColumn<QString>("error");
-    QTest::newRow("power over") << "power" << QByteArray("1200") << "'1200' is not a whole number from 0 to 1000";
+    QTest::newRow("power over") << "power" << QByteArray("1200") << "power: 1200 is out of range 0..1000";
     QTest::newRow("power text") << "power" << QByteArray("bright") << "'bright' is not a whole number";
-    QTest::newRow("millivolts over") << "power_mv" << QByteArray("5000") << "from 0 to 3200";
-    QTest::newRow("dac under") << "dac" << QByteArray("100") << "from 2800 to 3980";
+    QTest::newRow("millivolts over") << "power_mv" << QByteArray("5000") << "out of range 0..3200";
+    QTest::newRow("dac under") << "dac" << QByteArray("100") << "out of range 2800..3980";
     QTest::newRow("switch 13") << "switch" << QByteArray("1,13") << "modules: 13 is out of range 1..12";
-    QTest::newRow("module word") << "module_3" << QByteArray("dim") << "'dim' is neither ON nor OFF";
-    QTest::newRow("adc number") << "adc" << QByteArray("2") << "'2' is neither ON nor OFF";
+    QTest::newRow("module word") << "module_3" << QByteArray("dim") << "'dim' is neither on nor off";
+    QTest::newRow("adc number") << "adc" << QByteArray("2") << "'2' is neither on nor off";
     QTest::newRow("config partial") << "config" << QByteArray(R"({"max_dac":3000})") << "modules_enabled";
     QTest::newRow("unknown") << "address" << QByteArray("5") << "unknown command 'address'";
     QTest::newRow("binary") << "power" << QByteArray("\x80\x81") << "not UTF-8";
