@@ -1,15 +1,18 @@
 #include "commands.h"
 
+#include "configblock.h"
 #include "devicemodel.h"
 #include "exitstatus.h"
 #include "linefacts.h"
+#include "registers.h"
 
 #include <QRegularExpression>
 
 namespace {
 
 // Help text; {ADDRESSES}, {UNITS}, {BAUDS}, {BAUD} (the default) and {BAUDLIST} stand for the line's
-// facts, and {EXITSTATUS} for the exit statuses, so that the help says what the program does.
+// facts, {EXITSTATUS} for the exit statuses, and {DAC}, {ALARM}, {HOURS} and {FACTORY...} for the
+// configuration block's limits and factory values, so that the help says what the program does.
 QString lines(std::initializer_list<const char *> text)
 {
     QStringList out;
@@ -25,7 +28,13 @@ QString lines(std::initializer_list<const char *> text)
         .replace(QStringLiteral("{BAUDS}"), LineFacts::baudsText())
         .replace(QStringLiteral("{BAUD}"), bauds.first())
         .replace(QStringLiteral("{BAUDLIST}"), bauds.join(QLatin1Char(',')))
-        .replace(QStringLiteral("{EXITSTATUS}"), ExitStatusTable::help(ExitStatusTable::Ctl));
+        .replace(QStringLiteral("{EXITSTATUS}"), ExitStatusTable::help(ExitStatusTable::Ctl))
+        .replace(QStringLiteral("{DAC}"), QStringLiteral("%1..%2").arg(MaxPowerDacMin).arg(MaxPowerDacMax))
+        .replace(QStringLiteral("{ALARM}"), QString::number(ConfigBlock::AlarmTenthsMax))
+        .replace(QStringLiteral("{HOURS}"), QString::number(ConfigBlock::HoursMax))
+        .replace(QStringLiteral("{FACTORYDAC}"), QString::number(FactoryLdMaxDac))
+        .replace(QStringLiteral("{FACTORYHOURS}"), QString::number(FactoryCompensationHours))
+        .replace(QStringLiteral("{FACTORYALARM}"), QString::number(FactoryAlarmTenths / 10.0, 'f', 1));
 }
 
 // `head` and the words of `text` after it, wrapped into lines of at most 79
@@ -204,9 +213,9 @@ QList<CommandEntry> makeCommands()
             "Writes the configuration block from an INI file as the panel exports it.",
             "Every value is checked first, and nothing is sent when one is wrong:",
             "  ConfigLdMask, ConfigLdLowPowerMask   0..4095 (a bit for each module)",
-            "  ConfigLdMaxDac                       2800..3980",
-            "  ConfigLdAlarmTemperature             0..65535 (0.1 °C)",
-            "  ConfigLdCompensationHours            0..1193046 (hours)",
+            "  ConfigLdMaxDac                       {DAC}",
+            "  ConfigLdAlarmTemperature             0..{ALARM} (0.1 °C)",
+            "  ConfigLdCompensationHours            0..{HOURS} (hours)",
             "ConfigName is shown, not sent.",
             "",
             "  --ini FILE   the file to write from",
@@ -217,7 +226,7 @@ QList<CommandEntry> makeCommands()
         QStringLiteral("restore the factory configuration"),
         lines({
             "Writes the factory configuration block: all twelve modules enabled and",
-            "low-power, maximum DAC 3980, compensation time 10000 h, alarm 30.0 °C.",
+            "low-power, maximum DAC {FACTORYDAC}, compensation time {FACTORYHOURS} h, alarm {FACTORYALARM} °C.",
             "",
             "JSON: as config get.",
         })};

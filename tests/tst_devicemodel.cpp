@@ -1,0 +1,240 @@
+// Every setting of the device model, walked row by row: vortanix-ctl and the
+// bridge (the real programs, each on a virtual line of its own) write the
+// frame the row says for a value in range, and send nothing for a value out
+// of it. A new row is tested here without a new test.
+
+#include "bridgerig.h"
+#include "ctlrig.h"
+#include "devicemodel.h"
+#include "modbusframes.h"
+#include "registers.h"
+#include "verifyempty.h"
+
+#include <QtTest>
+
+namespace {
+
+const QString bridgeId = QStringLiteral("model");
+
+// A value of the row's own kind that it takes, as typed.
+QString goodText(const SettingRow &row)
+{
+    switch (row.kind) {
+    case SettingRow::Number:
+        return QString::number(row.high);
+    case SettingRow::OnOff:
+        return QStringLiteral("on");
+    case SettingRow::Modules:
+        return QStringLiteral("1,3,12");
+    }
+    return QString();
+}
+
+// The word that value puts in the register, worked out apart from the model.
+quint16 goodWord(const SettingRow &row)
+{
+    switch (row.kind) {
+    case SettingRow::Number:
+        return row.toRegister ? row.toRegister(quint16(row.high)) : quint16(row.high);
+    case SettingRow::OnOff:
+        return 1;
+    case SettingRow::Modules:
+        return 0x0805;
+    }
+    return 0;
+}
+
+// Values the row must refuse: just outside its range, and of another kind.
+QStringList badTexts(const SettingRow &row)
+{
+    switch (row.kind) {
+    case SettingRow::Number:
+        return {QString::number(row.high + 1), row.low > 0 ? QString::number(row.low - 1) : QStringLiteral("-1"),
+            QStringLiteral("on")};
+    case SettingRow::OnOff:
+        return {QStringLiteral("2"), QStringLiteral("maybe")};
+    case SettingRow::Modules:
+        return {QStringLiteral("0"), QString::number(ModuleCount + 1), QStringLiteral("on")};
+    }
+    return {};
+}
+
+// ctl's words for a row: the command and value, or the command it is an option of.
+QStringList ctlWords(const SettingRow &row, const QString &value)
+{
+    if (row.ctlOption.isEmpty())
+        return {row.name, value};
+    for (const SettingRow &command : DeviceModel::settings()) {
+        if (command.ctlOption.isEmpty() && DeviceModel::ctlOption(command, row.ctlOption) == &row)
+            return {command.name, QStringLiteral("--") + row.ctlOption, value};
+    }
+    return {};
+}
+
+QList<QByteArray> writesOf(const QList<SimController::Request> &requests)
+{
+    QList<QByteArray> writes;
+    for (const QByteArray &frame : framesOf(requests)) {
+        if (frame.size() > 1 && quint8(frame.at(1)) != FuncReadHoldingRegisters)
+            writes << frame;
+    }
+    return writes;
+}
+
+} // namespace
+
+class TestDeviceModel : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void rowsAreWritten_data();
+    void rowsAreWritten();
+    void outOfRangeSendsNothing_data();
+    void outOfRangeSendsNothing();
+    void manualPagesTellEveryRow_data();
+    void manualPagesTellEveryRow();
+
+private:
+    CtlRig ctl;
+    BridgeRig bridge;
+    std::unique_ptr<MqttProbe> probe;
+};
+
+void TestDeviceModel::initTestCase()
+{
+    QVERIFY(!DeviceModel::settings().isEmpty());
+    QVERIFY(ctl.start({1}));
+    QVERIFY(bridge.broker().start());
+    bridge.addLine(QStringLiteral("a"), {1});
+    probe = bridge.probe();
+    QVERIFY(probe);
+    bridge.bridge().writeConfig(bridge.mqttSection(QStringLiteral("model-test"))
+        + QStringLiteral("[bridge]\npoll_interval_ms=200\n")
+        + bridge.lineSection(
+            QStringLiteral("a"), QStringLiteral("1"), QStringLiteral("id.1=%1\ntimeout_ms=1000").arg(bridgeId)));
+    QVERIFY(bridge.bridge().start());
+    QVERIFY2(BridgeRig::waitForState(*probe, bridgeId), qPrintable(bridge.bridge().log()));
+}
+
+void TestDeviceModel::cleanupTestCase()
+{
+    if (bridge.bridge().pid() > 0)
+        QCOMPARE(bridge.bridge().terminate(), 0);
+}
+
+void TestDeviceModel::rowsAreWritten_data()
+{
+    QTest::addColumn<QString>("name");
+    for (const SettingRow &row : DeviceModel::settings())
+        QTest::newRow(qPrintable(row.name)) << row.name;
+}
+
+void TestDeviceModel::rowsAreWritten()
+{
+    QFETCH(QString, name);
+    const SettingRow &row = *DeviceModel::setting(name);
+    const quint16 word = goodWord(row);
+    const QString expected = writeFrame(1, row.reg, word);
+
+    SimController atCtl = ctl.at(1);
+    atCtl.setHoldingRegister(row.reg, quint16(~word & 0x0FFF)); // so that the write shows
+    ctl.clearRequests();
+    const CtlResult result = ctl.run(CtlRig::withReplyWait(ctlWords(row, goodText(row))));
+    QVERIFY2(result.finished && result.exitCode == Ok, qPrintable(result.describe()));
+    QCOMPARE(hexFrames(ctl.settledFrames()), QStringList{expected});
+    QCOMPARE(atCtl.holdingRegister(row.reg), word);
+
+    SimController atBridge = bridge.controller(QStringLiteral("a"), 1);
+    atBridge.setHoldingRegister(row.reg, quint16(~word & 0x0FFF));
+    atBridge.clearRequests();
+    probe->clear();
+    const QString resultTopic = QStringLiteral("vortanix/%1/result").arg(bridgeId);
+    QVERIFY(probe->publish(QStringLiteral("vortanix/%1/set/%2").arg(bridgeId, row.name), goodText(row).toUtf8()));
+    MqttProbe::Message done;
+    QVERIFY2(probe->waitFor(resultTopic, BridgeRig::WaitMs, &done), qPrintable(bridge.bridge().log()));
+    QCOMPARE(done.json().value(QStringLiteral("ok")), QJsonValue(true));
+    QCOMPARE(hexFrames(writesOf(atBridge.requests())), QStringList{expected});
+    QCOMPARE(atBridge.holdingRegister(row.reg), word);
+}
+
+void TestDeviceModel::outOfRangeSendsNothing_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("value");
+    for (const SettingRow &row : DeviceModel::settings()) {
+        for (const QString &bad : badTexts(row))
+            QTest::newRow(qPrintable(row.name + QLatin1Char(' ') + bad)) << row.name << bad;
+    }
+}
+
+void TestDeviceModel::outOfRangeSendsNothing()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, value);
+    const SettingRow &row = *DeviceModel::setting(name);
+
+    ctl.clearRequests();
+    const CtlResult result = ctl.run(CtlRig::withReplyWait(ctlWords(row, value)));
+    VERIFY_EMPTY(result.mismatch(Usage, QStringLiteral("nothing was sent")));
+    QVERIFY2(result.err.contains(QStringLiteral("'%1'").arg(value)) || result.err.contains(value + QLatin1Char(' ')),
+        qPrintable(result.err)); // the error names the value
+    QCOMPARE(ctl.settledFrames(), QList<QByteArray>());
+
+    SimController atBridge = bridge.controller(QStringLiteral("a"), 1);
+    atBridge.clearRequests();
+    probe->clear();
+    QVERIFY(probe->publish(QStringLiteral("vortanix/%1/set/%2").arg(bridgeId, name), value.toUtf8()));
+    MqttProbe::Message refused;
+    QVERIFY2(probe->waitFor(QStringLiteral("vortanix/%1/error").arg(bridgeId), BridgeRig::WaitMs, &refused),
+        qPrintable(bridge.bridge().log()));
+    QCOMPARE(refused.json().value(QStringLiteral("command")).toString(), name);
+    // Commands run in order: once a later read is done, a refused one cannot be waiting.
+    probe->clear();
+    QVERIFY(probe->publish(QStringLiteral("vortanix/%1/set/config").arg(bridgeId), "read"));
+    QVERIFY(probe->waitFor(QStringLiteral("vortanix/%1/result").arg(bridgeId), BridgeRig::WaitMs));
+    QCOMPARE(writesOf(atBridge.requests()), QList<QByteArray>());
+}
+
+void TestDeviceModel::manualPagesTellEveryRow_data()
+{
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QString>("head");
+    QTest::addColumn<QString>("range");
+    for (const SettingRow &row : DeviceModel::settings()) {
+        const QString range
+            = row.kind == SettingRow::Number ? QStringLiteral("%1 to %2").arg(row.low).arg(row.high) : QString();
+        QStringList words = ctlWords(row, QString());
+        words.removeLast();
+        QTest::newRow(qPrintable(QStringLiteral("ctl ") + row.name))
+            << "vortanix-ctl.1" << words.join(QLatin1Char(' ')).replace(QLatin1Char('-'), QStringLiteral("\\-"))
+            << range;
+        QTest::newRow(qPrintable(QStringLiteral("bridge ") + row.name)) << "vortanix-bridge.1" << row.name << range;
+    }
+}
+
+// Each page has an entry for the row, a paragraph that starts with its
+// command, and the entry gives the row's range.
+void TestDeviceModel::manualPagesTellEveryRow()
+{
+    QFETCH(QString, page);
+    QFETCH(QString, head);
+    QFETCH(QString, range);
+    QFile file(QStringLiteral(VORTANIX_SOURCE_DIR "/packaging/man/") + page);
+    QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
+    const QRegularExpression start(QStringLiteral("^\\.B[IR]? \"?%1(\"| |\n)").arg(QRegularExpression::escape(head)));
+    QString entry;
+    for (const QString &paragraph : QString::fromUtf8(file.readAll()).split(QStringLiteral("\n.TP\n"))) {
+        if (start.match(paragraph).hasMatch()) {
+            entry = paragraph;
+            break;
+        }
+    }
+    QVERIFY2(!entry.isEmpty(), qPrintable(QStringLiteral("%1 has no entry for %2").arg(page, head)));
+    QVERIFY2(entry.contains(range), qPrintable(entry));
+}
+
+QTEST_GUILESS_MAIN(TestDeviceModel)
+#include "tst_devicemodel.moc"
