@@ -29,35 +29,27 @@ QJsonObject jsonOf(std::initializer_list<QPair<QString, QJsonValue>> pairs)
 QList<Entity> entities(const Topics &topics, const QString &id, bool readOnly)
 {
     const QString state = topics.state(id);
-    const auto sensor = [&](const QString &key, const QString &name, const QString &field, const QString &unit,
-                            const QString &deviceClass, const QString &stateClass) {
+    QList<Entity> list;
+    for (const StatusField &field : DeviceModel::statusFields()) {
+        if (field.entityKey.isEmpty())
+            continue;
         QJsonObject fields = jsonOf({{QStringLiteral("state_topic"), state},
-            {QStringLiteral("value_template"), QStringLiteral("{{ value_json.%1 }}").arg(field)},
-            {QStringLiteral("unit_of_measurement"), unit}, {QStringLiteral("state_class"), stateClass}});
-        if (!deviceClass.isEmpty())
-            fields.insert(QStringLiteral("device_class"), deviceClass);
-        return Entity{QStringLiteral("sensor"), key, name, fields};
-    };
-    QList<Entity> list{
-        sensor(QStringLiteral("temperature"), QStringLiteral("Temperature"), QStringLiteral("temperature_c"),
-            QStringLiteral("°C"), QStringLiteral("temperature"), QStringLiteral("measurement")),
-        sensor(QStringLiteral("supply_voltage"), QStringLiteral("Supply voltage"), QStringLiteral("supply_v"),
-            QStringLiteral("V"), QStringLiteral("voltage"), QStringLiteral("measurement")),
-        sensor(QStringLiteral("power"), QStringLiteral("Power"), QStringLiteral("power_permille"), QStringLiteral("‰"),
-            QString(), QStringLiteral("measurement")),
-        sensor(QStringLiteral("running_hours"), QStringLiteral("Running hours"), QStringLiteral("run_hours"),
-            QStringLiteral("h"), QStringLiteral("duration"), QStringLiteral("total_increasing")),
-        {QStringLiteral("sensor"), QStringLiteral("sensor"), QStringLiteral("Temperature sensor"),
-            jsonOf({{QStringLiteral("state_topic"), state},
-                {QStringLiteral("value_template"), QStringLiteral("{{ value_json.sensor }}")},
-                {QStringLiteral("device_class"), QStringLiteral("enum")},
-                {QStringLiteral("options"),
-                    QJsonArray{QStringLiteral("ok"), QStringLiteral("open"), QStringLiteral("short")}},
-                {QStringLiteral("entity_category"), QStringLiteral("diagnostic")}})},
-        {QStringLiteral("sensor"), QStringLiteral("link"), QStringLiteral("Link"),
-            jsonOf({{QStringLiteral("state_topic"), topics.link(id)},
-                {QStringLiteral("entity_category"), QStringLiteral("diagnostic")}})},
-    };
+            {QStringLiteral("value_template"), QStringLiteral("{{ value_json.%1 }}").arg(field.jsonKey)}});
+        const QList<QPair<QString, QString>> optional{{QStringLiteral("unit_of_measurement"), field.unit},
+            {QStringLiteral("state_class"), field.stateClass}, {QStringLiteral("device_class"), field.deviceClass}};
+        for (const auto &pair : optional) {
+            if (!pair.second.isEmpty())
+                fields.insert(pair.first, pair.second);
+        }
+        if (!field.options.isEmpty())
+            fields.insert(QStringLiteral("options"), QJsonArray::fromStringList(field.options));
+        if (field.diagnostic)
+            fields.insert(QStringLiteral("entity_category"), QStringLiteral("diagnostic"));
+        list.append({QStringLiteral("sensor"), field.entityKey, field.entityName, fields});
+    }
+    list.append({QStringLiteral("sensor"), QStringLiteral("link"), QStringLiteral("Link"),
+        jsonOf({{QStringLiteral("state_topic"), topics.link(id)},
+            {QStringLiteral("entity_category"), QStringLiteral("diagnostic")}})});
     for (const SettingRow &row : DeviceModel::settings()) {
         if (readOnly || row.entity != QLatin1String("number"))
             continue;

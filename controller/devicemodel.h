@@ -1,8 +1,13 @@
 #ifndef DEVICEMODEL_H
 #define DEVICEMODEL_H
 
+#include "replydecoder.h"
+
+#include <QJsonObject>
+#include <QJsonValue>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 // A setting a person changes with one register write. vortanix-ctl's setting
 // commands and the bridge's set/<name> topics, their ranges, help, JSON keys
@@ -44,11 +49,35 @@ struct SettingRow
     QString entityName;
 };
 
+// A value of the status reading: how it is made from the status block, how
+// vortanix-ctl shows it, and the Home Assistant sensor the bridge announces
+// for it. The reading's JSON (ctl's --json, its CSV columns, the bridge's
+// state) is "time" and then these keys, in this order.
+struct StatusField
+{
+    QString jsonKey;
+    QJsonValue (*json)(const StatusBlock &status) = nullptr;
+    // ctl's text line "<label>  <text>", made from the reading's JSON; no
+    // label: the value is shown on another field's line.
+    QString label;
+    QString (*text)(const QJsonObject &reading) = nullptr;
+    // The sensor the bridge announces (no key: none): its object id, name,
+    // unit, device and state class; an enum sensor's options; a diagnostic one.
+    QString entityKey;
+    QString entityName;
+    QString unit;
+    QString deviceClass;
+    QString stateClass;
+    QStringList options;
+    bool diagnostic = false;
+};
+
 // The device's model, read by every program.
 class DeviceModel
 {
 public:
     static const QList<SettingRow> &settings();
+    static const QList<StatusField> &statusFields();
     // The row of this name, or null.
     static const SettingRow *setting(const QString &name);
     // The row that is ctl's --option of `command`, or null.

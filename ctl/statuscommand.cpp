@@ -2,6 +2,7 @@
 
 #include "commandline.h"
 #include "csvlog.h"
+#include "devicemodel.h"
 #include "exitstatus.h"
 #include "output.h"
 #include "session.h"
@@ -18,14 +19,6 @@ namespace {
 
 constexpr qint64 intervalMaxMs = 3600000;
 constexpr qint64 defaultIntervalMs = 1000;
-
-QList<int> numbers(const QJsonValue &array)
-{
-    QList<int> list;
-    for (const QJsonValue &item : array.toArray())
-        list << item.toInt();
-    return list;
-}
 
 QJsonObject failedReading(const QDateTime &time, int address, const QString &error)
 {
@@ -67,35 +60,12 @@ bool makePlan(const CommandLine &commandLine, Plan *plan, QString *error)
 
 QStringList StatusCommand::textLines(const QJsonObject &reading)
 {
-    const QJsonValue celsius = reading.value(QStringLiteral("temperature_c"));
-    const QString sensor = reading.value(QStringLiteral("sensor")).toString();
-    const qint64 seconds = qint64(reading.value(QStringLiteral("run_seconds")).toDouble());
-    return {
-        Output::labelled("time", reading.value(QStringLiteral("time")).toString()),
-        Output::labelled("address", QString::number(reading.value(QStringLiteral("address")).toInt())),
-        Output::labelled("temperature",
-            celsius.isNull() ? QStringLiteral("none: the sensor is %1")
-                                   .arg(sensor == QLatin1String("open") ? QStringLiteral("open (not connected)")
-                                                                        : QStringLiteral("short-circuited"))
-                             : QString::number(celsius.toDouble(), 'f', 1) + QStringLiteral(" °C")),
-        Output::labelled(
-            "power", QString::number(reading.value(QStringLiteral("power_permille")).toInt()) + QStringLiteral(" ‰")),
-        Output::labelled("supply",
-            QString::number(reading.value(QStringLiteral("supply_v")).toDouble(), 'f', 3) + QStringLiteral(" V")),
-        Output::labelled("running time", QStringLiteral("%1 h (%2 s)").arg(seconds / 3600).arg(seconds)),
-        Output::labelled("firmware", reading.value(QStringLiteral("firmware")).toString()),
-        Output::labelled("analog input",
-            reading.value(QStringLiteral("adc_enabled")).toBool() ? QStringLiteral("enabled")
-                                                                  : QStringLiteral("masked")),
-        Output::labelled("modules on", ValueText::ranges(numbers(reading.value(QStringLiteral("modules_on"))))),
-        Output::labelled(
-            "modules enabled", ValueText::ranges(numbers(reading.value(QStringLiteral("modules_enabled"))))),
-        Output::labelled("status words",
-            QStringLiteral("%1 %2")
-                .arg(reading.value(QStringLiteral("status_word_6")).toInt(), 4, 16, QLatin1Char('0'))
-                .arg(reading.value(QStringLiteral("status_word_8")).toInt(), 4, 16, QLatin1Char('0'))
-                .toUpper()),
-    };
+    QStringList lines{Output::labelled("time", reading.value(QStringLiteral("time")).toString())};
+    for (const StatusField &field : DeviceModel::statusFields()) {
+        if (field.text)
+            lines << Output::labelled(field.label.toUtf8().constData(), field.text(reading));
+    }
+    return lines;
 }
 
 int StatusCommand::run(const CommandLine &commandLine, Output &out)

@@ -94,6 +94,7 @@ private slots:
     void rowsAreWritten();
     void outOfRangeSendsNothing_data();
     void outOfRangeSendsNothing();
+    void statusFieldsReachEveryProgram();
     void manualPagesTellEveryRow_data();
     void manualPagesTellEveryRow();
 
@@ -196,6 +197,50 @@ void TestDeviceModel::outOfRangeSendsNothing()
     QVERIFY(probe->publish(QStringLiteral("vortanix/%1/set/config").arg(bridgeId), "read"));
     QVERIFY(probe->waitFor(QStringLiteral("vortanix/%1/result").arg(bridgeId), BridgeRig::WaitMs));
     QCOMPARE(writesOf(atBridge.requests()), QList<QByteArray>());
+}
+
+// Every status field is in ctl's JSON and CSV, on a line of its text when it
+// has a label, in the bridge's state, and announced as the sensor it names.
+void TestDeviceModel::statusFieldsReachEveryProgram()
+{
+    const CtlResult json = ctl.run(CtlRig::withReplyWait({QStringLiteral("--json"), QStringLiteral("status")}));
+    QVERIFY2(json.exitCode == Ok, qPrintable(json.describe()));
+    const QJsonObject reading = QJsonDocument::fromJson(json.out.toUtf8()).object();
+    const CtlResult text = ctl.run(CtlRig::withReplyWait({QStringLiteral("status")}));
+    QVERIFY2(text.exitCode == Ok, qPrintable(text.describe()));
+    const QString csv = ctl.filePath(QStringLiteral("status.csv"));
+    const CtlResult logged = ctl.run(CtlRig::withReplyWait({QStringLiteral("status"), QStringLiteral("--csv"), csv}));
+    QVERIFY2(logged.exitCode == Ok, qPrintable(logged.describe()));
+    QFile file(csv);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QStringList columns = QString::fromUtf8(file.readLine()).trimmed().split(QLatin1Char(','));
+    QJsonObject state;
+    QVERIFY2(BridgeRig::waitForState(*probe, bridgeId, &state), qPrintable(bridge.bridge().log()));
+    // The announcements are retained: a new subscription gets them all.
+    const std::unique_ptr<MqttProbe> discovery = bridge.probe(QStringLiteral("homeassistant/#"));
+    QVERIFY(discovery);
+
+    for (const StatusField &field : DeviceModel::statusFields()) {
+        const char *key = qPrintable(field.jsonKey);
+        QVERIFY2(reading.contains(field.jsonKey), key);
+        QVERIFY2(columns.contains(field.jsonKey), qPrintable(columns.join(QLatin1Char(','))));
+        QVERIFY2(state.contains(field.jsonKey), key);
+        if (!field.label.isEmpty())
+            QVERIFY2(text.out.contains(QLatin1Char('\n') + field.label + QStringLiteral("  ")), qPrintable(text.out));
+        if (field.entityKey.isEmpty())
+            continue;
+        const QString suffix = QStringLiteral("%1_%2/config").arg(bridgeId, field.entityKey);
+        MqttProbe::Message announced;
+        QVERIFY2(discovery->waitFor(
+                     [&](const MqttProbe::Message &m) {
+                         return m.topic.startsWith(QLatin1String("homeassistant/sensor/")) && m.topic.endsWith(suffix);
+                     },
+                     BridgeRig::WaitMs, &announced),
+            qPrintable(suffix));
+        QCOMPARE(announced.json().value(QStringLiteral("value_template")).toString(),
+            QStringLiteral("{{ value_json.%1 }}").arg(field.jsonKey));
+        QCOMPARE(announced.json().value(QStringLiteral("unit_of_measurement")).toString(), field.unit);
+    }
 }
 
 void TestDeviceModel::manualPagesTellEveryRow_data()
