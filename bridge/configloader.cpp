@@ -2,6 +2,7 @@
 
 #include "inireader.h"
 #include "linefacts.h"
+#include "valuetext.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -39,30 +40,16 @@ const QStringList lineFormKeys = {QStringLiteral("baud"), QStringLiteral("addres
 // A decimal whole number within [low, high], digits only.
 bool wholeNumber(const QString &text, int low, int high, int *value, QString *why)
 {
-    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,9}$"));
-    if (!digits.match(text).hasMatch() || text.toInt() < low || text.toInt() > high) {
-        *why = QStringLiteral("'%1' is not a whole number from %2 to %3").arg(text).arg(low).arg(high);
+    qint64 number = 0;
+    if (!ValueText::number(text, low, high, QString(), &number, why))
         return false;
-    }
-    *value = text.toInt();
+    *value = int(number);
     return true;
 }
 
 bool yesNo(const QString &text, bool *value, QString *why)
 {
-    const QString word = text.toLower();
-    if (word == QLatin1String("true") || word == QLatin1String("yes") || word == QLatin1String("on")
-        || word == QLatin1String("1")) {
-        *value = true;
-        return true;
-    }
-    if (word == QLatin1String("false") || word == QLatin1String("no") || word == QLatin1String("off")
-        || word == QLatin1String("0")) {
-        *value = false;
-        return true;
-    }
-    *why = QStringLiteral("'%1' is neither true nor false").arg(text);
-    return false;
+    return ValueText::onOff(text, QString(), value, why);
 }
 
 // Names that go into topics and Home Assistant object ids: [A-Za-z0-9_-].
@@ -102,29 +89,21 @@ bool readableFile(const QString &text, QString *value, QString *why)
     return true;
 }
 
-// "1,7,200" or ranges "1-3"; each address once.
+// "1,7,200" or ranges "1-3"; blanks around the commas and dashes allowed,
+// as a file is written; an address given twice counts once.
 bool addressList(const QString &text, QList<quint8> *addresses, QString *why)
 {
-    QList<quint8> list;
-    for (const QString &raw : text.split(QLatin1Char(','))) {
-        const QString item = raw.trimmed();
-        const QStringList ends = item.split(QLatin1Char('-'));
-        int first = 0;
-        int last = 0;
-        if (ends.size() > 2 || !wholeNumber(ends.first().trimmed(), addressMin, addressMax, &first, why)
-            || !wholeNumber(ends.last().trimmed(), first, addressMax, &last, why)) {
-            *why = QStringLiteral("'%1' is not an address %2 or a range of them (e.g. 1,7,200 or 1-4)")
-                       .arg(item, LineFacts::addressRangeText());
-            return false;
-        }
-        for (int address = first; address <= last; ++address) {
-            if (list.contains(quint8(address))) {
-                *why = QStringLiteral("address %1 is listed twice").arg(address);
-                return false;
-            }
-            list.append(quint8(address));
-        }
+    static const QRegularExpression spaced(QStringLiteral("\\s*([,-])\\s*"));
+    QList<int> numbers;
+    if (!ValueText::list(
+            QString(text).replace(spaced, QStringLiteral("\\1")), addressMin, addressMax, QString(), &numbers, why)) {
+        *why = QStringLiteral("'%1' is not a list of addresses %2 and ranges (e.g. 1,7,200 or 1-4): %3")
+                   .arg(text, LineFacts::addressRangeText(), *why);
+        return false;
     }
+    QList<quint8> list;
+    for (int address : numbers)
+        list << quint8(address);
     *addresses = list;
     return true;
 }

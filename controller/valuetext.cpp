@@ -24,13 +24,19 @@ QString rangeText(qint64 low, qint64 high)
     return QStringLiteral("%1..%2").arg(low).arg(high);
 }
 
+// "what: " before an error, when there is a what.
+QString named(const QString &what)
+{
+    return what.isEmpty() ? QString() : what + QStringLiteral(": ");
+}
+
 } // namespace
 
 bool ValueText::number(const QString &text, qint64 low, qint64 high, const QString &what, qint64 *value, QString *error)
 {
     if (!isAsciiDigits(text)) {
-        *error = QStringLiteral("%1: '%2' is not a whole number %3 (digits 0-9 only)")
-                     .arg(what, text, rangeText(low, high));
+        *error = QStringLiteral("%1'%2' is not a whole number %3 (digits 0-9 only)")
+                     .arg(named(what), text, rangeText(low, high));
         return false;
     }
     // Leading zeros are no value; digits beyond what any range here needs
@@ -41,7 +47,7 @@ bool ValueText::number(const QString &text, qint64 low, qint64 high, const QStri
     bool ok = false;
     const qint64 parsed = text.size() - first > 15 ? -1 : text.mid(first).toLongLong(&ok);
     if (!ok || parsed < low || parsed > high) {
-        *error = QStringLiteral("%1: %2 is out of range %3").arg(what, text, rangeText(low, high));
+        *error = QStringLiteral("%1%2 is out of range %3").arg(named(what), text, rangeText(low, high));
         return false;
     }
     *value = parsed;
@@ -51,31 +57,31 @@ bool ValueText::number(const QString &text, qint64 low, qint64 high, const QStri
 bool ValueText::onOff(const QString &text, const QString &what, bool *on, QString *error)
 {
     const QString word = text.toLower();
-    for (const char *yes : {"on", "true", "1"}) {
+    for (const char *yes : {"on", "true", "yes", "1"}) {
         if (word == QLatin1String(yes)) {
             *on = true;
             return true;
         }
     }
-    for (const char *no : {"off", "false", "0"}) {
+    for (const char *no : {"off", "false", "no", "0"}) {
         if (word == QLatin1String(no)) {
             *on = false;
             return true;
         }
     }
-    *error = QStringLiteral("%1: '%2' is neither on nor off (%3)").arg(what, text, onOffWords());
+    *error = QStringLiteral("%1'%2' is neither on nor off (%3)").arg(named(what), text, onOffWords());
     return false;
 }
 
 QString ValueText::onOffWords()
 {
-    return QStringLiteral("on or off; true or false and 1 or 0 do too, in any case");
+    return QStringLiteral("on, true, yes or 1; off, false, no or 0; in any case");
 }
 
 bool ValueText::list(const QString &text, int low, int high, const QString &what, QList<int> *values, QString *error)
 {
-    const QString form
-        = QStringLiteral("%1: '%2' is not a list of numbers %3 such as 1,2,5-8").arg(what, text, rangeText(low, high));
+    const QString form = QStringLiteral("%1'%2' is not a list of numbers %3 such as 1,2,5-8")
+                             .arg(named(what), text, rangeText(low, high));
     QList<int> numbers;
     for (const QString &item : text.split(QLatin1Char(','))) {
         const QStringList ends = item.split(QLatin1Char('-'));
@@ -89,8 +95,10 @@ bool ValueText::list(const QString &text, int low, int high, const QString &what
             || !number(ends.last(), low, high, what, &last, error))
             return false;
         if (last < first) {
-            *error
-                = QStringLiteral("%1: the range %2 runs backwards (write %3-%4)").arg(what, item).arg(last).arg(first);
+            *error = QStringLiteral("%1the range %2 runs backwards (write %3-%4)")
+                         .arg(named(what), item)
+                         .arg(last)
+                         .arg(first);
             return false;
         }
         for (qint64 n = first; n <= last; ++n) {

@@ -5,6 +5,7 @@
 #include "exitstatus.h"
 #include "linefacts.h"
 #include "registers.h"
+#include "valuetext.h"
 
 #include <QRegularExpression>
 
@@ -78,8 +79,8 @@ CommandEntry settingEntry(const SettingRow &row)
     QStringList help{wrapped(QString(), row.summary.left(1).toUpper() + row.summary.mid(1) + QLatin1Char('.'))};
     if (row.kind == SettingRow::OnOff)
         help << wrapped(QString(),
-            QStringLiteral("on: %1 %2; off: %1 %3 (true or false and 1 or 0 do too, in any case).")
-                .arg(row.label, row.onText, row.offText));
+            QStringLiteral("on: %1 %2; off: %1 %3. The words: %4.")
+                .arg(row.label, row.onText, row.offText, ValueText::onOffWords()));
     else
         help << wrapped(QString(), QStringLiteral("%1: %2.").arg(row.argument, DeviceModel::valuesText(row)));
     if (row.kind == SettingRow::Modules)

@@ -5,6 +5,7 @@
 #include "faults.h"
 #include "registers.h"
 #include "stoprequest.h"
+#include "valuetext.h"
 #include "virtualline.h"
 
 #include <QFile>
@@ -33,10 +34,11 @@ QString usageText()
         QStringLiteral("the controllers then serve until SIGINT (Ctrl-C) or SIGTERM."),
         QString(),
         QStringLiteral("Options:"),
-        QStringLiteral("  --address LIST        the controllers' addresses, %1..%2, separated by commas")
+        QStringLiteral("  --address LIST        the controllers' addresses, %1..%2, and ranges, separated by")
             .arg(lowestAddress)
             .arg(highestAddress),
-        QStringLiteral("                        (default 1; e.g. 1,7,200 puts three controllers on the line)"),
+        QStringLiteral("                        commas (default 1; e.g. 1,7,200 puts three controllers on"),
+        QStringLiteral("                        the line, 1-20 twenty)"),
         QStringLiteral("  --link PATH           make PATH a symbolic link to the terminal and print PATH"),
         QStringLiteral("  --fault FAULT[@A]     misbehave on every request, until the program ends; with @A"),
         QStringLiteral("                        only the controller at address A (a later --fault for the"),
@@ -66,22 +68,20 @@ QString usageText()
 
 int parseNumber(const QString &text, int low, int high, const QString &what)
 {
-    bool ok = false;
-    const int value = text.trimmed().toInt(&ok, 10);
-    if (!ok || value < low || value > high)
-        usageError(QStringLiteral("%1 must be %2..%3, not '%4'").arg(what).arg(low).arg(high).arg(text));
-    return value;
+    qint64 value = 0;
+    QString error;
+    if (!ValueText::number(text, low, high, what, &value, &error))
+        usageError(error);
+    return int(value);
 }
 
+// Addresses and ranges: 1,7 or 1-20; one given twice counts once.
 QList<int> parseAddresses(const QString &text)
 {
     QList<int> addresses;
-    for (const QString &part : text.split(QLatin1Char(','))) {
-        const int address = parseNumber(part, lowestAddress, highestAddress, QStringLiteral("an address"));
-        if (addresses.contains(address))
-            usageError(QStringLiteral("address %1 is given twice").arg(address));
-        addresses << address;
-    }
+    QString error;
+    if (!ValueText::list(text, lowestAddress, highestAddress, QStringLiteral("--address"), &addresses, &error))
+        usageError(error);
     return addresses;
 }
 
@@ -97,7 +97,7 @@ TargetedFault parseFault(const QString &text)
     const int at = text.indexOf(QLatin1Char('@'));
     if (at >= 0)
         targeted.address
-            = parseNumber(text.mid(at + 1), lowestAddress, highestAddress, QStringLiteral("a fault's address"));
+            = parseNumber(text.mid(at + 1), lowestAddress, highestAddress, QStringLiteral("--fault ...@ADDRESS"));
     QString error;
     if (!Faults::parse(text.left(at), &targeted.fault, &error))
         usageError(error);
@@ -135,7 +135,7 @@ int main(int argc, char *argv[])
         } else if (arg == QLatin1String("--fault")) {
             faults << parseFault(value());
         } else if (arg == QLatin1String("--baud")) {
-            baud = parseNumber(value(), 1, 4000000, QStringLiteral("the baud rate"));
+            baud = parseNumber(value(), 1, 4000000, QStringLiteral("--baud"));
         } else if (arg == QLatin1String("--echo")) {
             const QString mode = value();
             if (mode == QLatin1String("whole")) {
@@ -146,7 +146,7 @@ int main(int argc, char *argv[])
                 echo = VirtualLine::EchoCollide;
             } else if (mode.startsWith(QLatin1String("collide:"))) {
                 echo = VirtualLine::EchoCollide;
-                collisions = parseNumber(mode.mid(8), 0, 1000000, QStringLiteral("the number of collisions"));
+                collisions = parseNumber(mode.mid(8), 0, 1000000, QStringLiteral("--echo collide:N"));
             } else {
                 usageError(QStringLiteral("--echo takes whole, split, collide or collide:N, not '%1'").arg(mode));
             }

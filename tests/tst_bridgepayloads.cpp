@@ -204,6 +204,7 @@ void TestBridgePayloads::commands_data()
     QTest::newRow("enable all") << "enable" << QByteArray("all") << write << int(RegLdEnableMask) << 0xFFF;
     QTest::newRow("adc on") << "adc" << QByteArray("ON") << write << int(RegAdcEnable) << 1;
     QTest::newRow("adc false") << "adc" << QByteArray("false") << write << int(RegAdcEnable) << 0;
+    QTest::newRow("adc yes") << "adc" << QByteArray("Yes") << write << int(RegAdcEnable) << 1;
     QTest::newRow("dac") << "dac" << QByteArray("2800") << write << int(RegMaxPowerDac) << 2800;
     QTest::newRow("module on") << "module_12" << QByteArray("on") << int(Command::SwitchModule) << 0 << 12;
     QTest::newRow("config read") << "config" << QByteArray("read") << int(Command::ReadConfig) << 0 << 0;

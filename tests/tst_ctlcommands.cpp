@@ -214,7 +214,7 @@ void TestCtlCommands::valuesOutOfRangeSendNothing_data()
     row("empty list item", {"switch", "1,,2"}, "not a list of numbers 1..12");
     row("list with blanks", {"enable", "1, 2"}, "modules: ' 2' is not a whole number 1..12");
     row("enable 13", {"enable", "1-13"}, "out of range 1..12");
-    row("adc yes", {"adc", "yes"}, "neither on nor off");
+    row("adc maybe", {"adc", "maybe"}, "neither on nor off");
     row("baud 38400", {"--baud", "38400", "status"}, "115200, 57600, 19200 or 9600");
     row("timeout 0", {"--timeout", "0", "status"}, "--timeout: 0 is out of range 1..60000");
     row("interval negative", {"status", "--interval", "-5"}, "--interval");
