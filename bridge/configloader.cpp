@@ -1,11 +1,12 @@
 #include "configloader.h"
 
+#include "inifile.h"
 #include "inireader.h"
 #include "linefacts.h"
 #include "valuetext.h"
 
-#include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QRegularExpression>
 #include <QSysInfo>
 
@@ -143,6 +144,14 @@ bool unitTarget(const QString &text, QPair<QString, int> *target, QString *why)
     return true;
 }
 
+// A line's key as the checks look it up: id.07 is id.7.
+QString canonicalKey(const QString &key)
+{
+    static const QRegularExpression idKey(QStringLiteral("^id\\.0*([0-9]+)$"));
+    const QRegularExpressionMatch match = idKey.match(key);
+    return match.hasMatch() ? QStringLiteral("id.") + match.captured(1) : key;
+}
+
 QString defaultClientId()
 {
     QString host = QSysInfo::machineHostName();
@@ -177,18 +186,13 @@ bool ConfigLoader::readFile(const QString &path)
 {
     file = path;
     unreadable = true; // until the bytes are in
-    const QFileInfo info(path);
-    if (!info.isFile() || !info.isReadable())
-        return fail(path, QStringLiteral("cannot be read (no such file, or not a readable file)"));
-    if (info.size() > MaxFileBytes)
-        return fail(path, QStringLiteral("larger than %1 KiB: not a configuration file").arg(MaxFileBytes / 1024));
-
-    QFile input(path);
-    if (!input.open(QIODevice::ReadOnly))
-        return fail(path, QStringLiteral("cannot be read: %1").arg(input.errorString()));
-    const QByteArray bytes = input.read(MaxFileBytes + 1);
-    if (bytes.size() > MaxFileBytes)
-        return fail(path, QStringLiteral("larger than %1 KiB: not a configuration file").arg(MaxFileBytes / 1024));
+    QLockFile lock(path + QStringLiteral(".lock"));
+    QByteArray bytes;
+    const IniFile::Result read = IniFile::read(path, lock, &bytes);
+    if (read != IniFile::Ok) {
+        message = IniFile::problem(read, path);
+        return false;
+    }
     unreadable = false;
     QList<IniReader::Entry> entries;
     QString why;
@@ -220,7 +224,7 @@ bool ConfigLoader::readFile(const QString &path)
                                : setGlobal(section + QLatin1Char('/') + key, entry.value, &why);
         if (!ok)
             return fail(where, why);
-        (isLine ? lines[lineName].origin[key] : origin[section + QLatin1Char('/') + key]) = where;
+        (isLine ? lines[lineName].origin[canonicalKey(key)] : origin[section + QLatin1Char('/') + key]) = where;
     }
     return true;
 }
@@ -341,6 +345,10 @@ bool ConfigLoader::setLineKey(LineDraft &draft, const QString &key, const QStrin
         QString id;
         if (!name(value, &id, why))
             return false;
+        if (draft.ids.contains(address)) {
+            *why = QStringLiteral("address %1 is given an id twice (id.%1 written two ways)").arg(address);
+            return false;
+        }
         draft.ids.insert(address, id);
         return true;
     }

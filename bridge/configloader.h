@@ -2,6 +2,7 @@
 #define CONFIGLOADER_H
 
 #include "bridgeconfig.h"
+#include "inifile.h"
 
 #include <QHash>
 #include <QMap>
@@ -18,8 +19,8 @@
 class ConfigLoader
 {
 public:
-    // Larger files are refused unread; a configuration is a few KiB.
-    static constexpr qint64 MaxFileBytes = 256 * 1024;
+    // Larger files are refused unread, as every program's INI files are.
+    static constexpr qint64 MaxFileBytes = IniFile::MaxBytes;
 
     ConfigLoader();
 

@@ -23,25 +23,6 @@ const QString keyMaxDac = QStringLiteral("ConfigLdMaxDac");
 const QString keyAlarm = QStringLiteral("ConfigLdAlarmTemperature");
 const QString keyHours = QStringLiteral("ConfigLdCompensationHours");
 
-// QSettings waits for ever for a lock it cannot take (another user's stale
-// lock in a sticky folder, a directory of that name): the file's lock is
-// taken here first, with a time-out.
-constexpr int lockWaitMs = 2000;
-
-enum class LockState { Free, Held, NoLockHere };
-
-// Waits up to lockWaitMs for the lock QSettings uses for this file.
-// NoLockHere: no lock can be made next to the file (a missing or read-only
-// folder), so no writer holds one either.
-LockState waitForLock(const QString &path, QLockFile &lock)
-{
-    if (!QFileInfo(path).dir().exists())
-        return LockState::NoLockHere;
-    if (lock.tryLock(lockWaitMs))
-        return LockState::Free;
-    return lock.error() == QLockFile::LockFailedError ? LockState::Held : LockState::NoLockHere;
-}
-
 // Hand-edited files come in UTF-8 or, from Chinese Windows editors, in
 // GB18030; the panel's own files hold ASCII with \x escapes, which either
 // codec reads.
@@ -57,7 +38,7 @@ const char *codecFor(const QByteArray &bytes)
 bool keepEscapedForm(const QString &path)
 {
     QLockFile lock(path + QStringLiteral(".lock"));
-    if (waitForLock(path, lock) == LockState::Held)
+    if (IniFile::waitForLock(path, lock) == IniFile::LockState::Held)
         return false;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -79,7 +60,7 @@ bool ConfigFile::write(const QString &path, const ConfigValues &values)
     {
         QLockFile lock(path + QStringLiteral(".lock"));
         // A lock file that cannot be made at all fails QSettings as well.
-        if (waitForLock(path, lock) == LockState::Held)
+        if (IniFile::waitForLock(path, lock) == IniFile::LockState::Held)
             return false;
     } // released: QSettings takes it again itself
     {
@@ -104,36 +85,13 @@ bool ConfigFile::write(const QString &path, const ConfigValues &values)
 
 namespace {
 
-// The checks and lock both readers take: the file's bytes while its lock is
-// held, so a writer that holds it is waited for. QSettings reads a missing or
-// unreadable file as an empty one, so the file itself is checked first. A
-// configuration is well under 1 KiB; a large file is refused before anything
-// of it is read.
-ConfigFile::ReadResult readBytes(const QString &path, QLockFile &lock, QByteArray *bytes)
-{
-    const QFileInfo info(path);
-    if (!info.exists() || !info.isFile())
-        return ConfigFile::ReadMissing;
-    if (info.size() > ConfigFile::MaxFileBytes)
-        return ConfigFile::ReadTooLarge;
-    if (waitForLock(path, lock) == LockState::Held)
-        return ConfigFile::ReadLocked;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return ConfigFile::ReadUnreadable;
-    *bytes = file.read(ConfigFile::MaxFileBytes + 1);
-    if (bytes->size() > ConfigFile::MaxFileBytes)
-        return ConfigFile::ReadTooLarge; // grew since it was looked at
-    return ConfigFile::ReadOk;
-}
-
 // Opens the file the way the panel takes it and hands its settings to
 // `take` while the lock is held; `take` runs only when one of the six keys is there.
 ConfigFile::ReadResult readSettings(const QString &path, const std::function<void(const QSettings &)> &take)
 {
     QLockFile lock(path + QStringLiteral(".lock"));
     QByteArray bytes;
-    const ConfigFile::ReadResult result = readBytes(path, lock, &bytes);
+    const auto result = ConfigFile::ReadResult(IniFile::read(path, lock, &bytes));
     if (result != ConfigFile::ReadOk)
         return result;
 
@@ -187,7 +145,7 @@ ConfigFile::ReadResult ConfigFile::readTexts(const QString &path, QMap<QString, 
 {
     QLockFile lock(path + QStringLiteral(".lock"));
     QByteArray bytes;
-    const ReadResult result = readBytes(path, lock, &bytes);
+    const auto result = ReadResult(IniFile::read(path, lock, &bytes));
     if (result != ReadOk)
         return result;
     // The panel writes its keys in [General], or they stand before any section;

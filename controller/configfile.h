@@ -1,6 +1,8 @@
 #ifndef CONFIGFILE_H
 #define CONFIGFILE_H
 
+#include "inifile.h"
+
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -21,14 +23,15 @@ class ConfigFile
 {
 public:
     // Larger files are refused unread.
-    static constexpr qint64 MaxFileBytes = 64 * 1024;
+    static constexpr qint64 MaxFileBytes = IniFile::MaxBytes;
 
+    // The file's own problems first, as IniFile::Result has them.
     enum ReadResult {
-        ReadOk,
-        ReadMissing, // no such file, or not a regular file
-        ReadUnreadable, // cannot be opened for reading
-        ReadTooLarge, // over MaxFileBytes
-        ReadLocked, // its lock was not free within 2 s
+        ReadOk = IniFile::Ok,
+        ReadMissing = IniFile::Missing,
+        ReadUnreadable = IniFile::Unreadable,
+        ReadTooLarge = IniFile::TooLarge,
+        ReadLocked = IniFile::Locked,
         ReadNotAConfig, // none of the six keys
         ReadBadText, // readTexts(): not the strict INI text IniReader takes
     };

@@ -4,6 +4,7 @@
 #include "configfile.h"
 #include "configjson.h"
 #include "exitstatus.h"
+#include "inifile.h"
 #include "output.h"
 #include "session.h"
 #include "statusjson.h"
@@ -40,17 +41,10 @@ QString readError(ConfigFile::ReadResult result, const QString &path, const QStr
 {
     switch (result) {
     case ConfigFile::ReadMissing:
-        return QStringLiteral("%1: no such file (or not a regular file): nothing was sent").arg(path);
     case ConfigFile::ReadUnreadable:
-        return QStringLiteral("%1: cannot be opened for reading (may this user read it?): nothing was sent").arg(path);
     case ConfigFile::ReadTooLarge:
-        return QStringLiteral("%1: larger than %2 KiB, not a configuration file: nothing was sent")
-            .arg(path)
-            .arg(ConfigFile::MaxFileBytes / 1024);
     case ConfigFile::ReadLocked:
-        return QStringLiteral("%1: locked: another program holds %1.lock (the panel saving it?); try again when it "
-                              "is done, or remove a stale %1.lock: nothing was sent")
-            .arg(path);
+        return IniFile::problem(IniFile::Result(result), path) + QStringLiteral(": nothing was sent");
     case ConfigFile::ReadNotAConfig:
         return QStringLiteral("%1 holds no configuration (none of the keys %2): nothing was sent")
             .arg(path, ConfigFile::keys().join(QStringLiteral(", ")));

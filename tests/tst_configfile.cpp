@@ -690,8 +690,8 @@ void TestConfigFile::fileSizeLimit_data()
 {
     QTest::addColumn<int>("size");
     QTest::addColumn<bool>("read");
-    QTest::newRow("64 KiB") << 64 * 1024 << true;
-    QTest::newRow("64 KiB and 1 byte") << 64 * 1024 + 1 << false;
+    QTest::newRow("256 KiB") << 256 * 1024 << true;
+    QTest::newRow("256 KiB and 1 byte") << 256 * 1024 + 1 << false;
     QTest::newRow("1 MiB") << 1024 * 1024 << false;
 }
 

@@ -249,8 +249,8 @@ void TestCtlConfig::fileWithAWrongValueSendsNothing_data()
     QTest::newRow("no configuration") << QByteArray("[General]\nColour=blue\n") << int(Usage)
                                       << "holds no configuration (none of the keys ConfigName, ConfigLdMask";
     QTest::newRow("no file") << QByteArray() << int(FileError) << "wrong.ini: no such file (or not a regular file)";
-    QTest::newRow("too large") << panelFileWith("ConfigName", "ConfigName=" + QByteArray(64 * 1024, 'a'))
-                               << int(FileError) << "wrong.ini: larger than 64 KiB, not a configuration file";
+    QTest::newRow("too large") << panelFileWith("ConfigName", "ConfigName=" + QByteArray(256 * 1024, 'a'))
+                               << int(FileError) << "wrong.ini: larger than 256 KiB, not a configuration file";
     // Digits only, one meaning: QSettings' escapes, types and merging are refused.
     QTest::newRow("a key twice") << with("ConfigLdMaxDac", "ConfigLdMaxDac=3500\nConfigLdMaxDac=3000") << int(Usage)
                                  << "wrong.ini: line 7: [General] ConfigLdMaxDac is given twice (first on line 6)";
