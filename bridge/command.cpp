@@ -26,31 +26,6 @@ QString withoutZeroFraction(const QString &text)
     return match.hasMatch() ? match.captured(1) : text;
 }
 
-// A module list as a JSON array: [1, 2, 5].
-bool moduleArray(const QString &text, quint16 *mask, QString *error)
-{
-    QJsonParseError parseError;
-    const QJsonDocument document
-        = QJsonDocument::fromJson(QStringLiteral("{\"m\":%1}").arg(text).toUtf8(), &parseError);
-    if (parseError.error != QJsonParseError::NoError) {
-        *error = QStringLiteral("'%1' is not a JSON list of module numbers").arg(text);
-        return false;
-    }
-    return ConfigJson::modules(document.object().value(QLatin1String("m")), mask, error);
-}
-
-// A setting of the device model: its value checked as the model says, with
-// the payload forms dashboards send besides.
-bool setting(const SettingRow &row, const QString &text, Command *command, QString *error)
-{
-    command->reg = row.reg;
-    if (row.kind == SettingRow::Modules && text.startsWith(QLatin1Char('[')))
-        return moduleArray(text, &command->value, error);
-    qint64 typed = 0;
-    return DeviceModel::parse(
-        row, row.kind == SettingRow::Number ? withoutZeroFraction(text) : text, &command->value, &typed, error);
-}
-
 // A key given twice in one object of a JSON text QJsonDocument has taken
 // (which keeps the last one silently): true, with the key as its sender meant
 // it (escapes decoded), when there is one.
@@ -89,6 +64,32 @@ bool duplicateKey(const QByteArray &json, QString *key)
     return false;
 }
 
+// A module list as a JSON array: [1, 2, 5].
+bool moduleArray(const QString &text, quint16 *mask, QString *error)
+{
+    QString key;
+    QJsonParseError parseError;
+    const QJsonDocument document
+        = duplicateKey(text.toUtf8(), &key) ? QJsonDocument() : QJsonDocument::fromJson(text.toUtf8(), &parseError);
+    if (!document.isArray()) {
+        *error = QStringLiteral("'%1' is not a JSON list of module numbers").arg(text);
+        return false;
+    }
+    return ConfigJson::modules(document.array(), mask, error);
+}
+
+// A setting of the device model: its value checked as the model says, with
+// the payload forms dashboards send besides.
+bool setting(const SettingRow &row, const QString &text, Command *command, QString *error)
+{
+    command->reg = row.reg;
+    if (row.kind == SettingRow::Modules && text.startsWith(QLatin1Char('[')))
+        return moduleArray(text, &command->value, error);
+    qint64 typed = 0;
+    return DeviceModel::parse(
+        row, row.kind == SettingRow::Number ? withoutZeroFraction(text) : text, &command->value, &typed, error);
+}
+
 bool config(const QString &text, Command *command, QString *error)
 {
     if (text == QLatin1String("read")) {
@@ -100,16 +101,17 @@ bool config(const QString &text, Command *command, QString *error)
         command->block = ConfigBlock::factory();
         return true;
     }
+    // Before the text is parsed: Qt 5's parser leaks what a repeated key held.
+    QString key;
+    if (duplicateKey(text.toUtf8(), &key)) {
+        *error = QStringLiteral("the key '%1' is given twice; give each key once").arg(key);
+        return false;
+    }
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
         *error = QStringLiteral("not read, factory or a JSON object with modules_enabled, modules_low_power, "
                                 "max_dac, compensation_hours and alarm_c");
-        return false;
-    }
-    QString key;
-    if (duplicateKey(text.toUtf8(), &key)) {
-        *error = QStringLiteral("the key '%1' is given twice; give each key once").arg(key);
         return false;
     }
     return ConfigJson::fromJson(document.object(), &command->block, error);

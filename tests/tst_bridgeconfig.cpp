@@ -117,6 +117,10 @@ void TestBridgeConfig::badConfigurationNamesItsKey_data()
     bad("unknown line key", lineA + "speed=9600\n", "[line.a] speed: unknown key");
     bad("no line", "[mqtt]\nhost=broker\n", "no line configured");
     bad("id of another address", lineA + "id.9=left\n", "[line.a] id.9: address 9 is not among the line's addresses");
+    bad("id of another address, leading zero", lineA + "id.09=left\n",
+        "[line.a] id.09: address 9 is not among the line's addresses");
+    bad("id twice, two spellings", lineA + "id.7=left\nid.07=right\n",
+        "[line.a] id.07: address 7 is given an id twice");
     bad("id not a name", lineA + "id.7=left/right\n", "[line.a] id.7: 'left/right' is not a name");
     bad("id twice", lineA + "id.7=a-1\n", "[line.a] id.7: the controller id a-1 is taken twice");
     bad("id reserved", lineA + "id.7=bridge\n", "[line.a] id.7: the id 'bridge' is reserved");
@@ -143,7 +147,8 @@ void TestBridgeConfig::badConfigurationNamesItsKey_data()
         "line 1: [line.a/b]: '/' and '\\' in a section name");
     bad("a non-ASCII id", lineA + "id.1=ünï\n", "[line.a] id.1: 'ünï' is not a name");
     unreadable("too large", lineA + QString(256 * 1024, QLatin1Char('#')), {}, "bridge.ini: larger than 256 KiB");
-    unreadable("missing", lineA, {"--config", "%1/missing.ini"}, "%1/missing.ini: cannot be read (no such file");
+    unreadable(
+        "missing", lineA, {"--config", "%1/missing.ini"}, "%1/missing.ini: no such file (or not a regular file)");
     badRun("unknown option", lineA, {"--frobnicate"}, "Unknown option 'frobnicate'");
     badRun("option port", lineA, {"--port", "0"}, "--port: 0 is out of range 1..65535");
     badRun("option interval", lineA, {"--poll-interval", "fast"}, "--poll-interval: 'fast' is not a whole number");

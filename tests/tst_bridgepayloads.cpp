@@ -252,6 +252,8 @@ void TestBridgePayloads::commandsRefused_data()
     QTest::newRow("switch 13") << "switch" << QByteArray("13") << "13 is out of range 1..12";
     QTest::newRow("switch JSON 0") << "switch" << QByteArray("[0]") << "1..12";
     QTest::newRow("switch broken JSON") << "switch" << QByteArray("[1,") << "JSON list";
+    QTest::newRow("switch JSON with more after it") << "switch" << QByteArray(R"([1],"m":[12])") << "JSON list";
+    QTest::newRow("switch JSON object") << "switch" << QByteArray(R"([{"a":[1],"a":[2]}])") << "JSON list";
     QTest::newRow("enable empty") << "enable" << QByteArray(" ") << "is not a list of numbers";
     QTest::newRow("adc maybe") << "adc" << QByteArray("maybe") << "neither on nor off";
     QTest::newRow("module 13") << "module_13" << QByteArray("ON") << "unknown command";
