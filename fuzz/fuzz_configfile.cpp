@@ -1,10 +1,10 @@
 // Arbitrary file contents through the configuration import.
 
 #include "configfile.h"
+#include "fuzzfile.h"
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QTemporaryDir>
 
 #include <cstdint>
 #include <cstdlib>
@@ -15,16 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     static char name[] = "fuzz_configfile";
     static char *argv[] = {name, nullptr};
     static QCoreApplication app(argc, argv);
-    static QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("fuzz.ini"));
-    const QString copy = dir.filePath(QStringLiteral("copy.ini"));
+    const QString path = writeFuzzFile(QStringLiteral("fuzz.ini"), data, size);
+    const QString copy = fuzzFilePath(QStringLiteral("copy.ini"));
 
-    {
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            abort();
-        file.write(reinterpret_cast<const char *>(data), qint64(size));
-    }
     ConfigValues values;
     const ConfigFile::ReadResult result = ConfigFile::read(path, &values);
     if (result != ConfigFile::ReadOk && result != ConfigFile::ReadNotAConfig)
@@ -38,8 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (ConfigFile::read(copy, &again) != ConfigFile::ReadOk)
             abort();
         if (again.name != values.name || again.ldMask != values.ldMask || again.lowPowerMask != values.lowPowerMask
-            || again.maxDac != values.maxDac || again.alarmTenths != values.alarmTenths
-            || again.hours != values.hours)
+            || again.maxDac != values.maxDac || again.alarmTenths != values.alarmTenths || again.hours != values.hours)
             abort();
     }
     return 0;

@@ -51,8 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // a write, the register written.
     static const QByteArray requests[] = {
         QByteArray::fromHex("01030001000c140f"), // the status read
-        QByteArray::fromHex("010600040005"),     // a register write (its CRC plays no part)
-        QByteArray::fromHex("011020010007"),     // the block write's header
+        QByteArray::fromHex("010600040005"), // a register write (its CRC plays no part)
+        QByteArray::fromHex("011020010007"), // the block write's header
     };
     for (const QByteArray &request : requests) {
         const int want = request.at(1) == 0x03 ? readReplyLength(StatusBlockCount) : WriteAckLength;

@@ -17,7 +17,7 @@ bash "$root/scripts/build.sh" "$root/build-qt6" -DVORTANIX_QT=6
 (cd "$root/build-qt6" && ctest --output-on-failure -j2)
 
 echo "== Bounded fuzz runs"
-CC=clang CXX=clang++ bash "$root/scripts/build.sh" "$root/build-fuzz" -DVORTANIX_FUZZ=ON -- fuzz_reply fuzz_configfile
+CC=clang CXX=clang++ bash "$root/scripts/build.sh" "$root/build-fuzz" -DVORTANIX_FUZZ=ON -- fuzz_reply fuzz_configfile fuzz_payload fuzz_bridgeconfig
 (cd "$root/build-fuzz" && ctest --output-on-failure)
 
 echo "== The same suite under AddressSanitizer and UndefinedBehaviorSanitizer"
