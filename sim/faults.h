@@ -9,7 +9,7 @@
 //   X(name, command-line name, parameter, parameter's placeholder, largest parameter,
 //     requests it strikes, what it does)
 // The enumerator (Fault<name>), the names vortanix-sim takes, its usage text
-// and the README's list (which points at `vortanix-sim --help`) all follow
+// and the development guide's list (which points at `vortanix-sim --help`) follow
 // from this table. A new fault is one more row here and one more case in
 // Faults::apply() (faults.cpp); the compiler points at the missing case.
 //
