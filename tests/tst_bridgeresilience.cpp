@@ -6,6 +6,7 @@
 
 #include "bridgerig.h"
 #include "childprocess.h"
+#include "registers.h"
 #include "seriallink.h"
 #include "testfiles.h"
 
@@ -29,6 +30,7 @@ private slots:
     void sigtermDuringADribblingReply();
     void killLeavesTheWill();
     void portHeldByAnotherProgram();
+    void pacedSlowLineWithAShortTimeout();
 };
 
 namespace {
@@ -373,6 +375,50 @@ void TestBridgeResilience::portHeldByAnotherProgram()
     SerialLink late;
     QVERIFY(!late.open(rig.linePath(QStringLiteral("b")), 115200));
     QCOMPARE(late.openError(), SerialLink::Busy);
+    QCOMPARE(rig.bridge().terminate(), 0);
+}
+
+// At 9600 baud a status reply takes 30 ms on the wire. A time-out of 5 ms
+// bounds each pause of the reply (plus the request's wire time), not the
+// reply's whole length: polls, the configuration read and a write all
+// succeed, and the link never reads as a time-out.
+void TestBridgeResilience::pacedSlowLineWithAShortTimeout()
+{
+    BridgeRig rig;
+    QVERIFY(rig.broker().start());
+    VirtualLine &line = rig.addLine(QStringLiteral("slow"), {3});
+    line.setBaud(9600);
+    line.setPacingBaud(9600);
+    rig.controller(QStringLiteral("slow"), 3).setPowerPermille(417);
+    auto probe = rig.probe();
+    QVERIFY(probe);
+    rig.bridge().writeConfig(rig.mqttSection(QStringLiteral("paced"))
+        + QStringLiteral("[bridge]\npoll_interval_ms=100\n")
+        + rig.lineSection(QStringLiteral("slow"), QStringLiteral("3"), QStringLiteral("baud=9600\ntimeout_ms=5")));
+    QVERIFY(rig.bridge().start());
+    QVERIFY2(rig.waitForState(*probe, QStringLiteral("slow-3"),
+                 [](const QJsonObject &s) { return s.value(QStringLiteral("power_permille")) == 417; }),
+        qPrintable(rig.bridge().log()));
+
+    QVERIFY(probe->publish(QStringLiteral("vortanix/slow-3/set/config"), "read"));
+    MqttProbe::Message read;
+    QVERIFY(probe->waitFor(QStringLiteral("vortanix/slow-3/result"), BridgeRig::WaitMs, &read));
+    QCOMPARE(read.json().value(QStringLiteral("ok")), QJsonValue(true));
+    probe->clear();
+    QVERIFY(probe->publish(QStringLiteral("vortanix/slow-3/set/power"), "650"));
+    MqttProbe::Message written;
+    QVERIFY(probe->waitFor(QStringLiteral("vortanix/slow-3/result"), BridgeRig::WaitMs, &written));
+    QCOMPARE(written.json().value(QStringLiteral("ok")), QJsonValue(true));
+    QCOMPARE(rig.controller(QStringLiteral("slow"), 3).holdingRegister(RegPowerPermille), quint16(650));
+
+    // Twenty more polls: not one of them failed.
+    probe->clear();
+    QVERIFY(probe->waitForCount(
+        20, [](const MqttProbe::Message &m) { return m.topic == QLatin1String("vortanix/slow-3/state"); },
+        BridgeRig::WaitMs));
+    for (const MqttProbe::Message &m : probe->messages(QStringLiteral("vortanix/slow-3/link")))
+        QCOMPARE(m.payload, QByteArray("ok"));
+    QVERIFY2(!rig.bridge().log().contains(QLatin1String("time-out")), qPrintable(rig.bridge().log()));
     QCOMPARE(rig.bridge().terminate(), 0);
 }
 
