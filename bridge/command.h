@@ -16,7 +16,7 @@
 //   may carry a zero fraction (650.0, as some dashboards send)
 //   module_N     one module (N = 1..12) on or off, the others as they are
 //   config       read | factory | a JSON object with the configuration block's keys
-// On and off may be written ON/OFF, on/off, true/false or 1/0.
+// On and off may be written ON/OFF, on/off, true/false, yes/no or 1/0.
 struct Command
 {
     enum Kind {
