@@ -51,11 +51,12 @@ QString number(double value, int decimals = 2)
 }
 
 // Starts a bridge on one line "a" of a rig; false (and a message) when it does not come up.
-bool startBridge(BridgeRig &rig, const QString &addresses, int intervalMs)
+// The bridge on line "a" at `baud` (0: the line takes any rate; the bridge's default).
+bool startBridge(BridgeRig &rig, const QString &addresses, int intervalMs, int baud = 0)
 {
     rig.bridge().writeConfig(rig.mqttSection(QStringLiteral("bench"), QStringLiteral("discovery=false"))
         + QStringLiteral("[bridge]\npoll_interval_ms=%1\n").arg(intervalMs)
-        + rig.lineSection(QStringLiteral("a"), addresses));
+        + rig.lineSection(QStringLiteral("a"), addresses, baud > 0 ? QStringLiteral("baud=%1").arg(baud) : QString()));
     if (rig.bridge().start() && rig.bridge().waitForLog(QStringLiteral("connected to the broker")))
         return true;
     progress(QStringLiteral("the bridge did not come up: ") + rig.bridge().log());
@@ -93,7 +94,7 @@ Latency pollToState(int baud, int samples)
     });
     auto probe = rig.probe(QStringLiteral("vortanix/a-1/state"));
     const int warmUp = 10;
-    if (!probe || !startBridge(rig, QStringLiteral("1"), 50) || !probe->waitForCount(samples + warmUp, 600000))
+    if (!probe || !startBridge(rig, QStringLiteral("1"), 50, baud) || !probe->waitForCount(samples + warmUp, 600000))
         return result;
     rig.bridge().terminate();
     std::vector<qint64> sent;
@@ -138,7 +139,7 @@ Saturation saturate(int baud)
     VirtualLine &line = rig.addLine(QStringLiteral("a"), addresses);
     line.setPacingBaud(baud);
     line.setBaud(baud); // the controllers answer at their own rate only
-    if (!startBridge(rig, QStringLiteral("1-%1").arg(result.controllers), 500))
+    if (!startBridge(rig, QStringLiteral("1-%1").arg(result.controllers), 500, baud))
         return result;
     // The first controller hears every request on the line, with its time.
     SimController first = rig.controller(QStringLiteral("a"), 1);

@@ -7,8 +7,6 @@
 #include "registers.h"
 #include "valuetext.h"
 
-#include <QRegularExpression>
-
 namespace {
 
 // Help text; {ADDRESSES}, {UNITS}, {BAUDS}, {BAUD} (the default) and {BAUDLIST} stand for the line's
@@ -43,11 +41,15 @@ QString lines(std::initializer_list<const char *> text)
 // and its unit stay on one line.
 QString wrapped(const QString &head, const QString &text, int indent = 0)
 {
-    static const QRegularExpression numberUnit(QStringLiteral("([0-9]) (‰|mV)"));
     const QChar glue(0x00A0);
+    QString glued = text;
+    for (int i = 1; i + 1 < glued.size(); ++i) {
+        if (glued.at(i) == QLatin1Char(' ') && glued.at(i - 1).isDigit()
+            && (glued.mid(i + 1).startsWith(QStringLiteral("‰")) || glued.mid(i + 1).startsWith(QLatin1String("mV"))))
+            glued[i] = glue;
+    }
     QStringList out{head};
     bool lineHasWord = false;
-    const QString glued = QString(text).replace(numberUnit, QStringLiteral("\\1") + glue + QStringLiteral("\\2"));
     for (const QString &word : glued.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
         if (lineHasWord && out.last().size() + 1 + word.size() > 79) {
             out << QString(indent, QLatin1Char(' '));
