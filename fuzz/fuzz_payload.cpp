@@ -86,9 +86,11 @@ int moduleOfName(const QString &name)
 int onOffWord(const QString &text)
 {
     const QString word = text.toLower();
-    if (word == QLatin1String("on") || word == QLatin1String("true") || word == QLatin1String("1"))
+    if (word == QLatin1String("on") || word == QLatin1String("true") || word == QLatin1String("yes")
+        || word == QLatin1String("1"))
         return 1;
-    if (word == QLatin1String("off") || word == QLatin1String("false") || word == QLatin1String("0"))
+    if (word == QLatin1String("off") || word == QLatin1String("false") || word == QLatin1String("no")
+        || word == QLatin1String("0"))
         return 0;
     return -1;
 }
