@@ -103,13 +103,14 @@ const SettingRow *DeviceModel::setting(const QString &name)
     return nullptr;
 }
 
-const SettingRow *DeviceModel::ctlOption(const SettingRow &command, const QString &option)
+QList<const SettingRow *> DeviceModel::ctlOptions(const SettingRow &command)
 {
+    QList<const SettingRow *> options;
     for (const SettingRow &row : settings()) {
-        if (row.reg == command.reg && !row.ctlOption.isEmpty() && row.ctlOption == option)
-            return &row;
+        if (command.ctlOption.isEmpty() && !row.ctlOption.isEmpty() && row.reg == command.reg)
+            options << &row;
     }
-    return nullptr;
+    return options;
 }
 
 bool DeviceModel::parse(const SettingRow &row, const QString &text, quint16 *word, qint64 *typed, QString *error)

@@ -80,8 +80,9 @@ public:
     static const QList<StatusField> &statusFields();
     // The row of this name, or null.
     static const SettingRow *setting(const QString &name);
-    // The row that is ctl's --option of `command`, or null.
-    static const SettingRow *ctlOption(const SettingRow &command, const QString &option);
+    // The rows that are ctl options of `command` (those that set its register
+    // another way: power --millivolts).
+    static QList<const SettingRow *> ctlOptions(const SettingRow &command);
     // Text as the row's value, checked: the register word it gives (after
     // the row's conversion) and, for a number, the number as typed. False
     // with a sentence that says what is allowed.

@@ -91,9 +91,8 @@ CommandEntry settingEntry(const SettingRow &row)
         help << QStringLiteral("Without %1, reads the setting.").arg(row.argument);
     QString json = QStringLiteral("JSON: ") + row.jsonKey;
     QStringList usage{row.name + QLatin1Char(' ') + row.argument};
-    for (const SettingRow &option : DeviceModel::settings()) {
-        if (option.ctlOption.isEmpty() || DeviceModel::ctlOption(row, option.ctlOption) != &option)
-            continue;
+    for (const SettingRow *optionRow : DeviceModel::ctlOptions(row)) {
+        const SettingRow &option = *optionRow;
         entry.minArguments = 0;
         entry.options << OptionEntry{option.ctlOption, option.argument, QString()};
         entry.summary += QStringLiteral(" (or --%1 %2)").arg(option.ctlOption, option.argument);

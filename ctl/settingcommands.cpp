@@ -98,22 +98,19 @@ int SettingCommands::run(const SettingRow &row, const CommandLine &commandLine, 
     if (const int status = session.checkOptions())
         return status;
     // The value: the argument, or one of the options that stand for it (power --millivolts).
-    const SettingRow *given = commandLine.arguments().isEmpty() ? nullptr : &row;
+    QList<const SettingRow *> given;
     QString text = commandLine.arguments().value(0);
+    if (!commandLine.arguments().isEmpty())
+        given << &row;
     QStringList alternatives{row.argument};
-    for (const SettingRow &option : DeviceModel::settings()) {
-        if (option.ctlOption.isEmpty() || DeviceModel::ctlOption(row, option.ctlOption) != &option)
-            continue;
-        alternatives << QStringLiteral("--%1 %2").arg(option.ctlOption, option.argument);
-        if (!commandLine.has(option.ctlOption))
-            continue;
-        if (given)
-            return usage(
-                out, QStringLiteral("%1 needs either %2").arg(row.name, alternatives.join(QStringLiteral(" or "))));
-        given = &option;
-        text = commandLine.value(option.ctlOption);
+    for (const SettingRow *option : DeviceModel::ctlOptions(row)) {
+        alternatives << QStringLiteral("--%1 %2").arg(option->ctlOption, option->argument);
+        if (commandLine.has(option->ctlOption)) {
+            given << option;
+            text = commandLine.value(option->ctlOption);
+        }
     }
-    if (!given && row.readable) {
+    if (given.isEmpty() && row.readable) {
         return readOne(session, out, row.name, row.reg, [&out, &row](quint16 word) {
             if (out.json())
                 out.object({{row.jsonKey, jsonValue(row, word)}});
@@ -121,22 +118,23 @@ int SettingCommands::run(const SettingRow &row, const CommandLine &commandLine, 
                 out.line(QStringLiteral("%1: %2").arg(row.label, shown(row, word)));
         });
     }
-    if (!given)
+    if (given.size() != 1)
         return usage(
             out, QStringLiteral("%1 needs either %2").arg(row.name, alternatives.join(QStringLiteral(" or "))));
 
+    const SettingRow &source = *given.first(); // the row the value is typed for
     quint16 word = 0;
     qint64 typed = 0;
     QString error;
-    if (!DeviceModel::parse(*given, text, &word, &typed, &error))
+    if (!DeviceModel::parse(source, text, &word, &typed, &error))
         return usage(out, error);
     QJsonObject json{{row.jsonKey, jsonValue(row, word)}};
     QString line = QStringLiteral("%1: %2").arg(row.label, shown(row, word));
     if (row.kind == SettingRow::Modules)
         line += QStringLiteral(" (the others %1)").arg(row.othersText);
-    if (given != &row) {
-        json.insert(given->jsonKey, typed);
-        line += QStringLiteral(" (from %1 %2)").arg(typed).arg(given->unit);
+    if (&source != &row) {
+        json.insert(source.jsonKey, typed);
+        line += QStringLiteral(" (from %1 %2)").arg(typed).arg(source.unit);
     }
     return write(session, out, {row.name, row.reg, word, json, line});
 }

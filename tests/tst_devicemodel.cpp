@@ -65,7 +65,7 @@ QStringList ctlWords(const SettingRow &row, const QString &value)
     if (row.ctlOption.isEmpty())
         return {row.name, value};
     for (const SettingRow &command : DeviceModel::settings()) {
-        if (command.ctlOption.isEmpty() && DeviceModel::ctlOption(command, row.ctlOption) == &row)
+        if (DeviceModel::ctlOptions(command).contains(&row))
             return {command.name, QStringLiteral("--") + row.ctlOption, value};
     }
     return {};
