@@ -87,6 +87,12 @@ for command in "" scan status power "config get" "config set"; do
     done
 done
 
+# The rates --baud completes to are the rates the help names, no more, no fewer.
+help_bauds="$(grep -E -- '^  --baud B' <<<"$help" | grep -oE '\b[0-9]{4,6}\b' | sort -u | tr '\n' ' ')"
+completed_bauds="$(completions --baud "" | tr ' ' '\n' | sort -u | tr '\n' ' ')"
+[ -n "$help_bauds" ] || fail "the help's --baud line names no rate"
+[ "$help_bauds" = "$completed_bauds" ] || fail "the help names the rates '$help_bauds', the completion '$completed_bauds'"
+
 if [ "$failures" -gt 0 ]; then
     echo "$failures failure(s)"
     exit 1
