@@ -33,19 +33,19 @@ QString valueText(const QJsonValue &value)
     return QString::number(number, 'g', QLocale::FloatingPointShortest);
 }
 
-// A whole number within [low, high] under `key`.
-bool wholeNumber(const QJsonObject &json, const char *key, qint64 low, qint64 high, double *value, QString *error)
+// A whole number within `range` under `key`.
+bool wholeNumber(const QJsonObject &json, const char *key, ConfigBlock::Range range, qint64 *value, QString *error)
 {
     const QJsonValue item = json.value(QLatin1String(key));
     const double number = item.toDouble();
-    if (!item.isDouble() || number != std::floor(number) || number < low || number > high) {
+    if (!item.isDouble() || number != std::floor(number) || number < range.low || number > range.high) {
         *error = QStringLiteral("%1: %2 is not a whole number from %3 to %4")
                      .arg(QLatin1String(key), item.isUndefined() ? QStringLiteral("missing, it") : valueText(item))
-                     .arg(low)
-                     .arg(high);
+                     .arg(range.low)
+                     .arg(range.high);
         return false;
     }
-    *value = number;
+    *value = qint64(number);
     return true;
 }
 
@@ -57,7 +57,7 @@ QJsonObject ConfigJson::toJson(const ConfigBlock &block)
     json.insert(QStringLiteral("modules_enabled"), StatusJson::moduleArray(block.ldMask));
     json.insert(QStringLiteral("modules_low_power"), StatusJson::moduleArray(block.lowPowerMask));
     json.insert(QStringLiteral("max_dac"), int(block.ldMaxDac));
-    json.insert(QStringLiteral("compensation_hours"), qint64(block.compensationSeconds / ConfigBlock::SecondsPerHour));
+    json.insert(QStringLiteral("compensation_hours"), block.values()[ConfigBlock::CompensationHours]);
     json.insert(QStringLiteral("compensation_seconds"), qint64(block.compensationSeconds));
     json.insert(QStringLiteral("alarm_c"), block.alarmTenths / 10.0);
     return json;
@@ -74,40 +74,47 @@ bool ConfigJson::fromJson(const QJsonObject &json, ConfigBlock *block, QString *
             return false;
         }
     }
-    ConfigBlock result;
+    ConfigBlock::Values values{};
+    quint16 mask = 0;
     QString why;
-    if (!modules(json.value(QLatin1String("modules_enabled")), &result.ldMask, &why)) {
+    if (!modules(json.value(QLatin1String("modules_enabled")), &mask, &why)) {
         *error = QStringLiteral("modules_enabled: ") + why;
         return false;
     }
-    if (!modules(json.value(QLatin1String("modules_low_power")), &result.lowPowerMask, &why)) {
+    values[ConfigBlock::EnableMask] = mask;
+    if (!modules(json.value(QLatin1String("modules_low_power")), &mask, &why)) {
         *error = QStringLiteral("modules_low_power: ") + why;
         return false;
     }
-    double dac = 0;
-    double hours = 0;
-    if (!wholeNumber(json, "max_dac", MaxPowerDacMin, MaxPowerDacMax, &dac, error)
-        || !wholeNumber(json, "compensation_hours", 0, ConfigBlock::HoursMax, &hours, error))
+    values[ConfigBlock::LowPowerMask] = mask;
+    if (!wholeNumber(json, "max_dac", ConfigBlock::range(ConfigBlock::MaxDac), &values[ConfigBlock::MaxDac], error)
+        || !wholeNumber(json, "compensation_hours", ConfigBlock::range(ConfigBlock::CompensationHours),
+            &values[ConfigBlock::CompensationHours], error))
         return false;
     const QJsonValue alarm = json.value(QLatin1String("alarm_c"));
     const double tenths = alarm.toDouble() * 10;
-    if (!alarm.isDouble() || std::fabs(tenths - std::round(tenths)) > 1e-6 || tenths < 0
-        || std::round(tenths) > ConfigBlock::AlarmTenthsMax) {
-        *error = QStringLiteral("alarm_c: %1 is not degrees from 0 to 6553.5 with at most one decimal")
-                     .arg(alarm.isUndefined() ? QStringLiteral("missing, it") : valueText(alarm));
+    const ConfigBlock::Range alarmRange = ConfigBlock::range(ConfigBlock::AlarmTenths);
+    if (!alarm.isDouble() || std::fabs(tenths - std::round(tenths)) > 1e-6 || std::round(tenths) < alarmRange.low
+        || std::round(tenths) > alarmRange.high) {
+        *error = QStringLiteral("alarm_c: %1 is not degrees from %2 to %3 with at most one decimal")
+                     .arg(alarm.isUndefined() ? QStringLiteral("missing, it") : valueText(alarm))
+                     .arg(QString::number(alarmRange.low / 10.0), QString::number(alarmRange.high / 10.0));
+        return false;
+    }
+    values[ConfigBlock::AlarmTenths] = qint64(std::round(tenths));
+    ConfigBlock result;
+    if (!ConfigBlock::fromValues(values, &result)) { // each value was held to its range above
+        *error = QStringLiteral("a value is out of its range");
         return false;
     }
     const QJsonValue seconds = json.value(QLatin1String("compensation_seconds"));
-    if (!seconds.isUndefined() && seconds != QJsonValue(hours * ConfigBlock::SecondsPerHour)) {
+    if (!seconds.isUndefined() && seconds != QJsonValue(double(result.compensationSeconds))) {
         *error = QStringLiteral("compensation_seconds: %1 is not compensation_hours in seconds (%2); "
                                 "give compensation_hours alone")
                      .arg(valueText(seconds))
-                     .arg(qint64(hours) * ConfigBlock::SecondsPerHour);
+                     .arg(result.compensationSeconds);
         return false;
     }
-    result.ldMaxDac = quint16(dac);
-    result.compensationSeconds = quint32(hours) * ConfigBlock::SecondsPerHour;
-    result.alarmTenths = quint16(std::round(tenths));
     *block = result;
     return true;
 }

@@ -73,30 +73,19 @@ QStringList ConfigCommands::textLines(const ConfigBlock &block)
 bool ConfigCommands::blockFromTexts(const QMap<QString, QString> &texts, ConfigBlock *block, QString *error)
 {
     const QStringList keys = ConfigFile::keys(); // name, module mask, low-power mask, DAC, alarm, hours
-    struct Rule
-    {
-        QString key;
-        qint64 low;
-        qint64 high;
-        qint64 value;
-    };
-    Rule rules[] = {{keys.at(1), 0, AllModulesMask, 0}, {keys.at(2), 0, AllModulesMask, 0},
-        {keys.at(3), MaxPowerDacMin, MaxPowerDacMax, 0}, {keys.at(4), 0, ConfigBlock::AlarmTenthsMax, 0},
-        {keys.at(5), 0, ConfigBlock::HoursMax, 0}};
-    for (Rule &rule : rules) {
-        if (!texts.contains(rule.key)) {
-            *error = QStringLiteral("%1 is missing").arg(rule.key);
+    const QString keyOf[ConfigBlock::FieldCount] = {keys.at(1), keys.at(2), keys.at(3), keys.at(4), keys.at(5)};
+    ConfigBlock::Values values{};
+    for (int field = 0; field < ConfigBlock::FieldCount; ++field) {
+        const QString &key = keyOf[field];
+        if (!texts.contains(key)) {
+            *error = QStringLiteral("%1 is missing").arg(key);
             return false;
         }
-        if (!ValueText::number(texts.value(rule.key), rule.low, rule.high, rule.key, &rule.value, error))
+        const ConfigBlock::Range range = ConfigBlock::range(ConfigBlock::Field(field));
+        if (!ValueText::number(texts.value(key), range.low, range.high, key, &values[field], error))
             return false;
     }
-    block->ldMask = quint16(rules[0].value);
-    block->lowPowerMask = quint16(rules[1].value);
-    block->ldMaxDac = quint16(rules[2].value);
-    block->alarmTenths = quint16(rules[3].value);
-    block->compensationSeconds = quint32(rules[4].value) * ConfigBlock::SecondsPerHour;
-    return true;
+    return ConfigBlock::fromValues(values, block);
 }
 
 namespace {
@@ -143,11 +132,12 @@ int ConfigCommands::get(const CommandLine &commandLine, Output &out)
     if (toFile) {
         ConfigValues values;
         values.name = commandLine.has(QStringLiteral("name")) ? commandLine.value(QStringLiteral("name")) : defaultName;
-        values.ldMask = block.ldMask;
-        values.lowPowerMask = block.lowPowerMask;
-        values.maxDac = block.ldMaxDac;
-        values.alarmTenths = block.alarmTenths;
-        values.hours = block.compensationSeconds / ConfigBlock::SecondsPerHour;
+        const ConfigBlock::Values given = block.values();
+        values.ldMask = quint16(given[ConfigBlock::EnableMask]);
+        values.lowPowerMask = quint16(given[ConfigBlock::LowPowerMask]);
+        values.maxDac = quint16(given[ConfigBlock::MaxDac]);
+        values.alarmTenths = quint16(given[ConfigBlock::AlarmTenths]);
+        values.hours = quint32(given[ConfigBlock::CompensationHours]);
         if (block.compensationSeconds % ConfigBlock::SecondsPerHour != 0)
             out.error(QStringLiteral("config get: the compensation time is %1 s, not whole hours; %2 holds %3 h")
                           .arg(block.compensationSeconds)

@@ -25,6 +25,24 @@ struct ConfigBlock
     static constexpr quint32 HoursMax = 0xFFFFFFFFu / SecondsPerHour;
     static constexpr quint16 AlarmTenthsMax = 0xFFFF;
 
+    // A block as a person gives it, in the units people use: the two module
+    // masks, the DAC, the alarm in 0.1 °C and the compensation in whole
+    // hours. Every block made from outside (an INI file, a JSON payload) is
+    // made by fromValues(), which holds each value to its range here.
+    enum Field { EnableMask, LowPowerMask, MaxDac, AlarmTenths, CompensationHours, FieldCount };
+    using Values = std::array<qint64, FieldCount>;
+    struct Range
+    {
+        qint64 low;
+        qint64 high;
+    };
+    static Range range(Field field);
+    // The block the values make; false, with the first value out of its range
+    // in *refused, when they make none.
+    static bool fromValues(const Values &values, ConfigBlock *block, Field *refused = nullptr);
+    // This block's values; the compensation in whole hours, any seconds beyond dropped.
+    Values values() const;
+
     std::array<quint16, ConfigBlockCount> toWords() const;
     static ConfigBlock fromWords(const std::array<quint16, ConfigBlockCount> &words);
     // What "restore factory settings" writes.

@@ -6,6 +6,7 @@
 // the library's reading of the keys' texts that the program checks.
 
 #include "configfile.h"
+#include "configjson.h"
 #include "configtab.h"
 #include "ctlrig.h"
 #include "mainwindowform.h"
@@ -15,6 +16,8 @@
 #include "testfiles.h"
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QLockFile>
 #include <QTextCodec>
 #include <QtTest>
@@ -79,6 +82,8 @@ private slots:
     void compensationOfPartHoursIsTold();
     void fileWithAWrongValueSendsNothing_data();
     void fileWithAWrongValueSendsNothing();
+    void fileAndPayloadAgreeAtEveryLimit_data();
+    void fileAndPayloadAgreeAtEveryLimit();
     void keysTextsAsTheFileHoldsThem_data();
     void keysTextsAsTheFileHoldsThem();
     void lockedFileIsNamedAsLocked();
@@ -279,6 +284,91 @@ void TestCtlConfig::fileWithAWrongValueSendsNothing()
     QVERIFY2(result.err.contains(message), qPrintable(result.err));
     QCOMPARE(hexFrames(rig->settledFrames()), QStringList());
     QCOMPARE(blockOf(rig->at(1)), factoryConfigWords);
+}
+
+// One value of the block at and just past its limits, given as an INI file
+// to vortanix-ctl and as a JSON payload to the bridge's parser: both take it
+// or both refuse it, and what they take is the same block, on the line.
+void TestCtlConfig::fileAndPayloadAgreeAtEveryLimit_data()
+{
+    QTest::addColumn<QByteArray>("key"); // the INI key; the others as in someBlock
+    QTest::addColumn<qint64>("value"); // as the file holds it (masks, DAC, 0.1 °C, hours)
+    QTest::addColumn<bool>("taken");
+
+    struct Limit
+    {
+        const char *key;
+        qint64 value;
+        bool taken;
+    } limits[] = {
+        {"ConfigLdMask", 0, true},
+        {"ConfigLdMask", 4095, true},
+        {"ConfigLdMask", 4096, false},
+        {"ConfigLdLowPowerMask", 0, true},
+        {"ConfigLdLowPowerMask", 4095, true},
+        {"ConfigLdLowPowerMask", 0x8000, false},
+        {"ConfigLdMaxDac", 2799, false},
+        {"ConfigLdMaxDac", 2800, true},
+        {"ConfigLdMaxDac", 3980, true},
+        {"ConfigLdMaxDac", 3981, false},
+        {"ConfigLdAlarmTemperature", 0, true},
+        {"ConfigLdAlarmTemperature", 65535, true},
+        {"ConfigLdAlarmTemperature", 65536, false},
+        {"ConfigLdCompensationHours", 0, true},
+        {"ConfigLdCompensationHours", 1193046, true}, // 4294965600 s, the most 32 bits hold in whole hours
+        {"ConfigLdCompensationHours", 1193047, false},
+    };
+    for (const Limit &limit : limits)
+        QTest::addRow("%s=%lld", limit.key, limit.value) << QByteArray(limit.key) << limit.value << limit.taken;
+}
+
+void TestCtlConfig::fileAndPayloadAgreeAtEveryLimit()
+{
+    QFETCH(QByteArray, key);
+    QFETCH(qint64, value);
+    QFETCH(bool, taken);
+
+    // The file: the panel's export with this one value.
+    const QString path = rig->filePath(QStringLiteral("limit.ini"));
+    QVERIFY(writeFile(path, panelFileWith(key, key + '=' + QByteArray::number(value))));
+    const CtlResult result = rig->run({QStringLiteral("--timeout"), QStringLiteral("3000"), QStringLiteral("config"),
+        QStringLiteral("set"), QStringLiteral("--ini"), path});
+    QVERIFY2(result.finished && result.exitCode == (taken ? Ok : Usage), qPrintable(result.describe()));
+
+    // The payload: the same block in the bridge's JSON words.
+    auto modules = [](qint64 mask) {
+        QJsonArray list;
+        for (int bit = 0; bit < 16; ++bit) {
+            if (mask & (qint64(1) << bit))
+                list.append(bit + 1);
+        }
+        return list;
+    };
+    QJsonObject json{{"modules_enabled", modules(0x0A05)}, {"modules_low_power", modules(0x0030)}, {"max_dac", 3500},
+        {"compensation_hours", 5000}, {"alarm_c", 41.7}};
+    if (key == "ConfigLdMask")
+        json["modules_enabled"] = modules(value);
+    else if (key == "ConfigLdLowPowerMask")
+        json["modules_low_power"] = modules(value);
+    else if (key == "ConfigLdMaxDac")
+        json["max_dac"] = double(value);
+    else if (key == "ConfigLdAlarmTemperature")
+        json["alarm_c"] = double(value) / 10;
+    else
+        json["compensation_hours"] = double(value);
+    ConfigBlock fromPayload;
+    QString why;
+    QCOMPARE(ConfigJson::fromJson(json, &fromPayload, &why), taken);
+
+    if (!taken) {
+        QCOMPARE(hexFrames(rig->settledFrames()), QStringList());
+        QCOMPARE(blockOf(rig->at(1)), factoryConfigWords);
+        return;
+    }
+    const auto words = fromPayload.toWords();
+    const QVector<quint16> expected(words.begin(), words.end());
+    QCOMPARE(hexFrames(rig->settledFrames()), QStringList{hexFrame(blockRequest(1, ConfigBlockFirst, expected))});
+    QCOMPARE(blockOf(rig->at(1)), expected);
 }
 
 // File bytes → the texts of the keys it holds, name first.
