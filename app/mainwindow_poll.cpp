@@ -65,16 +65,16 @@ void MainWindow::queryDevInfo()
     commFailCount = 0;
     ui->labelCommStat->setText(QStringLiteral("正常"));
 
-    ldEnableMask = status.ldEnableMask;
-    ldSwitchMask = status.ldSwitchMask;
-    powerPermille = status.powerPermille;
-    slaveAddress = quint8(status.rs485Address & 0xFF);
-    ldTemperature = status.ldTemperature;
-    supplyMillivolts = status.supplyMillivolts;
-    runSeconds = status.runSeconds;
-    firmwareVersion = status.firmwareVersion;
+    ldEnableMask = status.ldEnableMask();
+    ldSwitchMask = status.ldSwitchMask();
+    powerPermille = status.powerPermille();
+    slaveAddress = quint8(status.rs485Address() & 0xFF);
+    ldTemperature = status.ldTemperature();
+    supplyMillivolts = status.supplyMillivolts();
+    runSeconds = status.runSeconds();
+    firmwareVersion = status.firmwareVersion();
 
-    ui->radioButtonAdcEnableStat->setChecked((status.adcEnable & 0xFF) == 1);
+    ui->radioButtonAdcEnableStat->setChecked((status.adcEnable() & 0xFF) == 1);
 
     if (ldTemperature == TemperatureOpenCircuit)
         showTemperature(ui->labelLdTemperature, styleAlarm, QStringLiteral("开路"));

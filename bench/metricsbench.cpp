@@ -60,9 +60,9 @@ std::vector<double> pageTimes(int samples, int *bytes)
     BridgeMetrics metrics(lines);
     PollResult poll;
     poll.ok = true;
-    poll.status.ldTemperature = 253;
-    poll.status.supplyMillivolts = 23950;
-    poll.status.firmwareVersion = 0x010A;
+    poll.status.setWord(RegLdTemperature, 253);
+    poll.status.setWord(RegSupplyVoltage, 23950);
+    poll.status.setWord(RegFirmwareVersion, 0x010A);
     poll.time = QDateTime::currentDateTime();
     poll.exchanges = {Exchange{Outcome::Ok, 0, 3000000}};
     for (int node = 0; node < 2 * perLine; ++node)

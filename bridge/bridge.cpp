@@ -344,7 +344,7 @@ void Bridge::onPolled(Node &node, const PollResult &result)
         node.failures = 0;
         node.state = compact(StatusJson::toJson(result.status, result.time));
         publish(topics.state(id), node.state, 0, true);
-        const QString firmware = StatusJson::firmware(result.status.firmwareVersion);
+        const QString firmware = StatusJson::firmware(result.status.firmwareVersion());
         if (firmware != node.firmware) {
             node.firmware = firmware;
             if (config.discovery && mqtt)

@@ -172,51 +172,54 @@ void BridgeMetrics::writeReadings(Exposition &out) const
     each([&out](const Node &n) {
         out.sample("vortanix_controller_info",
             Exposition::withLabel(n.labels, "firmware",
-                QStringLiteral("%1.%2").arg(n.status.firmwareVersion >> 8).arg(n.status.firmwareVersion & 0xFF)),
+                QStringLiteral("%1.%2").arg(n.status.firmwareVersion() >> 8).arg(n.status.firmwareVersion() & 0xFF)),
             quint64(1));
     });
     out.family("vortanix_temperature_celsius", Exposition::Gauge,
         "Light-source temperature in degrees Celsius; absent while the sensor is open or shorted.");
     each([&out](const Node &n) {
-        const qint16 t = n.status.ldTemperature;
+        const qint16 t = n.status.ldTemperature();
         if (t != TemperatureOpenCircuit && t != TemperatureShortCircuit)
             out.sample("vortanix_temperature_celsius", n.labels, t / 10.0);
     });
     out.family("vortanix_temperature_sensor_state", Exposition::Gauge,
         "The temperature sensor: 1 for the state it is in (ok, open or short), 0 for the others.");
     each([&out](const Node &n) {
-        const qint16 t = n.status.ldTemperature;
+        const qint16 t = n.status.ldTemperature();
         const size_t state = t == TemperatureOpenCircuit ? 1 : t == TemperatureShortCircuit ? 2 : 0;
         for (size_t s = 0; s < n.sensorLabels.size(); ++s)
             out.sample("vortanix_temperature_sensor_state", n.sensorLabels.at(s), quint64(s == state ? 1 : 0));
     });
     out.family("vortanix_power_permille", Exposition::Gauge, "Output power setting in per mille (0 to 1000).");
-    each([&out](const Node &n) { out.sample("vortanix_power_permille", n.labels, quint64(n.status.powerPermille)); });
+    each([&out](const Node &n) { out.sample("vortanix_power_permille", n.labels, quint64(n.status.powerPermille())); });
     out.family("vortanix_supply_volts", Exposition::Gauge, "Supply voltage in volts.");
-    each([&out](const Node &n) { out.sample("vortanix_supply_volts", n.labels, n.status.supplyMillivolts / 1000.0); });
+    each(
+        [&out](const Node &n) { out.sample("vortanix_supply_volts", n.labels, n.status.supplyMillivolts() / 1000.0); });
     out.family("vortanix_running_time_seconds", Exposition::Gauge,
         "The light source's running time as the controller counts it, in seconds.");
-    each(
-        [&out](const Node &n) { out.sample("vortanix_running_time_seconds", n.labels, quint64(n.status.runSeconds)); });
+    each([&out](
+             const Node &n) { out.sample("vortanix_running_time_seconds", n.labels, quint64(n.status.runSeconds())); });
     out.family("vortanix_analog_input_enabled", Exposition::Gauge,
         "1 while the external analog (ADC) power input is enabled, else 0.");
     each([&out](const Node &n) {
-        out.sample("vortanix_analog_input_enabled", n.labels, quint64((n.status.adcEnable & 0xFF) == 1 ? 1 : 0));
+        out.sample("vortanix_analog_input_enabled", n.labels, quint64((n.status.adcEnable() & 0xFF) == 1 ? 1 : 0));
     });
     out.family("vortanix_modules_on", Exposition::Gauge, "How many of the twelve laser-diode modules are switched on.");
     each([&out](const Node &n) {
-        out.sample("vortanix_modules_on", n.labels, quint64(qPopulationCount(quint16(n.status.ldSwitchMask & 0xFFF))));
+        out.sample(
+            "vortanix_modules_on", n.labels, quint64(qPopulationCount(quint16(n.status.ldSwitchMask() & 0xFFF))));
     });
-    const auto modules = [&each, &out](const char *name, quint16 StatusBlock::*mask) {
-        each([&out, name, mask](const Node &n) {
+    const auto modules = [&each, &out](const char *name, quint16 maskRegister) {
+        each([&out, name, maskRegister](const Node &n) {
             for (int module = 1; module <= moduleCount; ++module)
-                out.sample(name, n.moduleLabels.at(size_t(module - 1)), quint64((n.status.*mask >> (module - 1)) & 1));
+                out.sample(name, n.moduleLabels.at(size_t(module - 1)),
+                    quint64((n.status.word(maskRegister) >> (module - 1)) & 1));
         });
     };
     out.family("vortanix_module_on", Exposition::Gauge, "1 while the module (1 to 12) is switched on, else 0.");
-    modules("vortanix_module_on", &StatusBlock::ldSwitchMask);
+    modules("vortanix_module_on", RegLdSwitchMask);
     out.family("vortanix_module_enabled", Exposition::Gauge, "1 while the module (1 to 12) is enabled, else 0.");
-    modules("vortanix_module_enabled", &StatusBlock::ldEnableMask);
+    modules("vortanix_module_enabled", RegLdEnableMask);
 }
 
 void BridgeMetrics::writeCounters(Exposition &out) const

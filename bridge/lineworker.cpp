@@ -135,7 +135,7 @@ private:
                 return;
             }
             const quint16 bit = quint16(1u << (command.module - 1));
-            result->written = command.on ? (status.ldSwitchMask | bit) : (status.ldSwitchMask & ~bit);
+            result->written = command.on ? (status.ldSwitchMask() | bit) : (status.ldSwitchMask() & ~bit);
             result->sent = true;
             outcome = controller.writeRegister(RegLdSwitchMask, result->written);
             break;

@@ -12,7 +12,7 @@ namespace {
 
 bool sensorFails(const StatusBlock &status)
 {
-    return status.ldTemperature == TemperatureOpenCircuit || status.ldTemperature == TemperatureShortCircuit;
+    return status.ldTemperature() == TemperatureOpenCircuit || status.ldTemperature() == TemperatureShortCircuit;
 }
 
 QString moduleRanges(const QJsonValue &array)
@@ -35,7 +35,7 @@ QList<StatusField> makeFields()
 
     field = {};
     field.jsonKey = QStringLiteral("address");
-    field.json = [](const StatusBlock &s) { return QJsonValue(int(s.rs485Address & 0xFF)); };
+    field.json = [](const StatusBlock &s) { return QJsonValue(int(s.rs485Address() & 0xFF)); };
     field.label = QStringLiteral("address");
     field.text = [](const QJsonObject &r) { return QString::number(r.value(QLatin1String("address")).toInt()); };
     fields << field;
@@ -43,7 +43,7 @@ QList<StatusField> makeFields()
     field = {};
     field.jsonKey = QStringLiteral("temperature_c"); // null when the sensor is open or shorted
     field.json = [](const StatusBlock &s) {
-        return sensorFails(s) ? QJsonValue(QJsonValue::Null) : QJsonValue(s.ldTemperature / 10.0);
+        return sensorFails(s) ? QJsonValue(QJsonValue::Null) : QJsonValue(s.ldTemperature() / 10.0);
     };
     field.label = QStringLiteral("temperature");
     field.text = [](const QJsonObject &r) {
@@ -67,7 +67,8 @@ QList<StatusField> makeFields()
     field.json = [](const StatusBlock &s) {
         if (!sensorFails(s))
             return QJsonValue(QStringLiteral("ok"));
-        return QJsonValue(s.ldTemperature == TemperatureOpenCircuit ? QStringLiteral("open") : QStringLiteral("short"));
+        return QJsonValue(
+            s.ldTemperature() == TemperatureOpenCircuit ? QStringLiteral("open") : QStringLiteral("short"));
     };
     field.entityKey = QStringLiteral("sensor");
     field.entityName = QStringLiteral("Temperature sensor");
@@ -78,7 +79,7 @@ QList<StatusField> makeFields()
 
     field = {};
     field.jsonKey = QStringLiteral("power_permille");
-    field.json = [](const StatusBlock &s) { return QJsonValue(int(s.powerPermille)); };
+    field.json = [](const StatusBlock &s) { return QJsonValue(int(s.powerPermille())); };
     field.label = QStringLiteral("power");
     field.text = [](const QJsonObject &r) {
         return QString::number(r.value(QLatin1String("power_permille")).toInt()) + QStringLiteral(" ‰");
@@ -91,7 +92,7 @@ QList<StatusField> makeFields()
 
     field = {};
     field.jsonKey = QStringLiteral("supply_v");
-    field.json = [](const StatusBlock &s) { return QJsonValue(s.supplyMillivolts / 1000.0); };
+    field.json = [](const StatusBlock &s) { return QJsonValue(s.supplyMillivolts() / 1000.0); };
     field.label = QStringLiteral("supply");
     field.text = [](const QJsonObject &r) {
         return QString::number(r.value(QLatin1String("supply_v")).toDouble(), 'f', 3) + QStringLiteral(" V");
@@ -105,7 +106,7 @@ QList<StatusField> makeFields()
 
     field = {};
     field.jsonKey = QStringLiteral("run_seconds");
-    field.json = [](const StatusBlock &s) { return QJsonValue(qint64(s.runSeconds)); };
+    field.json = [](const StatusBlock &s) { return QJsonValue(qint64(s.runSeconds())); };
     field.label = QStringLiteral("running time");
     field.text = [](const QJsonObject &r) {
         const qint64 seconds = qint64(r.value(QLatin1String("run_seconds")).toDouble());
@@ -115,7 +116,7 @@ QList<StatusField> makeFields()
 
     field = {};
     field.jsonKey = QStringLiteral("run_hours");
-    field.json = [](const StatusBlock &s) { return QJsonValue(qint64(s.runSeconds / 3600)); };
+    field.json = [](const StatusBlock &s) { return QJsonValue(qint64(s.runSeconds() / 3600)); };
     field.entityKey = QStringLiteral("running_hours");
     field.entityName = QStringLiteral("Running hours");
     field.unit = QStringLiteral("h");
@@ -125,14 +126,14 @@ QList<StatusField> makeFields()
 
     field = {};
     field.jsonKey = QStringLiteral("firmware");
-    field.json = [](const StatusBlock &s) { return QJsonValue(StatusJson::firmware(s.firmwareVersion)); };
+    field.json = [](const StatusBlock &s) { return QJsonValue(StatusJson::firmware(s.firmwareVersion())); };
     field.label = QStringLiteral("firmware");
     field.text = [](const QJsonObject &r) { return r.value(QLatin1String("firmware")).toString(); };
     fields << field;
 
     field = {};
     field.jsonKey = QStringLiteral("adc_enabled");
-    field.json = [](const StatusBlock &s) { return QJsonValue((s.adcEnable & 0xFF) == 1); };
+    field.json = [](const StatusBlock &s) { return QJsonValue((s.adcEnable() & 0xFF) == 1); };
     field.label = QStringLiteral("analog input");
     field.text = [](const QJsonObject &r) {
         return r.value(QLatin1String("adc_enabled")).toBool() ? QStringLiteral("enabled") : QStringLiteral("masked");
@@ -141,14 +142,14 @@ QList<StatusField> makeFields()
 
     field = {};
     field.jsonKey = QStringLiteral("modules_on");
-    field.json = [](const StatusBlock &s) { return QJsonValue(StatusJson::moduleArray(s.ldSwitchMask)); };
+    field.json = [](const StatusBlock &s) { return QJsonValue(StatusJson::moduleArray(s.ldSwitchMask())); };
     field.label = QStringLiteral("modules on");
     field.text = [](const QJsonObject &r) { return moduleRanges(r.value(QLatin1String("modules_on"))); };
     fields << field;
 
     field = {};
     field.jsonKey = QStringLiteral("modules_enabled");
-    field.json = [](const StatusBlock &s) { return QJsonValue(StatusJson::moduleArray(s.ldEnableMask)); };
+    field.json = [](const StatusBlock &s) { return QJsonValue(StatusJson::moduleArray(s.ldEnableMask())); };
     field.label = QStringLiteral("modules enabled");
     field.text = [](const QJsonObject &r) { return moduleRanges(r.value(QLatin1String("modules_enabled"))); };
     fields << field;
@@ -156,7 +157,7 @@ QList<StatusField> makeFields()
     // The two status words the controller reports, uninterpreted; ctl shows them on one line.
     field = {};
     field.jsonKey = QStringLiteral("status_word_6");
-    field.json = [](const StatusBlock &s) { return QJsonValue(int(s.statusWord6)); };
+    field.json = [](const StatusBlock &s) { return QJsonValue(int(s.statusWord6())); };
     field.label = QStringLiteral("status words");
     field.text
         = [](const QJsonObject &r) { return word(r, "status_word_6") + QLatin1Char(' ') + word(r, "status_word_8"); };
@@ -164,7 +165,7 @@ QList<StatusField> makeFields()
 
     field = {};
     field.jsonKey = QStringLiteral("status_word_8");
-    field.json = [](const StatusBlock &s) { return QJsonValue(int(s.statusWord8)); };
+    field.json = [](const StatusBlock &s) { return QJsonValue(int(s.statusWord8())); };
     fields << field;
     return fields;
 }

@@ -179,8 +179,8 @@ int ScanCommand::run(const CommandLine &commandLine, Output &out)
                 out.progress(QStringLiteral("\r\033[K"));
             if (outcome.kind == Outcome::Ok) {
                 ++found;
-                const QString firmware = StatusJson::firmware(status.firmwareVersion);
-                const int reported = status.rs485Address & 0xFF;
+                const QString firmware = StatusJson::firmware(status.firmwareVersion());
+                const int reported = status.rs485Address() & 0xFF;
                 tellFound(out, address, lineBaud, firmware,
                     QStringLiteral("firmware %1%2")
                         .arg(firmware,

@@ -174,11 +174,11 @@ int SettingCommands::address(const CommandLine &commandLine, Output &out)
             break;
     }
     int status = ExitOk;
-    if (outcome.kind == Outcome::Ok && (block.rs485Address & 0xFF) != newAddress) {
+    if (outcome.kind == Outcome::Ok && (block.rs485Address() & 0xFF) != newAddress) {
         status = ExitBadReply;
         error = QStringLiteral("the controller at %1 reports the address %2")
                     .arg(newAddress)
-                    .arg(block.rs485Address & 0xFF);
+                    .arg(block.rs485Address() & 0xFF);
         out.error(QStringLiteral("address: ") + error);
     } else if (outcome.kind != Outcome::Ok) {
         error = session.errorWords(outcome);

@@ -10,17 +10,10 @@ bool decodeStatusReply(const quint8 *reply, int length, StatusBlock *out)
 {
     if (reply == nullptr || length < readReplyLength(StatusBlockCount))
         return false;
-    out->ldEnableMask = replyWord(reply, 0);
-    out->ldSwitchMask = replyWord(reply, 1);
-    out->adcEnable = replyWord(reply, 2);
-    out->powerPermille = replyWord(reply, 3);
-    out->rs485Address = replyWord(reply, 4);
-    out->statusWord6 = replyWord(reply, 5);
-    out->ldTemperature = qint16(replyWord(reply, 6));
-    out->statusWord8 = replyWord(reply, 7);
-    out->supplyMillivolts = replyWord(reply, 8);
-    out->runSeconds = (quint32(replyWord(reply, 9)) << 16) | replyWord(reply, 10);
-    out->firmwareVersion = replyWord(reply, 11);
+    StatusBlock::Words words;
+    for (int k = 0; k < StatusBlockCount; ++k)
+        words[size_t(k)] = replyWord(reply, k);
+    *out = StatusBlock::fromWords(words);
     return true;
 }
 

@@ -2,6 +2,7 @@
 #define REPLYDECODER_H
 
 #include "configblock.h"
+#include "statusblock.h"
 
 #include <QtGlobal>
 
@@ -10,21 +11,6 @@
 // Each decoder takes exactly the bytes that arrived and refuses a reply
 // shorter than the full reply for the registers asked, so no word is ever
 // taken from bytes that did not come from this reply.
-
-struct StatusBlock
-{
-    quint16 ldEnableMask = 0;
-    quint16 ldSwitchMask = 0;
-    quint16 adcEnable = 0;
-    quint16 powerPermille = 0;
-    quint16 rs485Address = 0;
-    quint16 statusWord6 = 0;
-    qint16 ldTemperature = 0;
-    quint16 statusWord8 = 0;
-    quint16 supplyMillivolts = 0;
-    quint32 runSeconds = 0;
-    quint16 firmwareVersion = 0;
-};
 
 // Register k (0-based) of a read reply: the big-endian word at offsets 3 + 2k and 4 + 2k.
 quint16 replyWord(const quint8 *reply, int k);

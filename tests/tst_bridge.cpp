@@ -223,8 +223,8 @@ void TestBridge::commandsChangeRegisters()
     // The next state shows it.
     QVERIFY(rig.waitForState(*probe, id, [&](const QJsonObject &state) {
         StatusBlock status;
-        status.ldSwitchMask = quint16(value);
-        status.ldEnableMask = quint16(value);
+        status.setWord(RegLdSwitchMask, quint16(value));
+        status.setWord(RegLdEnableMask, quint16(value));
         const QJsonObject expected = StatusJson::toJson(status, QDateTime());
         switch (reg) {
         case RegPowerPermille:

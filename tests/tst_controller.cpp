@@ -216,17 +216,18 @@ void TestController::statusAsJson()
     QFETCH(QJsonValue, celsius);
     QFETCH(QString, sensor);
     StatusBlock status;
-    status.ldEnableMask = 0x0FFF;
-    status.ldSwitchMask = 0x0803;
-    status.adcEnable = 0x0101; // only the low byte counts
-    status.powerPermille = 650;
-    status.rs485Address = 0x0107;
-    status.ldTemperature = qint16(temperature);
-    status.supplyMillivolts = 23999;
-    status.runSeconds = 4564800;
-    status.firmwareVersion = 0x010A;
-    status.statusWord6 = 6;
-    status.statusWord8 = 8;
+    status.setWord(RegLdEnableMask, 0x0FFF);
+    status.setWord(RegLdSwitchMask, 0x0803);
+    status.setWord(RegAdcEnable, 0x0101); // only the low byte counts
+    status.setWord(RegPowerPermille, 650);
+    status.setWord(RegRs485Address, 0x0107);
+    status.setWord(RegLdTemperature, quint16(qint16(temperature)));
+    status.setWord(RegSupplyVoltage, 23999);
+    status.setWord(RegRunSecondsHigh, quint16(4564800u >> 16));
+    status.setWord(RegRunSecondsLow, quint16(4564800u & 0xFFFF));
+    status.setWord(RegFirmwareVersion, 0x010A);
+    status.setWord(RegStatusWord6, 6);
+    status.setWord(RegStatusWord8, 8);
     const QDateTime time(QDate(2026, 12, 7), QTime(17, 6, 44, 123), Qt::OffsetFromUTC, 8 * 3600);
     const QJsonObject json = StatusJson::toJson(status, time);
 
@@ -257,10 +258,10 @@ void TestController::typedOperations()
     StatusBlock status;
     Outcome outcome = controller.readStatus(&status);
     QCOMPARE(outcome.kind, Outcome::Ok);
-    QCOMPARE(status.ldSwitchMask, quint16(0x0005));
-    QCOMPARE(status.ldTemperature, qint16(253));
-    QCOMPARE(status.runSeconds, quint32(0x0045A870));
-    QCOMPARE(status.firmwareVersion, quint16(0x010A));
+    QCOMPARE(status.ldSwitchMask(), quint16(0x0005));
+    QCOMPARE(status.ldTemperature(), qint16(253));
+    QCOMPARE(status.runSeconds(), quint32(0x0045A870));
+    QCOMPARE(status.firmwareVersion(), quint16(0x010A));
 
     QCOMPARE(controller.writeRegister(RegPowerPermille, 777).kind, Outcome::Ok);
     QCOMPARE(sim->holdingRegister(RegPowerPermille), quint16(777));
@@ -345,11 +346,11 @@ void TestController::faultsBecomeOutcomes()
     Controller controller(*link, protocol, 1);
     sim->setFault(VirtualController::FaultKind(fault), param, 1);
     StatusBlock status;
-    status.powerPermille = 4321;
+    status.setWord(RegPowerPermille, 4321);
     const Outcome outcome = write ? controller.writeRegister(RegPowerPermille, 500) : controller.readStatus(&status);
     QCOMPARE(outcome.kind, kind);
     QVERIFY(!outcome.isOk());
-    QCOMPARE(status.powerPermille, quint16(4321)); // nothing decoded from a bad reply
+    QCOMPARE(status.powerPermille(), quint16(4321)); // nothing decoded from a bad reply
     // The next exchange is clean, whatever the fault left on the line.
     QVERIFY(sim->waitForRequests(1, 5000));
     QTRY_COMPARE_WITH_TIMEOUT(sim->finishedReplyCount(), sim->replyCount(), 5000);
@@ -367,7 +368,7 @@ void TestController::staleBytesNeverReachTheNextReply()
     QTRY_COMPARE_WITH_TIMEOUT(sim->finishedReplyCount(), 1, 5000); // the late reply is in the input now
     sim->setPowerPermille(321);
     QCOMPARE(controller.readStatus(&status).kind, Outcome::Ok);
-    QCOMPARE(status.powerPermille, quint16(321));
+    QCOMPARE(status.powerPermille(), quint16(321));
 }
 
 void TestController::addressChangeIsBroadcast()
@@ -386,7 +387,7 @@ void TestController::addressChangeIsBroadcast()
     controller.setAddress(42);
     StatusBlock status;
     QCOMPARE(controller.readStatus(&status).kind, Outcome::Ok);
-    QCOMPARE(status.rs485Address, quint16(42));
+    QCOMPARE(status.rs485Address(), quint16(42));
 }
 
 void TestController::openErrorsSayWhy()

@@ -97,8 +97,8 @@ void TestProtocol::builtFrames()
         QVector<quint16> words;
         for (int v : values)
             words.append(quint16(v));
-        length = protocol.buildWriteMultipleRegisters(quint8(slave), quint16(reg), words.constData(),
-                                                      quint16(words.size()), frame);
+        length = protocol.buildWriteMultipleRegisters(
+            quint8(slave), quint16(reg), words.constData(), quint16(words.size()), frame);
         QCOMPARE(int(length), 9 + 2 * words.size());
     }
     QCOMPARE(hexFrame(bytes(frame, length)), expected);
@@ -173,25 +173,51 @@ void TestProtocol::decodersRefuseShortReplies()
 void TestProtocol::statusDecoding()
 {
     const QByteArray reply = withCrc(QByteArray::fromHex("010318"
-                                                         "0FFF" "0005" "0101" "01F4" "0007" "1234"
-                                                         "FDA8" "5678" "5E56" "0001" "0000" "0203"));
+                                                         "0FFF"
+                                                         "0005"
+                                                         "0101"
+                                                         "01F4"
+                                                         "0007"
+                                                         "1234"
+                                                         "FDA8"
+                                                         "5678"
+                                                         "5E56"
+                                                         "0001"
+                                                         "0000"
+                                                         "0203"));
     StatusBlock s;
     QVERIFY(decodeStatusReply(reinterpret_cast<const quint8 *>(reply.constData()), reply.size(), &s));
-    QCOMPARE(s.ldEnableMask, quint16(0x0FFF));
-    QCOMPARE(s.ldSwitchMask, quint16(0x0005));
-    QCOMPARE(s.adcEnable, quint16(0x0101));
-    QCOMPARE(s.powerPermille, quint16(500));
-    QCOMPARE(s.rs485Address, quint16(7));
-    QCOMPARE(s.ldTemperature, qint16(-600));
-    QCOMPARE(s.supplyMillivolts, quint16(24150));
-    QCOMPARE(s.runSeconds, quint32(65536));
-    QCOMPARE(s.firmwareVersion, quint16(0x0203));
+    QCOMPARE(s.ldEnableMask(), quint16(0x0FFF));
+    QCOMPARE(s.ldSwitchMask(), quint16(0x0005));
+    QCOMPARE(s.adcEnable(), quint16(0x0101));
+    QCOMPARE(s.powerPermille(), quint16(500));
+    QCOMPARE(s.rs485Address(), quint16(7));
+    QCOMPARE(s.ldTemperature(), qint16(-600));
+    QCOMPARE(s.supplyMillivolts(), quint16(24150));
+    QCOMPARE(s.runSeconds(), quint32(65536));
+    QCOMPARE(s.firmwareVersion(), quint16(0x0203));
+    // Every register of the block by its number, as a new register is read;
+    // the registers around the block read as 0.
+    const quint16 words[]
+        = {0x0FFF, 0x0005, 0x0101, 0x01F4, 0x0007, 0x1234, 0xFDA8, 0x5678, 0x5E56, 0x0001, 0x0000, 0x0203};
+    for (quint16 reg = 0x0001; reg <= 0x000C; ++reg)
+        QCOMPARE(s.word(reg), words[reg - 1]);
+    QCOMPARE(s.word(0x0000), quint16(0));
+    QCOMPARE(s.word(0x000D), quint16(0));
+    s.setWord(0x000D, 0xBEEF); // outside the block: nothing is kept
+    QCOMPARE(s.word(0x000D), quint16(0));
 }
 
 void TestProtocol::configDecoding()
 {
     const QByteArray reply = withCrc(QByteArray::fromHex("01030E"
-                                                         "ABCD" "0FFF" "0F8C" "0225" "5100" "012C" "0030"));
+                                                         "ABCD"
+                                                         "0FFF"
+                                                         "0F8C"
+                                                         "0225"
+                                                         "5100"
+                                                         "012C"
+                                                         "0030"));
     ConfigBlock c;
     QVERIFY(decodeConfigReply(reinterpret_cast<const quint8 *>(reply.constData()), reply.size(), &c));
     QCOMPARE(c.ldMask, quint16(0x0FFF));
