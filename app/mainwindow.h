@@ -53,9 +53,8 @@ private:
     int readRegisters(quint16 first, quint16 count, quint8 *reply, quint16 &received);
     void broadcastWriteRegister(quint8 slave, quint16 reg, quint16 value);
 
-    // Checks that the link is open (warning the operator when it is not)
-    // and takes its mutex, waiting at most 100 ms.
-    bool acquireLink();
+    // Whether the link is open; warns the operator when it is not.
+    bool linkIsOpen();
     // Writes the configuration block with the link's mutex try; shared by
     // the save and the factory reset. 0 = acknowledged, 1 = link busy, -1 = no valid acknowledgement.
     int writeConfigBlock(const ConfigBlock &block);
