@@ -24,6 +24,12 @@ QString baudsText()
     return names.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
 }
 
+const QList<int> &portRates()
+{
+    static const QList<int> rates{1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+    return rates;
+}
+
 QString addressRangeText()
 {
     return QStringLiteral("%1..%2").arg(AddressMin).arg(AddressMax);

@@ -17,6 +17,9 @@ const QList<int> &bauds();
 bool isBaud(int rate);
 // "115200, 57600, 19200 or 9600", for messages and help texts.
 QString baudsText();
+// The standard rates a serial port is set to, 1200 to 115200 (the
+// controller's among them); the panel's port takes these and no other.
+const QList<int> &portRates();
 
 // Every address a controller takes, 1..254 (registers.h). All of them are
 // reached by every program; Modbus masters of other makes often stop at 247.

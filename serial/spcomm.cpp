@@ -1,5 +1,6 @@
 #include "spcomm.h"
 
+#include "linefacts.h"
 #include "serialread.h"
 
 #include <QSerialPort>
@@ -32,19 +33,7 @@ bool SPComm::isOpen() const
 
 int SPComm::mapBaudRate(int rate)
 {
-    switch (rate) {
-    case 1200:
-    case 2400:
-    case 4800:
-    case 9600:
-    case 19200:
-    case 38400:
-    case 57600:
-    case 115200:
-        return rate;
-    default:
-        return -1; // QSerialPort::UnknownBaud
-    }
+    return LineFacts::portRates().contains(rate) ? rate : -1; // -1: QSerialPort::UnknownBaud
 }
 
 bool SPComm::openPort()

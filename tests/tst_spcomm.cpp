@@ -1,5 +1,6 @@
 // The serial link on a real pseudo-terminal, with the test at the far end.
 
+#include "linefacts.h"
 #include "spcomm.h"
 
 #include <QElapsedTimer>
@@ -290,6 +291,9 @@ void TestSPComm::baudRateMapping()
         QCOMPARE(SPComm::mapBaudRate(rate), rate);
     for (int rate : {0, -1, 300, 14400, 230400, 921600})
         QCOMPARE(SPComm::mapBaudRate(rate), -1);
+    // Every rate a controller runs at, as the other programs know them, is one the panel's port takes.
+    for (int rate : LineFacts::bauds())
+        QCOMPARE(SPComm::mapBaudRate(rate), rate);
 }
 
 QTEST_GUILESS_MAIN(TestSPComm)
