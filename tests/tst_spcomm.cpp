@@ -8,8 +8,8 @@
 #include <QtTest>
 
 #include <fcntl.h>
-#include <sys/ioctl.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -43,7 +43,10 @@ public:
             ::close(master);
     }
     bool ok() const { return master >= 0 && keeper >= 0; }
-    void send(const QByteArray &data) const { QCOMPARE(::write(master, data.constData(), data.size()), ssize_t(data.size())); }
+    void send(const QByteArray &data) const
+    {
+        QCOMPARE(::write(master, data.constData(), data.size()), ssize_t(data.size()));
+    }
     QByteArray receive(int count, int timeoutMs) const
     {
         QByteArray data;
