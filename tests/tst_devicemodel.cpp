@@ -97,6 +97,8 @@ private slots:
     void statusFieldsReachEveryProgram();
     void manualPagesTellEveryRow_data();
     void manualPagesTellEveryRow();
+    void manualPagesNameEveryStatusField_data();
+    void manualPagesNameEveryStatusField();
 
 private:
     CtlRig ctl;
@@ -279,6 +281,33 @@ void TestDeviceModel::manualPagesTellEveryRow()
     }
     QVERIFY2(!entry.isEmpty(), qPrintable(QStringLiteral("%1 has no entry for %2").arg(page, head)));
     QVERIFY2(entry.contains(range), qPrintable(entry));
+}
+
+void TestDeviceModel::manualPagesNameEveryStatusField_data()
+{
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QString>("word");
+    for (const StatusField &field : DeviceModel::statusFields()) {
+        QTest::newRow(qPrintable(QStringLiteral("ctl ") + field.jsonKey)) << "vortanix-ctl.1" << field.jsonKey;
+        QTest::newRow(qPrintable(QStringLiteral("bridge ") + field.jsonKey)) << "vortanix-bridge.1" << field.jsonKey;
+        if (!field.entityKey.isEmpty())
+            QTest::newRow(qPrintable(QStringLiteral("bridge sensor ") + field.entityKey))
+                << "vortanix-bridge.1" << field.entityKey;
+    }
+}
+
+// Each page names every key of the status reading (ctl's JSON and CSV, the
+// bridge's state) and the bridge's page every sensor it announces.
+void TestDeviceModel::manualPagesNameEveryStatusField()
+{
+    QFETCH(QString, page);
+    QFETCH(QString, word);
+    QFile file(QStringLiteral(VORTANIX_SOURCE_DIR "/packaging/man/") + page);
+    QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
+    const QRegularExpression named(
+        QStringLiteral("(^|[^a-z0-9_])%1([^a-z0-9_]|$)").arg(QRegularExpression::escape(word)));
+    QVERIFY2(named.match(QString::fromUtf8(file.readAll())).hasMatch(),
+        qPrintable(QStringLiteral("%1 does not name %2").arg(page, word)));
 }
 
 QTEST_GUILESS_MAIN(TestDeviceModel)
