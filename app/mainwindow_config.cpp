@@ -3,6 +3,7 @@
 
 #include "mainwindow.h"
 
+#include "configfile.h"
 #include "mainwindowform.h"
 #include "modulewidgets.h"
 #include "numbertext.h"
@@ -18,7 +19,6 @@ namespace {
 
 const QString ldEnablePrefix = QStringLiteral("configAllLdEn_");
 const QString lowPowerPrefix = QStringLiteral("configAllLowPower_");
-const QString defaultConfigName = QStringLiteral("默认配置1");
 
 void showBadEntry()
 {
@@ -82,7 +82,7 @@ void MainWindow::on_btnSaveAllConfig_clicked()
 
     // The controller holds the duration in 32-bit seconds; a duration that
     // does not fit is refused rather than sent wrapped.
-    const quint64 seconds = quint64(hours) * 3600u;
+    const quint64 seconds = quint64(hours) * ConfigBlock::SecondsPerHour;
     if (seconds > std::numeric_limits<quint32>::max()) {
         showBadEntry();
         return;
@@ -134,8 +134,8 @@ void MainWindow::on_btnGetAllConfig_clicked()
     ldCompensationSeconds = block.compensationSeconds;
     ldAlarmTemperature = block.alarmTenths;
     ldLowPowerMask = block.lowPowerMask;
-    showConfig(
-        defaultConfigName, ldEnableMask, ldLowPowerMask, ldMaxDac, ldAlarmTemperature, ldCompensationSeconds / 3600);
+    showConfig(ConfigFile::defaultName(), ldEnableMask, ldLowPowerMask, ldMaxDac, ldAlarmTemperature,
+        ldCompensationSeconds / ConfigBlock::SecondsPerHour);
 }
 
 void MainWindow::on_btnResetFactory_clicked()
@@ -150,8 +150,8 @@ void MainWindow::on_btnResetFactory_clicked()
     if (result == 1) {
         QMessageBox::warning(this, QStringLiteral("警告"), QStringLiteral("串口工作忙！"));
     } else if (result == 0) {
-        showConfig(defaultConfigName, factory.ldMask, factory.lowPowerMask, factory.ldMaxDac, factory.alarmTenths,
-                   factory.compensationSeconds / 3600);
+        showConfig(ConfigFile::defaultName(), factory.ldMask, factory.lowPowerMask, factory.ldMaxDac,
+            factory.alarmTenths, factory.compensationSeconds / ConfigBlock::SecondsPerHour);
         QMessageBox::information(this, QStringLiteral("恢复出厂设置"), QStringLiteral("恢复出厂设置成功！"));
     } else {
         QMessageBox::warning(this, QStringLiteral("恢复出厂设置"), QStringLiteral("恢复出厂设置失败！"));

@@ -17,26 +17,26 @@ void warnEmptyFileName(QWidget *parent)
 
 } // namespace
 
-bool MainWindow::collectConfig(QString &name, quint16 &ldMask, quint16 &lowPowerMask, quint16 &maxDac,
-                               quint16 &alarmTenths, quint32 &hours)
+bool MainWindow::collectConfig(
+    QString &name, quint16 &ldMask, quint16 &lowPowerMask, quint16 &maxDac, quint16 &alarmTenths, quint32 &hours)
 {
     if (!readConfigTab(ldMask, lowPowerMask, maxDac, alarmTenths, hours))
         return false;
     name = ui->lineEditConfigName->text();
     if (name.isEmpty())
-        name = QStringLiteral("默认配置1");
+        name = ConfigFile::defaultName();
     return true;
 }
 
 void MainWindow::on_btnExportConfig_clicked()
 {
     ConfigValues values;
-    if (!collectConfig(values.name, values.ldMask, values.lowPowerMask, values.maxDac, values.alarmTenths,
-                       values.hours))
+    if (!collectConfig(
+            values.name, values.ldMask, values.lowPowerMask, values.maxDac, values.alarmTenths, values.hours))
         return;
 
-    const QString fileName = QFileDialog::getSaveFileName(this, tr("选择导出文件路径"), QStringLiteral("./"),
-                                                          tr("Config files(*.ini);;All files (*.*)"));
+    const QString fileName = QFileDialog::getSaveFileName(
+        this, tr("选择导出文件路径"), QStringLiteral("./"), tr("Config files(*.ini);;All files (*.*)"));
     if (fileName.isEmpty()) {
         warnEmptyFileName(this);
         return;
@@ -51,8 +51,8 @@ void MainWindow::on_btnExportConfig_clicked()
 
 void MainWindow::on_btnExportConfig_2_clicked()
 {
-    const QString fileName = QFileDialog::getOpenFileName(this, tr("选择配置文件路径"), QStringLiteral("./"),
-                                                          tr("Config files(*.ini);;All files (*.*)"));
+    const QString fileName = QFileDialog::getOpenFileName(
+        this, tr("选择配置文件路径"), QStringLiteral("./"), tr("Config files(*.ini);;All files (*.*)"));
     if (fileName.isEmpty()) {
         warnEmptyFileName(this);
         return;
@@ -65,6 +65,5 @@ void MainWindow::on_btnExportConfig_2_clicked()
         return;
     }
     showConfig(values.name, values.ldMask, values.lowPowerMask, values.maxDac, values.alarmTenths, values.hours);
-    QMessageBox::information(this, QStringLiteral("提示"),
-                             QStringLiteral("配置文件已导入，点击保存配置下发命令！"));
+    QMessageBox::information(this, QStringLiteral("提示"), QStringLiteral("配置文件已导入，点击保存配置下发命令！"));
 }

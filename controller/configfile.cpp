@@ -124,6 +124,11 @@ ConfigFile::ReadResult readSettings(const QString &path, const std::function<voi
 
 } // namespace
 
+QString ConfigFile::defaultName()
+{
+    return QStringLiteral("默认配置1");
+}
+
 QStringList ConfigFile::keys()
 {
     return {keyName, keyLdMask, keyLowPowerMask, keyMaxDac, keyAlarm, keyHours};

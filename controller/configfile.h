@@ -43,6 +43,9 @@ public:
     // value that is not a decimal number reads as 0.
     static ReadResult read(const QString &path, ConfigValues *values);
 
+    // The name a configuration takes when none is given (the panel's).
+    static QString defaultName();
+
     // The six keys, as the file names them: name, module mask, low-power
     // mask, maximum DAC, alarm temperature, compensation hours.
     static QStringList keys();

@@ -1,6 +1,7 @@
 #include "commands.h"
 
 #include "configblock.h"
+#include "configfile.h"
 #include "devicemodel.h"
 #include "exitstatus.h"
 #include "linefacts.h"
@@ -28,6 +29,7 @@ QString lines(std::initializer_list<const char *> text)
         .replace(QStringLiteral("{BAUD}"), bauds.first())
         .replace(QStringLiteral("{BAUDLIST}"), bauds.join(QLatin1Char(',')))
         .replace(QStringLiteral("{EXITSTATUS}"), ExitStatusTable::help(ExitStatusTable::Ctl))
+        .replace(QStringLiteral("{CONFIGNAME}"), ConfigFile::defaultName())
         .replace(QStringLiteral("{DAC}"), QStringLiteral("%1..%2").arg(MaxPowerDacMin).arg(MaxPowerDacMax))
         .replace(QStringLiteral("{ALARM}"), QString::number(ConfigBlock::AlarmTenthsMax))
         .replace(QStringLiteral("{HOURS}"), QString::number(ConfigBlock::HoursMax))
@@ -201,7 +203,7 @@ QList<CommandEntry> makeCommands()
             "",
             "  --ini FILE    also write it to FILE as the panel exports it (the panel",
             "                imports the file; config set writes it back)",
-            "  --name TEXT   the configuration's name in the file (default 默认配置1,",
+            "  --name TEXT   the configuration's name in the file (default {CONFIGNAME},",
             "                the panel's)",
             "",
             "The file holds the compensation time in whole hours.",

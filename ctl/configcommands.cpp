@@ -15,7 +15,6 @@
 namespace {
 
 // The name the panel gives a configuration read from the controller.
-const QString defaultName = QStringLiteral("默认配置1");
 
 // Writes a block and shows it: config set and config factory.
 int writeBlock(Session &session, Output &out, const QString &what, const ConfigBlock &block, const QString &done)
@@ -131,7 +130,8 @@ int ConfigCommands::get(const CommandLine &commandLine, Output &out)
     QJsonObject json = ConfigJson::toJson(block);
     if (toFile) {
         ConfigValues values;
-        values.name = commandLine.has(QStringLiteral("name")) ? commandLine.value(QStringLiteral("name")) : defaultName;
+        values.name = commandLine.has(QStringLiteral("name")) ? commandLine.value(QStringLiteral("name"))
+                                                              : ConfigFile::defaultName();
         const ConfigBlock::Values given = block.values();
         values.ldMask = quint16(given[ConfigBlock::EnableMask]);
         values.lowPowerMask = quint16(given[ConfigBlock::LowPowerMask]);
