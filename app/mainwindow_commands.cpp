@@ -45,8 +45,8 @@ void MainWindow::on_powerSet_clicked()
     if (text.isEmpty())
         return;
     quint16 value = NumberText::toWord(text);
-    if (value > 1000)
-        value = 1000;
+    if (value > PowerPermilleMax)
+        value = PowerPermilleMax;
     if (writeRegister(RegPowerPermille, value) == 0)
         powerPermille = value;
 }

@@ -43,8 +43,11 @@ QList<SettingRow> makeSettings()
     row.toRegister = permilleFromMillivolts;
     row.jsonKey = QStringLiteral("millivolts");
     row.argument = QStringLiteral("MV");
-    row.summary = QStringLiteral("the power from an analog figure, converted as the panel converts it (300 mV and "
-                                 "below give 0 ‰, 3200 mV gives 1000 ‰)");
+    row.summary = QStringLiteral("the power from an analog figure, converted as the panel converts it (%1 mV and "
+                                 "below give 0 ‰, %2 mV gives %3 ‰)")
+                      .arg(AnalogMillivoltsFloor)
+                      .arg(AnalogMillivoltsMax)
+                      .arg(PowerPermilleMax);
     row.ctlOption = QStringLiteral("millivolts");
     rows << row;
 

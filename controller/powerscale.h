@@ -8,5 +8,7 @@
 quint16 permilleFromMillivolts(quint16 millivolts);
 // The analog figure a command may give: 0..3200 mV.
 constexpr quint16 AnalogMillivoltsMax = 3200;
+// At and below this figure the power is 0.
+constexpr quint16 AnalogMillivoltsFloor = 300;
 
 #endif // POWERSCALE_H
