@@ -197,23 +197,24 @@ void TestSPComm::readStreamedFasterThanWaitReadsToTheEnd()
     SPComm link;
     link.setPortName(far.path);
     QVERIFY(link.openPort());
-    // 29 bytes, one every 20 ms: the whole read takes far longer than one
-    // wait of 100 ms, but no pause reaches it.
+    // 29 bytes, one every 40 ms: the whole read takes nearly three waits of
+    // 400 ms, but no pause reaches one (a loaded machine may stall the
+    // sender for a while; not for ten times its pace).
     std::thread sender([&far] {
         for (int i = 0; i < 29; ++i) {
             const char byte = char(i);
             if (::write(far.master, &byte, 1) != 1)
                 return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            std::this_thread::sleep_for(std::chrono::milliseconds(40));
         }
     });
     char buffer[32];
     QElapsedTimer clock;
     clock.start();
-    const int got = link.readData(buffer, 29, 100);
+    const int got = link.readData(buffer, 29, 400);
     sender.join();
     QCOMPARE(got, 29);
-    QVERIFY(clock.elapsed() >= 28 * 20 - 20);
+    QVERIFY(clock.elapsed() >= 28 * 40 - 40);
     for (int i = 0; i < 29; ++i)
         QCOMPARE(int(buffer[i]), i);
 }
