@@ -24,6 +24,15 @@ Q_DECLARE_METATYPE(Outcome::Kind)
 namespace {
 
 const QByteArray powerWrite = writeRequest(1, RegPowerPermille, 500);
+
+// Waits for exchanges that must be answered, long enough for a loaded
+// machine: how soon the virtual controller answers is not what they test.
+Controller::Waits patientWaits()
+{
+    Controller::Waits waits;
+    waits.readMs = waits.writeAckMs = waits.blockAckMs = 2000;
+    return waits;
+}
 const QVector<quint16> someStatus{0x0FFF, 0x0005, 1, 650, 1, 0, 253, 0, 23999, 0x0045, 0xA870, 0x010A};
 
 } // namespace
@@ -253,6 +262,7 @@ void TestController::statusAsJson()
 void TestController::typedOperations()
 {
     Controller controller(*link, protocol, 1);
+    controller.setWaits(patientWaits());
     for (int k = 0; k < StatusBlockCount; ++k)
         sim->setHoldingRegister(quint16(StatusBlockFirst + k), someStatus.at(k));
     StatusBlock status;
@@ -307,6 +317,7 @@ void TestController::blockWritesGoOutWhole()
     for (int i = 0; i < count; ++i)
         words[i] = quint16(i == 2 ? MaxPowerDacMin : i); // the block's third word is the DAC
     Controller controller(*link, protocol, 1);
+    controller.setWaits(patientWaits());
     const Outcome outcome = controller.writeRegisters(quint16(first), words.constData(), quint16(count));
     QCOMPARE(outcome.kind, kind);
     QCOMPARE(int(outcome.exceptionCode), exceptionCode);
@@ -367,6 +378,7 @@ void TestController::staleBytesNeverReachTheNextReply()
     QCOMPARE(controller.readStatus(&status).kind, Outcome::Timeout);
     QTRY_COMPARE_WITH_TIMEOUT(sim->finishedReplyCount(), 1, 5000); // the late reply is in the input now
     sim->setPowerPermille(321);
+    controller.setWaits(patientWaits());
     QCOMPARE(controller.readStatus(&status).kind, Outcome::Ok);
     QCOMPARE(status.powerPermille(), quint16(321));
 }
@@ -374,6 +386,7 @@ void TestController::staleBytesNeverReachTheNextReply()
 void TestController::addressChangeIsBroadcast()
 {
     Controller controller(*link, protocol, 1);
+    controller.setWaits(patientWaits());
     QElapsedTimer clock;
     clock.start();
     QCOMPARE(controller.changeAddress(42).kind, Outcome::Sent);
@@ -409,6 +422,7 @@ void TestController::openErrorsSayWhy()
 void TestController::pulledAdapterIsPortLost()
 {
     Controller controller(*link, protocol, 1);
+    controller.setWaits(patientWaits());
     StatusBlock status;
     QCOMPARE(controller.readStatus(&status).kind, Outcome::Ok);
     sim->unplug();
