@@ -616,6 +616,9 @@ void TestPoll::failedPollChangesNothingElse()
     } else {
         rig->sim.setFault(VirtualController::FaultKind(fault), param, 1);
         rig->poll();
+        // On a loaded machine the poll may give up before the controller
+        // has even read the request: wait for it to arrive.
+        QVERIFY(rig->sim.waitForRequests(1, 5000));
         rig->sim.clearFault();
         QCOMPARE(rig->frames().size(), 1);
     }
