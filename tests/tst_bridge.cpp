@@ -12,6 +12,8 @@
 #include <QJsonDocument>
 #include <QtTest>
 
+#include <algorithm>
+
 class TestBridge : public QObject
 {
     Q_OBJECT
@@ -397,7 +399,7 @@ void TestBridge::aFullQueueRefusesTheRest()
     constexpr int queued = 32;
     constexpr int firstValue = 100;
     SimController seven = rig.controller(QStringLiteral("a"), 7);
-    seven.setFault(SimController::FaultDelay, 250); // every exchange with it takes a while
+    seven.setFault(SimController::FaultDelay, 500); // every exchange with it takes a while
     probe->clear();
     for (int i = 0; i < sent; ++i)
         QVERIFY(probe->publish(QStringLiteral("vortanix/press/set/power"), QByteArray::number(firstValue + i)));
@@ -422,13 +424,19 @@ void TestBridge::aFullQueueRefusesTheRest()
             m.payload.constData());
         refused << m.json().value(QStringLiteral("payload")).toString().toInt();
     }
-    // The queue's 32, and one more when the first was taken off it before the last came.
-    QVERIFY2(done.size() == queued || done.size() == queued + 1, qPrintable(QString::number(done.size())));
-    QCOMPARE(done.size() + refused.size(), sent);
-    for (int i = 0; i < done.size(); ++i)
-        QCOMPARE(done.at(i), firstValue + i);
-    for (int i = 0; i < refused.size(); ++i)
-        QCOMPARE(refused.at(i), firstValue + done.size() + i);
+    // At least the queue's 32 done, in the order sent; the rest refused. A
+    // slot freed while the 40 were still coming (on a loaded machine the
+    // publishing outlasts an exchange or two) takes a later one: every
+    // value is either done or refused, never both, never lost.
+    QVERIFY2(done.size() >= queued, qPrintable(QString::number(done.size())));
+    QVERIFY2(!refused.isEmpty(), "nothing was refused");
+    QVERIFY(std::is_sorted(done.begin(), done.end()));
+    QList<int> all = done + refused;
+    std::sort(all.begin(), all.end());
+    QList<int> expected;
+    for (int i = 0; i < sent; ++i)
+        expected << firstValue + i;
+    QCOMPARE(all, expected);
     QCOMPARE(int(seven.holdingRegister(RegPowerPermille)), done.last());
 }
 
