@@ -40,7 +40,7 @@ for f in "$zh" "$en" "$form" README.md; do
 done
 shopt -s nullglob
 # The panel: its own sources and the controller library it reads files and the line with.
-app_sources=(app/*.cpp app/*.h controller/*.cpp controller/*.h)
+app_sources=(app/*.cpp app/*.h controller/*/*.cpp controller/*/*.h)
 scripts=(scripts/*.sh)
 [ "${#app_sources[@]}" -gt 0 ] || { echo "FAIL: no sources in app/" >&2; exit 1; }
 
