@@ -30,6 +30,11 @@ struct LineConfig
     bool echo = false; // the adapter hands each request back: check and drop it
     Rs485::Mode rs485 = Rs485::None; // who switches the transceiver's direction
     int rtsDelayUs = 0; // with rs485 kernel or rts: RTS up this long before and after a request
+    // A read is answered from what the bridge holds when it is younger than
+    // this; -1: the poll interval; 0: always on the line.
+    int maxAgeMs = -1;
+    bool verify = false; // writes are read back
+    int offlinePollMs = 10000; // the longest wait between polls of an offline controller
     QList<ControllerConfig> controllers;
 };
 

@@ -34,7 +34,11 @@ const QStringList globalKeys = {QStringLiteral("mqtt/host"), QStringLiteral("mqt
 constexpr int idleMinS = 1;
 constexpr int idleMaxS = 24 * 3600;
 const QStringList lineKeys = {QStringLiteral("port"), QStringLiteral("baud"), QStringLiteral("addresses"),
-    QStringLiteral("timeout_ms"), QStringLiteral("echo"), QStringLiteral("rs485"), QStringLiteral("rts_delay_us")};
+    QStringLiteral("timeout_ms"), QStringLiteral("echo"), QStringLiteral("rs485"), QStringLiteral("rts_delay_us"),
+    QStringLiteral("max_age_ms"), QStringLiteral("verify"), QStringLiteral("offline_poll_s")};
+constexpr int maxAgeMaxMs = 3600 * 1000;
+constexpr int offlinePollMinS = 1;
+constexpr int offlinePollMaxS = 3600;
 // The keys of --line's fields (NAME:BAUD:ADDRESSES:PORT); other keys go as KEY=VALUE fields before the port.
 const QStringList lineFormKeys = {QStringLiteral("baud"), QStringLiteral("addresses"), QStringLiteral("port")};
 
@@ -340,6 +344,17 @@ bool ConfigLoader::setLineKey(LineDraft &draft, const QString &key, const QStrin
     }
     if (key == QLatin1String("rts_delay_us"))
         return wholeNumber(value, 0, Rs485::MaxDelayUs, &line.rtsDelayUs, why);
+    if (key == QLatin1String("max_age_ms"))
+        return wholeNumber(value, 0, maxAgeMaxMs, &line.maxAgeMs, why);
+    if (key == QLatin1String("verify"))
+        return yesNo(value, &line.verify, why);
+    if (key == QLatin1String("offline_poll_s")) {
+        int seconds = 0;
+        if (!wholeNumber(value, offlinePollMinS, offlinePollMaxS, &seconds, why))
+            return false;
+        line.offlinePollMs = seconds * 1000;
+        return true;
+    }
     int address = 0;
     if (key.startsWith(QLatin1String("id.")) && wholeNumber(key.mid(3), addressMin, addressMax, &address, why)) {
         QString id;

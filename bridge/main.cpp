@@ -198,23 +198,11 @@ int main(int argc, char *argv[])
     {
         Bridge bridge(loader.config(), parser.isSet(traceOption));
         QString error;
-        switch (bridge.start(&error)) {
-        case Bridge::Started:
+        status = bridge.start(&error);
+        if (status == ExitOk)
             application.exec();
-            break;
-        case Bridge::PortUnavailable:
+        else
             logLine(error);
-            status = ExitPort;
-            break;
-        case Bridge::MqttUnavailable:
-            logLine(error);
-            status = ExitBroker;
-            break;
-        case Bridge::ListenUnavailable:
-            logLine(error);
-            status = ExitListen;
-            break;
-        }
         clean = bridge.stop();
     }
     if (!clean) {

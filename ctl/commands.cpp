@@ -16,6 +16,7 @@
 #include "session.h"
 #include "settingcommands.h"
 #include "statuscommand.h"
+#include "statusjson.h"
 #include "valuetext.h"
 
 namespace {
@@ -206,13 +207,16 @@ QList<CommandEntry> makeCommands()
             "while the adapter is pulled every reading fails with \"port lost\", and the",
             "port is opened again before each following reading.",
             "",
-            "JSON keys: time, address, temperature_c (null when the sensor is open or",
-            "shorted), sensor (ok, open, short), power_permille, supply_v, run_seconds,",
-            "run_hours, firmware, adc_enabled, modules_on, modules_enabled, status_word_6,",
-            "status_word_8. A failed reading: time, address (the one asked), error.",
-            "Exit status: {EXIT:Ok} when every reading succeeded, otherwise that of the last",
-            "failed reading.",
-        })};
+        })
+            + wrapped(QString(),
+                QStringLiteral("JSON keys: %1; temperature_c is null while the sensor is open or shorted "
+                               "(sensor: ok, open or short). A failed reading: time, address (the one asked), error.")
+                    .arg(StatusJson::keys().join(QStringLiteral(", "))))
+            + QLatin1Char('\n')
+            + lines({
+                "Exit status: {EXIT:Ok} when every reading succeeded, otherwise that of the last",
+                "failed reading.",
+            })};
     for (const SettingRow &row : DeviceModel::settings()) {
         if (row.ctlOption.isEmpty())
             commands << settingEntry(row);

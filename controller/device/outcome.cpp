@@ -152,6 +152,11 @@ int Outcome::exitStatus(bool write) const
 
 QString Outcome::describe() const
 {
+    if (!afterWrite.isEmpty()) {
+        Outcome read = *this;
+        read.afterWrite.clear();
+        return QStringLiteral("acknowledged, but reading it back failed: ") + read.describe();
+    }
     const QString text = QString::fromUtf8(row().text);
     switch (kind) {
     case Exception:

@@ -38,6 +38,9 @@ public:
     QByteArray reply;
     QByteArray echo; // the request's own bytes read back, on a line with echo
     QByteArray readBack; // NotApplied: the reply of the read that followed the write
+    // The write (its request) whose read-back this outcome is: the write was
+    // acknowledged, and reading it back failed as `kind` says.
+    QByteArray afterWrite;
     qint64 elapsedNs = 0; // the whole exchange
     qint64 prepareNs = 0; // of which getting the port ready
 
