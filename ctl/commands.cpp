@@ -70,8 +70,8 @@ QString lines(std::initializer_list<const char *> text)
             QStringLiteral(
                 "exception 0B (the controller does not answer) is\n%1, or %2 for a write; 0A (the line "
                 "unavailable) and a lost connection are %3;\n01, 02, 03, 04 and the controller's own are "
-                "%4; no connection is %5. A reply to another\nrequest (its transaction, unit id, ...) is %6, or %7 "
-                "for a write.")
+                "%4; no connection is %5.\nA reply to another request (transaction, unit id) is %6, or %7 for "
+                "a write.")
                 .arg(exit(Outcome::Timeout, false), exit(Outcome::Timeout, true), exit(Outcome::PortLost, false),
                     exit(Outcome::Exception, false))
                 .arg(int(ExitPort))
