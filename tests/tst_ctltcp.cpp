@@ -15,6 +15,8 @@
 
 #include <QtTest>
 
+#include <atomic>
+
 // vortanix-ctl --tcp to `address`.
 static CtlResult tcpCtl(const QString &address, const QStringList &arguments)
 {
@@ -34,6 +36,7 @@ private slots:
     void standardServer();
     void answersHeldToTheRequest_data();
     void answersHeldToTheRequest();
+    void mismatchedReplyEndsTheConnection();
 
 private:
     SimController controller(quint8 address) { return rig->controller(QStringLiteral("a"), address); }
@@ -251,6 +254,27 @@ void TestCtlTcp::answersHeldToTheRequest()
     const CtlResult result = tcpCtl(QStringLiteral("127.0.0.1:%1").arg(gateway.port()), arguments);
     QVERIFY2(result.finished && result.exitCode == exitCode, qPrintable(result.describe()));
     QVERIFY2((result.out + result.err).contains(text), qPrintable(result.describe()));
+}
+
+// The rest of an answer to another request, or the late answer to this one,
+// may still come: the next request goes over a new connection. The help
+// tells what such a reply means.
+void TestCtlTcp::mismatchedReplyEndsTheConnection()
+{
+    std::atomic<int> answers{0};
+    FakeGateway gateway([&answers](quint16 transaction, quint8 unit, const QByteArray &pdu) {
+        return answerFor(Spoil{answers++ == 0 ? 1 : 0}, transaction, unit, pdu);
+    });
+    const CtlResult result
+        = tcpCtl(QStringLiteral("127.0.0.1:%1").arg(gateway.port()), {"-a", "7", "status", "--count", "2"});
+    QVERIFY2(result.err.contains(QStringLiteral("mismatched reply")) && result.out.contains(QStringLiteral("firmware")),
+        qPrintable(result.describe()));
+    QCOMPARE(gateway.connections(), 2);
+    const QString help = CtlRig::runProgram({"--help"}).out;
+    QVERIFY2(help.contains(QStringLiteral("A reply to another request (transaction, unit id) is %1, or %2 for a write.")
+                               .arg(int(CtlExit::BadReply))
+                               .arg(int(CtlExit::NotAcknowledged))),
+        qPrintable(help));
 }
 
 QTEST_GUILESS_MAIN(TestCtlTcp)

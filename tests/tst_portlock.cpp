@@ -33,6 +33,8 @@ private slots:
     void cleanup();
     void namesOfOneDevice_data();
     void namesOfOneDevice();
+    void lockFileOfEachName_data();
+    void lockFileOfEachName();
     void ctlRefusedWhileAnotherCtlHoldsAnotherName_data();
     void ctlRefusedWhileAnotherCtlHoldsAnotherName();
     void ctlRefusedWhileTheLibraryHolds();
@@ -132,6 +134,36 @@ void TestPortLock::namesOfOneDevice()
     first.replace(QLatin1String("%1"), folder.path());
     second.replace(QLatin1String("%1"), folder.path());
     QCOMPARE(PortLock::deviceKey(first) == PortLock::deviceKey(second), same);
+}
+
+// A name → the lock file of the device it leads to, as Debian's serial
+// programs name it (empty: no device, nothing to lock); a lock held for one
+// device holds no other. %1 is a folder of links (linkDevices()).
+void TestPortLock::lockFileOfEachName_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("lockFile");
+    QTest::newRow("a device") << "/dev/null"
+                              << "/run/lock/LCK..null";
+    QTest::newRow("a link to a link") << "%1/null2"
+                                      << "/run/lock/LCK..null";
+    QTest::newRow("a regular file") << "%1/file" << QString();
+    QTest::newRow("a missing name") << "%1/missing" << QString();
+}
+
+void TestPortLock::lockFileOfEachName()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, lockFile);
+    QTemporaryDir folder;
+    QVERIFY(linkDevices(folder.path()) && writeFile(folder.filePath(QStringLiteral("file")), "x"));
+    path.replace(QLatin1String("%1"), folder.path());
+    QCOMPARE(PortLock::lockFilePath(path), lockFile);
+    PortLock lock;
+    QVERIFY(lock.acquire(rig->line.terminalPath()));
+    QVERIFY(lock.holds(secondName()));
+    QVERIFY(!lock.holds(path));
+    QVERIFY(!PortLock().holds(path));
 }
 
 // The case that let two masters onto one bus: a log holds the port by one

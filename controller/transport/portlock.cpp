@@ -72,7 +72,7 @@ pid_t pidIn(int fd)
     int end = first;
     while (end < bytes.size() && end - first <= 10 && bytes.at(end) >= '0' && bytes.at(end) <= '9')
         ++end;
-    if (end > first && (end == bytes.size() || std::strchr(" \t\r\n", bytes.at(end)))) {
+    if (end > first && (end == bytes.size() || QByteArrayLiteral(" \t\r\n").contains(bytes.at(end)))) {
         const qint64 pid = bytes.mid(first, end - first).toLongLong();
         return pid <= std::numeric_limits<pid_t>::max() ? pid_t(pid) : 0;
     }

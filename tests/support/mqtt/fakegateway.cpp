@@ -12,6 +12,7 @@ FakeGateway::FakeGateway(Answer answer) : answer(std::move(answer)), server([thi
 
 void FakeGateway::serve(int client)
 {
+    ++accepted;
     char header[mbapBytes];
     while (readAll(client, header, mbapBytes)) {
         const int length = (quint8(header[4]) << 8 | quint8(header[5])) - 1;

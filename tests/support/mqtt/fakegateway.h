@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 
+#include <atomic>
 #include <functional>
 
 // A Modbus TCP gateway of the test's own on 127.0.0.1, serving while the
@@ -20,6 +21,7 @@ public:
     explicit FakeGateway(Answer answer);
 
     int port() const { return server.port(); } // 0 when it could not listen
+    int connections() const { return accepted; } // taken so far
 
 private:
     void serve(int client);
@@ -27,6 +29,7 @@ private:
     bool readAll(int client, char *buffer, int count);
 
     Answer answer;
+    std::atomic<int> accepted{0};
     LoopbackServer server; // last: stopped before the answer goes
 };
 
