@@ -81,8 +81,7 @@ void printSummary(const BridgeConfig &config)
     const ModbusTcpConfig &gateway = config.modbusTcp;
     if (gateway.enabled()) {
         std::printf("Modbus TCP on %s port %d, clients from %s, idle connections close after %d s\n",
-            qPrintable(gateway.address.toString()), gateway.port, qPrintable(gateway.allow.text()),
-            gateway.idleTimeoutS);
+            qPrintable(gateway.host()), gateway.port, qPrintable(gateway.allow.text()), gateway.idleTimeoutS);
         for (auto it = gateway.units.cbegin(); it != gateway.units.cend(); ++it)
             std::printf("  unit %d: %s\n", it.key(),
                 qPrintable(config.lines.at(it.value().first).controllers.at(it.value().second).id));

@@ -68,12 +68,15 @@ QString lines(std::initializer_list<const char *> text)
         .replace(QStringLiteral("{COUNTMAX}"), QString::number(StatusCommand::CountMax))
         .replace(QStringLiteral("{RTSDELAYMAX}"), QString::number(Rs485::MaxDelayUs))
         .replace(QStringLiteral("{GATEWAYEXITS}"),
-            QStringLiteral("exception 0B (the controller does not answer) is\n%1, or %2 for a write; 0A (the line "
-                           "unavailable) and a lost connection are %3;\n01, 02, 03, 04 and the controller's own are "
-                           "%4; no connection is %5.")
+            QStringLiteral(
+                "exception 0B (the controller does not answer) is\n%1, or %2 for a write; 0A (the line "
+                "unavailable) and a lost connection are %3;\n01, 02, 03, 04 and the controller's own are "
+                "%4; no connection is %5.\nA reply to another request (transaction, unit id) is %6, or %7 for "
+                "a write.")
                 .arg(exit(Outcome::Timeout, false), exit(Outcome::Timeout, true), exit(Outcome::PortLost, false),
                     exit(Outcome::Exception, false))
-                .arg(int(ExitPort)));
+                .arg(int(ExitPort))
+                .arg(exit(Outcome::MismatchedReply, false), exit(Outcome::MismatchedReply, true)));
 }
 
 // `head` and the words of `text` after it, wrapped into lines of at most 79
@@ -409,7 +412,8 @@ QString Commands::programHelp()
         "                       top of the request's wire time (default: {WAITS})",
         "  --tcp HOST[:PORT]    through a Modbus TCP gateway instead of a serial port,",
         "                       e.g. the bridge's: --tcp 127.0.0.1:1502 (port 502 when",
-        "                       none is given); not for the address command",
+        "                       none is given); not for the address command, nor",
+        "                       with --baud, --echo, --rs485, --rts-delay",
         "  --unit N             the controller's unit id at the gateway, {UNITS}",
         "                       (default: its address)",
         "  --json               print results as JSON, one object a line",

@@ -259,7 +259,7 @@ void TestBridgeMetrics::outcomesAndExceptionsAreCounted()
         sampleLines(QStringLiteral("vortanix_exchanges_total{%1,outcome=\"%2\"} %3").arg(a1),
             {{"ok", 1}, {"timeout", 0}, {"short_reply", 1}, {"incomplete_reply", 0}, {"bad_crc", 2}, {"exception", 3},
                 {"wrong_address", 1}, {"wrong_function", 0}, {"not_acknowledged", 1}, {"port_lost", 1},
-                {"wrong_register", 1}, {"bus_collision", 2}, {"not_applied", 0}}));
+                {"wrong_register", 1}, {"bus_collision", 2}, {"not_applied", 0}, {"mismatched_reply", 0}}));
     // The family's HELP names every label it shows.
     const QString help = QString::fromUtf8(metrics.exposition())
                              .section(QStringLiteral("# HELP vortanix_exchanges_total"), 1)

@@ -71,12 +71,16 @@ Outcome Controller::exchange(const char *what, const QByteArray &request, int wa
         if (ready && want > 0 && echo != Link::Echo::Missing) {
             outcome.reply.resize(want);
             outcome.reply.resize(link.receive(reinterpret_cast<quint8 *>(outcome.reply.data()), want, waitMs));
+            outcome.mismatch = link.mismatch();
         }
     }
     outcome.elapsedNs = clock.nsecsElapsed();
-    outcome.kind = echo == Link::Echo::Different
-        ? Outcome::BusCollision
-        : Outcome::judge(request, outcome.reply, want, ready, &outcome.exceptionCode);
+    if (echo == Link::Echo::Different)
+        outcome.kind = Outcome::BusCollision;
+    else if (!outcome.mismatch.isEmpty())
+        outcome.kind = Outcome::MismatchedReply;
+    else
+        outcome.kind = Outcome::judge(request, outcome.reply, want, ready, &outcome.exceptionCode);
     if (observer)
         observer(what, outcome);
     return outcome;

@@ -14,7 +14,8 @@ HttpReply HttpClient::send(quint16 port, const QByteArray &request, const QHostA
     QTcpSocket socket;
     if (!socket.bind(from))
         return reply;
-    socket.connectToHost(QHostAddress::LocalHost, port);
+    socket.connectToHost(
+        from.protocol() == QAbstractSocket::IPv6Protocol ? QHostAddress::LocalHostIPv6 : QHostAddress::LocalHost, port);
     if (!socket.waitForConnected(WaitMs))
         return reply;
     socket.write(request);
