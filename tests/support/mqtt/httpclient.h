@@ -12,7 +12,7 @@ struct HttpReply
 {
     int status = 0; // 0: no answer (refused, closed without one, or the wait ran out)
     QMap<QByteArray, QByteArray> headers; // names in lower case
-    QByteArray body;
+    QByteArray body; // put together when it came in chunks
 };
 
 class HttpClient
