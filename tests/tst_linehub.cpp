@@ -6,6 +6,7 @@
 #include "hubrig.h"
 #include "linefacts.h"
 #include "linescheduler.h"
+#include "metricspage.h"
 #include "modbusframes.h"
 #include "registers.h"
 
@@ -28,6 +29,14 @@ HubRequest readPower(Source source = Source::ModbusTcp)
     return HubRequest::read(source, RegPowerPermille, 1);
 }
 
+// A line of controllers whose reads always go on the line (max_age_ms=0).
+BridgeConfig onTheLine(const QList<int> &addresses, int pollIntervalMs = 1000)
+{
+    LineConfig line = HubRig::line(QStringLiteral("a"), addresses);
+    line.maxAgeMs = 0;
+    return HubRig::config({line}, pollIntervalMs);
+}
+
 } // namespace
 
 class TestLineHub : public QObject
@@ -39,6 +48,7 @@ private slots:
     void aReadWaitsOneRoundOfPollsAtMost();
     void queueLimitsBySource();
     void offlineAfterFiveFailedPolls();
+    void onlineReadsTheConfigurationBlock();
     void offlineControllerBacksOff_data();
     void offlineControllerBacksOff();
     void silentControllerSlowsNoOther();
@@ -54,7 +64,7 @@ private slots:
 
 void TestLineHub::writesThenDuePollsThenReads()
 {
-    HubRig rig(HubRig::config({HubRig::line(QStringLiteral("a"), {1, 2})}, 1000));
+    HubRig rig(onTheLine({1, 2}));
     rig.run(); // the first polls
     rig.advance(rig.engine(0).scheduler().dueMs(0) - rig.now() - 1);
     rig.line(0).clearRequests();
@@ -125,6 +135,26 @@ void TestLineHub::offlineAfterFiveFailedPolls()
     rig.advance(rig.engine(0).scheduler().dueMs(0) - rig.now());
     QVERIFY(controller.online());
     QCOMPARE(changes.count(), 2);
+}
+
+void TestLineHub::onlineReadsTheConfigurationBlock()
+{
+    // No poll reads it; its alarm temperature is a metric.
+    HubRig rig(HubRig::config({HubRig::line(QStringLiteral("a"), {1})}, 1000));
+    rig.line(0).bank(1).setValue(RegCfgLdAlarmTemperature, 455);
+    rig.run();
+    QCOMPARE(hexFrames(rig.line(0).requests()), hexFrames({statusRead(1), readRequest(1, ConfigBlockFirst, ConfigBlockCount)}));
+    const MetricsPage page(rig.hub(), {});
+    QVERIFY(page.exposition().contains("vortanix_temperature_alarm_celsius{line=\"a\",address=\"1\",id=\"a-1\"} 45.5\n"));
+    // Offline and back: read again.
+    rig.line(0).clearRequests();
+    rig.line(0).setFault(1, ControllerFaults::FaultNoReply, 0, LineFacts::FailuresForOffline);
+    rig.advance(LineFacts::FailuresForOffline * 1000);
+    QVERIFY(!rig.hub().controller(0).online());
+    rig.advance(rig.engine(0).scheduler().dueMs(0) - rig.now());
+    QVERIFY(rig.hub().controller(0).online());
+    rig.run();
+    QCOMPARE(rig.line(0).requests().last(), readRequest(1, ConfigBlockFirst, ConfigBlockCount));
 }
 
 void TestLineHub::offlineControllerBacksOff_data()
@@ -202,13 +232,13 @@ void TestLineHub::readsServedYoungerThanMaxAge()
     rig.run(); // a poll at the start: the status block is held
     rig.line(0).clearRequests();
     Results results;
-    rig.advance(299);
+    rig.skip(rig.hub().controller(0).statusAtMs + 299 - rig.now());
     QVERIFY(rig.hub().submit(0, readPower(), results.add("young")));
     QCOMPARE(results.done.size(), 1); // at once, from the hub
     QVERIFY(results.done.at(0).second.fromHub);
     QCOMPARE(results.done.at(0).second.ageMs, qint64(299));
     QCOMPARE(results.done.at(0).second.words, QVector<quint16>{650});
-    rig.advance(1);
+    rig.skip(1);
     QVERIFY(rig.hub().submit(0, readPower(), results.add("old")));
     QCOMPARE(results.done.size(), 1);
     rig.run();
@@ -227,7 +257,7 @@ void TestLineHub::readsServedYoungerThanMaxAge()
 
 void TestLineHub::sharedReadsOneExchange()
 {
-    HubRig rig(HubRig::config({HubRig::line(QStringLiteral("a"), {1})}, 1000));
+    HubRig rig(onTheLine({1}));
     rig.run();
     rig.line(0).clearRequests();
     rig.line(0).bank(1).setValue(RegMaxPowerDac, 3100);
@@ -316,7 +346,7 @@ void TestLineHub::lostPortCountsWhatCouldNotGo()
 
 void TestLineHub::cancelledRequestsNeverGoOut()
 {
-    HubRig rig(HubRig::config({HubRig::line(QStringLiteral("a"), {1})}, 1000));
+    HubRig rig(onTheLine({1}));
     rig.run();
     rig.line(0).clearRequests();
     LineHub &hub = rig.hub();

@@ -51,19 +51,6 @@ namespace {
 const QString monitoring = QStringLiteral(VORTANIX_SOURCE_DIR "/packaging/monitoring/");
 const QString rulesFile = monitoring + QStringLiteral("vortanix-rules.yml");
 
-// Metrics the pack uses that the bridge does not export yet: rows that need
-// them are expected to fail. The line hub exports the alarm temperature;
-// once it does, those rows pass, QtTest reports XPASS, and the name leaves here.
-const QStringList awaited{QStringLiteral("vortanix_temperature_alarm_celsius")};
-
-void expectFailureIfAwaited(const QString &text)
-{
-    for (const QString &name : awaited) {
-        if (text.contains(name))
-            QEXPECT_FAIL("", qPrintable(name + QStringLiteral(" is not exported yet")), Abort);
-    }
-}
-
 // The dashboard's variables ($instance, ${line}) as "all", Grafana's own as a test's scrape needs them.
 QString substituted(QString expr, const QStringList &variables)
 {
@@ -230,7 +217,6 @@ void TestMonitoring::selectorsFindSeries()
     QFETCH(QStringList, users);
     const QJsonObject answer = prometheus->query(selector);
     QCOMPARE(answer.value(QStringLiteral("status")).toString(), QStringLiteral("success"));
-    expectFailureIfAwaited(selector);
     QVERIFY2(!answer.value(QStringLiteral("data")).toObject().value(QStringLiteral("result")).toArray().isEmpty(),
         qPrintable(QStringLiteral("no series; used by ") + users.join(QStringLiteral(", "))));
 }
@@ -255,7 +241,6 @@ void TestMonitoring::queriesEvaluate()
     const QJsonArray result = answer.value(QStringLiteral("data")).toObject().value(QStringLiteral("result")).toArray();
     if (!needsSeries)
         return;
-    expectFailureIfAwaited(expr);
     QVERIFY2(!result.isEmpty(), qPrintable(expr));
     for (const QJsonValue &series : result) {
         if (!label.isEmpty())

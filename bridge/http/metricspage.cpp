@@ -92,8 +92,13 @@ void MetricsPage::writeReadings(Exposition &out) const
         case RegisterMap::Metric::None:
             continue;
         case RegisterMap::Metric::Gauge:
+            // A register of the status block, or one the hub holds (the configuration's).
             out.family(name, Exposition::Gauge, row.metricHelp);
-            each([&](const Labels &l, const StatusBlock &s) { out.sample(name, l.labels, s.word(reg) * scale); });
+            for (int index : live) {
+                quint16 word = 0;
+                if (hub.controller(index).word(reg, &word))
+                    out.sample(name, controllers.at(size_t(index)).labels, word * scale);
+            }
             break;
         case RegisterMap::Metric::Temperature:
             out.family(name, Exposition::Gauge, row.metricHelp);

@@ -1,6 +1,7 @@
 #include "controllerstate.h"
 
 #include "registermap.h"
+#include "registers.h"
 
 bool ControllerState::serve(
     quint16 first, int count, qint64 nowMs, int maxAgeMs, QVector<quint16> *words, qint64 *ageMs) const
@@ -45,4 +46,17 @@ qint64 ControllerState::ageOf(quint16 reg, qint64 nowMs) const
 {
     const auto it = held.constFind(reg);
     return it == held.constEnd() ? -1 : nowMs - it->atMs;
+}
+
+bool ControllerState::word(quint16 reg, quint16 *value) const
+{
+    if (reg >= StatusBlockFirst && reg < StatusBlockFirst + StatusBlockCount) {
+        *value = status.word(reg);
+        return haveStatus;
+    }
+    const auto it = held.constFind(reg);
+    if (it == held.constEnd())
+        return false;
+    *value = it->value;
+    return true;
 }

@@ -52,6 +52,9 @@ struct ControllerState
     void drop(quint16 first, int count);
     // How old the held register is at `nowMs`; -1 when it is not held.
     qint64 ageOf(quint16 reg, qint64 nowMs) const;
+    // The word of a register: the latest good poll's for the status block,
+    // else what is held, however old; false when neither knows it.
+    bool word(quint16 reg, quint16 *value) const;
 
 private:
     struct Held

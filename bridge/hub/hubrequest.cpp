@@ -7,11 +7,13 @@
 namespace {
 
 // source, label, queue limit: MQTT's commands as before, the gateway's up to
-// one request each of its most clients.
+// one request each of its most clients; the bridge's own reads (the
+// configuration block of a controller that comes online).
 constexpr std::array<SourceRow, SourceCount> sources = {{
     {Source::Mqtt, "mqtt", 32},
     {Source::ModbusTcp, "modbus_tcp", 64},
     {Source::Http, "http", 32},
+    {Source::Bridge, "bridge", 8},
 }};
 
 } // namespace

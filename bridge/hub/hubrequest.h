@@ -11,7 +11,7 @@
 // Where a request to the line hub comes from: counted per source in the
 // metrics, each with its own limit of requests waiting on one line. A new
 // front-end that sends requests is one more row (hubrequest.cpp).
-enum class Source { Mqtt, ModbusTcp, Http };
+enum class Source { Mqtt, ModbusTcp, Http, Bridge };
 
 struct SourceRow
 {
@@ -20,7 +20,7 @@ struct SourceRow
     int queueLimit; // requests of this source waiting on one line at most
 };
 const SourceRow &sourceRow(Source source);
-constexpr int SourceCount = 3;
+constexpr int SourceCount = 4;
 
 // One request to one controller, typed, whoever asks.
 struct HubRequest

@@ -2,6 +2,7 @@
 
 #include "linefacts.h"
 #include "lineworker.h"
+#include "registers.h"
 #include "statusjson.h"
 
 #include <QCoreApplication>
@@ -275,8 +276,15 @@ void LineHub::polled(int lineIndex, const PollDone &done)
         controller.availability = ControllerState::Availability::Offline;
     }
     emit controllerPolled(index);
-    if (controller.availability != before)
-        emit availabilityChanged(index);
+    if (controller.availability == before)
+        return;
+    emit availabilityChanged(index);
+    // Online (again): its configuration block too, which no poll reads (its alarm temperature is a metric).
+    if (controller.online()) {
+        HubRequest block = HubRequest::read(Source::Bridge, ConfigBlockFirst, ConfigBlockCount);
+        block.maxAgeMs = 0;
+        submit(index, block, [](const HubResult &) {});
+    }
 }
 
 void LineHub::portChanged(int lineIndex, bool open, const QString &text)
