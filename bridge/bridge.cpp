@@ -1,18 +1,18 @@
 #include "bridge.h"
 
 #include "exitstatus.h"
+#include "httpfrontend.h"
 #include "log.h"
-#include "metricsfrontend.h"
 #include "modbusgateway.h"
 #include "mqttfrontend.h"
 
 Bridge::Bridge(const BridgeConfig &config, bool trace, QObject *parent) : QObject(parent), hub(config, trace)
 {
-    MetricsFrontEnd *metrics = nullptr;
-    if (config.metrics.enabled()) {
-        auto page = std::make_unique<MetricsFrontEnd>(hub);
-        metrics = page.get();
-        frontEnds.push_back(std::move(page));
+    HttpFrontEnd *http = nullptr;
+    if (config.http.enabled()) {
+        auto frontEnd = std::make_unique<HttpFrontEnd>(hub);
+        http = frontEnd.get();
+        frontEnds.push_back(std::move(frontEnd));
     }
     QList<const FrontEnd *> families; // MQTT's families first, then the gateway's
     if (config.modbusTcp.enabled())
@@ -22,9 +22,9 @@ Bridge::Bridge(const BridgeConfig &config, bool trace, QObject *parent) : QObjec
         families << frontEnds.back().get();
     }
     if (config.modbusTcp.enabled())
-        families << frontEnds.at(metrics ? 1 : 0).get();
-    if (metrics)
-        metrics->setFrontEnds(families);
+        families << frontEnds.at(http ? 1 : 0).get();
+    if (http)
+        http->setFrontEnds(families);
     connect(&hub, &LineHub::lineChanged, this, &Bridge::logLine);
     connect(&hub, &LineHub::availabilityChanged, this, &Bridge::logAvailability);
 }

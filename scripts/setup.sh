@@ -31,6 +31,8 @@ packages=(
     libmosquitto-dev
     # Modbus TCP: the bridge's gateway and vortanix-ctl --tcp.
     libmodbus-dev
+    # The bridge's gzip-compressed HTTP answers.
+    libdeflate-dev
     # A CJK font: the form asks for "仿宋", which font fallback replaces by this.
     fonts-wqy-zenhei
 )
@@ -59,6 +61,9 @@ if [ "$mode" = "test" ]; then
         # The bridge's tests: a real broker, its clients, and openssl for a test CA;
         # the Prometheus server and promtool, which scrape and lint its metrics.
         mosquitto mosquitto-clients openssl prometheus
+        # The browser that loads the bridge's status page (headless), and curl,
+        # which the scrape benchmark compares itself with.
+        chromium curl
     )
     packages+=("${release_packages[@]}")
 fi
@@ -74,6 +79,7 @@ if [ "$mode" = "cross" ]; then
     packages+=(
         crossbuild-essential-arm64 qemu-user-static
         qtbase5-dev:arm64 libqt5serialport5-dev:arm64 libmosquitto-dev:arm64 libmodbus-dev:arm64
+        libdeflate-dev:arm64
     )
 fi
 
