@@ -93,6 +93,11 @@ void printSummary(const BridgeConfig &config)
     std::printf("poll every %d ms%s\n", config.pollIntervalMs, config.readOnly ? ", read-only" : "");
     for (const LineConfig &line : config.lines) {
         std::printf("line %s: %s at %d baud\n", qPrintable(line.name), qPrintable(line.port), line.baud);
+        // What differs from the defaults of agent mode, read-back and back-off.
+        if (line.maxAgeMs >= 0 || !line.verify || line.offlinePollMs != LineConfig().offlinePollMs)
+            std::printf("  reads answered from memory up to %d ms old, writes %s, offline polls %d s apart at most\n",
+                line.maxAgeMs >= 0 ? line.maxAgeMs : config.pollIntervalMs, line.verify ? "read back" : "not read back",
+                line.offlinePollMs / 1000);
         if (line.echo || line.rs485 != Rs485::None)
             std::printf("  echo %s, rs485 %s, RTS delay %d us\n", line.echo ? "checked and dropped" : "none",
                 qPrintable(Rs485::modeName(line.rs485)), line.rtsDelayUs);

@@ -209,6 +209,12 @@ void TestBridgeConfig::badConfigurationNamesItsKey_data()
         "[line.a] rts_delay_us: 100001 is out of range 0..");
     bad("rts delay without a mode", lineA + "rts_delay_us=50\n",
         "[line.a] rts_delay_us: rts_delay_us is for rs485=kernel");
+    bad("max age over an hour", lineA + "max_age_ms=3600001\n",
+        "[line.a] max_age_ms: 3600001 is out of range 0..3600000");
+    bad("verify maybe", lineA + "verify=maybe\n", "[line.a] verify: ");
+    bad("offline polls at 0 s", lineA + "offline_poll_s=0\n", "[line.a] offline_poll_s: 0 is out of range 1..3600");
+    bad("offline polls over an hour", lineA + "offline_poll_s=3601\n",
+        "[line.a] offline_poll_s: 3601 is out of range 1..3600");
     badRun("option line key before the port", "", {"--line", "a:9600:1:rs485=hat:/dev/ttyS0"},
         "--line a:9600:1:rs485=hat:/dev/ttyS0: rs485: 'hat' is not none, kernel or rts");
     badRun("option line field without a key", "", {"--line", "a:9600:1:echo:/dev/ttyS0"},

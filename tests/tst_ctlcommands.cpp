@@ -299,6 +299,13 @@ void TestCtlCommands::faultsGiveTheirExitStatus_data()
     QTest::newRow("block write, acknowledged for another register")
         << "config factory" << int(C::FaultWrongRegister) << 0x2002 << int(BadReply)
         << "config factory: wrong reply from address 1 (acknowledges register 2002, not 2001)";
+    // --verify: each write read back once acknowledged.
+    QTest::newRow("write read back, not taken")
+        << "--verify power 500" << int(C::FaultNotApplied) << 0 << int(NotAcknowledged)
+        << "power: acknowledged by the controller at address 1, but not applied: register 0004 holds 0, not 500";
+    QTest::newRow("write read back, the read refused")
+        << "--verify power 500" << int(C::FaultException) << 4 << int(NotAcknowledged)
+        << "power: acknowledged by the controller at address 1, but reading it back failed (exception 04)";
 }
 
 void TestCtlCommands::faultsGiveTheirExitStatus()

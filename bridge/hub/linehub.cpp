@@ -232,10 +232,19 @@ void LineHub::remember(ControllerState &controller, const HubRequest &request, c
     }
     const QVector<quint16> written
         = request.kind == HubRequest::SwitchModule ? QVector<quint16>{result.written} : request.values;
-    if (result.ok())
+    if (result.ok()) {
         controller.hold(request.writtenFirst(), written, atMs);
-    else if (result.sent)
+    } else if (result.outcome.kind == Outcome::NotApplied) {
+        // Read back: what the controller holds instead.
+        QVector<quint16> found;
+        const QByteArray &reply = result.outcome.readBack;
+        for (int i = 3; i + 1 < reply.size() - 2; i += 2)
+            found.append(quint16((quint8(reply.at(i)) << 8) | quint8(reply.at(i + 1))));
         controller.drop(request.writtenFirst(), request.writtenCount());
+        controller.hold(request.writtenFirst(), found, atMs);
+    } else if (result.sent) {
+        controller.drop(request.writtenFirst(), request.writtenCount());
+    }
 }
 
 void LineHub::jobDone(int lineIndex, const JobDone &done)

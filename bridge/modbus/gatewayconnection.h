@@ -51,6 +51,7 @@ private:
     void takeFrames();
     void take(const QByteArray &adu);
     void answered(const QByteArray &adu, const HubResult &result);
+    void identify(const QByteArray &adu, const struct GatewayRequest &judged);
     void reply(const QByteArray &adu, const QByteArray &pdu);
     void drop();
 

@@ -143,8 +143,12 @@ void MqttFrontEnd::publish(const QString &topic, const QByteArray &payload, int 
 
 QByteArray MqttFrontEnd::state(int index) const
 {
+    // The reading, and how old it is as it goes out (a state published again
+    // after a reconnection is that reading, not a new one).
     const ControllerState &controller = hub.controller(index);
-    return compact(StatusJson::toJson(controller.status, controller.statusTime));
+    QJsonObject json = StatusJson::toJson(controller.status, controller.statusTime);
+    json.insert(QStringLiteral("age_ms"), double(hub.nowMs() - controller.statusAtMs));
+    return compact(json);
 }
 
 void MqttFrontEnd::onConnected()
