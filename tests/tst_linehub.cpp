@@ -62,6 +62,7 @@ private slots:
     void lostPortCountsWhatCouldNotGo();
     void cancelledRequestsNeverGoOut();
     void stoppingAnswersTheUnsent();
+    void reconfiguredKeepsWhatDidNotChange();
 };
 
 void TestLineHub::writesThenDuePollsThenReads()
@@ -425,6 +426,49 @@ void TestLineHub::stoppingAnswersTheUnsent()
     QCOMPARE(int(results.done.at(0).second.outcome.kind), int(Outcome::PortLost));
     QVERIFY(!results.done.at(0).second.sent);
     QVERIFY(!rig.hub().submit(0, readPower(), results.add("after")));
+}
+
+void TestLineHub::reconfiguredKeepsWhatDidNotChange()
+{
+    BridgeConfig config
+        = HubRig::config({HubRig::line(QStringLiteral("a"), {1}), HubRig::line(QStringLiteral("b"), {2})});
+    HubRig rig(config);
+    rig.run();
+    LineHub &hub = rig.hub();
+    QVERIFY(hub.controller(0).online());
+    QVERIFY(hub.controller(1).online());
+    const quint64 polledA = hub.controller(0).outcomes.at(Outcome::Ok);
+    Results results;
+    QVERIFY(hub.submit(1, HubRequest::write(Source::Mqtt, RegPowerPermille, 5), results.add("on b")));
+    QVERIFY(hub.submit(0, HubRequest::write(Source::Mqtt, RegPowerPermille, 6), results.add("on a")));
+    // Line b at another rate, a line c added before it: a keeps its engine, its port and its state.
+    BridgeConfig next = config;
+    next.lines[1].baud = 9600;
+    next.lines.insert(1, HubRig::line(QStringLiteral("c"), {3}));
+    QSignalSpy reconfigured(&hub, &LineHub::reconfigured);
+    QCOMPARE(hub.reconfigure(next, {QStringLiteral("a")}), QString());
+    QCOMPARE(reconfigured.count(), 1);
+    // The request that waited on b never went out; the one on a goes on.
+    QCOMPARE(results.done.size(), 1);
+    QCOMPARE(results.done.at(0).first, QStringLiteral("on b"));
+    QCOMPARE(int(results.done.at(0).second.outcome.kind), int(Outcome::PortLost));
+    QCOMPARE(hub.controllerCount(), 3);
+    QCOMPARE(hub.find(QStringLiteral("c-3")), 1);
+    QCOMPARE(hub.find(QStringLiteral("b-2")), 2);
+    QVERIFY(hub.controller(0).online());
+    QCOMPARE(hub.controller(0).outcomes.at(Outcome::Ok), polledA);
+    QCOMPARE(int(hub.controller(2).availability), int(ControllerState::Availability::Unknown));
+    QCOMPARE(hub.line(2).config.baud, 9600);
+    rig.run();
+    QCOMPARE(results.done.size(), 2);
+    QVERIFY(results.done.at(1).second.ok());
+    QVERIFY(hub.controller(1).online());
+    QVERIFY(hub.controller(2).online());
+    // Reports of a line that went are no one's.
+    PollDone late;
+    late.kind = Outcome::Timeout;
+    hub.polled(1, late); // b's first key
+    QVERIFY(hub.controller(2).online());
 }
 
 QTEST_GUILESS_MAIN(TestLineHub)

@@ -138,7 +138,8 @@ void GatewayConnection::take(const QByteArray &adu)
     request.client = client;
     inFlight = true;
     const QPointer<GatewayConnection> self(this);
-    const bool queued = hub.submit(settings.units.value(judged.unit), request, [self, adu](const HubResult &result) {
+    const int index = hub.find(settings.units.value(judged.unit));
+    const bool queued = index >= 0 && hub.submit(index, request, [self, adu](const HubResult &result) {
         if (self)
             self->answered(adu, result);
     });
@@ -153,14 +154,14 @@ void GatewayConnection::take(const QByteArray &adu)
 void GatewayConnection::identify(const QByteArray &adu, const GatewayRequest &judged)
 {
     // From what the hub knows, no exchange: the firmware of the latest good poll.
-    const ControllerState &controller = hub.controller(settings.units.value(judged.unit));
-    if (controller.firmware.isEmpty()) {
+    const int index = hub.find(settings.units.value(judged.unit));
+    if (index < 0 || hub.controller(index).firmware.isEmpty()) {
         reply(adu, QByteArray(1, char(judged.function | 0x80)) + char(MODBUS_EXCEPTION_GATEWAY_TARGET));
         emit served(judged.function, MODBUS_EXCEPTION_GATEWAY_TARGET, false);
         return;
     }
     const QByteArray objects[] = {DeviceModel::vendorName().toUtf8(), DeviceModel::productName().toUtf8(),
-        QStringLiteral("V%1").arg(controller.firmware).toUtf8()};
+        QStringLiteral("V%1").arg(hub.controller(index).firmware).toUtf8()};
     const int last = judged.identification == oneObject ? judged.object : int(std::size(objects)) - 1;
     // MEI type, code, conformity (basic objects, as a stream and one by one), no more follows, next 0.
     QByteArray pdu = adu.mid(7, 3) + char(basicConformity) + char(0) + char(0) + char(last - judged.object + 1);

@@ -29,9 +29,10 @@ public:
     {
         bool readOnly = false;
         int idleTimeoutS = 60;
-        QHash<int, int> units; // unit id → the hub's controller
+        QHash<int, QString> units; // unit id → its controller's id
     };
 
+    // `settings` are the gateway's, which may change while the connection lives.
     GatewayConnection(QTcpSocket *socket, LineHub &hub, const Settings &settings, QObject *parent = nullptr);
     ~GatewayConnection() override;
 
@@ -57,7 +58,7 @@ private:
 
     QTcpSocket *socket;
     LineHub &hub;
-    const Settings settings;
+    const Settings &settings;
     const quint64 client;
     bool inFlight = false;
     bool taking = true;
