@@ -15,6 +15,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <grp.h>
@@ -392,12 +393,15 @@ void TestCtlCommands::portOfAnotherUser()
     QVERIFY(::chown(terminalName.constData(), 0, entry->gr_gid) == 0);
     QVERIFY(::chmod(terminalName.constData(), mode_t(mode)) == 0);
 
+    QTemporaryDir reachable;
+    const QStringList ctl = BuildProgram::commandLineForAnyUser(
+        reachable.path(), CtlRig::program(), {QStringLiteral("--port"), terminal, QStringLiteral("status")});
+    QVERIFY(!ctl.isEmpty());
     QProcess process;
     process.start(setpriv,
         QStringList{
             QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"), QStringLiteral("--clear-groups")}
-            + BuildProgram::commandLine(
-                CtlRig::program(), {QStringLiteral("--port"), terminal, QStringLiteral("status")}));
+            + ctl);
     QVERIFY(process.waitForFinished(60000));
     const QString err = QString::fromUtf8(process.readAllStandardError());
     QVERIFY2(process.exitCode() == Port, qPrintable(err));

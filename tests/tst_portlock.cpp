@@ -140,6 +140,7 @@ void TestPortLock::ctlRefusedWhileAnotherCtlHoldsAnotherName()
     QFETCH(bool, holderIsNobody);
     QFETCH(bool, writerIsNobody);
     QStringList asNobody;
+    QTemporaryDir reachable; // the program's copy for nobody
     if (holderIsNobody || writerIsNobody) {
         const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
         if (setpriv.isEmpty() || ::geteuid() != 0)
@@ -149,14 +150,16 @@ void TestPortLock::ctlRefusedWhileAnotherCtlHoldsAnotherName()
         QVERIFY(::chmod(QFile::encodeName(rig->line.terminalPath()).constData(), 0666) == 0);
         QVERIFY(::chmod(QFile::encodeName(QFileInfo(secondName()).absolutePath()).constData(), 0755) == 0);
     }
-    const QStringList log = BuildProgram::commandLine(
-        CtlRig::program(), {"--port", rig->portPath(), "--json", "status", "--interval", "100"});
+    auto ctl = [&](bool nobody, const QStringList &arguments) {
+        return nobody ? asNobody + BuildProgram::commandLineForAnyUser(reachable.path(), CtlRig::program(), arguments)
+                      : BuildProgram::commandLine(CtlRig::program(), arguments);
+    };
+    const QStringList log = ctl(holderIsNobody, {"--port", rig->portPath(), "--json", "status", "--interval", "100"});
     QProcess holder;
-    QVERIFY2(startHolder(holder, holderIsNobody ? asNobody + log : log), holder.readAllStandardError().constData());
+    QVERIFY2(startHolder(holder, log), holder.readAllStandardError().constData());
     rig->at(1).setHoldingRegister(RegPowerPermille, 400);
 
-    const QStringList write = BuildProgram::commandLine(CtlRig::program(), {"--port", secondName(), "power", "5"});
-    const QStringList command = writerIsNobody ? asNobody + write : write;
+    const QStringList command = ctl(writerIsNobody, {"--port", secondName(), "power", "5"});
     QProcess second;
     second.start(command.first(), command.mid(1));
     const bool finished = second.waitForFinished(120000);
