@@ -72,13 +72,20 @@ bool PanelRig::untilAnswered(
             return false;
         }
         repeatedBoxes += modals.boxCount() - boxes; // a failed block read shows its box
-        // The request reached the controller, and whatever it sent has left.
-        QDeadlineTimer deadline(5000);
-        while (!deadline.hasExpired()
-            && (sim.requests().size() <= requestsBefore || sim.finishedReplyCount() < sim.replyCount()))
-            QTest::qWait(5);
+        untilQuiet(requestsBefore + 1);
     }
     return false;
+}
+
+bool PanelRig::untilQuiet(int requests)
+{
+    QDeadlineTimer deadline(5000);
+    while (sim.requests().size() < requests || sim.finishedReplyCount() < sim.replyCount()) {
+        if (deadline.hasExpired())
+            return false;
+        QTest::qWait(5);
+    }
+    return true;
 }
 
 QList<QByteArray> PanelRig::frames() const

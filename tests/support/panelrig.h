@@ -59,6 +59,11 @@ public:
     bool untilAnswered(const std::function<void()> &exchange, Retry retry = Retry::TimeOut,
         const std::function<void()> &beforeEach = {});
     int repeatedBoxes = 0;
+    // Waits (with the event loop running, 5 s at most) until the controller
+    // has logged `requests` requests since the last clearRequests() and every
+    // reply it started has left it: a late reply has come and gone, and the
+    // next exchange's port reset drops it. False on time-out.
+    bool untilQuiet(int requests);
     // A poll until the controller answers it.
     bool pollUntilAnswered()
     {
