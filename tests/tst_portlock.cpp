@@ -36,6 +36,7 @@ private slots:
     void ctlRefusedWhileAnotherCtlHoldsAnotherName();
     void ctlRefusedWhileTheLibraryHolds();
     void panelHoldsAcrossItsReopens();
+    void holdIsOfOneDevice();
 
 private:
     // A second link to the line's terminal, beside the rig's own link.
@@ -213,6 +214,17 @@ void TestPortLock::panelHoldsAcrossItsReopens()
     QVERIFY2(after.open(rig->portPath(), 115200), qPrintable(after.openErrorText()));
     after.close();
     QVERIFY(second.openPort());
+}
+
+// A hold is its device's, by any of its names, and no other device's.
+void TestPortLock::holdIsOfOneDevice()
+{
+    VirtualLine other;
+    QVERIFY(other.start());
+    PortLock lock;
+    QVERIFY(lock.acquire(rig->portPath()));
+    QVERIFY(lock.holds(secondName()));
+    QVERIFY(!lock.holds(other.terminalPath()));
 }
 
 QTEST_GUILESS_MAIN(TestPortLock)
