@@ -49,6 +49,7 @@ void ControllerState::setFault(const ControllerFaults::Fault &newFault)
 void ControllerState::setDrift(bool on, Clock::time_point now)
 {
     if (on && !drift)
-        nextDrift = now + std::chrono::seconds(1); // the first step a second after switching on
+        nextDrift
+            = now + std::chrono::milliseconds(SimController::DriftStepMs); // the first step one step after switching on
     drift = on;
 }
