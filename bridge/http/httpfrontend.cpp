@@ -8,12 +8,15 @@
 HttpFrontEnd::HttpFrontEnd(LineHub &hub, QObject *parent)
     : FrontEnd(hub, parent), metrics(std::make_unique<MetricsPage>(hub, QList<const FrontEnd *>())), state(hub)
 {
+    // Lines added or removed: the metrics' labels follow (the state and the page read the hub as it is).
+    connect(&hub, &LineHub::reconfigured, this, [this] { setFrontEnds(families); });
 }
 
 HttpFrontEnd::~HttpFrontEnd() = default;
 
 void HttpFrontEnd::setFrontEnds(const QList<const FrontEnd *> &frontEnds)
 {
+    families = frontEnds;
     metrics = std::make_unique<MetricsPage>(hub, frontEnds);
 }
 

@@ -35,6 +35,7 @@ public:
     HttpAnswer answer(const HttpRequest &request) const;
 
 private:
+    QList<const FrontEnd *> families;
     std::unique_ptr<MetricsPage> metrics;
     const StateJson state;
     const StatusPage page;
