@@ -101,6 +101,17 @@ in_namespace() {
     # unit is enabled (as the package's own scripts would), and the purge
     # must undo that too.
     step bridge-check in_root vortanix-bridge --check --config /etc/vortanix/bridge.ini
+    # Its service's user, made by the package, is in group dialout and reads
+    # the configuration and a password file of its own, as the unit runs it.
+    in_root id -nG vortanix-bridge | grep -qw dialout || fail "the package made no user vortanix-bridge in dialout"
+    echo secret >"$root/etc/vortanix/mqtt-password"
+    in_root chown vortanix-bridge: /etc/vortanix/mqtt-password
+    chmod 600 "$root/etc/vortanix/mqtt-password"
+    step bridge-check-as-its-user in_root setpriv --reuid vortanix-bridge --regid vortanix-bridge --init-groups \
+        vortanix-bridge --check --config /etc/vortanix/bridge.ini --username plant \
+        --password-file /etc/vortanix/mqtt-password
+    grep -q 'warning' "$work/bridge-check-as-its-user.log" && fail "the check warned: $(cat "$work/bridge-check-as-its-user.log")"
+    rm "$root/etc/vortanix/mqtt-password"
     step bridge-enable in_root env DPKG_MAINTSCRIPT_PACKAGE=vortanix deb-systemd-helper enable vortanix-bridge.service
     [ -L "$root/etc/systemd/system/multi-user.target.wants/vortanix-bridge.service" ] \
         || fail "enabling vortanix-bridge.service made no link"
