@@ -22,8 +22,6 @@ public:
     void failed(qint64 nowMs);
     // The connection carried data: the next failure waits FirstMs again.
     void succeeded();
-    // How long the wait after the next failure is.
-    qint64 nextWaitMs() const { return waitMs; }
 
 private:
     qint64 waitMs = FirstMs;
