@@ -18,7 +18,7 @@
 struct ControllerConfig
 {
     QString id; // stable name in the topics: "<line>-<address>" unless the file names it
-    quint8 address = 0; // 1..247
+    quint8 address = 0; // LineFacts::AddressMin..AddressMax (1..254)
 };
 
 struct LineConfig

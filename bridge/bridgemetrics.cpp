@@ -10,40 +10,6 @@ namespace {
 
 constexpr int moduleCount = 12;
 
-// The outcome label of each kind of Outcome; a broadcast ("sent") is never a poll.
-const char *outcomeLabel(int kind)
-{
-    switch (Outcome::Kind(kind)) {
-    case Outcome::Ok:
-        return "ok";
-    case Outcome::Sent:
-        return "sent";
-    case Outcome::Timeout:
-        return "timeout";
-    case Outcome::Short:
-        return "short_reply";
-    case Outcome::Incomplete:
-        return "incomplete_reply";
-    case Outcome::BadCrc:
-        return "bad_crc";
-    case Outcome::Exception:
-        return "exception";
-    case Outcome::WrongAddress:
-        return "wrong_address";
-    case Outcome::WrongFunction:
-        return "wrong_function";
-    case Outcome::NotAcknowledged:
-        return "not_acknowledged";
-    case Outcome::PortLost:
-        return "port_lost";
-    case Outcome::WrongRegister:
-        return "wrong_register";
-    case Outcome::BusCollision:
-        return "bus_collision";
-    }
-    return "other";
-}
-
 const char *const sourceLabels[] = {"mqtt", "modbus_tcp"};
 const char *const sensorStates[] = {"ok", "open", "short"};
 const char *const commandOutcomeLabels[] = {"ok", "failed", "refused"};
@@ -71,8 +37,8 @@ BridgeMetrics::BridgeMetrics(const QList<LineConfig> &lineConfigs)
                 node.moduleLabels.at(size_t(module - 1))
                     = Exposition::withLabel(node.labels, "module", QString::number(module));
             for (size_t kind = 0; kind < node.outcomeLabels.size(); ++kind)
-                node.outcomeLabels.at(kind)
-                    = Exposition::withLabel(node.labels, "outcome", QString::fromLatin1(outcomeLabel(int(kind))));
+                node.outcomeLabels.at(kind) = Exposition::withLabel(
+                    node.labels, "outcome", QString::fromLatin1(Outcome::row(Outcome::Kind(kind)).label));
             for (size_t state = 0; state < node.sensorLabels.size(); ++state)
                 node.sensorLabels.at(state)
                     = Exposition::withLabel(node.labels, "state", QString::fromLatin1(sensorStates[state]));
@@ -224,9 +190,15 @@ void BridgeMetrics::writeReadings(Exposition &out) const
 
 void BridgeMetrics::writeCounters(Exposition &out) const
 {
-    out.family("vortanix_exchanges_total", Exposition::Counter,
-        "Requests to the controller (polls and commands) by outcome: ok, timeout, short_reply, incomplete_reply, "
-        "bad_crc, exception, wrong_address, wrong_function, not_acknowledged, port_lost.");
+    static const QByteArray exchangesHelp = [] {
+        QByteArrayList labels;
+        for (int kind = 0; kind < Outcome::KindCount; ++kind) {
+            if (kind != Outcome::Sent) // a broadcast is never a request to one controller
+                labels << Outcome::row(Outcome::Kind(kind)).label;
+        }
+        return "Requests to the controller (polls and commands) by outcome: " + labels.join(", ") + '.';
+    }();
+    out.family("vortanix_exchanges_total", Exposition::Counter, exchangesHelp.constData());
     for (const Node &node : nodes) {
         for (size_t kind = 0; kind < node.outcomes.size(); ++kind) {
             if (kind != Outcome::Sent)

@@ -81,31 +81,3 @@ GatewayRequest GatewayRequest::judge(
     result.verdict = Forward;
     return result;
 }
-
-quint8 GatewayRequest::exceptionFor(const Outcome &outcome)
-{
-    switch (outcome.kind) {
-    case Outcome::Ok:
-    case Outcome::Sent:
-        return 0;
-    case Outcome::Exception:
-        // Passed through when a Modbus client can take it (libmodbus sends 1..11 only).
-        return outcome.exceptionCode >= IllegalFunction && outcome.exceptionCode <= TargetSilent
-            ? outcome.exceptionCode
-            : quint8(ServerFailure);
-    case Outcome::Timeout:
-        return TargetSilent;
-    case Outcome::PortLost:
-        return PathUnavailable;
-    case Outcome::Short:
-    case Outcome::Incomplete:
-    case Outcome::BadCrc:
-    case Outcome::WrongAddress:
-    case Outcome::WrongFunction:
-    case Outcome::NotAcknowledged:
-    case Outcome::WrongRegister:
-    case Outcome::BusCollision:
-        return ServerFailure;
-    }
-    return ServerFailure;
-}

@@ -41,8 +41,6 @@ struct GatewayRequest
     // `adu` is the frame as read (header and PDU); `known` tells whether a
     // unit id has a controller.
     static GatewayRequest judge(const quint8 *adu, int length, bool readOnly, const std::function<bool(quint8)> &known);
-    // The exception for what became of a forwarded request; 0 when it went well.
-    static quint8 exceptionFor(const Outcome &outcome);
 };
 
 #endif // GATEWAYREQUEST_H

@@ -191,7 +191,7 @@ void ModbusGateway::serve(Connection *connection)
                 if (!pending->finished)
                     break; // the bridge stops
                 outcome = pending->outcome;
-                exception = GatewayRequest::exceptionFor(outcome);
+                exception = outcome.gatewayException();
             }
         }
         if (exception != 0)

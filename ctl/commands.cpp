@@ -1,18 +1,31 @@
 #include "commands.h"
 
+#include "commandline.h"
 #include "configblock.h"
+#include "configcommands.h"
 #include "configfile.h"
 #include "devicemodel.h"
 #include "exitstatus.h"
 #include "linefacts.h"
+#include "outcome.h"
+#include "output.h"
+#include "portscommand.h"
+#include "reconnectbackoff.h"
 #include "registers.h"
+#include "rs485.h"
+#include "scancommand.h"
+#include "session.h"
+#include "settingcommands.h"
+#include "statuscommand.h"
 #include "valuetext.h"
 
 namespace {
 
 // Help text; {ADDRESSES}, {UNITS}, {BAUDS}, {BAUD} (the default) and {BAUDLIST} stand for the line's
-// facts, {EXITSTATUS} for the exit statuses, and {DAC}, {ALARM}, {HOURS} and {FACTORY...} for the
-// configuration block's limits and factory values, so that the help says what the program does.
+// facts, {EXITSTATUS} and {EXIT:Name} for the exit statuses, {GATEWAYEXITS} for what a gateway's answers
+// mean, {WAITS} and {...MAX} for the waits and limits of the options, and {DAC}, {ALARM}, {HOURS},
+// {MASK} and {FACTORY...} for the configuration block's limits and factory values, so that the help
+// says what the program does.
 QString lines(std::initializer_list<const char *> text)
 {
     QStringList out;
@@ -21,8 +34,14 @@ QString lines(std::initializer_list<const char *> text)
     QStringList bauds;
     for (int rate : LineFacts::bauds())
         bauds << QString::number(rate);
-    return out.join(QLatin1Char('\n'))
-        .replace(QStringLiteral("{ADDRESSES}"), LineFacts::addressRangeText())
+    const Controller::Waits waits;
+    const auto exit = [](Outcome::Kind kind, bool write) {
+        return QString::number(write ? Outcome::row(kind).writeExit : Outcome::row(kind).readExit);
+    };
+    QString joined = out.join(QLatin1Char('\n'));
+    for (const ExitStatusTable::Row &row : ExitStatusTable::rows())
+        joined.replace(QStringLiteral("{EXIT:%1}").arg(QLatin1String(row.name)), QString::number(int(row.status)));
+    return joined.replace(QStringLiteral("{ADDRESSES}"), LineFacts::addressRangeText())
         .replace(
             QStringLiteral("{UNITS}"), QStringLiteral("%1..%2").arg(LineFacts::UnitIdMin).arg(LineFacts::UnitIdMax))
         .replace(QStringLiteral("{BAUDS}"), LineFacts::baudsText())
@@ -35,7 +54,30 @@ QString lines(std::initializer_list<const char *> text)
         .replace(QStringLiteral("{HOURS}"), QString::number(ConfigBlock::HoursMax))
         .replace(QStringLiteral("{FACTORYDAC}"), QString::number(FactoryLdMaxDac))
         .replace(QStringLiteral("{FACTORYHOURS}"), QString::number(FactoryCompensationHours))
-        .replace(QStringLiteral("{FACTORYALARM}"), QString::number(FactoryAlarmTenths / 10.0, 'f', 1));
+        .replace(QStringLiteral("{FACTORYALARM}"), QString::number(FactoryAlarmTenths / 10.0, 'f', 1))
+        .replace(QStringLiteral("{MASK}"), QStringLiteral("0..%1").arg(AllModulesMask))
+        .replace(QStringLiteral("{READWAIT}"), QString::number(waits.readMs))
+        .replace(QStringLiteral("{WAITS}"),
+            QStringLiteral("%1 for reads,\n                       %2 for a write, %3 for the configuration block")
+                .arg(waits.readMs)
+                .arg(waits.writeAckMs)
+                .arg(waits.blockAckMs))
+        .replace(QStringLiteral("{TIMEOUTMAX}"), QString::number(Session::TimeoutMaxMs))
+        .replace(QStringLiteral("{INTERVALMAX}"), QString::number(StatusCommand::IntervalMaxMs))
+        .replace(QStringLiteral("{INTERVAL}"), QString::number(StatusCommand::DefaultIntervalMs))
+        .replace(QStringLiteral("{COUNTMAX}"), QString::number(StatusCommand::CountMax))
+        .replace(QStringLiteral("{RTSDELAYMAX}"), QString::number(Rs485::MaxDelayUs))
+        .replace(QStringLiteral("{BACKOFF}"),
+            QStringLiteral("%1 s doubling to %2 s")
+                .arg(ReconnectBackoff::FirstMs / 1000)
+                .arg(ReconnectBackoff::LongestMs / 1000))
+        .replace(QStringLiteral("{GATEWAYEXITS}"),
+            QStringLiteral("exception 0B (the controller does not answer) is\n%1, or %2 for a write; 0A (the line "
+                           "unavailable) and a lost connection are %3;\n01, 02, 03, 04 and the controller's own are "
+                           "%4; no connection is %5.")
+                .arg(exit(Outcome::Timeout, false), exit(Outcome::Timeout, true), exit(Outcome::PortLost, false),
+                    exit(Outcome::Exception, false))
+                .arg(int(ExitPort)));
 }
 
 // `head` and the words of `text` after it, wrapped into lines of at most 79
@@ -69,8 +111,9 @@ QString wrapped(const QString &head, const QString &text, int indent = 0)
 // rows that are its options.
 CommandEntry settingEntry(const SettingRow &row)
 {
-    CommandEntry entry;
+    CommandEntry entry{};
     entry.name = row.name;
+    entry.run = SettingCommands::runNamed;
     entry.arguments = row.readable ? QStringLiteral("[%1]").arg(row.argument) : row.argument;
     entry.maxArguments = 1;
     entry.minArguments = row.readable ? 0 : 1;
@@ -116,7 +159,7 @@ CommandEntry settingEntry(const SettingRow &row)
 QList<CommandEntry> makeCommands()
 {
     QList<CommandEntry> commands;
-    commands << CommandEntry{QStringLiteral("ports"), QString(), 0, 0, {},
+    commands << CommandEntry{QStringLiteral("ports"), PortsCommand::run, QString(), 0, 0, {},
         QStringLiteral("the serial ports, and whether this user can open each"),
         lines({
             "Lists the serial ports: the path, the /dev/serial/by-id name where there is",
@@ -125,14 +168,14 @@ QList<CommandEntry> makeCommands()
             "",
             "JSON: one object a port: path, by_id, description, usable, problem.",
         })};
-    commands << CommandEntry{QStringLiteral("scan"), QString(), 0, 0,
+    commands << CommandEntry{QStringLiteral("scan"), ScanCommand::run, QString(), 0, 0,
         {{QStringLiteral("bauds"), QStringLiteral("LIST"), QString()},
             {QStringLiteral("addresses"), QStringLiteral("LIST"), QString()}},
         QStringLiteral("find controllers: address, baud rate, firmware"),
         lines({
             "Asks every address at every baud rate for the status and prints the address,",
             "baud rate and firmware of each controller that answers. Each address gets the",
-            "request's wire time plus --timeout (default 50 ms) to answer.",
+            "request's wire time plus --timeout (default {READWAIT} ms) to answer.",
             "",
             "  --bauds LIST       baud rates, e.g. 115200,9600 (default: --baud when given,",
             "                     otherwise all of them: {BAUDLIST})",
@@ -146,9 +189,9 @@ QList<CommandEntry> makeCommands()
             "is printed (null in JSON). Through a device server (--port tcp://HOST:PORT)",
             "one pass asks at the rate set on it: no --bauds, no baud rate printed.",
             "JSON: one object a controller: address, baud, firmware.",
-            "Exit status 0 when a controller answered, 4 when none did.",
+            "Exit status {EXIT:Ok} when a controller answered, {EXIT:NoReply} when none did.",
         })};
-    commands << CommandEntry{QStringLiteral("status"), QString(), 0, 0,
+    commands << CommandEntry{QStringLiteral("status"), StatusCommand::run, QString(), 0, 0,
         {{QStringLiteral("interval"), QStringLiteral("MS"), QString()},
             {QStringLiteral("count"), QStringLiteral("N"), QString()},
             {QStringLiteral("csv"), QStringLiteral("FILE"), QString()}},
@@ -157,9 +200,9 @@ QList<CommandEntry> makeCommands()
             "Reads the status: temperature, power, supply voltage, running time, firmware,",
             "analog input, the modules switched on and the modules enabled.",
             "",
-            "  --interval MS   read every MS ms (0..3600000) until Ctrl-C or SIGTERM, or",
+            "  --interval MS   read every MS ms (0..{INTERVALMAX}) until Ctrl-C or SIGTERM, or",
             "                  until --count readings",
-            "  --count N       read N times (1..2147483647), every 1000 ms unless --interval",
+            "  --count N       read N times (1..{COUNTMAX}), every {INTERVAL} ms unless --interval",
             "                  says otherwise",
             "  --csv FILE      append every reading to FILE as a CSV row, a failed reading",
             "                  as a row with its error; a new file starts with a header",
@@ -168,20 +211,20 @@ QList<CommandEntry> makeCommands()
             "readings, with the CSV file whole. A failed reading does not end the run;",
             "while the adapter is pulled every reading fails with \"port lost\", and the",
             "port is opened again before each following reading. A device server's",
-            "connection is made again at once, then after pauses of 1 s doubling to 30 s.",
+            "connection is made again at once, then after pauses of {BACKOFF}.",
             "",
             "JSON keys: time, address, temperature_c (null when the sensor is open or",
             "shorted), sensor (ok, open, short), power_permille, supply_v, run_seconds,",
             "run_hours, firmware, adc_enabled, modules_on, modules_enabled, status_word_6,",
             "status_word_8. A failed reading: time, address (the one asked), error.",
-            "Exit status: 0 when every reading succeeded, otherwise that of the last",
+            "Exit status: {EXIT:Ok} when every reading succeeded, otherwise that of the last",
             "failed reading.",
         })};
     for (const SettingRow &row : DeviceModel::settings()) {
         if (row.ctlOption.isEmpty())
             commands << settingEntry(row);
     }
-    commands << CommandEntry{QStringLiteral("address"), QStringLiteral("NEW"), 1, 1, {},
+    commands << CommandEntry{QStringLiteral("address"), SettingCommands::address, QStringLiteral("NEW"), 1, 1, {},
         QStringLiteral("give the controller a new address (a broadcast)"),
         lines({
             "Gives the controller the address NEW ({ADDRESSES}): NEW is broadcast twice, then",
@@ -190,12 +233,12 @@ QList<CommandEntry> makeCommands()
             "",
             "WARNING: a broadcast reaches every controller on the line, and every one of",
             "them takes the new address. Connect only the controller to be changed.",
-            "Modbus masters of other makes often reach only 1..247; through a Modbus TCP",
+            "Modbus masters of other makes often reach only {UNITS}; through a Modbus TCP",
             "gateway (unit ids {UNITS}) a higher address needs a unit id mapped to it.",
             "",
-            "JSON: address. Exit status 6 when no controller answers at NEW.",
+            "JSON: address. Exit status {EXIT:NotAcknowledged} when no controller answers at NEW.",
         })};
-    commands << CommandEntry{QStringLiteral("config get"), QString(), 0, 0,
+    commands << CommandEntry{QStringLiteral("config get"), ConfigCommands::get, QString(), 0, 0,
         {{QStringLiteral("ini"), QStringLiteral("FILE"), QString()},
             {QStringLiteral("name"), QStringLiteral("TEXT"), QString()}},
         QStringLiteral("read the configuration (--ini FILE: for the panel)"),
@@ -212,13 +255,13 @@ QList<CommandEntry> makeCommands()
             "JSON: modules_enabled, modules_low_power, max_dac, compensation_seconds,",
             "compensation_hours, alarm_c; and ini when a file was written.",
         })};
-    commands << CommandEntry{QStringLiteral("config set"), QStringLiteral("--ini FILE"), 0, 0,
+    commands << CommandEntry{QStringLiteral("config set"), ConfigCommands::set, QStringLiteral("--ini FILE"), 0, 0,
         {{QStringLiteral("ini"), QStringLiteral("FILE"), QString()}},
         QStringLiteral("write the configuration from an INI file"),
         lines({
             "Writes the configuration block from an INI file as the panel exports it.",
             "Every value is checked first, and nothing is sent when one is wrong:",
-            "  ConfigLdMask, ConfigLdLowPowerMask   0..4095 (a bit for each module)",
+            "  ConfigLdMask, ConfigLdLowPowerMask   {MASK} (a bit for each module)",
             "  ConfigLdMaxDac                       {DAC}",
             "  ConfigLdAlarmTemperature             0..{ALARM} (0.1 °C)",
             "  ConfigLdCompensationHours            0..{HOURS} (hours)",
@@ -228,7 +271,7 @@ QList<CommandEntry> makeCommands()
             "",
             "JSON: as config get.",
         })};
-    commands << CommandEntry{QStringLiteral("config factory"), QString(), 0, 0, {},
+    commands << CommandEntry{QStringLiteral("config factory"), ConfigCommands::factory, QString(), 0, 0, {},
         QStringLiteral("restore the factory configuration"),
         lines({
             "Writes the factory configuration block: all twelve modules enabled and",
@@ -236,7 +279,7 @@ QList<CommandEntry> makeCommands()
             "",
             "JSON: as config get.",
         })};
-    commands << CommandEntry{QStringLiteral("help"), QStringLiteral("[COMMAND]"), 0, 2, {},
+    commands << CommandEntry{QStringLiteral("help"), Commands::runHelp, QStringLiteral("[COMMAND]"), 0, 2, {},
         QStringLiteral("this text, or a command's"), QString()};
     return commands;
 }
@@ -310,6 +353,34 @@ QString Commands::commandHelp(const CommandEntry &command)
         + QStringLiteral("\n\nThe global options (--port, --baud, ...): vortanix-ctl --help\n");
 }
 
+QString Commands::help(const QString &topic)
+{
+    if (topic.isEmpty())
+        return programHelp();
+    if (const CommandEntry *entry = find(topic))
+        return commandHelp(*entry);
+    if (topic == QLatin1String("config")) {
+        QString text;
+        for (const char *name : {"config get", "config set", "config factory"})
+            text += commandHelp(*find(QString::fromLatin1(name))) + QLatin1Char('\n');
+        return text;
+    }
+    return QString();
+}
+
+int Commands::runHelp(const CommandLine &commandLine, Output &out)
+{
+    const QString topic
+        = commandLine.command() == QLatin1String("help") ? commandLine.helpTopic() : commandLine.command();
+    const QString text = help(topic);
+    if (text.isEmpty()) {
+        out.error(QStringLiteral("no command '%1' (vortanix-ctl --help lists the commands)").arg(topic));
+        return ExitUsage;
+    }
+    out.line(text.trimmed());
+    return ExitOk;
+}
+
 QString Commands::programHelp()
 {
     QString text = lines({
@@ -340,9 +411,8 @@ QString Commands::programHelp()
         "                       and the frame gap (no --rs485, --rts-delay or --bauds)",
         "  --baud B, -b B       {BAUDS} (default {BAUD})",
         "  --address N, -a N    the controller's address, {ADDRESSES} (default 1)",
-        "  --timeout MS         how long a reply may keep the line quiet, 1..60000 ms, on",
-        "                       top of the request's wire time (default: 50 for reads,",
-        "                       200 for a write, 500 for the configuration block)",
+        "  --timeout MS         how long a reply may keep the line quiet, 1..{TIMEOUTMAX} ms, on",
+        "                       top of the request's wire time (default: {WAITS})",
         "  --tcp HOST[:PORT]    through a Modbus TCP gateway instead of a serial port,",
         "                       e.g. the bridge's: --tcp 127.0.0.1:1502 (port 502 when",
         "                       none is given); not for the address command",
@@ -356,7 +426,7 @@ QString Commands::programHelp()
         "                       adapter), kernel (the driver's RS-485 mode, for UARTs",
         "                       on gateway boards), rts (RTS raised around each request)",
         "  --rts-delay US       with --rs485 kernel or rts: RTS up this long before and",
-        "                       after each request, 0..100000 microseconds (default 0)",
+        "                       after each request, 0..{RTSDELAYMAX} microseconds (default 0)",
         "  --help, -h           show this text; COMMAND --help shows a command's",
         "  --version            show the version",
         "Options of the commands: --interval, --count, --csv (status), --bauds,",
@@ -364,9 +434,7 @@ QString Commands::programHelp()
         "",
         "Exit status:",
         "{EXITSTATUS}",
-        "Through a gateway (--tcp): exception 0B (the controller does not answer) is",
-        "4, or 6 for a write; 0A (the line unavailable) and a lost connection are 7;",
-        "01, 02, 03, 04 and the controller's own are 5; no connection is 3.",
+        "Through a gateway (--tcp): {GATEWAYEXITS}",
         "",
         "Output is plain text on standard output, messages go to standard error.",
         "See vortanix-ctl COMMAND --help and man vortanix-ctl.",

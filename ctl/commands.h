@@ -5,6 +5,9 @@
 #include <QString>
 #include <QStringList>
 
+class CommandLine;
+class Output;
+
 // An option on the command line: --name, or --name VALUE when it takes a value.
 struct OptionEntry
 {
@@ -14,10 +17,14 @@ struct OptionEntry
 };
 
 // A command of vortanix-ctl: its name ("status", "config get"), the
-// arguments it takes and its own options, and its help.
+// function that carries it out (it returns the exit status), the arguments
+// it takes and its own options, and its help.
 struct CommandEntry
 {
+    using Run = int (*)(const CommandLine &commandLine, Output &out);
+
     QString name;
+    Run run;
     QString arguments; // as the synopsis shows them: "MODULES", "[VALUE]"
     int minArguments = 0;
     int maxArguments = 0;
@@ -28,7 +35,8 @@ struct CommandEntry
 };
 
 // The commands and the global options, with their help texts: one table
-// that the parser, --help and the command dispatch share.
+// that the parser, --help and the command dispatch share. A new command is
+// one row in commands.cpp: its name, its function, its help.
 class Commands
 {
 public:
@@ -41,6 +49,11 @@ public:
     static QString programHelp();
     static QString commandHelp(const CommandEntry &command);
     static QString usageLine(const CommandEntry &command);
+    // The help a topic asks for: the program's (empty topic), a command's, or
+    // the three config commands'; empty when the topic names no command.
+    static QString help(const QString &topic);
+    // The help command: the text of its topic, or a refusal when there is no such command.
+    static int runHelp(const CommandLine &commandLine, Output &out);
 };
 
 #endif // COMMANDS_H

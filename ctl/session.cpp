@@ -8,12 +8,6 @@
 #include "rtutcplink.h"
 #include "valuetext.h"
 
-namespace {
-
-constexpr int timeoutMaxMs = 60000;
-
-} // namespace
-
 Controller::Waits Session::waitsFor(int baud, int timeoutMs)
 {
     Controller::Waits waits;
@@ -90,7 +84,7 @@ int Session::checkOptions()
         tcp.setUnit(int(value));
     }
     if (commandLine.has(QStringLiteral("timeout"))) {
-        if (!ValueText::number(commandLine.value(QStringLiteral("timeout")), 1, timeoutMaxMs,
+        if (!ValueText::number(commandLine.value(QStringLiteral("timeout")), 1, TimeoutMaxMs,
                 QStringLiteral("--timeout"), &value, &error)) {
             out.error(error);
             return ExitUsage;
@@ -223,7 +217,8 @@ int Session::judge(const Outcome &outcome, const QString &what, Operation operat
     if (outcome.isOk())
         return ExitOk;
     QString text;
-    int status = ExitOk;
+    // What the outcome means for the exit status is the outcome table's; the words here add what to do.
+    int status = outcome.exitStatus(operation == Write);
     const QString address = QString::number(device->address());
     // A port that vanished under a running exchange looks like a silent line.
     if (viaGateway() && tcp.gatewayUnavailable()) {
@@ -244,19 +239,16 @@ int Session::judge(const Outcome &outcome, const QString &what, Operation operat
                 ? QStringLiteral("; nothing was sent")
                 : QStringLiteral("; the request went out, the controller may or may not have applied it");
     } else if (outcome.kind == Outcome::Exception) {
-        status = ExitBadReply;
         text
             = QStringLiteral("%1: refused by the controller at address %2 (%3)").arg(what, address, outcome.describe());
         if (operation == Write)
             text += QStringLiteral("; nothing was changed");
     } else if (outcome.kind == Outcome::WrongRegister) {
         // Another master's acknowledgement, or a late one for an earlier write: a wrong reply, not ours.
-        status = ExitBadReply;
         text = QStringLiteral("%1: wrong reply from address %2 (%3): the controller may or may not have applied "
                               "this write; read it back to be sure")
                    .arg(what, address, outcome.describe());
     } else if (outcome.kind == Outcome::BusCollision) {
-        status = operation == Write ? ExitNotAcknowledged : ExitBadReply;
         text = QStringLiteral("%1: bus collision: the request's echo came back as %2, not as sent: another sender "
                               "on the line, or noise, changed it")
                    .arg(what, outcome.echo.toHex(' ').toUpper());
@@ -264,8 +256,11 @@ int Session::judge(const Outcome &outcome, const QString &what, Operation operat
             text += QStringLiteral("; the controller may or may not have applied it: read it back to be sure");
         else
             text += QStringLiteral(" (an adapter that hands nothing back needs no --echo)");
+    } else if (outcome.kind == Outcome::NotApplied) {
+        // --verify: the controller acknowledged the write, and reading it back found another value.
+        text = QStringLiteral("%1: acknowledged by the controller at address %2, but not applied: %3")
+                   .arg(what, address, outcome.describe().section(QStringLiteral(": "), 1));
     } else if (operation == Write) {
-        status = ExitNotAcknowledged;
         text = QStringLiteral("%1: sent, but not acknowledged (%2): the controller may or may not have applied it; "
                               "read it back to be sure")
                    .arg(what,
@@ -274,7 +269,6 @@ int Session::judge(const Outcome &outcome, const QString &what, Operation operat
                                             "acknowledgement; or the adapter hands the request back: add --echo")
                            : outcome.describe());
     } else if (outcome.kind == Outcome::Timeout) {
-        status = ExitNoReply;
         text = viaGateway()
             ? QStringLiteral("%1: no reply from address %2 through the gateway at %3 (time-out, or exception 0B: the "
                              "controller does not answer, or no controller has that unit id)")
@@ -289,7 +283,6 @@ int Session::judge(const Outcome &outcome, const QString &what, Operation operat
                   .arg(what, address)
                   .arg(rate);
     } else {
-        status = ExitBadReply;
         text = QStringLiteral("%1: bad reply from address %2: %3").arg(what, address, outcome.describe());
         // The request's own bytes ahead of the reply: a 2-wire adapter that echoes.
         if (!(held && held->echo()) && outcome.reply.size() > outcome.request.size()

@@ -26,6 +26,9 @@ public:
         Write, // a request that changes the controller
     };
 
+    // The longest --timeout.
+    static constexpr int TimeoutMaxMs = 60000;
+
     // The waits for replies at a baud rate: `timeoutMs` (or, when it is 0,
     // the panel's waits) on top of each request's wire time.
     static Controller::Waits waitsFor(int baud, int timeoutMs);

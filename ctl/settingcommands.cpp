@@ -92,6 +92,11 @@ QString shown(const SettingRow &row, quint16 word)
 
 } // namespace
 
+int SettingCommands::runNamed(const CommandLine &commandLine, Output &out)
+{
+    return run(*DeviceModel::setting(commandLine.command()), commandLine, out);
+}
+
 int SettingCommands::run(const SettingRow &row, const CommandLine &commandLine, Output &out)
 {
     Session session(commandLine, out);

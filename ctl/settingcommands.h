@@ -13,6 +13,8 @@ class SettingCommands
 public:
     // A setting: its value written, or, for a readable one given no value, read.
     static int run(const SettingRow &row, const CommandLine &commandLine, Output &out);
+    // The setting the command line names (the command table's function for every setting row).
+    static int runNamed(const CommandLine &commandLine, Output &out);
     static int address(const CommandLine &commandLine, Output &out);
 };
 

@@ -18,9 +18,6 @@
 
 namespace {
 
-constexpr qint64 intervalMaxMs = 3600000;
-constexpr qint64 defaultIntervalMs = 1000;
-
 QJsonObject failedReading(const QDateTime &time, int address, const QString &error)
 {
     return QJsonObject{{QStringLiteral("time"), StatusJson::timeText(time)}, {QStringLiteral("address"), address},
@@ -30,7 +27,7 @@ QJsonObject failedReading(const QDateTime &time, int address, const QString &err
 struct Plan
 {
     qint64 count = 1; // -1: until stopped
-    qint64 intervalMs = defaultIntervalMs;
+    qint64 intervalMs = StatusCommand::DefaultIntervalMs;
     bool repeated = false;
     QString csvPath;
 };
@@ -40,11 +37,12 @@ bool makePlan(const CommandLine &commandLine, Plan *plan, QString *error)
     const QString interval = QStringLiteral("interval");
     const QString count = QStringLiteral("count");
     if (commandLine.has(interval)
-        && !ValueText::number(
-            commandLine.value(interval), 0, intervalMaxMs, QStringLiteral("--interval"), &plan->intervalMs, error))
+        && !ValueText::number(commandLine.value(interval), 0, StatusCommand::IntervalMaxMs,
+            QStringLiteral("--interval"), &plan->intervalMs, error))
         return false;
     if (commandLine.has(count)
-        && !ValueText::number(commandLine.value(count), 1, 2147483647, QStringLiteral("--count"), &plan->count, error))
+        && !ValueText::number(
+            commandLine.value(count), 1, StatusCommand::CountMax, QStringLiteral("--count"), &plan->count, error))
         return false;
     if (commandLine.has(interval) && !commandLine.has(count))
         plan->count = -1;

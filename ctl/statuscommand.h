@@ -12,6 +12,11 @@ class Output;
 class StatusCommand
 {
 public:
+    // The limits of --interval and --count, and the interval of --count alone.
+    static constexpr qint64 IntervalMaxMs = 3600000;
+    static constexpr qint64 DefaultIntervalMs = 1000;
+    static constexpr qint64 CountMax = 2147483647;
+
     static int run(const CommandLine &commandLine, Output &out);
     // A reading (StatusJson's object) as lines of text for people.
     static QStringList textLines(const QJsonObject &reading);

@@ -24,10 +24,10 @@ struct FaultRow
 };
 
 const FaultRow faultRows[] = {
-#define VIRTUAL_CONTROLLER_FAULT_SPEC(id, name, param, placeholder, maxParam, scope, help)                             \
+#define VIRTUAL_CONTROLLER_FAULT_ROW(id, name, param, placeholder, maxParam, scope, help)                              \
     {ControllerFaults::Fault##id, name, param, placeholder, maxParam, scope, help},
-    VIRTUAL_CONTROLLER_FAULTS(VIRTUAL_CONTROLLER_FAULT_SPEC)
-#undef VIRTUAL_CONTROLLER_FAULT_SPEC
+    VIRTUAL_CONTROLLER_FAULTS(VIRTUAL_CONTROLLER_FAULT_ROW)
+#undef VIRTUAL_CONTROLLER_FAULT_ROW
 };
 
 // The exception code of an exception fault without a parameter: device failure.
@@ -35,8 +35,8 @@ constexpr quint8 defaultExceptionCode = 0x04;
 
 const FaultRow *rowOf(Kind kind)
 {
-    const auto row
-        = std::find_if(std::begin(faultRows), std::end(faultRows), [kind](const FaultRow &s) { return s.kind == kind; });
+    const auto row = std::find_if(
+        std::begin(faultRows), std::end(faultRows), [kind](const FaultRow &s) { return s.kind == kind; });
     return row == std::end(faultRows) ? nullptr : row;
 }
 
@@ -100,6 +100,7 @@ Response Faults::apply(
     const int param = std::max(0, fault.param);
     switch (fault.kind) {
     case ControllerFaults::FaultNone:
+    case ControllerFaults::FaultKindCount:
         return out;
     case ControllerFaults::FaultNoReply:
         out.bytes.clear();
@@ -174,8 +175,8 @@ bool Faults::parse(const QString &text, ControllerFaults::Fault *fault, QString 
     *fault = ControllerFaults::Fault();
     if (name == QLatin1String("none") && !hasParam)
         return true;
-    const auto row = std::find_if(
-        std::begin(faultRows), std::end(faultRows), [&name](const FaultRow &s) { return name == QLatin1String(s.name); });
+    const auto row = std::find_if(std::begin(faultRows), std::end(faultRows),
+        [&name](const FaultRow &s) { return name == QLatin1String(s.name); });
     if (row == std::end(faultRows)) {
         *error = QStringLiteral("unknown fault '%1'").arg(name);
         return false;

@@ -29,7 +29,7 @@
     X(WrongAddress, "wrong-address", Required, "A", 255, Answered, "the reply carries address A (CRC recomputed)")     \
     X(WrongFunction, "wrong-function", Required, "F", 255, Answered, "the reply carries function F (CRC recomputed)")  \
     X(EndlessStream, "endless", NoParam, "", 0, Answered, "a stream of bytes starts and goes on until cleared")        \
-    X(UnplugOnRequest, "unplug", NoParam, "", 0, Taken, "the request unplugs the line (not carried out)")          \
+    X(UnplugOnRequest, "unplug", NoParam, "", 0, Taken, "the request unplugs the line (not carried out)")              \
     X(WrongRegister, "wrong-register", Required, "R", 65535, Writes,                                                   \
         "writes are acknowledged for register R (CRC recomputed)")
 
@@ -42,6 +42,7 @@ struct ControllerFaults
 #define VIRTUAL_CONTROLLER_FAULT_ENUM(name, ...) Fault##name,
         VIRTUAL_CONTROLLER_FAULTS(VIRTUAL_CONTROLLER_FAULT_ENUM)
 #undef VIRTUAL_CONTROLLER_FAULT_ENUM
+            FaultKindCount // FaultNone and every fault of the table
     };
 
     struct Fault

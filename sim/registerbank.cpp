@@ -1,6 +1,8 @@
 #include "registerbank.h"
 
 #include "modbuscrc.h"
+#include "modbusfacts.h"
+#include "registermap.h"
 #include "registers.h"
 
 #include <algorithm>
@@ -8,59 +10,12 @@
 
 namespace {
 
-// How a master may use a register.
-enum Access {
-    ReadWrite, // read, and written alone (function 6)
-    ReadOnly, // read only: a write is refused
-    WriteOnly, // written alone, never read
-    BlockOnly, // read, and written only as part of the whole configuration block (function 16)
-};
+using RegisterMap::Access;
 
-struct RegisterRow
+const std::vector<RegisterMap::Row> &registerMap()
 {
-    quint16 reg;
-    Access access;
-    quint16 resetValue;
-};
-
-constexpr quint32 factoryCompensationSeconds = FactoryCompensationHours * 3600u;
-
-// The controller's register map. A new register is one more row here (and
-// its name in registers.h).
-constexpr RegisterRow registerMap[] = {
-    {RegCommandWord, WriteOnly, 0},
-    // The status block.
-    {RegLdEnableMask, ReadWrite, FactoryLdMask},
-    {RegLdSwitchMask, ReadWrite, 0},
-    {RegAdcEnable, ReadWrite, 0},
-    {RegPowerPermille, ReadWrite, 0},
-    {RegRs485Address, ReadWrite, Rs485AddressMin},
-    {RegStatusWord6, ReadOnly, 0},
-    {RegLdTemperature, ReadOnly, 253}, // 25.3 degrees
-    {RegStatusWord8, ReadOnly, 0},
-    {RegSupplyVoltage, ReadOnly, 24000}, // millivolts
-    {RegRunSecondsHigh, ReadOnly, 0},
-    {RegRunSecondsLow, ReadOnly, 0},
-    {RegFirmwareVersion, ReadOnly, 0x010A}, // V1.10
-    {RegMaxPowerDac, ReadWrite, FactoryLdMaxDac},
-    // The configuration block, with the factory configuration.
-    {RegCfgReserved, BlockOnly, 0},
-    {RegCfgLdMask, BlockOnly, FactoryLdMask},
-    {RegCfgLdMaxDac, BlockOnly, FactoryLdMaxDac},
-    {RegCfgLdCompensationSecondsHigh, BlockOnly, quint16(factoryCompensationSeconds >> 16)},
-    {RegCfgLdCompensationSecondsLow, BlockOnly, quint16(factoryCompensationSeconds & 0xFFFF)},
-    {RegCfgLdAlarmTemperature, BlockOnly, FactoryAlarmTenths},
-    {RegCfgLdLowPowerMask, BlockOnly, FactoryLowPowerMask},
-};
-
-// Modbus exception codes.
-constexpr quint8 illegalFunction = 0x01;
-constexpr quint8 illegalDataAddress = 0x02;
-constexpr quint8 illegalDataValue = 0x03;
-
-// The most registers one request may read or write (the Modbus limits).
-constexpr int maxReadCount = 125;
-constexpr int maxWriteCount = 123;
+    return RegisterMap::rows();
+}
 
 quint16 wordAt(const QByteArray &frame, int offset)
 {
@@ -77,7 +32,7 @@ QByteArray exception(quint8 unit, quint8 function, quint8 code)
 {
     QByteArray reply;
     reply.append(char(unit));
-    reply.append(char(function | 0x80));
+    reply.append(char(function | Modbus::ExceptionFlag));
     reply.append(char(code));
     return withCrc(reply);
 }
@@ -112,15 +67,14 @@ RegisterBank::RegisterBank()
 void RegisterBank::reset()
 {
     m_values.clear();
-    for (const RegisterRow &row : registerMap)
+    for (const RegisterMap::Row &row : registerMap())
         m_values.push_back(row.resetValue);
 }
 
 int RegisterBank::indexOf(quint16 reg) const
 {
-    const auto row = std::find_if(
-        std::begin(registerMap), std::end(registerMap), [reg](const RegisterRow &r) { return r.reg == reg; });
-    return row == std::end(registerMap) ? -1 : int(row - std::begin(registerMap));
+    const RegisterMap::Row *row = RegisterMap::find(reg);
+    return row ? int(row - registerMap().data()) : -1;
 }
 
 quint16 &RegisterBank::at(quint16 reg)
@@ -177,7 +131,7 @@ QByteArray RegisterBank::execute(const QByteArray &request)
         reply = writeBlock(unit, request);
         break;
     default:
-        reply = exception(unit, function, illegalFunction);
+        reply = exception(unit, function, Modbus::IllegalFunction);
         break;
     }
     return unit == 0 ? QByteArray() : reply;
@@ -187,16 +141,16 @@ QByteArray RegisterBank::read(quint8 unit, const QByteArray &request) const
 {
     const int first = wordAt(request, 2);
     const int count = wordAt(request, 4);
-    if (count < 1 || count > maxReadCount)
-        return exception(unit, FuncReadHoldingRegisters, illegalDataValue);
+    if (count < 1 || count > Modbus::MaxReadRegisters)
+        return exception(unit, FuncReadHoldingRegisters, Modbus::IllegalDataValue);
     QByteArray reply;
     reply.append(char(unit));
     reply.append(char(FuncReadHoldingRegisters));
     reply.append(char(2 * count));
     for (int reg = first; reg < first + count; ++reg) {
         const int index = reg > 0xFFFF ? -1 : indexOf(quint16(reg));
-        if (index < 0 || registerMap[index].access == WriteOnly)
-            return exception(unit, FuncReadHoldingRegisters, illegalDataAddress);
+        if (index < 0 || registerMap()[size_t(index)].access == Access::WriteOnly)
+            return exception(unit, FuncReadHoldingRegisters, Modbus::IllegalDataAddress);
         appendWord(reply, m_values[size_t(index)]);
     }
     return withCrc(reply);
@@ -207,10 +161,13 @@ QByteArray RegisterBank::writeSingle(quint8 unit, const QByteArray &request)
     const quint16 reg = wordAt(request, 2);
     const quint16 value = wordAt(request, 4);
     const int index = indexOf(reg);
-    if (index < 0 || (registerMap[index].access != ReadWrite && registerMap[index].access != WriteOnly))
-        return exception(unit, FuncWriteSingleRegister, illegalDataAddress);
-    if (reg == RegRs485Address && (value < Rs485AddressMin || value > Rs485AddressMax))
-        return exception(unit, FuncWriteSingleRegister, illegalDataValue);
+    if (index < 0)
+        return exception(unit, FuncWriteSingleRegister, Modbus::IllegalDataAddress);
+    const RegisterMap::Row &row = registerMap()[size_t(index)];
+    if (row.access != Access::ReadWrite && row.access != Access::WriteOnly)
+        return exception(unit, FuncWriteSingleRegister, Modbus::IllegalDataAddress);
+    if (row.deviceChecksRange && (value < row.min || value > row.max))
+        return exception(unit, FuncWriteSingleRegister, Modbus::IllegalDataValue);
     m_values[size_t(index)] = value;
     return acknowledgement(unit, FuncWriteSingleRegister, reg);
 }
@@ -220,16 +177,18 @@ QByteArray RegisterBank::writeBlock(quint8 unit, const QByteArray &request)
     const quint16 first = wordAt(request, 2);
     const int count = wordAt(request, 4);
     const int byteCount = quint8(request.at(6));
-    if (count < 1 || count > maxWriteCount || byteCount != 2 * count)
-        return exception(unit, FuncWriteMultipleRegisters, illegalDataValue);
+    if (count < 1 || count > Modbus::MaxWriteRegisters || byteCount != 2 * count)
+        return exception(unit, FuncWriteMultipleRegisters, Modbus::IllegalDataValue);
     // The configuration block is only ever written whole.
     if (first != ConfigBlockFirst || count != ConfigBlockCount)
-        return exception(unit, FuncWriteMultipleRegisters, illegalDataAddress);
+        return exception(unit, FuncWriteMultipleRegisters, Modbus::IllegalDataAddress);
     for (int i = 0; i < count; ++i)
         at(quint16(first + i)) = wordAt(request, 7 + 2 * i);
     // The controller applies its new configuration at once.
-    at(RegLdEnableMask) = value(RegCfgLdMask);
-    at(RegMaxPowerDac) = value(RegCfgLdMaxDac);
+    for (const RegisterMap::Row &row : registerMap()) {
+        if (row.followsConfig != 0)
+            at(row.reg) = value(row.followsConfig);
+    }
     return acknowledgement(unit, FuncWriteMultipleRegisters, first);
 }
 

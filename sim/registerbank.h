@@ -14,7 +14,7 @@
 // checked as a table of requests and replies.
 //
 // The map itself (every register, how a master may use it and its value after
-// a reset) is one table in registerbank.cpp.
+// a reset) is the device's one register table, protocol/registermap.cpp.
 class RegisterBank
 {
 public:

@@ -225,7 +225,13 @@ void TestBridgeMetrics::outcomesAndExceptionsAreCounted()
         sampleLines(QStringLiteral("vortanix_exchanges_total{%1,outcome=\"%2\"} %3").arg(a1),
             {{"ok", 1}, {"timeout", 0}, {"short_reply", 1}, {"incomplete_reply", 0}, {"bad_crc", 2}, {"exception", 3},
                 {"wrong_address", 1}, {"wrong_function", 0}, {"not_acknowledged", 1}, {"port_lost", 1},
-                {"wrong_register", 1}, {"bus_collision", 2}}));
+                {"wrong_register", 1}, {"bus_collision", 2}, {"not_applied", 0}}));
+    // The family's HELP names every label it shows.
+    const QString help = QString::fromUtf8(metrics.exposition())
+                             .section(QStringLiteral("# HELP vortanix_exchanges_total"), 1)
+                             .section(QLatin1Char('\n'), 0, 0);
+    for (const QString &sample : samplesOf(metrics, QStringLiteral("vortanix_exchanges_total")))
+        QVERIFY2(help.contains(sample.section(QLatin1Char('"'), -2, -2)), qPrintable(sample));
     QCOMPARE(samplesOf(metrics, QStringLiteral("vortanix_exchange_exceptions_total")),
         (QStringList{QStringLiteral("vortanix_exchange_exceptions_total{%1,code=\"02\"} 2").arg(a1),
             QStringLiteral("vortanix_exchange_exceptions_total{%1,code=\"0B\"} 1").arg(a1)}));

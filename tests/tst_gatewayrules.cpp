@@ -5,6 +5,9 @@
 
 #include "gatewayrequest.h"
 #include "mbapframe.h"
+#include "modbusframes.h"
+#include "registerbank.h"
+#include "registermap.h"
 #include "registerrules.h"
 #include "registers.h"
 #include "tcplink.h"
@@ -20,7 +23,7 @@ private slots:
     void writesAgainstTheRules();
     void blockWrites_data();
     void blockWrites();
-    void everyRuleKeepsItsOwnRange();
+    void everyRegisterAsItsRowSays();
     void requestVerdicts_data();
     void requestVerdicts();
     void forwardedRequestCarriesTheValues();
@@ -137,19 +140,33 @@ void TestGatewayRules::blockWrites()
     QCOMPARE(int(RegisterRules::checkBlockWrite(quint16(first), values)), refusal);
 }
 
-void TestGatewayRules::everyRuleKeepsItsOwnRange()
+void TestGatewayRules::everyRegisterAsItsRowSays()
 {
-    // Each writable register takes its lowest and highest value and refuses
-    // one beyond them, as far as a word reaches.
-    for (const RegisterRules::Rule &rule : RegisterRules::table()) {
-        if (rule.access != RegisterRules::Access::ReadWrite)
+    // Every register of the device's table, as its row says: the virtual
+    // controller serves a read of it unless it is write-only and takes a write
+    // of it alone only when it is written alone; the gateway forwards a write
+    // within the range, refuses one beyond either end (as far as a word
+    // reaches), and never forwards one to a register changed only on the line.
+    using RegisterMap::Access;
+    for (const RegisterMap::Row &row : RegisterMap::rows()) {
+        const QString name = QString::fromUtf8(row.name);
+        RegisterBank bank;
+        const bool readRefused = bank.execute(readRequest(1, row.reg, 1)) == exceptionReply(1, 3, 2);
+        QVERIFY2(readRefused == (row.access == Access::WriteOnly), qPrintable(name));
+        const bool alone = row.access == Access::ReadWrite || row.access == Access::WriteOnly;
+        const QByteArray written = bank.execute(writeRequest(1, row.reg, row.min));
+        QVERIFY2((written == ack(1, 6, row.reg)) == alone, qPrintable(name));
+        const int forwarded = !alone ? RegisterRules::NoSuchRegister
+            : row.lineOnly           ? RegisterRules::NotAllowed
+                                     : RegisterRules::None;
+        QCOMPARE(int(RegisterRules::checkWrite(row.reg, row.min)), forwarded);
+        QCOMPARE(int(RegisterRules::checkWrite(row.reg, row.max)), forwarded);
+        if (!alone || row.lineOnly)
             continue;
-        QCOMPARE(int(RegisterRules::checkWrite(rule.reg, rule.min)), 0);
-        QCOMPARE(int(RegisterRules::checkWrite(rule.reg, rule.max)), 0);
-        if (rule.max < 0xFFFF)
-            QCOMPARE(int(RegisterRules::checkWrite(rule.reg, quint16(rule.max + 1))), 3);
-        if (rule.min > 0)
-            QCOMPARE(int(RegisterRules::checkWrite(rule.reg, quint16(rule.min - 1))), 3);
+        if (row.max < 0xFFFF)
+            QCOMPARE(int(RegisterRules::checkWrite(row.reg, quint16(row.max + 1))), int(RegisterRules::OutOfRange));
+        if (row.min > 0)
+            QCOMPARE(int(RegisterRules::checkWrite(row.reg, quint16(row.min - 1))), int(RegisterRules::OutOfRange));
     }
 }
 
@@ -245,7 +262,11 @@ void TestGatewayRules::outcomeExceptions_data()
     QTest::newRow("bus collision") << int(Outcome::BusCollision) << 0 << 4;
     QTest::newRow("controller's 02") << int(Outcome::Exception) << 2 << 2;
     QTest::newRow("controller's 06") << int(Outcome::Exception) << 6 << 6;
+    QTest::newRow("controller's 0B") << int(Outcome::Exception) << 0x0B << 0x0B;
+    QTest::newRow("controller's 0C") << int(Outcome::Exception) << 0x0C << 4;
+    QTest::newRow("controller's 00") << int(Outcome::Exception) << 0 << 4;
     QTest::newRow("controller's 0x55") << int(Outcome::Exception) << 0x55 << 4;
+    QTest::newRow("read back, not applied") << int(Outcome::NotApplied) << 0 << 4;
 }
 
 void TestGatewayRules::outcomeExceptions()
@@ -256,7 +277,7 @@ void TestGatewayRules::outcomeExceptions()
     Outcome outcome;
     outcome.kind = Outcome::Kind(kind);
     outcome.exceptionCode = quint8(code);
-    QCOMPARE(int(GatewayRequest::exceptionFor(outcome)), exception);
+    QCOMPARE(int(outcome.gatewayException()), exception);
 }
 
 void TestGatewayRules::gatewayAddresses_data()

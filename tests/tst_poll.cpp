@@ -100,8 +100,8 @@ private slots:
     void keptMembersFollowEveryPoll();
     void temperatureTextAndStyle_data();
     void temperatureTextAndStyle();
-    void statusWordsShownAsSpecified_data();
-    void statusWordsShownAsSpecified();
+    void statusWordsShownInTheirUnits_data();
+    void statusWordsShownInTheirUnits();
     void runningHours_data();
     void runningHours();
     void switchStateLabels_data();
@@ -281,7 +281,7 @@ void TestPoll::temperatureTextAndStyle()
     }
 }
 
-void TestPoll::statusWordsShownAsSpecified_data()
+void TestPoll::statusWordsShownInTheirUnits_data()
 {
     QTest::addColumn<quint16>("reg");
     QTest::addColumn<quint16>("word");
@@ -306,7 +306,7 @@ void TestPoll::statusWordsShownAsSpecified_data()
     QTest::newRow("version 0x00FF") << RegFirmwareVersion << quint16(0x00FF) << "labelVersion" << "V0.255";
 }
 
-void TestPoll::statusWordsShownAsSpecified()
+void TestPoll::statusWordsShownInTheirUnits()
 {
     QFETCH(quint16, reg);
     QFETCH(quint16, word);

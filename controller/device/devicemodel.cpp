@@ -1,10 +1,20 @@
 #include "devicemodel.h"
 
 #include "powerscale.h"
+#include "registermap.h"
 #include "registers.h"
 #include "valuetext.h"
 
 namespace {
+
+// A number written to the register as typed takes the range its row of the register table gives.
+void rangeOfRegister(SettingRow &row)
+{
+    const RegisterMap::Row *reg = RegisterMap::find(row.reg);
+    Q_ASSERT(reg);
+    row.low = reg->min;
+    row.high = reg->max;
+}
 
 QList<SettingRow> makeSettings()
 {
@@ -25,7 +35,7 @@ QList<SettingRow> makeSettings()
     row = {};
     row.name = QStringLiteral("power");
     row.reg = RegPowerPermille;
-    row.high = PowerPermilleMax;
+    rangeOfRegister(row);
     row.unit = QStringLiteral("‰");
     row.jsonKey = QStringLiteral("power_permille");
     row.label = QStringLiteral("power");
@@ -78,8 +88,7 @@ QList<SettingRow> makeSettings()
     row = {};
     row.name = QStringLiteral("dac");
     row.reg = RegMaxPowerDac;
-    row.low = MaxPowerDacMin;
-    row.high = MaxPowerDacMax;
+    rangeOfRegister(row);
     row.jsonKey = QStringLiteral("max_dac");
     row.label = QStringLiteral("maximum DAC");
     row.argument = QStringLiteral("VALUE");

@@ -7,23 +7,24 @@ namespace ExitStatusTable {
 const QVector<Row> &rows()
 {
     static const QVector<Row> table = {
-        {ExitOk, "done", "stopped by SIGTERM, SIGINT or SIGHUP, or --check found the configuration good"},
-        {ExitFile, "a file could not be read or written (INI, CSV)",
+        {ExitOk, "Ok", "done", "stopped by SIGTERM, SIGINT or SIGHUP, or --check found the configuration good"},
+        {ExitFile, "File", "a file could not be read or written (INI, CSV)",
             "the configuration file cannot be read (missing, unreadable, too large),\nor the stop signals cannot be "
             "taken"},
-        {ExitUsage, "wrong command line or a value out of range: nothing was sent",
+        {ExitUsage, "Usage", "wrong command line or a value out of range: nothing was sent",
             "a wrong option, key or value: nothing was started"},
-        {ExitPort, "the port cannot be opened (missing, busy, no permission, no RS-485 mode),\nor none chosen",
+        {ExitPort, "Port", "the port cannot be opened (missing, busy, no permission, no RS-485 mode),\nor none chosen",
             "a line's port cannot be had (busy, no permission, no RS-485 mode)"},
-        {ExitNoReply, "no reply (scan: no controller found)", nullptr},
-        {ExitBadReply,
+        {ExitNoReply, "NoReply", "no reply (scan: no controller found)", nullptr},
+        {ExitBadReply, "BadReply",
             "bad reply (CRC, short, wrong address, function or register), refused (exception),\nor a bus collision "
             "(the request's echo came back changed)",
             nullptr},
-        {ExitNotAcknowledged, "written, but not acknowledged: the controller may or may not have applied it", nullptr},
-        {ExitPortLost, "the port was lost (adapter pulled)", nullptr},
-        {ExitBroker, nullptr, "the MQTT client cannot be set up"},
-        {ExitListen, nullptr, "an address to listen on (modbus_tcp/listen, metrics/listen) cannot be had"},
+        {ExitNotAcknowledged, "NotAcknowledged",
+            "written, but not acknowledged: the controller may or may not have applied it", nullptr},
+        {ExitPortLost, "PortLost", "the port was lost (adapter pulled)", nullptr},
+        {ExitBroker, "Broker", nullptr, "the MQTT client cannot be set up"},
+        {ExitListen, "Listen", nullptr, "an address to listen on (modbus_tcp/listen, metrics/listen) cannot be had"},
     };
     return table;
 }

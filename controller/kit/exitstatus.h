@@ -38,6 +38,7 @@ enum Program { Ctl, Bridge };
 struct Row
 {
     ExitStatus status;
+    const char *name; // the enumerator without "Exit": help texts name a status by it ({EXIT:NoReply})
     const char *ctl; // what it means for vortanix-ctl; null: never returned
     const char *bridge; // for vortanix-bridge
 };
