@@ -210,6 +210,9 @@ void TestRtuTcp::framesThroughADeviceServer()
     QTRY_COMPARE(simController.finishedReplyCount(), 1);
     ConfigBlock block;
     QCOMPARE(controller.readConfig(&block).kind, Outcome::Ok);
+    // One that comes within its wait is read, however long it takes.
+    simController.setFault(SimController::FaultDelay, 300, 1);
+    QCOMPARE(controller.readStatus(&status).kind, Outcome::Ok);
 
     // The echo of a 2-wire adapter at the device server.
     served.line.setEcho(VirtualLine::EchoWhole);
@@ -217,10 +220,12 @@ void TestRtuTcp::framesThroughADeviceServer()
     link->setEcho(true);
     QCOMPARE(controller.readStatus(&status).kind, Outcome::Ok);
 
-    // The device server goes: the port is lost.
+    // The device server goes: the port is lost, and a request sent meanwhile fails.
     served.server.stop();
     QCOMPARE(controller.readStatus(&status).kind, Outcome::PortLost);
     QVERIFY(link->isLost());
+    const quint8 request[8] = {};
+    QTRY_VERIFY(!link->send(request, sizeof request));
 
     // Direction control needs a UART of this machine.
     link->setDirectionControl(Rs485::Kernel, 0, QStringLiteral("rs485=kernel"));
@@ -293,6 +298,12 @@ void TestRtuTcp::ctlThroughTheSimulatorsDeviceServer()
     sim.terminate();
     QVERIFY(sim.waitForFinished(waitMs));
     QCOMPARE(sim.exitCode(), 0);
+
+    ChildProcess refused;
+    BuildProgram::start(refused, QStringLiteral(VORTANIX_SIM_PATH), {"--tcp", "127.0.0.1:65536"});
+    QVERIFY(refused.waitForFinished(waitMs));
+    QCOMPARE(refused.exitCode(), 1);
+    QVERIFY(refused.readAllStandardError().contains("is not ADDRESS:PORT to listen on"));
 }
 
 QTEST_GUILESS_MAIN(TestRtuTcp)
