@@ -186,7 +186,7 @@ void DeviceServer::passLineBytes()
             (void)sent;
         }
     } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
-        closeFd(lineFd); // the line was unplugged (EIO)
+        closeFd(lineFd); // the line was unplugged: a hang-up
     }
 }
 
