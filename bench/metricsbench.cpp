@@ -3,16 +3,18 @@
 // front-end, scraped over HTTP from loopback:
 //  1. scrape time: GET /metrics from connect to the end of the answer, and the
 //     time the bridge's main thread spends writing the page (the same
-//     BridgeMetrics, in this process, fed the same 250 readings);
+//     MetricsPage, in this process, on a hub fed the same 250 readings);
 //  2. the bridge's resident memory with metrics on, before and after the scrapes.
 // The results go to stdout as Markdown; progress goes to stderr.
 //
 // Usage: vortanix-metrics-bench [--scrapes N]
 
 #include "benchstats.h"
-#include "bridgemetrics.h"
 #include "bridgerig.h"
 #include "httpclient.h"
+#include "hubrig.h"
+#include "linejob.h"
+#include "metricspage.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -57,16 +59,20 @@ std::vector<double> pageTimes(int samples, int *bytes)
             line.controllers.append(ControllerConfig{QStringLiteral("%1-%2").arg(name).arg(address), address});
         lines.append(line);
     }
-    BridgeMetrics metrics(lines);
-    PollResult poll;
-    poll.ok = true;
+    HubRig rig(HubRig::config(lines));
+    PollDone poll;
+    poll.kind = Outcome::Ok;
+    poll.text = QStringLiteral("ok");
     poll.status.setWord(RegLdTemperature, 253);
     poll.status.setWord(RegSupplyVoltage, 23950);
     poll.status.setWord(RegFirmwareVersion, 0x010A);
     poll.time = QDateTime::currentDateTime();
     poll.exchanges = {Exchange{Outcome::Ok, 0, 3000000}};
-    for (int node = 0; node < 2 * perLine; ++node)
-        metrics.polled(node, poll, true);
+    for (int line = 0; line < lines.size(); ++line) {
+        for (poll.controller = 0; poll.controller < perLine; ++poll.controller)
+            rig.hub().polled(line, poll);
+    }
+    const MetricsPage metrics(rig.hub(), {});
     std::vector<double> times;
     for (int i = 0; i < samples; ++i) {
         const auto start = Clock::now();

@@ -30,6 +30,11 @@ struct LineConfig
     bool echo = false; // the adapter hands each request back: check and drop it
     Rs485::Mode rs485 = Rs485::None; // who switches the transceiver's direction
     int rtsDelayUs = 0; // with rs485 kernel or rts: RTS up this long before and after a request
+    // A read is answered from what the bridge holds when it is younger than
+    // this; -1: the poll interval; 0: always on the line.
+    int maxAgeMs = -1;
+    bool verify = false; // writes are read back
+    int offlinePollMs = 10000; // the longest wait between polls of an offline controller
     QList<ControllerConfig> controllers;
 };
 
@@ -52,18 +57,22 @@ struct BrokerConfig
 // allow=); the front-end is off while no address is set.
 struct ListenConfig
 {
-    QHostAddress address;
+    QHostAddress address; // listen=[::] is Any: IPv6 and IPv4 both
+
     int port = 0; // 0: any free port (the log tells which)
     NetAllow allow; // loopback unless allow= says otherwise
 
     bool enabled() const { return !address.isNull(); }
-    // 127.0.0.1:9848, [::1]:9848
+    // The address as written: "::" for Any, which Qt would name 0.0.0.0.
+    QString host() const
+    {
+        return address == QHostAddress(QHostAddress::Any) ? QStringLiteral("::") : address.toString();
+    }
+    // 127.0.0.1:9848, [::1]:9848, [::]:9848
     QString hostPort(int actualPort) const
     {
-        const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
-            ? QLatin1Char('[') + address.toString() + QLatin1Char(']')
-            : address.toString();
-        return QStringLiteral("%1:%2").arg(host).arg(actualPort);
+        const QString text = host().contains(QLatin1Char(':')) ? QLatin1Char('[') + host() + QLatin1Char(']') : host();
+        return QStringLiteral("%1:%2").arg(text).arg(actualPort);
     }
 };
 

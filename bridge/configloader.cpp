@@ -36,7 +36,11 @@ const QStringList globalKeys = {QStringLiteral("mqtt/host"), QStringLiteral("mqt
 constexpr int idleMinS = 1;
 constexpr int idleMaxS = 24 * 3600;
 const QStringList lineKeys = {QStringLiteral("port"), QStringLiteral("baud"), QStringLiteral("addresses"),
-    QStringLiteral("timeout_ms"), QStringLiteral("echo"), QStringLiteral("rs485"), QStringLiteral("rts_delay_us")};
+    QStringLiteral("timeout_ms"), QStringLiteral("echo"), QStringLiteral("rs485"), QStringLiteral("rts_delay_us"),
+    QStringLiteral("max_age_ms"), QStringLiteral("verify"), QStringLiteral("offline_poll_s")};
+constexpr int maxAgeMaxMs = 3600 * 1000;
+constexpr int offlinePollMinS = 1;
+constexpr int offlinePollMaxS = 3600;
 // The keys of --line's fields (NAME:BAUD:ADDRESSES:PORT); other keys go as KEY=VALUE fields before the port.
 const QStringList lineFormKeys = {QStringLiteral("baud"), QStringLiteral("addresses"), QStringLiteral("port")};
 
@@ -111,6 +115,21 @@ bool addressList(const QString &text, QList<quint8> *addresses, QString *why)
     return true;
 }
 
+// The address a socket is bound to for one written: [::] serves IPv6 and
+// IPv4 both, as the system's own services do by default (an IPv4 client
+// shows as ::ffff:a.b.c.d); an IPv4 address written as IPv6 (::ffff:a.b.c.d)
+// is that IPv4 address, which an IPv6 socket cannot bind.
+QHostAddress boundAddress(const QHostAddress &written)
+{
+    if (written == QHostAddress(QHostAddress::AnyIPv6))
+        return QHostAddress(QHostAddress::Any);
+    const Q_IPV6ADDR bytes = written.toIPv6Address();
+    static const quint8 mappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+    if (written.protocol() == QAbstractSocket::IPv6Protocol && std::equal(mappedPrefix, mappedPrefix + 12, bytes.c))
+        return QHostAddress(quint32(bytes[12]) << 24 | quint32(bytes[13]) << 16 | quint32(bytes[14]) << 8 | bytes[15]);
+    return written;
+}
+
 // ADDRESS:PORT to listen on: an IPv4 address, [an IPv6 address] or localhost; port 0 takes a free one.
 bool listenAddress(const QString &text, ListenConfig *listen, QString *why)
 {
@@ -126,9 +145,16 @@ bool listenAddress(const QString &text, ListenConfig *listen, QString *why)
         *why = QStringLiteral("'%1' is not ADDRESS:PORT (e.g. 127.0.0.1:1502, 0.0.0.0:9848 or [::1]:9848)").arg(text);
         return false;
     }
-    listen->address = parsed;
+    listen->address = boundAddress(parsed);
     listen->port = match.captured(3).toInt();
     return true;
+}
+
+// A key of the form PREFIXN (unit.N, id.N): its number is then checked against its range.
+bool isNumbered(const QString &key, const QString &prefix)
+{
+    static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
+    return key.startsWith(prefix) && digits.match(key.mid(prefix.size())).hasMatch();
 }
 
 // LINE:ADDRESS, the controller a unit id stands for.
@@ -291,8 +317,11 @@ bool ConfigLoader::setGlobal(const QString &key, const QString &value, QString *
     if (key == QLatin1String("modbus_tcp/idle_timeout_s"))
         return wholeNumber(value, idleMinS, idleMaxS, &result.modbusTcp.idleTimeoutS, why);
     int unit = 0;
-    if (key.startsWith(QLatin1String("modbus_tcp/unit."))
-        && wholeNumber(key.mid(16), LineFacts::UnitIdMin, LineFacts::UnitIdMax, &unit, why)) {
+    if (isNumbered(key, QStringLiteral("modbus_tcp/unit."))) {
+        if (!wholeNumber(key.mid(16), LineFacts::UnitIdMin, LineFacts::UnitIdMax, &unit, why)) {
+            *why = QStringLiteral("the unit id %1").arg(*why);
+            return false;
+        }
         QPair<QString, int> target;
         if (!unitTarget(value, &target, why))
             return false;
@@ -349,8 +378,23 @@ bool ConfigLoader::setLineKey(LineDraft &draft, const QString &key, const QStrin
     }
     if (key == QLatin1String("rts_delay_us"))
         return wholeNumber(value, 0, Rs485::MaxDelayUs, &line.rtsDelayUs, why);
+    if (key == QLatin1String("max_age_ms"))
+        return wholeNumber(value, 0, maxAgeMaxMs, &line.maxAgeMs, why);
+    if (key == QLatin1String("verify"))
+        return yesNo(value, &line.verify, why);
+    if (key == QLatin1String("offline_poll_s")) {
+        int seconds = 0;
+        if (!wholeNumber(value, offlinePollMinS, offlinePollMaxS, &seconds, why))
+            return false;
+        line.offlinePollMs = seconds * 1000;
+        return true;
+    }
     int address = 0;
-    if (key.startsWith(QLatin1String("id.")) && wholeNumber(key.mid(3), addressMin, addressMax, &address, why)) {
+    if (isNumbered(key, QStringLiteral("id."))) {
+        if (!wholeNumber(key.mid(3), addressMin, addressMax, &address, why)) {
+            *why = QStringLiteral("the address %1").arg(*why);
+            return false;
+        }
         QString id;
         if (!name(value, &id, why))
             return false;

@@ -81,8 +81,7 @@ void printSummary(const BridgeConfig &config)
     const ModbusTcpConfig &gateway = config.modbusTcp;
     if (gateway.enabled()) {
         std::printf("Modbus TCP on %s port %d, clients from %s, idle connections close after %d s\n",
-            qPrintable(gateway.address.toString()), gateway.port, qPrintable(gateway.allow.text()),
-            gateway.idleTimeoutS);
+            qPrintable(gateway.host()), gateway.port, qPrintable(gateway.allow.text()), gateway.idleTimeoutS);
         for (auto it = gateway.units.cbegin(); it != gateway.units.cend(); ++it)
             std::printf("  unit %d: %s\n", it.key(),
                 qPrintable(config.lines.at(it.value().first).controllers.at(it.value().second).id));
@@ -198,23 +197,11 @@ int main(int argc, char *argv[])
     {
         Bridge bridge(loader.config(), parser.isSet(traceOption));
         QString error;
-        switch (bridge.start(&error)) {
-        case Bridge::Started:
+        status = bridge.start(&error);
+        if (status == ExitOk)
             application.exec();
-            break;
-        case Bridge::PortUnavailable:
+        else
             logLine(error);
-            status = ExitPort;
-            break;
-        case Bridge::MqttUnavailable:
-            logLine(error);
-            status = ExitBroker;
-            break;
-        case Bridge::ListenUnavailable:
-            logLine(error);
-            status = ExitListen;
-            break;
-        }
         clean = bridge.stop();
     }
     if (!clean) {

@@ -17,6 +17,7 @@
 #include "session.h"
 #include "settingcommands.h"
 #include "statuscommand.h"
+#include "statusjson.h"
 #include "valuetext.h"
 
 namespace {
@@ -72,12 +73,15 @@ QString lines(std::initializer_list<const char *> text)
                 .arg(ReconnectBackoff::FirstMs / 1000)
                 .arg(ReconnectBackoff::LongestMs / 1000))
         .replace(QStringLiteral("{GATEWAYEXITS}"),
-            QStringLiteral("exception 0B (the controller does not answer) is\n%1, or %2 for a write; 0A (the line "
-                           "unavailable) and a lost connection are %3;\n01, 02, 03, 04 and the controller's own are "
-                           "%4; no connection is %5.")
+            QStringLiteral(
+                "exception 0B (the controller does not answer) is\n%1, or %2 for a write; 0A (the line "
+                "unavailable) and a lost connection are %3;\n01, 02, 03, 04 and the controller's own are "
+                "%4; no connection is %5.\nA reply to another request (transaction, unit id) is %6, or %7 for "
+                "a write.")
                 .arg(exit(Outcome::Timeout, false), exit(Outcome::Timeout, true), exit(Outcome::PortLost, false),
                     exit(Outcome::Exception, false))
-                .arg(int(ExitPort)));
+                .arg(int(ExitPort))
+                .arg(exit(Outcome::MismatchedReply, false), exit(Outcome::MismatchedReply, true)));
 }
 
 // `head` and the words of `text` after it, wrapped into lines of at most 79
@@ -213,13 +217,16 @@ QList<CommandEntry> makeCommands()
             "port is opened again before each following reading. A device server's",
             "connection is made again at once, then after pauses of {BACKOFF}.",
             "",
-            "JSON keys: time, address, temperature_c (null when the sensor is open or",
-            "shorted), sensor (ok, open, short), power_permille, supply_v, run_seconds,",
-            "run_hours, firmware, adc_enabled, modules_on, modules_enabled, status_word_6,",
-            "status_word_8. A failed reading: time, address (the one asked), error.",
-            "Exit status: {EXIT:Ok} when every reading succeeded, otherwise that of the last",
-            "failed reading.",
-        })};
+        })
+            + wrapped(QString(),
+                QStringLiteral("JSON keys: %1; temperature_c is null while the sensor is open or shorted "
+                               "(sensor: ok, open or short). A failed reading: time, address (the one asked), error.")
+                    .arg(StatusJson::keys().join(QStringLiteral(", "))))
+            + QLatin1Char('\n')
+            + lines({
+                "Exit status: {EXIT:Ok} when every reading succeeded, otherwise that of the last",
+                "failed reading.",
+            })};
     for (const SettingRow &row : DeviceModel::settings()) {
         if (row.ctlOption.isEmpty())
             commands << settingEntry(row);
@@ -415,7 +422,8 @@ QString Commands::programHelp()
         "                       top of the request's wire time (default: {WAITS})",
         "  --tcp HOST[:PORT]    through a Modbus TCP gateway instead of a serial port,",
         "                       e.g. the bridge's: --tcp 127.0.0.1:1502 (port 502 when",
-        "                       none is given); not for the address command",
+        "                       none is given); not for the address command, nor",
+        "                       with --baud, --echo, --rs485, --rts-delay",
         "  --unit N             the controller's unit id at the gateway, {UNITS}",
         "                       (default: its address)",
         "  --json               print results as JSON, one object a line",

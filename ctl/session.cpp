@@ -52,12 +52,12 @@ int Session::checkOptions()
             out.error(QStringLiteral("--tcp and --port: choose one, the gateway or the serial port"));
             return ExitUsage;
         }
-        // The gateway's line is set up in the bridge's configuration, not here.
-        // A scan through it asks at the one rate the line runs at: no --bauds.
+        // The gateway's line is set up in the bridge's configuration, not here:
+        // its rate too (a scan through it asks at the one rate the line runs at).
         const QList<QPair<QString, QString>> lineOptions
-            = {{QStringLiteral("echo"), QStringLiteral("echo")}, {QStringLiteral("rs485"), QStringLiteral("rs485")},
-                {QStringLiteral("rts-delay"), QStringLiteral("rts_delay_us")},
-                {QStringLiteral("bauds"), QStringLiteral("baud")}};
+            = {{QStringLiteral("baud"), QStringLiteral("baud")}, {QStringLiteral("bauds"), QStringLiteral("baud")},
+                {QStringLiteral("echo"), QStringLiteral("echo")}, {QStringLiteral("rs485"), QStringLiteral("rs485")},
+                {QStringLiteral("rts-delay"), QStringLiteral("rts_delay_us")}};
         for (const auto &option : lineOptions) {
             if (commandLine.has(option.first)) {
                 out.error(QStringLiteral("--%1 is for a serial port; through --tcp the bridge sets up the line "

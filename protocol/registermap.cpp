@@ -67,7 +67,10 @@ const std::vector<Row> &rows()
         {RegCfgLdCompensationSecondsLow, "configuration: compensation, low word", A::BlockOnly, false, 0, anyWord,
             false, quint16(factoryCompensationSeconds & 0xFFFF), 0, "s", 1, "", M::None, nullptr, nullptr},
         {RegCfgLdAlarmTemperature, "configuration: alarm temperature", A::BlockOnly, false, 0,
-            ConfigBlock::AlarmTenthsMax, false, FactoryAlarmTenths, 0, "°C", 0.1, "", M::None, nullptr, nullptr},
+            ConfigBlock::AlarmTenthsMax, false, FactoryAlarmTenths, 0, "°C", 0.1, "", M::Gauge,
+            "vortanix_temperature_alarm_celsius",
+            "The temperature at which the controller raises its alarm, in degrees Celsius (its configuration block, "
+            "read when it comes online and when it is written)."},
         {RegCfgLdLowPowerMask, "configuration: low-power mask", A::BlockOnly, false, 0, AllModulesMask, false,
             FactoryLowPowerMask, 0, "", 1, "", M::None, nullptr, nullptr},
     };

@@ -46,7 +46,7 @@ bool SPComm::openPort()
     const bool held = portLock.holds(portName);
     if (!held && !portLock.acquire(portName))
         return false;
-    serialPort->setPortName(portName);
+    serialPort->setPortName(portLock.openName(portName));
     serialPort->setBaudRate(mapBaudRate(linkBaudRate), QSerialPort::AllDirections);
     // The line format is fixed, whatever the operator picked for parity and stop bits.
     serialPort->setParity(QSerialPort::NoParity);

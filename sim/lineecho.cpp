@@ -28,6 +28,10 @@ void LineServer::echoBack(QByteArray bytes, Clock::time_point now)
         if (core.collisionsLeft > 0)
             --core.collisionsLeft;
     }
+    if (core.echo == VirtualLine::EchoShort && bytes.size() > 1) {
+        bytes.chop(1);
+        note = QStringLiteral("echo, its last byte lost");
+    }
     int nowCount = bytes.size();
     if (core.echo == VirtualLine::EchoSplit && bytes.size() > 1)
         nowCount = bytes.size() / 2;

@@ -58,8 +58,9 @@ QString usageText()
           << QStringLiteral("                        pace of B (10 bits a byte)")
           << QStringLiteral("  --echo MODE           hand every byte the master sends back, as a 2-wire adapter")
           << QStringLiteral("                        without echo cancellation does: whole, split (in two parts,")
-          << QStringLiteral("                        5 ms apart), collide (one byte changed) or collide:N (the")
-          << QStringLiteral("                        first N echoes changed, the rest whole)")
+          << QStringLiteral("                        5 ms apart), collide (one byte changed), collide:N (the")
+          << QStringLiteral("                        first N echoes changed, the rest whole) or short (its last")
+          << QStringLiteral("                        byte lost)")
           << QStringLiteral("  --drift               let temperature, supply voltage and running time drift")
           << QStringLiteral("  --trace               print every request and reply in hex with time stamps,")
           << QStringLiteral("                        and which controller sent each reply")
@@ -154,11 +155,14 @@ int main(int argc, char *argv[])
                 echo = VirtualLine::EchoSplit;
             } else if (mode == QLatin1String("collide")) {
                 echo = VirtualLine::EchoCollide;
+            } else if (mode == QLatin1String("short")) {
+                echo = VirtualLine::EchoShort;
             } else if (mode.startsWith(QLatin1String("collide:"))) {
                 echo = VirtualLine::EchoCollide;
                 collisions = parseNumber(mode.mid(8), 0, 1000000, QStringLiteral("--echo collide:N"));
             } else {
-                usageError(QStringLiteral("--echo takes whole, split, collide or collide:N, not '%1'").arg(mode));
+                usageError(
+                    QStringLiteral("--echo takes whole, split, collide, collide:N or short, not '%1'").arg(mode));
             }
         } else if (arg == QLatin1String("--drift")) {
             drift = true;

@@ -67,6 +67,7 @@ public:
         EchoSplit, // its first half at once, the rest a few milliseconds later (two reads)
         EchoCollide, // at once, with one byte changed, as a collision on the line would;
                      // after `count` changed echoes (-1: never) the echo comes whole
+        EchoShort, // at once, its last byte lost on the line
     };
     void setEcho(Echo mode, int count = -1);
 

@@ -53,7 +53,9 @@ done
 for path in usr/share/applications/vortanix.desktop usr/share/applications/vortanix-demo.desktop \
     usr/share/icons/hicolor/scalable/apps/vortanix.svg usr/share/doc/vortanix/copyright \
     usr/share/doc/vortanix/changelog.gz usr/share/bash-completion/completions/vortanix-ctl \
-    usr/lib/systemd/system/vortanix-bridge.service etc/vortanix/bridge.ini; do
+    usr/lib/systemd/system/vortanix-bridge.service etc/vortanix/bridge.ini \
+    usr/share/vortanix/monitoring/vortanix-rules.yml usr/share/vortanix/monitoring/vortanix-dashboard.json \
+    usr/share/doc/vortanix/examples/board-mosquitto.conf usr/share/doc/vortanix/examples/prometheus-scrape.yml; do
     grep -qE "^-rw-r--r-- .* \./$path\$" <<<"$contents" || fail "$path is missing: $contents"
 done
 

@@ -4,6 +4,7 @@
 // and key (or the option) and what is wrong; a good file is summed up.
 
 #include "bridgeprocess.h"
+#include "httpclient.h"
 #include "testfiles.h"
 
 #include <QFile>
@@ -23,6 +24,8 @@ private slots:
     void frontEndsAreSummedUp_data();
     void frontEndsAreSummedUp();
     void takenMetricsAddressStopsTheStart();
+    void listenAddressServesItsClients_data();
+    void listenAddressServesItsClients();
     void twoNamesOfOneDeviceAreOnePort_data();
     void twoNamesOfOneDeviceAreOnePort();
     void passwordIsNeverShown();
@@ -183,7 +186,10 @@ void TestBridgeConfig::badConfigurationNamesItsKey_data()
         "[modbus_tcp] allow: '192.168.1.0/33' is not an address or a network");
     bad("idle 0", "[modbus_tcp]\nidle_timeout_s=0\n" + lineA,
         "[modbus_tcp] idle_timeout_s: 0 is out of range 1..86400");
-    bad("unit 0", "[modbus_tcp]\nunit.0=a:1\n" + lineA, "[modbus_tcp] unit.0: unknown key");
+    bad("unit 0", "[modbus_tcp]\nunit.0=a:1\n" + lineA, "[modbus_tcp] unit.0: the unit id 0 is out of range 1..247");
+    bad("unit 248", "[modbus_tcp]\nunit.248=a:1\n" + lineA,
+        "[modbus_tcp] unit.248: the unit id 248 is out of range 1..247");
+    bad("id 255", lineA + "id.255=x\n", "[line.a] id.255: the address 255 is out of range 1..254");
     bad("unit target form", "[modbus_tcp]\nunit.3=a-1\n" + lineA, "[modbus_tcp] unit.3: 'a-1' is not LINE:ADDRESS");
     bad("unit of no controller", "[modbus_tcp]\nlisten=127.0.0.1:1502\nunit.3=a:2\n" + lineA,
         "[modbus_tcp] unit.3: no controller at address 2 on a line named a");
@@ -375,6 +381,36 @@ void TestBridgeConfig::takenMetricsAddressStopsTheStart()
         bridge.log().contains(QStringLiteral("metrics: cannot listen on 127.0.0.1 port %1: ").arg(taken.serverPort())),
         qPrintable(bridge.log()));
     QVERIFY2(!bridge.log().contains(QLatin1String("line a")), qPrintable(bridge.log())); // no port was opened
+}
+
+// What --check takes, a start serves: [::] is IPv6 and IPv4, as the
+// system's own services listen; an IPv4 address written as IPv6 is that
+// IPv4 address.
+void TestBridgeConfig::listenAddressServesItsClients_data()
+{
+    QTest::addColumn<QString>("listen");
+    QTest::addColumn<QString>("client");
+    QTest::newRow("[::], an IPv4 client") << "[::]:0"
+                                          << "127.0.0.1";
+    QTest::newRow("[::], an IPv6 client") << "[::]:0"
+                                          << "::1";
+    QTest::newRow("IPv4 written as IPv6") << "[::ffff:127.0.0.1]:0"
+                                          << "127.0.0.1";
+}
+
+void TestBridgeConfig::listenAddressServesItsClients()
+{
+    QFETCH(QString, listen);
+    QFETCH(QString, client);
+    BridgeProcess bridge(folder.path());
+    bridge.writeConfig(lineA);
+    QString output;
+    QCOMPARE(check(bridge, {"--no-mqtt", "--metrics", listen}, &output), 0);
+    QVERIFY(bridge.start({"--no-mqtt", "--metrics", listen}));
+    const int port = bridge.metricsPort();
+    QVERIFY2(port > 0, qPrintable(bridge.log()));
+    QCOMPARE(HttpClient::send(quint16(port), "GET /metrics HTTP/1.1\r\n\r\n", QHostAddress(client)).status, 200);
+    QCOMPARE(bridge.terminate(), 0);
 }
 
 void TestBridgeConfig::passwordIsNeverShown()

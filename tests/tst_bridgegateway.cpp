@@ -19,6 +19,9 @@
 #include <functional>
 #include <thread>
 
+#include <csignal>
+#include <sys/types.h>
+
 class TestBridgeGateway : public QObject
 {
     Q_OBJECT
@@ -37,10 +40,14 @@ private slots:
     void broadcastIsRefused();
     void malformedFramesCloseOnlyTheirConnection_data();
     void malformedFramesCloseOnlyTheirConnection();
+    void functionsNotCarriedAreRefused();
+    void requestsOfAClientThatLeftGoWithIt();
+    void sigtermAnswersTheWriteOnTheLine();
     void thirtyTwoClientsAtOnce();
     void pollsKeepTheirBeatUnderLoad();
     void unitsMappedAcrossLines();
     void readOnlyAndIdleConnections();
+    void clientsBeyondTheLimitOrAllowAreClosed();
 
 private:
     SimController controller(quint8 address) { return rig->controller(QStringLiteral("a"), address); }
@@ -115,6 +122,27 @@ int writesHeard(const SimController &controller)
 
 const QByteArray readPower = QByteArray::fromHex("0300040001");
 
+// What comes on `socket` until `bytes` have come, it closes, or waitMs pass.
+QByteArray readAnswer(QTcpSocket &socket, int bytes)
+{
+    QByteArray answer = socket.readAll();
+    QDeadlineTimer deadline(waitMs);
+    while (answer.size() < bytes && !deadline.hasExpired() && socket.state() == QAbstractSocket::ConnectedState) {
+        if (socket.waitForReadyRead(100))
+            answer += socket.readAll();
+    }
+    return answer + socket.readAll();
+}
+
+// Function 6: `value` to `reg`.
+QByteArray pdu6(quint16 reg, quint16 value)
+{
+    QByteArray pdu(1, char(FuncWriteSingleRegister));
+    for (quint16 word : {reg, value})
+        pdu.append(char(word >> 8)).append(char(word & 0xFF));
+    return pdu;
+}
+
 // Sends raw bytes on a new connection; the answer, or empty when the
 // gateway closed the connection instead.
 QByteArray exchangeRaw(int port, const QByteArray &bytes, bool *closed)
@@ -176,18 +204,19 @@ void TestBridgeGateway::pymodbusReadsAndWrites()
     const Run result = python(port,
         // Written for pymodbus 3.0 (Debian 12) and 3.8 (Debian 13): the count
         // by keyword, and a single write's value as either version names it.
-        QStringLiteral("r = c.read_holding_registers(1, count=12, slave=1)\n"
-                       "print('status', r.registers)\n"
-                       "w = c.write_register(0x1001, 3100, slave=1)\n"
-                       "print('single', w.function_code, w.address, w.value if hasattr(w, 'value') else w.registers[0])\n"
-                       "w = c.write_registers(0x2001, [0, 0x00FF, 3500, 0, 3600, 450, 0x000F], slave=1)\n"
-                       "print('block', w.function_code, w.address, w.count)\n"
-                       "r = c.read_holding_registers(0x2001, count=7, slave=1)\n"
-                       "print('config', r.registers)\n"
-                       "e = c.write_register(5, 9, slave=1)\n"
-                       "print('address', e.isError(), e.exception_code)\n"
-                       "e = c.read_holding_registers(1, count=1, slave=42)\n"
-                       "print('unknown', e.isError(), e.exception_code)\n"));
+        QStringLiteral(
+            "r = c.read_holding_registers(1, count=12, slave=1)\n"
+            "print('status', r.registers)\n"
+            "w = c.write_register(0x1001, 3100, slave=1)\n"
+            "print('single', w.function_code, w.address, w.value if hasattr(w, 'value') else w.registers[0])\n"
+            "w = c.write_registers(0x2001, [0, 0x00FF, 3500, 0, 3600, 450, 0x000F], slave=1)\n"
+            "print('block', w.function_code, w.address, w.count)\n"
+            "r = c.read_holding_registers(0x2001, count=7, slave=1)\n"
+            "print('config', r.registers)\n"
+            "e = c.write_register(5, 9, slave=1)\n"
+            "print('address', e.isError(), e.exception_code)\n"
+            "e = c.read_holding_registers(1, count=1, slave=42)\n"
+            "print('unknown', e.isError(), e.exception_code)\n"));
     QVERIFY2(result.code == 0, qPrintable(result.out));
     for (const char *line : {"status [4095, 0, 0, 0, 1, 0, 253, 0, 23456, 0, 0, 266]", "single 6 4097 3100",
              "block 16 8193 7", "config [0, 255, 3500, 0, 3600, 450, 15]", "address True 1", "unknown True 11"})
@@ -319,10 +348,11 @@ void TestBridgeGateway::malformedFramesCloseOnlyTheirConnection_data()
     QTest::addColumn<QByteArray>("bytes");
 
     QTest::newRow("protocol id 1") << mbapFrame(1, readPower, 1);
-    QTest::newRow("length one too many") << mbapFrame(1, readPower, 0, 1) + QByteArray(1, '\0');
     QTest::newRow("length says 300") << mbapFrame(1, QByteArray::fromHex("10200100"), 0, 300 - 6)
             + QByteArray(300, '\x01');
-    QTest::newRow("unknown function with a body") << mbapFrame(1, QByteArray::fromHex("2B0E0100"));
+    QTest::newRow("length 1: a unit id without a function") << QByteArray::fromHex("00010000000107");
+    // Part of a frame, then nothing: the rest does not follow within half a second.
+    QTest::newRow("a frame cut off") << mbapFrame(1, readPower).left(9);
 }
 
 void TestBridgeGateway::malformedFramesCloseOnlyTheirConnection()
@@ -342,6 +372,83 @@ void TestBridgeGateway::malformedFramesCloseOnlyTheirConnection()
     QCOMPARE(answer.toHex(),
         QByteArray("beef00000005070302"
                    "01bc"));
+}
+
+void TestBridgeGateway::functionsNotCarriedAreRefused()
+{
+    // Framed by their header whatever their length, answered 01, and the connection stays.
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
+    QVERIFY(socket.waitForConnected(waitMs));
+    const struct
+    {
+        const char *pdu;
+        const char *answer;
+    } rows[] = {{"0800001234", "123400000003078801"}, {"1800040001", "123400000003079801"}};
+    for (const auto &row : rows) {
+        socket.write(mbapFrame(7, QByteArray::fromHex(row.pdu)));
+        QCOMPARE(readAnswer(socket, 9).toHex(), QByteArray(row.answer));
+    }
+    QCOMPARE(socket.state(), QAbstractSocket::ConnectedState);
+}
+
+void TestBridgeGateway::requestsOfAClientThatLeftGoWithIt()
+{
+    // 200 writes in one burst, each acknowledged 100 ms late; the client is
+    // gone after the first reached the controller. What it sent goes with it:
+    // at most the write on the wire then is carried out.
+    SimController seven = controller(7);
+    seven.setFault(SimController::FaultDelay, 100);
+    seven.clearRequests();
+    QByteArray burst;
+    for (int i = 0; i < 200; ++i)
+        burst += mbapFrame(7, pdu6(RegPowerPermille, quint16(i)), 0, 0, quint16(i));
+    {
+        QTcpSocket socket;
+        socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
+        QVERIFY(socket.waitForConnected(waitMs));
+        socket.write(burst);
+        QVERIFY(socket.waitForBytesWritten(waitMs));
+        QVERIFY(seven.waitForRequests(1, waitMs));
+        socket.abort();
+    }
+    // A marker from another client: once it is heard, nothing of the first one is still coming.
+    seven.clearFault();
+    ModbusTcpClient marker(port, 7);
+    QVERIFY(marker.connect());
+    QVector<quint16> values;
+    QVERIFY(marker.read(RegMaxPowerDac, 1, &values));
+    QVERIFY2(writesHeard(seven) <= 2, qPrintable(QString::number(writesHeard(seven))));
+}
+
+void TestBridgeGateway::sigtermAnswersTheWriteOnTheLine()
+{
+    // A bridge of its own: SIGTERM comes while a write is on the line; the
+    // controller acknowledges it a byte at a time, and the client still gets its answer.
+    BridgeRig own;
+    const int ownPort = startOwnBridge(
+        own, {QStringLiteral("t")}, QStringLiteral("[mqtt]\nenabled=false\n[modbus_tcp]\nlisten=127.0.0.1:0\n"));
+    QVERIFY2(ownPort > 0, qPrintable(own.bridge().log()));
+    QVERIFY(own.bridge().waitForLog(QStringLiteral("t-1 (address 1): online")));
+    SimController one = own.controller(QStringLiteral("t"), 1);
+    one.setFault(SimController::FaultGapPace, 30);
+    one.clearRequests();
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(ownPort));
+    QVERIFY(socket.waitForConnected(waitMs));
+    socket.write(mbapFrame(1, pdu6(RegPowerPermille, 432), 0, 0, 0x5151));
+    QVERIFY(socket.waitForBytesWritten(waitMs));
+    QDeadlineTimer heard(waitMs);
+    while (writesHeard(one) == 0 && !heard.hasExpired())
+        one.waitForRequests(one.requests().size() + 1, 100);
+    QCOMPARE(writesHeard(one), 1);
+    ::kill(pid_t(own.bridge().pid()), SIGTERM);
+    const QByteArray answer = readAnswer(socket, 12);
+    QCOMPARE(own.bridge().waitForExit(), 0);
+    QVERIFY2(answer.toHex()
+            == QByteArray("51510000000601060004"
+                          "01b0"),
+        qPrintable(answer.toHex() + '\n' + own.bridge().log()));
 }
 
 void TestBridgeGateway::thirtyTwoClientsAtOnce()
@@ -429,8 +536,8 @@ void TestBridgeGateway::unitsMappedAcrossLines()
     ModbusTcpClient client(gatewayPort, 11);
     QVERIFY(client.connect());
     QVector<quint16> values;
-    QVERIFY(client.read(RegPowerPermille, 1, &values));
-    QCOMPARE(values, QVector<quint16>{222});
+    // Read from what the bridge holds: the value shows once a poll has seen it.
+    QTRY_VERIFY_WITH_TIMEOUT(client.read(RegPowerPermille, 1, &values) && values == QVector<quint16>{222}, waitMs);
     client.setUnit(1); // not a unit any more once units are mapped
     QVERIFY(!client.read(RegPowerPermille, 1, &values));
     QCOMPARE(client.lastException(), 0x0B);
@@ -455,6 +562,43 @@ void TestBridgeGateway::readOnlyAndIdleConnections()
     QVERIFY(quiet.waitForConnected(waitMs));
     QVERIFY(quiet.state() == QAbstractSocket::UnconnectedState || quiet.waitForDisconnected(waitMs));
     QCOMPARE(other.bridge().terminate(), 0);
+}
+
+void TestBridgeGateway::clientsBeyondTheLimitOrAllowAreClosed()
+{
+    BridgeRig own;
+    const int ownPort = startOwnBridge(
+        own, {QStringLiteral("c")}, QStringLiteral("[mqtt]\nenabled=false\n[modbus_tcp]\nlisten=127.0.0.1:0\n"));
+    QVERIFY2(ownPort > 0, qPrintable(own.bridge().log()));
+    // 64 clients, each served: the 65th is closed at once, and logged once.
+    std::vector<std::unique_ptr<ModbusTcpClient>> clients;
+    QVector<quint16> values;
+    for (int i = 0; i < 64; ++i) {
+        clients.push_back(std::make_unique<ModbusTcpClient>(ownPort, 1));
+        QVERIFY(clients.back()->connect());
+        QVERIFY(clients.back()->read(RegPowerPermille, 1, &values));
+    }
+    bool closed = false;
+    QCOMPARE(exchangeRaw(ownPort, mbapFrame(1, readPower), &closed), QByteArray());
+    QVERIFY(closed);
+    QVERIFY(own.bridge().waitForLog(QStringLiteral("64 clients are served already (logged once)")));
+    for (const auto &client : clients)
+        QVERIFY(client->read(RegPowerPermille, 1, &values));
+    QCOMPARE(own.bridge().terminate(), 0);
+
+    // A client outside allow= is closed with nothing sent on the line.
+    BridgeRig fenced;
+    const int fencedPort = startOwnBridge(fenced, {QStringLiteral("f")},
+        QStringLiteral("[mqtt]\nenabled=false\n[modbus_tcp]\nlisten=127.0.0.1:0\nallow=192.0.2.0/24\n"));
+    QVERIFY2(fencedPort > 0, qPrintable(fenced.bridge().log()));
+    SimController one = fenced.controller(QStringLiteral("f"), 1);
+    one.clearRequests();
+    QCOMPARE(exchangeRaw(fencedPort, mbapFrame(1, pdu6(RegPowerPermille, 9)), &closed), QByteArray());
+    QVERIFY(closed);
+    QVERIFY(fenced.bridge().waitForLog(QStringLiteral("refused a client at 127.0.0.1: not in [modbus_tcp] allow")));
+    QVERIFY(one.waitForRequests(1, waitMs)); // a poll came since
+    QCOMPARE(writesHeard(one), 0);
+    QCOMPARE(fenced.bridge().terminate(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestBridgeGateway)

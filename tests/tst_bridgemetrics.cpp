@@ -1,9 +1,12 @@
 // The bridge's metrics as text: the exposition format (numbers, escaped label
-// values), and what the registry makes of polls, commands and connections,
-// checked line by line and by Prometheus' own promtool.
+// values), and what the page makes of the hub's polls and commands and of
+// the gateway's requests, checked line by line and by Prometheus' own promtool.
 
-#include "bridgemetrics.h"
 #include "exposition.h"
+#include "hubrig.h"
+#include "linejob.h"
+#include "metricspage.h"
+#include "modbusgateway.h"
 #include "prometheusserver.h"
 #include "registers.h"
 
@@ -33,6 +36,33 @@ private slots:
 
 namespace {
 
+// One line "a" with the given controllers (address, id), its hub and its page.
+struct Metrics
+{
+    explicit Metrics(const QList<LineConfig> &lines, const QList<const FrontEnd *> &frontEnds = {})
+        : rig(HubRig::config(lines)), page(rig.hub(), frontEnds)
+    {
+    }
+    QByteArray exposition() const { return page.exposition(); }
+    // A poll of controller `index` of line `line` ended as `done` says.
+    void polled(int index, PollDone done, int line = 0)
+    {
+        done.controller = index;
+        rig.hub().polled(line, done);
+    }
+    // Requests a command took on the line.
+    void exchanged(int index, const QVector<Exchange> &exchanges)
+    {
+        JobDone done;
+        done.controller = index;
+        done.exchanges = exchanges;
+        rig.hub().jobDone(0, done);
+    }
+
+    HubRig rig;
+    MetricsPage page;
+};
+
 LineConfig line(const QString &name, std::initializer_list<std::pair<int, QString>> controllers)
 {
     LineConfig config;
@@ -42,11 +72,11 @@ LineConfig line(const QString &name, std::initializer_list<std::pair<int, QStrin
     return config;
 }
 
-PollResult goodPoll(qint16 tenths = 253)
+PollDone goodPoll(qint16 tenths = 253)
 {
-    PollResult result;
-    result.ok = true;
-    result.outcome = QStringLiteral("ok");
+    PollDone result;
+    result.kind = Outcome::Ok;
+    result.text = QStringLiteral("ok");
     result.status.setWord(RegLdTemperature, quint16(tenths));
     result.status.setWord(RegPowerPermille, 650);
     result.status.setWord(RegSupplyVoltage, 23950);
@@ -61,15 +91,19 @@ PollResult goodPoll(qint16 tenths = 253)
     return result;
 }
 
-PollResult failedPoll(Outcome::Kind kind, quint8 code = 0, qint64 ns = 50000000)
+// A failed poll; `offline`: the hub counts the controller offline after it.
+PollDone failedPoll(Outcome::Kind kind, quint8 code = 0, qint64 ns = 50000000, bool offline = false)
 {
-    PollResult result;
-    result.outcome = QStringLiteral("failed");
+    PollDone result;
+    result.kind = kind;
+    result.text = QStringLiteral("failed");
+    result.failures = offline ? 5 : 1;
+    result.offline = offline;
     result.exchanges = {Exchange{kind, code, ns}};
     return result;
 }
 
-QStringList samples(const BridgeMetrics &metrics)
+QStringList samples(const Metrics &metrics)
 {
     QStringList lines = QString::fromUtf8(metrics.exposition()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     lines.erase(
@@ -77,7 +111,7 @@ QStringList samples(const BridgeMetrics &metrics)
     return lines;
 }
 
-QStringList samplesOf(const BridgeMetrics &metrics, const QString &family)
+QStringList samplesOf(const Metrics &metrics, const QString &family)
 {
     return samples(metrics).filter(QRegularExpression(QStringLiteral("^%1[{ ]").arg(family)));
 }
@@ -139,12 +173,12 @@ void TestBridgeMetrics::labelValuesAreEscaped()
 
 void TestBridgeMetrics::readingsOfAGoodPoll()
 {
-    BridgeMetrics metrics({line(QStringLiteral("a"), {{1, QStringLiteral("a-1")}})});
+    Metrics metrics({line(QStringLiteral("a"), {{1, QStringLiteral("a-1")}})});
     QCOMPARE(samplesOf(metrics, QStringLiteral("vortanix_controller_online")),
         QStringList{QStringLiteral("vortanix_controller_online{%1} 0").arg(a1)}); // before the first poll
     QVERIFY(samplesOf(metrics, QStringLiteral("vortanix_temperature_celsius")).isEmpty());
 
-    metrics.polled(0, goodPoll(), true);
+    metrics.polled(0, goodPoll());
     const char *const expected[]
         = {"vortanix_controller_online{%1} 1", "vortanix_last_good_poll_timestamp_seconds{%1} 1796716489.662",
             "vortanix_controller_info{%1,firmware=\"1.10\"} 1", "vortanix_temperature_celsius{%1} 25.3",
@@ -174,25 +208,25 @@ void TestBridgeMetrics::sensorFaultsHideTheTemperature()
 {
     QFETCH(int, tenths);
     QFETCH(QString, state);
-    BridgeMetrics metrics({line(QStringLiteral("a"), {{1, QStringLiteral("a-1")}})});
-    metrics.polled(0, goodPoll(qint16(tenths)), true);
+    Metrics metrics({line(QStringLiteral("a"), {{1, QStringLiteral("a-1")}})});
+    metrics.polled(0, goodPoll(qint16(tenths)));
     QVERIFY(samplesOf(metrics, QStringLiteral("vortanix_temperature_celsius")).isEmpty());
     QCOMPARE(samplesOf(metrics, QStringLiteral("vortanix_temperature_sensor_state")).filter(QStringLiteral("} 1")),
         QStringList{QStringLiteral("vortanix_temperature_sensor_state{%1,state=\"%2\"} 1").arg(a1, state)});
     // Back to a reading.
-    metrics.polled(0, goodPoll(-125), true);
+    metrics.polled(0, goodPoll(-125));
     QCOMPARE(samplesOf(metrics, QStringLiteral("vortanix_temperature_celsius")),
         QStringList{QStringLiteral("vortanix_temperature_celsius{%1} -12.5").arg(a1)});
 }
 
 void TestBridgeMetrics::offlineControllersShowNoReadings()
 {
-    BridgeMetrics metrics({line(QStringLiteral("a"), {{1, QStringLiteral("a-1")}, {7, QStringLiteral("press")}})});
-    metrics.polled(0, goodPoll(), true);
-    metrics.polled(1, goodPoll(300), true);
-    metrics.polled(1, failedPoll(Outcome::Timeout), true); // a failed poll; still online
+    Metrics metrics({line(QStringLiteral("a"), {{1, QStringLiteral("a-1")}, {7, QStringLiteral("press")}})});
+    metrics.polled(0, goodPoll());
+    metrics.polled(1, goodPoll(300));
+    metrics.polled(1, failedPoll(Outcome::Timeout)); // a failed poll; still online
     QCOMPARE(samplesOf(metrics, QStringLiteral("vortanix_temperature_celsius")).size(), 2);
-    metrics.polled(1, failedPoll(Outcome::Timeout), false); // the bridge counts it offline now
+    metrics.polled(1, failedPoll(Outcome::Timeout, 0, 50000000, true)); // the hub counts it offline now
     QCOMPARE(samplesOf(metrics, QStringLiteral("vortanix_temperature_celsius")),
         QStringList{QStringLiteral("vortanix_temperature_celsius{%1} 25.3").arg(a1)});
     const QString press = QStringLiteral("line=\"a\",address=\"7\",id=\"press\"");
@@ -205,7 +239,7 @@ void TestBridgeMetrics::offlineControllersShowNoReadings()
 
 void TestBridgeMetrics::outcomesAndExceptionsAreCounted()
 {
-    BridgeMetrics metrics({line(QStringLiteral("a"), {{1, QStringLiteral("a-1")}})});
+    Metrics metrics({line(QStringLiteral("a"), {{1, QStringLiteral("a-1")}})});
     const struct
     {
         Outcome::Kind kind;
@@ -213,7 +247,7 @@ void TestBridgeMetrics::outcomesAndExceptionsAreCounted()
     } polls[] = {{Outcome::BadCrc, 0}, {Outcome::BadCrc, 0}, {Outcome::WrongAddress, 0}, {Outcome::Exception, 2},
         {Outcome::Exception, 2}, {Outcome::Exception, 0x0B}, {Outcome::PortLost, 0}, {Outcome::Short, 0}};
     for (const auto &poll : polls)
-        metrics.polled(0, failedPoll(poll.kind, poll.code), false);
+        metrics.polled(0, failedPoll(poll.kind, poll.code, 50000000, true));
     // A command of two requests: the read of the switch mask, then the write.
     metrics.exchanged(0, {Exchange{Outcome::Ok, 0, 1000000}, Exchange{Outcome::NotAcknowledged, 0, 1000000}});
     // Another master's acknowledgement taken for ours.
@@ -225,7 +259,7 @@ void TestBridgeMetrics::outcomesAndExceptionsAreCounted()
         sampleLines(QStringLiteral("vortanix_exchanges_total{%1,outcome=\"%2\"} %3").arg(a1),
             {{"ok", 1}, {"timeout", 0}, {"short_reply", 1}, {"incomplete_reply", 0}, {"bad_crc", 2}, {"exception", 3},
                 {"wrong_address", 1}, {"wrong_function", 0}, {"not_acknowledged", 1}, {"port_lost", 1},
-                {"wrong_register", 1}, {"bus_collision", 2}, {"not_applied", 0}}));
+                {"wrong_register", 1}, {"bus_collision", 2}, {"not_applied", 0}, {"mismatched_reply", 0}}));
     // The family's HELP names every label it shows.
     const QString help = QString::fromUtf8(metrics.exposition())
                              .section(QStringLiteral("# HELP vortanix_exchanges_total"), 1)
@@ -239,11 +273,11 @@ void TestBridgeMetrics::outcomesAndExceptionsAreCounted()
 
 void TestBridgeMetrics::durationsFillTheHistogram()
 {
-    BridgeMetrics metrics({line(QStringLiteral("a"), {{1, QStringLiteral("a-1")}}),
+    Metrics metrics({line(QStringLiteral("a"), {{1, QStringLiteral("a-1")}}),
         line(QStringLiteral("b"), {{1, QStringLiteral("b-1")}})});
     // 0.5 ms, exactly 1 ms (counted under le="0.001"), 31 ms, 3 s (above every bound).
     for (qint64 ns : {500000LL, 1000000LL, 31000000LL, 3000000000LL})
-        metrics.polled(0, failedPoll(Outcome::Timeout, 0, ns), false);
+        metrics.polled(0, failedPoll(Outcome::Timeout, 0, ns, true));
     const QStringList lineA = samples(metrics).filter(
         QRegularExpression(QStringLiteral("^vortanix_exchange_duration_seconds.*line=\"a\"")));
     // Each bound's cumulative count, the sum (its value below), the count.
@@ -263,62 +297,59 @@ void TestBridgeMetrics::durationsFillTheHistogram()
 
 void TestBridgeMetrics::commandsAndConnectionsAreCounted()
 {
-    BridgeMetrics metrics({line(QStringLiteral("a"), {{1, QStringLiteral("a-1")}})});
+    Metrics plain({line(QStringLiteral("a"), {{1, QStringLiteral("a-1")}})});
     // Nothing configured: no families of the front-ends.
-    for (const char *family :
-        {"vortanix_commands_total", "vortanix_mqtt_connected", "vortanix_modbus_tcp_requests_total"})
-        QVERIFY2(!metrics.exposition().contains(family), family);
+    for (const char *family : {"vortanix_commands_total", "vortanix_modbus_tcp_requests_total"})
+        QVERIFY2(!plain.exposition().contains(family), family);
 
-    metrics.enableCommandSource(BridgeMetrics::CommandSource::Mqtt);
+    BridgeConfig config = HubRig::config({line(QStringLiteral("a"), {{1, QStringLiteral("a-1")}})});
+    HubRig rig(config);
+    ModbusGateway gateway(rig.hub());
+    MetricsPage page(rig.hub(), {&gateway});
+    const auto sampled = [&page](const QString &family) {
+        return QString::fromUtf8(page.exposition())
+            .split(QLatin1Char('\n'))
+            .filter(QRegularExpression(QStringLiteral("^%1[{ ]").arg(family)));
+    };
+    LineHub &hub = rig.hub();
+    hub.enableSource(Source::Mqtt);
     const QString commands = QStringLiteral("vortanix_commands_total{source=\"%1\",result=\"%2\"} %3");
     const QString mqtt = commands.arg(QLatin1String("mqtt"));
-    QCOMPARE(samplesOf(metrics, QStringLiteral("vortanix_commands_total")),
+    QCOMPARE(sampled(QStringLiteral("vortanix_commands_total")),
         sampleLines(mqtt, {{"ok", 0}, {"failed", 0}, {"refused", 0}}));
-    using Source = BridgeMetrics::CommandSource;
-    using Result = BridgeMetrics::CommandOutcome;
-    metrics.countCommand(Source::Mqtt, Result::Ok);
-    metrics.countCommand(Source::Mqtt, Result::Ok);
-    metrics.countCommand(Source::Mqtt, Result::Refused);
-    metrics.countCommand(Source::ModbusTcp, Result::Failed);
-    QCOMPARE(samplesOf(metrics, QStringLiteral("vortanix_commands_total")),
+    // Each command counts under the source that sent it: two from MQTT taken,
+    // one refused; one from the gateway the controller did not answer.
+    for (int i = 0; i < 2; ++i)
+        QVERIFY(hub.submit(0, HubRequest::write(Source::Mqtt, RegPowerPermille, 600), [](const HubResult &) {}));
+    hub.countRefused(Source::Mqtt);
+    rig.run();
+    rig.line(0).setFault(1, ControllerFaults::FaultNoReply);
+    QVERIFY(hub.submit(0, HubRequest::write(Source::ModbusTcp, RegPowerPermille, 600), [](const HubResult &) {}));
+    // Reads are no commands.
+    QVERIFY(hub.submit(0, HubRequest::read(Source::ModbusTcp, RegPowerPermille, 1), [](const HubResult &) {}));
+    rig.run();
+    QCOMPARE(sampled(QStringLiteral("vortanix_commands_total")),
         sampleLines(mqtt, {{"ok", 2}, {"failed", 0}, {"refused", 1}})
             + sampleLines(commands.arg(QLatin1String("modbus_tcp")), {{"ok", 0}, {"failed", 1}, {"refused", 0}}));
 
-    metrics.countModbusRequest(3, 0);
-    metrics.countModbusRequest(3, 0);
-    metrics.countModbusRequest(6, 2);
-    QCOMPARE(samplesOf(metrics, QStringLiteral("vortanix_modbus_tcp_requests_total")),
+    gateway.count(3, 0, true);
+    gateway.count(3, 0, true);
+    gateway.count(6, 2, false); // refused by the gateway: a command refused
+    QCOMPARE(sampled(QStringLiteral("vortanix_modbus_tcp_requests_total")),
         (QStringList{QStringLiteral("vortanix_modbus_tcp_requests_total{function=\"3\",exception=\"none\"} 2"),
             QStringLiteral("vortanix_modbus_tcp_requests_total{function=\"6\",exception=\"02\"} 1")}));
-
-    const struct
-    {
-        bool connected;
-        const char *state;
-        const char *reconnects;
-    } steps[] = {{false, "0", "0"}, {true, "1", "0"}, {true, "1", "0"}, {false, "0", "0"}, {true, "1", "1"},
-        {false, "0", "1"}, {true, "1", "2"}};
-    for (const auto &step : steps) {
-        metrics.setMqttConnected(step.connected);
-        QCOMPARE(samplesOf(metrics, QStringLiteral("vortanix_mqtt_connected")),
-            QStringList{QStringLiteral("vortanix_mqtt_connected ") + step.state});
-        QCOMPARE(samplesOf(metrics, QStringLiteral("vortanix_mqtt_reconnects_total")),
-            QStringList{QStringLiteral("vortanix_mqtt_reconnects_total ") + step.reconnects});
-    }
+    QCOMPARE(hub.commandCount(Source::ModbusTcp, LineHub::Refused), quint64(1));
 }
 
 void TestBridgeMetrics::oddIdsPassPromtool()
 {
     // Names the configuration would refuse, to see the text stays well formed whatever the labels hold.
-    BridgeMetrics metrics(
-        {line(QStringLiteral("hall \"1\""), {{1, QStringLiteral("a\\b")}, {2, QStringLiteral("q\"x")}}),
-            line(QStringLiteral("new\nline"), {{3, QString::fromUtf8("炉")}})});
-    for (int node = 0; node < 3; ++node)
-        metrics.polled(node, goodPoll(), true);
-    metrics.polled(1, failedPoll(Outcome::Exception, 4), true);
-    metrics.setMqttConnected(true);
-    metrics.countCommand(BridgeMetrics::CommandSource::Mqtt, BridgeMetrics::CommandOutcome::Ok);
-    metrics.countModbusRequest(16, 0);
+    Metrics metrics({line(QStringLiteral("hall \"1\""), {{1, QStringLiteral("a\\b")}, {2, QStringLiteral("q\"x")}}),
+        line(QStringLiteral("new\nline"), {{3, QString::fromUtf8("炉")}})});
+    metrics.polled(0, goodPoll());
+    metrics.polled(1, goodPoll());
+    metrics.polled(0, goodPoll(), 1);
+    metrics.polled(1, failedPoll(Outcome::Exception, 4));
     const QByteArray text = metrics.exposition();
     QVERIFY(text.contains("vortanix_temperature_celsius{line=\"hall \\\"1\\\"\",address=\"1\",id=\"a\\\\b\"} 25.3\n"));
     QVERIFY(text.contains("vortanix_controller_online{line=\"new\\nline\",address=\"3\",id=\"\xe7\x82\x89\"} 1\n"));

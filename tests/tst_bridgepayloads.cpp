@@ -6,6 +6,7 @@
 
 #include "command.h"
 #include "configjson.h"
+#include "discovery.h"
 #include "registers.h"
 #include "statusjson.h"
 #include "topics.h"
@@ -33,6 +34,7 @@ private slots:
     void commandsRefused_data();
     void commandsRefused();
     void commandTopics();
+    void discoveryIdsFollowThePrefix();
 };
 
 void TestBridgePayloads::moduleLists_data()
@@ -305,6 +307,32 @@ void TestBridgePayloads::commandTopics()
     QVERIFY(!topics.isDiscovery(QStringLiteral("ha/switch/bridge-2/hall1-7_module_1/config")));
     QVERIFY(!topics.isDiscovery(QStringLiteral("ha/switch/hall1-7_module_1/config")));
     QVERIFY(!topics.isDiscovery(QStringLiteral("hax/switch/bridge-1/hall1-7_module_1/config")));
+}
+
+void TestBridgePayloads::discoveryIdsFollowThePrefix()
+{
+    // Two boards with the same controller id under prefixes of their own, as
+    // on a central broker: Home Assistant must see two devices. The default
+    // prefix keeps the ids every bridge has announced so far.
+    const QString id = QStringLiteral("hall1-1");
+    const QPair<QString, QString> boards[] = {{QStringLiteral("vortanix"), QStringLiteral("vortanix_hall1-1")},
+        {QStringLiteral("vortanix/board1"), QStringLiteral("vortanix_board1_hall1-1")},
+        {QStringLiteral("vortanix/board2"), QStringLiteral("vortanix_board2_hall1-1")}};
+    QSet<QString> uniqueIds;
+    for (const auto &board : boards) {
+        const Topics topics(board.first, QStringLiteral("homeassistant"), QStringLiteral("plant"));
+        const QList<Discovery::Message> messages = Discovery::forController(topics, id, 1, QString(), false);
+        QCOMPARE(messages.size(), 20);
+        for (const Discovery::Message &message : messages) {
+            const QJsonObject config = QJsonDocument::fromJson(message.payload).object();
+            const QString entity = message.topic.section(QLatin1Char('/'), 3, 3).mid(id.size() + 1);
+            QCOMPARE(config.value(QStringLiteral("unique_id")).toString(), board.second + QLatin1Char('_') + entity);
+            QCOMPARE(config.value(QStringLiteral("device")).toObject().value(QStringLiteral("identifiers")),
+                QJsonValue(QJsonArray{board.second}));
+            uniqueIds.insert(config.value(QStringLiteral("unique_id")).toString());
+        }
+    }
+    QCOMPARE(uniqueIds.size(), 60);
 }
 
 QTEST_GUILESS_MAIN(TestBridgePayloads)

@@ -119,6 +119,8 @@ void TestBridgeScrape::otherRequestsAreAnswered_data()
     QTest::newRow("longer name") << QByteArray("GET /metricsx HTTP/1.1\r\n\r\n") << 404;
     QTest::newRow("query string") << QByteArray("GET /metrics?name[]=x HTTP/1.1\r\n\r\n") << 200;
     QTest::newRow("HTTP/1.0") << QByteArray("GET /metrics HTTP/1.0\r\n\r\n") << 200;
+    QTest::newRow("bare LF line ends") << QByteArray("GET /metrics HTTP/1.1\nHost: x\n\n") << 200;
+    QTest::newRow("empty lines, bare LF") << QByteArray("\n\n") << 400;
     QTest::newRow("POST") << QByteArray("POST /metrics HTTP/1.1\r\nContent-Length: 0\r\n\r\n") << 405;
     QTest::newRow("DELETE elsewhere") << QByteArray("DELETE /x HTTP/1.1\r\n\r\n") << 405;
     QTest::newRow("not HTTP") << QByteArray("hello there\r\n\r\n") << 400;

@@ -128,6 +128,9 @@ void TestController::judge_data()
         << powerWrite << ack(1, 0x06, RegMaxPowerDac) << WriteAckLength << true << Outcome::WrongRegister << 0;
     QTest::newRow("write acknowledged for the register next to it")
         << powerWrite << ack(1, 0x06, RegPowerPermille + 1) << WriteAckLength << true << Outcome::WrongRegister << 0;
+    QTest::newRow("write acknowledged for 0x1004: the high byte differs")
+        << powerWrite << ack(1, 0x06, RegPowerPermille + 0x1000) << WriteAckLength << true << Outcome::WrongRegister
+        << 0;
     const QByteArray blockWrite = blockRequest(1, ConfigBlockFirst, {0, 1, 2, 3, 4, 5, 6});
     QTest::newRow("block write acknowledged for its second register")
         << blockWrite << ack(1, 0x10, ConfigBlockFirst + 1) << WriteAckLength << true << Outcome::WrongRegister << 0;

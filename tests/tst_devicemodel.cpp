@@ -7,6 +7,7 @@
 #include "ctlrig.h"
 #include "devicemodel.h"
 #include "modbusframes.h"
+#include "registermap.h"
 #include "registers.h"
 #include "verifyempty.h"
 
@@ -99,6 +100,7 @@ private slots:
     void manualPagesTellEveryRow();
     void manualPagesNameEveryStatusField_data();
     void manualPagesNameEveryStatusField();
+    void everyRegisterInThePagesAndTheModel();
 
 private:
     CtlRig ctl;
@@ -308,6 +310,35 @@ void TestDeviceModel::manualPagesNameEveryStatusField()
         QStringLiteral("(^|[^a-z0-9_])%1([^a-z0-9_]|$)").arg(QRegularExpression::escape(word)));
     QVERIFY2(named.match(QString::fromUtf8(file.readAll())).hasMatch(),
         qPrintable(QStringLiteral("%1 does not name %2").arg(page, word)));
+}
+
+// The register table against the rest of the device's description: both
+// manual pages list every register with its name, every status key it names
+// is a key of the status reading, and the bridge's page names every metric.
+void TestDeviceModel::everyRegisterInThePagesAndTheModel()
+{
+    QStringList keys;
+    for (const StatusField &field : DeviceModel::statusFields())
+        keys << field.jsonKey;
+    QMap<QString, QString> pages;
+    for (const char *page : {"vortanix-ctl.1", "vortanix-bridge.1"}) {
+        QFile file(QStringLiteral(VORTANIX_SOURCE_DIR "/packaging/man/") + QLatin1String(page));
+        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
+        pages.insert(QLatin1String(page), QString::fromUtf8(file.readAll()));
+    }
+    for (const RegisterMap::Row &row : RegisterMap::rows()) {
+        const QString entry = QStringLiteral(".B 0x%1\n%2:")
+                                  .arg(QStringLiteral("%1").arg(row.reg, 4, 16, QLatin1Char('0')).toUpper(),
+                                      QString::fromUtf8(row.name).replace(QLatin1Char('-'), QStringLiteral("\\-")));
+        for (auto it = pages.cbegin(); it != pages.cend(); ++it)
+            QVERIFY2(
+                it.value().contains(entry), qPrintable(QStringLiteral("%1 does not list %2").arg(it.key(), entry)));
+        if (*row.statusKey)
+            QVERIFY2(keys.contains(QLatin1String(row.statusKey)), row.statusKey);
+        if (row.metricName)
+            QVERIFY2(pages.value(QStringLiteral("vortanix-bridge.1")).contains(QLatin1String(row.metricName)),
+                row.metricName);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestDeviceModel)

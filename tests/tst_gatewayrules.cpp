@@ -24,6 +24,8 @@ private slots:
     void blockWrites_data();
     void blockWrites();
     void everyRegisterAsItsRowSays();
+    void frameLengths_data();
+    void frameLengths();
     void requestVerdicts_data();
     void requestVerdicts();
     void forwardedRequestCarriesTheValues();
@@ -170,6 +172,30 @@ void TestGatewayRules::everyRegisterAsItsRowSays()
     }
 }
 
+void TestGatewayRules::frameLengths_data()
+{
+    // The frame's length from its header, before anything is dispatched: 0
+    // while the header is not all there, -1 for a header no frame has.
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("length");
+    const QByteArray read = mbapFrame(1, pdu(3, {1, 12}));
+    QTest::newRow("a read") << read << 12;
+    QTest::newRow("its first 6 bytes") << read.left(6) << 12;
+    QTest::newRow("its first 5 bytes") << read.left(5) << 0;
+    QTest::newRow("protocol id 1") << mbapFrame(1, pdu(3, {1, 12}), 1).left(4) << -1;
+    QTest::newRow("length 1: no function") << bytes({0, 1, 0, 0, 0, 1}) << -1;
+    QTest::newRow("length 2: a function alone") << bytes({0, 1, 0, 0, 0, 2}) << 8;
+    QTest::newRow("length 254: 260 bytes") << bytes({0, 1, 0, 0, 0, 254}) << 260;
+    QTest::newRow("length 255") << bytes({0, 1, 0, 0, 0, 255}) << -1;
+}
+
+void TestGatewayRules::frameLengths()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, length);
+    QCOMPARE(GatewayRequest::frameLength(reinterpret_cast<const quint8 *>(bytes.constData()), bytes.size()), length);
+}
+
 void TestGatewayRules::requestVerdicts_data()
 {
     QTest::addColumn<QByteArray>("frame");
@@ -201,7 +227,12 @@ void TestGatewayRules::requestVerdicts_data()
     QTest::newRow("function 4") << mbapFrame(1, pdu(4, {1, 1})) << false << refused << 1;
     QTest::newRow("function 5") << mbapFrame(1, pdu(5, {1, 0xFF00})) << false << refused << 1;
     QTest::newRow("read 0 registers") << mbapFrame(1, pdu(3, {1, 0})) << false << refused << 3;
+    QTest::newRow("read 125 registers") << mbapFrame(1, pdu(3, {1, 125})) << false << forward << 0;
     QTest::newRow("read 126 registers") << mbapFrame(1, pdu(3, {1, 126})) << false << refused << 3;
+    QTest::newRow("block of 0 registers") << mbapFrame(1, blockWrite(ConfigBlockFirst, {})) << false << refused << 3;
+    // Functions of fixed length the gateway does not carry: framed by their header, answered 01.
+    QTest::newRow("function 8 (diagnostics)") << mbapFrame(1, pdu(8, {0, 0x1234})) << false << refused << 1;
+    QTest::newRow("function 24 (FIFO queue)") << mbapFrame(1, pdu(24, {0x0004})) << false << refused << 1;
     QTest::newRow("read, short PDU") << mbapFrame(1, pdu(3, {1})) << false << refused << 3;
     QTest::newRow("write in read-only mode") << mbapFrame(1, power) << true << refused << 1;
     QTest::newRow("block in read-only mode")
@@ -229,7 +260,7 @@ void TestGatewayRules::forwardedRequestCarriesTheValues()
 {
     GatewayRequest judged = judge(mbapFrame(7, pdu(3, {0x2001, 7})), false, true);
     QCOMPARE(int(judged.unit), 7);
-    QCOMPARE(int(judged.request.function), 3);
+    QCOMPARE(int(judged.request.kind), int(HubRequest::ReadRegisters));
     QCOMPARE(int(judged.request.first), 0x2001);
     QCOMPARE(int(judged.request.count), 7);
 
@@ -239,7 +270,7 @@ void TestGatewayRules::forwardedRequestCarriesTheValues()
     QCOMPARE(judged.request.values, QVector<quint16>{3100});
 
     judged = judge(mbapFrame(3, blockWrite(ConfigBlockFirst, goodBlock)), false, true);
-    QCOMPARE(int(judged.request.function), 16);
+    QCOMPARE(int(judged.request.kind), int(HubRequest::WriteRegisters));
     QCOMPARE(judged.request.values, goodBlock);
 }
 

@@ -2,7 +2,8 @@
 // behind a name, and vortanix-ctl, the library's link and the panel's link
 // refusing a port another holds through another symbolic link of the same
 // pseudo-terminal, as root (whom the exclusive descriptor does not stop) and
-// as an ordinary user.
+// as an ordinary user; and the lock files other serial programs (minicom,
+// cu, lockdev) leave in /run/lock, read as they write them.
 
 #include "buildprogram.h"
 #include "ctlrig.h"
@@ -32,14 +33,25 @@ private slots:
     void cleanup();
     void namesOfOneDevice_data();
     void namesOfOneDevice();
+    void lockFileOfEachName_data();
+    void lockFileOfEachName();
     void ctlRefusedWhileAnotherCtlHoldsAnotherName_data();
     void ctlRefusedWhileAnotherCtlHoldsAnotherName();
     void ctlRefusedWhileTheLibraryHolds();
     void panelHoldsAcrossItsReopens();
+    void otherProgramsLockFiles_data();
+    void otherProgramsLockFiles();
+    void staleLockOfAnotherUserIsNamed();
 
 private:
     // A second link to the line's terminal, beside the rig's own link.
     QString secondName() const { return rig->filePath(QStringLiteral("by-id-link")); }
+
+    // The line's terminal's lock file as Debian's serial programs name it: /dev/pts/3 → LCK..pts_3.
+    QString lockFile() const
+    {
+        return QStringLiteral("/run/lock/LCK..") + rig->line.terminalPath().mid(5).replace(QLatin1Char('/'), '_');
+    }
 
     std::unique_ptr<CtlRig> rig;
 };
@@ -87,6 +99,7 @@ void TestPortLock::init()
 
 void TestPortLock::cleanup()
 {
+    QFile::remove(lockFile());
     rig.reset();
 }
 
@@ -121,6 +134,36 @@ void TestPortLock::namesOfOneDevice()
     first.replace(QLatin1String("%1"), folder.path());
     second.replace(QLatin1String("%1"), folder.path());
     QCOMPARE(PortLock::deviceKey(first) == PortLock::deviceKey(second), same);
+}
+
+// A name → the lock file of the device it leads to, as Debian's serial
+// programs name it (empty: no device, nothing to lock); a lock held for one
+// device holds no other. %1 is a folder of links (linkDevices()).
+void TestPortLock::lockFileOfEachName_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("lockFile");
+    QTest::newRow("a device") << "/dev/null"
+                              << "/run/lock/LCK..null";
+    QTest::newRow("a link to a link") << "%1/null2"
+                                      << "/run/lock/LCK..null";
+    QTest::newRow("a regular file") << "%1/file" << QString();
+    QTest::newRow("a missing name") << "%1/missing" << QString();
+}
+
+void TestPortLock::lockFileOfEachName()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, lockFile);
+    QTemporaryDir folder;
+    QVERIFY(linkDevices(folder.path()) && writeFile(folder.filePath(QStringLiteral("file")), "x"));
+    path.replace(QLatin1String("%1"), folder.path());
+    QCOMPARE(PortLock::lockFilePath(path), lockFile);
+    PortLock lock;
+    QVERIFY(lock.acquire(rig->line.terminalPath()));
+    QVERIFY(lock.holds(secondName()));
+    QVERIFY(!lock.holds(path));
+    QVERIFY(!PortLock().holds(path));
 }
 
 // The case that let two masters onto one bus: a log holds the port by one
@@ -210,6 +253,77 @@ void TestPortLock::panelHoldsAcrossItsReopens()
     QVERIFY2(after.open(rig->portPath(), 115200), qPrintable(after.openErrorText()));
     after.close();
     QVERIFY(second.openPort());
+}
+
+// Another program's lock file for the line's terminal: %1 in `content` is the
+// PID of a running program ("sleep"), 4 bytes of `binary` when set. A live
+// PID is a live lock whatever program it is and whichever name the port is
+// given; a file that names no running program is taken over, rewritten whole.
+void TestPortLock::otherProgramsLockFiles_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("binary");
+    QTest::addColumn<bool>("byLink");
+    QTest::addColumn<bool>("taken");
+    QTest::newRow("a running PID, %10d") << QByteArray("%1\n") << false << false << false;
+    QTest::newRow("a running PID, by a link") << QByteArray("%1\n") << false << true << false;
+    QTest::newRow("a running PID, program and user") << QByteArray("%1 minicom root\n") << false << false << false;
+    QTest::newRow("a running PID, 4 bytes") << QByteArray() << true << false << false;
+    QTest::newRow("empty") << QByteArray() << false << true << true;
+    QTest::newRow("garbage") << QByteArray("LCK..x\n") << false << false << true;
+    QTest::newRow("a PID that ended, longer") << QByteArray("  99999999 minicom root\n") << false << true << true;
+}
+
+void TestPortLock::otherProgramsLockFiles()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(bool, binary);
+    QFETCH(bool, byLink);
+    QFETCH(bool, taken);
+    QProcess program;
+    program.start(QStringLiteral("sleep"), {QStringLiteral("60")});
+    QVERIFY(program.waitForStarted());
+    const qint32 pid = qint32(program.processId());
+    const QByteArray written = binary ? QByteArray(reinterpret_cast<const char *>(&pid), sizeof pid)
+                                      : QByteArray(content).replace("%1", QByteArray::number(pid).rightJustified(10));
+    QVERIFY(writeFile(lockFile(), written));
+
+    SerialLink link;
+    const bool opened = link.open(byLink ? secondName() : rig->line.terminalPath(), 115200);
+    const QByteArray during = fileBytes(lockFile());
+    link.close();
+    program.kill();
+    program.waitForFinished();
+    QVERIFY2(opened == taken, qPrintable(link.openErrorText()));
+    if (taken) {
+        QCOMPARE(during, QByteArray::number(::getpid()).rightJustified(10) + '\n');
+        QVERIFY(!QFileInfo::exists(lockFile())); // let go with the port
+    } else {
+        QCOMPARE(during, written);
+        const QString expected = QStringLiteral("in use by PID %1 (sleep) according to %2").arg(pid).arg(lockFile());
+        QVERIFY2(link.openErrorText().contains(expected), qPrintable(link.openErrorText()));
+    }
+}
+
+// A stale lock file of root's in the sticky lock folder, which an ordinary
+// user may neither rewrite nor remove: the refusal names it and the way out.
+void TestPortLock::staleLockOfAnotherUserIsNamed()
+{
+    const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+    if (setpriv.isEmpty() || ::geteuid() != 0)
+        QSKIP("needs root and setpriv (util-linux) to run the program as nobody");
+    QVERIFY(::chmod(QFile::encodeName(rig->line.terminalPath()).constData(), 0666) == 0);
+    QVERIFY(writeFile(lockFile(), "  99999999\n"));
+    QVERIFY(::chmod(QFile::encodeName(lockFile()).constData(), 0644) == 0);
+    const QStringList command = QStringList{setpriv, "--reuid=nobody", "--regid=nogroup", "--clear-groups"}
+        + BuildProgram::commandLine(CtlRig::program(), {"--port", rig->line.terminalPath(), "status"});
+    QProcess ctl;
+    ctl.start(command.first(), command.mid(1));
+    QVERIFY(ctl.waitForFinished(120000));
+    const QString err = QString::fromUtf8(ctl.readAllStandardError());
+    QVERIFY2(ctl.exitCode() == Port && err.contains(QStringLiteral("names PID 99999999, which has ended"))
+            && err.contains(QStringLiteral("sudo rm %1").arg(lockFile())),
+        qPrintable(err));
 }
 
 QTEST_GUILESS_MAIN(TestPortLock)

@@ -402,6 +402,9 @@ void TestRs485::ctlOnTheLine_data()
                                      << "status: bus collision: the request's echo came back as 01 03 00 01 ";
     QTest::newRow("collision, write") << int(VirtualLine::EchoCollide) << power << int(NotAcknowledged)
                                       << "may or may not have applied it";
+    QTest::newRow("echo cut short, read")
+        << int(VirtualLine::EchoShort) << status << int(BadReply)
+        << "status: bus collision: the request's echo came back as 01 03 00 01 00 0C 14 ";
     QTest::newRow("no echo where one is expected")
         << off << status << int(BadReply) << "an adapter that hands nothing back needs no --echo";
     QTest::newRow("echo not asked for, read")

@@ -71,12 +71,16 @@ Outcome Controller::exchange(const char *what, const QByteArray &request, int wa
         if (ready && want > 0 && echo != Link::Echo::Missing) {
             outcome.reply.resize(want);
             outcome.reply.resize(link.receive(reinterpret_cast<quint8 *>(outcome.reply.data()), want, waitMs));
+            outcome.mismatch = link.mismatch();
         }
     }
     outcome.elapsedNs = clock.nsecsElapsed();
-    outcome.kind = echo == Link::Echo::Different
-        ? Outcome::BusCollision
-        : Outcome::judge(request, outcome.reply, want, ready, &outcome.exceptionCode);
+    if (echo == Link::Echo::Different)
+        outcome.kind = Outcome::BusCollision;
+    else if (!outcome.mismatch.isEmpty())
+        outcome.kind = Outcome::MismatchedReply;
+    else
+        outcome.kind = Outcome::judge(request, outcome.reply, want, ready, &outcome.exceptionCode);
     if (observer)
         observer(what, outcome);
     return outcome;
@@ -117,7 +121,30 @@ Outcome Controller::writeRegister(quint16 reg, quint16 value)
 {
     quint8 request[8];
     const quint16 length = protocol.buildWriteSingleRegister(unit, reg, value, request);
-    return exchange("write", frame(request, length), WriteAckLength, timing.writeAckMs);
+    return readBack(exchange("write", frame(request, length), WriteAckLength, timing.writeAckMs), reg, &value, 1);
+}
+
+Outcome Controller::readBack(const Outcome &written, quint16 first, const quint16 *values, quint16 count)
+{
+    if (!verify || written.kind != Outcome::Ok)
+        return written;
+    quint8 request[8];
+    const quint16 length = protocol.buildReadHoldingRegisters(unit, first, count, request);
+    Outcome back = exchange("read back", frame(request, length), readReplyLength(count), timing.readMs);
+    if (back.kind != Outcome::Ok) {
+        back.afterWrite = written.request;
+        return back;
+    }
+    const auto *words = reinterpret_cast<const quint8 *>(back.reply.constData()) + 3;
+    for (int i = 0; i < count; ++i) {
+        if (quint16((words[2 * i] << 8) | words[2 * i + 1]) != values[i]) {
+            Outcome notApplied = written;
+            notApplied.kind = Outcome::NotApplied;
+            notApplied.readBack = back.reply;
+            return notApplied;
+        }
+    }
+    return written;
 }
 
 Outcome Controller::writeConfig(const ConfigBlock &block)
@@ -134,7 +161,7 @@ Outcome Controller::writeRegisters(quint16 first, const quint16 *values, quint16
     const quint16 length
         = protocol.buildWriteMultipleRegisters(unit, first, values, count, reinterpret_cast<quint8 *>(request.data()));
     request.resize(length);
-    return exchange("write block", request, WriteAckLength, timing.blockAckMs);
+    return readBack(exchange("write block", request, WriteAckLength, timing.blockAckMs), first, values, count);
 }
 
 Outcome Controller::broadcastWrite(quint16 reg, quint16 value, quint8 toUnit)

@@ -35,8 +35,14 @@ public:
     void setAddress(quint8 address) { unit = address; }
     const Waits &waits() const { return timing; }
     void setWaits(const Waits &waits) { timing = waits; }
+    // Read back what a write wrote, once its acknowledgement came: a value
+    // other than the one sent is Outcome::NotApplied (the controller took
+    // the request but not the value). Costs one read exchange per write. A
+    // read-back that fails is its own outcome, marked afterWrite.
+    void setVerify(bool on) { verify = on; }
+    bool verifies() const { return verify; }
     // Called after every exchange, e.g. for a bus trace; `what` is "read",
-    // "write", "write block" or "broadcast".
+    // "write", "write block", "read back" or "broadcast".
     void setObserver(std::function<void(const char *what, const Outcome &outcome)> observer);
 
     // Function 3: `count` registers from `first`. The reply's bytes are in the outcome.
@@ -67,11 +73,14 @@ public:
 
 private:
     Outcome exchange(const char *what, const QByteArray &request, int want, int waitMs);
+    // The write's outcome, or what reading it back found.
+    Outcome readBack(const Outcome &written, quint16 first, const quint16 *values, quint16 count);
 
     Link &link;
     const Protocol &protocol;
     quint8 unit;
     Waits timing;
+    bool verify = false;
     std::function<void(const char *, const Outcome &)> observer;
 };
 

@@ -44,6 +44,7 @@ constexpr std::array<OutcomeRow, Outcome::KindCount> outcomeTable = {{
     {Outcome::WrongRegister, "acknowledges register", "wrong_register", ExitBadReply, ExitBadReply, failure},
     {Outcome::BusCollision, "bus collision", "bus_collision", ExitBadReply, ExitNotAcknowledged, failure},
     {Outcome::NotApplied, "not applied", "not_applied", ExitBadReply, ExitNotAcknowledged, failure},
+    {Outcome::MismatchedReply, "mismatched reply", "mismatched_reply", ExitBadReply, ExitNotAcknowledged, failure},
 }};
 
 constexpr bool rowsInKindOrder()
@@ -152,6 +153,11 @@ int Outcome::exitStatus(bool write) const
 
 QString Outcome::describe() const
 {
+    if (!afterWrite.isEmpty()) {
+        Outcome read = *this;
+        read.afterWrite.clear();
+        return QStringLiteral("acknowledged, but reading it back failed: ") + read.describe();
+    }
     const QString text = QString::fromUtf8(row().text);
     switch (kind) {
     case Exception:
@@ -165,6 +171,8 @@ QString Outcome::describe() const
             + QStringLiteral(", not ") + hexByte(quint8(request.at(2))) + hexByte(quint8(request.at(3)));
     case NotApplied:
         return text + QStringLiteral(": ") + notAppliedDetail(request, readBack);
+    case MismatchedReply:
+        return text + QStringLiteral(": ") + mismatch;
     default:
         return text;
     }

@@ -27,10 +27,14 @@ public:
         WrongRegister, // a write's acknowledgement for another register (another master's write, a late one)
         BusCollision, // the request's echo came back changed: it may not have reached the controller intact
         NotApplied, // a write acknowledged, but reading it back found another value (readBack holds the reply)
+        // A reply the link knows answers some other request (mismatch says
+        // why): a Modbus TCP header of another transaction, protocol, length
+        // or unit, or a write's standard echo with other values.
+        MismatchedReply,
     };
     // How many kinds there are, for tables with a row per kind: a new kind
     // goes at the end of Kind, with its row in outcome.cpp, and this follows it.
-    static constexpr int KindCount = NotApplied + 1;
+    static constexpr int KindCount = MismatchedReply + 1;
 
     Kind kind = Timeout;
     quint8 exceptionCode = 0;
@@ -38,6 +42,10 @@ public:
     QByteArray reply;
     QByteArray echo; // the request's own bytes read back, on a line with echo
     QByteArray readBack; // NotApplied: the reply of the read that followed the write
+    // The write (its request) whose read-back this outcome is: the write was
+    // acknowledged, and reading it back failed as `kind` says.
+    QByteArray afterWrite;
+    QString mismatch; // MismatchedReply: what does not match, "transaction 0005, not 0004"
     qint64 elapsedNs = 0; // the whole exchange
     qint64 prepareNs = 0; // of which getting the port ready
 

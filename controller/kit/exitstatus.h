@@ -15,6 +15,9 @@
 //   exception 0A (its line is unavailable)   ExitPortLost, as is a connection that breaks
 //   exceptions 01, 02, 03, 04 and the
 //   controller's own codes                   ExitBadReply
+//   a reply to another request (its MBAP
+//   header's transaction, protocol, length
+//   or unit; a write's echo)                 ExitBadReply, ExitNotAcknowledged for a write
 enum ExitStatus {
     ExitOk = 0,
     ExitFile = 1, // a file (INI, CSV, the bridge's configuration) could not be read or written

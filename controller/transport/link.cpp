@@ -6,3 +6,8 @@ Link::Echo Link::takeEcho(const QByteArray &, int, QByteArray *)
 {
     return Echo::NotExpected;
 }
+
+QString Link::mismatch() const
+{
+    return QString();
+}

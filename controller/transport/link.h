@@ -2,6 +2,7 @@
 #define LINK_H
 
 #include <QByteArray>
+#include <QString>
 
 // How an exchange reaches the RS-485 line. Whoever holds the port decides
 // how it is held: the panel reopens it before every exchange, a tool that
@@ -34,6 +35,12 @@ public:
     // Reads the echo of `sent`, waiting at most `waitMs` each time no byte is
     // available, into `echo`. Links without an echo expect none.
     virtual Echo takeEcho(const QByteArray &sent, int waitMs, QByteArray *echo);
+
+    // Why the reply receive() handed out last answers some other request,
+    // where its RTU form cannot show it (through a Modbus TCP gateway: a
+    // header of another transaction or unit, a write's echo with other
+    // values); empty when nothing says so.
+    virtual QString mismatch() const;
 };
 
 #endif // LINK_H

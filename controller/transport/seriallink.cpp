@@ -10,13 +10,15 @@ namespace {
 // A write that cannot get its bytes out within this long has failed.
 constexpr int writeGiveUpMs = 1000;
 
-// Another program holds the port: `holder` names it when its lock file does.
-QString busyText(const QString &path, const QString &holder = QString())
+// The port held, yet refused: another program opened it exclusively, or the
+// serial library's own lock file is in the way (left by another user's run).
+QString busyText(const QString &path, const QString &libraryLockFile)
 {
-    return holder.isEmpty()
-        ? QStringLiteral("%1: in use by another program (find it with: fuser -v %1)").arg(path)
-        : QStringLiteral("%1: in use by %2; one program at a time may use a port, whatever name it is given")
-              .arg(path, holder);
+    if (QFileInfo::exists(libraryLockFile))
+        return QStringLiteral("%1: the serial library's lock file %2 is in the way; if no program uses the port, "
+                              "remove it: sudo rm %2")
+            .arg(path, libraryLockFile);
+    return QStringLiteral("%1: in use by another program (find it with: fuser -v %1)").arg(path);
 }
 
 } // namespace
@@ -63,11 +65,11 @@ bool SerialLink::open(const QString &path, int baudRate)
     }
 
     if (!lock.acquire(path)) {
-        setOpenError(Busy, busyText(path, lock.holder()));
+        setOpenError(Busy, QStringLiteral("%1: %2").arg(path, lock.refusal()));
         return false;
     }
 
-    port->setPortName(path);
+    port->setPortName(lock.openName(path));
     port->setBaudRate(baudRate);
     port->setDataBits(QSerialPort::Data8);
     port->setParity(QSerialPort::NoParity);
@@ -83,7 +85,7 @@ bool SerialLink::open(const QString &path, int baudRate)
     case QSerialPort::PermissionError:
         // Readable and writable by this user, yet refused: another program
         // holds it (its lock file, or the port opened exclusively).
-        setOpenError(Busy, busyText(path));
+        setOpenError(Busy, busyText(path, lock.libraryLockFile()));
         break;
     default:
         setOpenError(OtherError, QStringLiteral("%1: cannot be opened: %2").arg(path, port->errorString()));

@@ -8,12 +8,24 @@
 #include <modbus/modbus.h>
 
 #include <cerrno>
+#include <sys/socket.h>
 
 namespace {
 
 constexpr quint8 exceptionPathUnavailable = 0x0A;
 constexpr quint8 exceptionTargetSilent = 0x0B;
 constexpr int mbapBytes = 7; // transaction, protocol, length, unit
+constexpr int mbapLengthOffset = 6; // the header's length counts the unit id and the PDU
+
+quint16 word(const quint8 *bytes)
+{
+    return quint16(bytes[0] << 8 | bytes[1]);
+}
+
+QString hex(int value)
+{
+    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper();
+}
 
 QByteArray withCrc(QByteArray frame)
 {
@@ -84,6 +96,7 @@ bool TcpLink::connectNow()
         return false;
     }
     lost = false;
+    outOfStep = false;
     return true;
 }
 
@@ -99,7 +112,7 @@ void TcpLink::close()
 bool TcpLink::prepare()
 {
     unavailable = false;
-    if (!ctx || lost)
+    if (!ctx || lost || outOfStep)
         return connectNow();
     return true;
 }
@@ -109,14 +122,19 @@ bool TcpLink::send(const quint8 *data, int length)
     answered = false;
     reply.clear();
     handedOut = 0;
+    mismatchText.clear();
     request = QByteArray(reinterpret_cast<const char *>(data), length);
     if (!ctx || length < 4)
         return false;
-    // The RTU frame without its CRC: unit, function, data.
-    QByteArray raw = request.left(length - 2);
-    if (unitId >= 0)
-        raw[0] = char(unitId);
-    if (modbus_send_raw_request(ctx, reinterpret_cast<const uint8_t *>(raw.constData()), raw.size()) < 0) {
+    // The header is written here, so that the answer's can be held to it;
+    // then the RTU frame without its address and CRC: function, data.
+    const int pduBytes = length - 3;
+    ++transaction;
+    QByteArray adu;
+    adu.append(char(transaction >> 8)).append(char(transaction & 0xFF)).append(2, '\0');
+    adu.append(char((pduBytes + 1) >> 8)).append(char((pduBytes + 1) & 0xFF)).append(char(unitAsked()));
+    adu.append(request.mid(1, pduBytes));
+    if (::send(modbus_get_socket(ctx), adu.constData(), size_t(adu.size()), MSG_NOSIGNAL) != adu.size()) {
         lost = true;
         return false;
     }
@@ -150,6 +168,11 @@ void TcpLink::takeAnswer(int waitMs)
         lost = true;
         return;
     }
+    mismatchText = headerMismatch(answer, length);
+    if (!mismatchText.isEmpty()) {
+        outOfStep = true; // the rest of it, or the answer to this request, may still come
+        return;
+    }
     const quint8 function = answer[mbapBytes];
     if (function == (quint8(request.at(1)) | 0x80)) {
         if (answer[mbapBytes + 1] == exceptionTargetSilent)
@@ -160,23 +183,40 @@ void TcpLink::takeAnswer(int waitMs)
             return;
         }
     }
-    reply = translate(answer, length);
+    reply = translate(QByteArray(reinterpret_cast<const char *>(answer + mbapBytes), length - mbapBytes));
 }
 
-QByteArray TcpLink::translate(const quint8 *answer, int length) const
+QString TcpLink::headerMismatch(const quint8 *answer, int length) const
 {
-    const quint8 sentUnit = unitId >= 0 ? quint8(unitId) : quint8(request.at(0));
-    // The reply carries the request's RTU address when it came from the unit asked.
-    const char address = answer[6] == sentUnit ? request.at(0) : char(answer[6]);
-    const QByteArray pdu(reinterpret_cast<const char *>(answer + mbapBytes), length - mbapBytes);
+    if (word(answer) != transaction)
+        return QStringLiteral("transaction %1, not %2").arg(hex(word(answer)), hex(transaction));
+    if (word(answer + 2) != 0)
+        return QStringLiteral("protocol id %1, not 0000 (Modbus)").arg(hex(word(answer + 2)));
+    // The gateway's framing read the PDU by its function: the header must say as much.
+    if (word(answer + 4) != length - mbapLengthOffset)
+        return QStringLiteral("the header's length %1, for %2 bytes")
+            .arg(word(answer + 4))
+            .arg(length - mbapLengthOffset);
+    if (answer[mbapLengthOffset] != unitAsked())
+        return QStringLiteral("from unit %1, not %2").arg(answer[mbapLengthOffset]).arg(unitAsked());
+    return QString();
+}
+
+QByteArray TcpLink::translate(const QByteArray &pdu)
+{
+    const QByteArray address(1, request.at(0));
     const quint8 function = quint8(pdu.at(0));
     const bool write = function == FuncWriteSingleRegister || function == FuncWriteMultipleRegisters;
     if (write && function == quint8(request.at(1)) && pdu.size() == 5) {
         // The standard answer repeats register and value (6) or start and
-        // count (16), which the request holds at the same place.
-        if (pdu.mid(1, 4) != request.mid(2, 4))
-            return withCrc(QByteArray(1, address) + pdu).left(WriteAckLength); // fails the CRC: a bad reply
-        return withCrc(QByteArray(1, address) + pdu.left(3));
+        // count (16), which the request holds at the same place. One for
+        // another register is told by the acknowledgement made of it, as on
+        // the line; other values, here.
+        if (pdu.mid(1, 2) == request.mid(2, 2) && pdu.mid(3, 2) != request.mid(4, 2))
+            mismatchText = QStringLiteral("the write's echo holds %1, not %2")
+                               .arg(QString::fromLatin1(pdu.mid(1, 4).toHex(' ').toUpper()),
+                                   QString::fromLatin1(request.mid(2, 4).toHex(' ').toUpper()));
+        return withCrc(address + pdu.left(3));
     }
-    return withCrc(QByteArray(1, address) + pdu);
+    return withCrc(address + pdu);
 }

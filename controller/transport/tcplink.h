@@ -17,7 +17,11 @@ struct _modbus;
 // 6-byte acknowledgement when they repeat the request. The gateway's own
 // exceptions: 11 (the controller did not answer) is a silent line, 10 (its
 // line is unavailable) a lost port; any other code is the controller's
-// refusal, passed on as an exception reply.
+// refusal, passed on as an exception reply. A reply is held to its request:
+// the MBAP header (written here) with its transaction, protocol id 0, a
+// length that matches what came, the unit asked; and a write's echo to what
+// was written. One that is not (mismatch()) answers some other request; the
+// connection, out of step, is made anew before the next.
 class TcpLink : public Link
 {
 public:
@@ -52,11 +56,16 @@ public:
     // The first call takes the gateway's answer, waiting GatewayWaitMs on
     // top of `waitMs`; the RTU reply is then handed out.
     int receive(quint8 *buffer, int count, int waitMs) override;
+    QString mismatch() const override { return mismatchText; }
 
 private:
     bool connectNow();
     void takeAnswer(int waitMs);
-    QByteArray translate(const quint8 *answer, int length) const;
+    // What in the answer's MBAP header is not this request's; empty when all is.
+    QString headerMismatch(const quint8 *answer, int length) const;
+    // The RTU reply the controller would have sent for this PDU.
+    QByteArray translate(const QByteArray &pdu);
+    quint8 unitAsked() const { return unitId >= 0 ? quint8(unitId) : quint8(request.at(0)); }
 
     _modbus *ctx = nullptr;
     QString hostName;
@@ -65,6 +74,9 @@ private:
     QString lastErrorText;
     bool lost = false;
     bool unavailable = false;
+    bool outOfStep = false; // an answer to another request came: reconnect before the next
+    quint16 transaction = 0; // the last request's
+    QString mismatchText;
     QByteArray request; // the RTU request sent last
     bool answered = false; // its answer was taken
     QByteArray reply; // the RTU reply, handed out by receive()

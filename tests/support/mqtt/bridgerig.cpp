@@ -86,8 +86,9 @@ int BridgeRig::startGateway(
                                    .arg(intervalMs)
                                    .arg(gatewayKeys)
         // A virtual controller on a loaded test machine may be scheduled late:
-        // a generous wait, so that only a real fault reads as a time-out.
-        + lineSection(name, addresses.join(QLatin1Char(',')), QStringLiteral("timeout_ms=1000")));
+        // a generous wait, so that only a real fault reads as a time-out. Every
+        // read goes on the line: a value the test sets in a controller is read back at once.
+        + lineSection(name, addresses.join(QLatin1Char(',')), QStringLiteral("timeout_ms=1000\nmax_age_ms=0")));
     if (!bridgeProcess->start(arguments))
         return 0;
     const int port = bridgeProcess->gatewayPort();

@@ -3,6 +3,25 @@
 #include <QDeadlineTimer>
 #include <QTcpSocket>
 
+namespace {
+
+// A body sent in chunks (HTTP/1.1, as Prometheus' API sends long answers) put together.
+QByteArray unchunked(const QByteArray &data)
+{
+    QByteArray body;
+    for (int at = 0;;) {
+        const int lineEnd = data.indexOf("\r\n", at);
+        bool ok = false;
+        const int size = lineEnd < 0 ? 0 : data.mid(at, lineEnd - at).split(';').first().toInt(&ok, 16);
+        if (!ok || size <= 0)
+            return body;
+        body += data.mid(lineEnd + 2, size);
+        at = lineEnd + 2 + size + 2;
+    }
+}
+
+} // namespace
+
 HttpReply HttpClient::get(quint16 port, const QByteArray &path)
 {
     return send(port, "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept: */*\r\nConnection: close\r\n\r\n");
@@ -14,7 +33,8 @@ HttpReply HttpClient::send(quint16 port, const QByteArray &request, const QHostA
     QTcpSocket socket;
     if (!socket.bind(from))
         return reply;
-    socket.connectToHost(QHostAddress::LocalHost, port);
+    socket.connectToHost(
+        from.protocol() == QAbstractSocket::IPv6Protocol ? QHostAddress::LocalHostIPv6 : QHostAddress::LocalHost, port);
     if (!socket.waitForConnected(WaitMs))
         return reply;
     socket.write(request);
@@ -36,5 +56,7 @@ HttpReply HttpClient::send(quint16 port, const QByteArray &request, const QHostA
             reply.headers.insert(lines.at(i).left(colon).trimmed().toLower(), lines.at(i).mid(colon + 1).trimmed());
     }
     reply.body = data.mid(headEnd + 4);
+    if (reply.headers.value("transfer-encoding") == "chunked")
+        reply.body = unchunked(reply.body);
     return reply;
 }

@@ -12,7 +12,7 @@ struct HttpReply
 {
     int status = 0; // 0: no answer (refused, closed without one, or the wait ran out)
     QMap<QByteArray, QByteArray> headers; // names in lower case
-    QByteArray body;
+    QByteArray body; // put together when it came in chunks
 };
 
 class HttpClient
@@ -22,7 +22,8 @@ public:
 
     // GET `path` from 127.0.0.1:port.
     static HttpReply get(quint16 port, const QByteArray &path);
-    // `request` as it stands, from the local address `from` (any loopback address).
+    // `request` as it stands, from the local address `from` (any loopback
+    // address) to the loopback address of its kind (127.0.0.1 or ::1).
     static HttpReply send(quint16 port, const QByteArray &request, const QHostAddress &from = QHostAddress::LocalHost);
 };
 

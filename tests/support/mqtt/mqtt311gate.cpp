@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr int pollMs = 100;
-
 sockaddr_in loopback(int port)
 {
     sockaddr_in address{};
@@ -44,40 +42,10 @@ bool readConnectStart(int socket, QByteArray *bytes, int *level)
 
 } // namespace
 
-Mqtt311Gate::Mqtt311Gate(int brokerPort) : brokerPort(brokerPort)
-{
-    listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = loopback(0);
-    socklen_t size = sizeof address;
-    if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
-        || ::listen(listener, 4) != 0 || ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &size) != 0)
-        return;
-    listenPort = ntohs(address.sin_port);
-    thread = std::thread([this] { run(); });
-}
+// One connection at a time: the bridge makes one.
+Mqtt311Gate::Mqtt311Gate(int brokerPort) : brokerPort(brokerPort), server([this](int client) { serve(client); }) { }
 
-Mqtt311Gate::~Mqtt311Gate()
-{
-    stopping = true;
-    if (thread.joinable())
-        thread.join();
-    if (listener >= 0)
-        ::close(listener);
-}
-
-void Mqtt311Gate::run()
-{
-    while (!stopping) {
-        pollfd waiting{listener, POLLIN, 0};
-        if (::poll(&waiting, 1, pollMs) <= 0)
-            continue;
-        const int client = ::accept(listener, nullptr, nullptr);
-        if (client < 0)
-            continue;
-        serve(client); // one connection at a time: the bridge makes one
-        ::close(client);
-    }
-}
+Mqtt311Gate::~Mqtt311Gate() = default;
 
 void Mqtt311Gate::serve(int client)
 {
@@ -101,8 +69,8 @@ void Mqtt311Gate::serve(int client)
     }
     pollfd ends[2] = {{client, POLLIN, 0}, {broker, POLLIN, 0}};
     bool open = true;
-    while (open && !stopping) {
-        if (::poll(ends, 2, pollMs) <= 0)
+    while (open && !server.stopping()) {
+        if (::poll(ends, 2, LoopbackServer::PollMs) <= 0)
             continue;
         for (int from = 0; from < 2 && open; ++from) {
             if (!ends[from].revents)

@@ -1,8 +1,9 @@
 #ifndef MQTT311GATE_H
 #define MQTT311GATE_H
 
+#include "loopbackserver.h"
+
 #include <atomic>
-#include <thread>
 
 // A broker of MQTT 3.1.1 only, for a test: a loopback port in front of the
 // real test broker that answers an MQTT 5 CONNECT as a 3.1.1 broker does
@@ -17,19 +18,15 @@ public:
     Mqtt311Gate(const Mqtt311Gate &) = delete;
     Mqtt311Gate &operator=(const Mqtt311Gate &) = delete;
 
-    int port() const { return listenPort; } // 0 when it could not listen
+    int port() const { return server.port(); } // 0 when it could not listen
     int refused() const { return refusals; } // MQTT 5 connections turned away
 
 private:
-    void run();
     void serve(int client);
 
     int brokerPort;
-    int listener = -1;
-    int listenPort = 0;
-    std::atomic<bool> stopping{false};
     std::atomic<int> refusals{0};
-    std::thread thread;
+    LoopbackServer server; // last: stopped before the rest goes
 };
 
 #endif // MQTT311GATE_H

@@ -33,17 +33,22 @@ QString PrometheusServer::log() const
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
-bool PrometheusServer::start(int targetPort)
+bool PrometheusServer::start(int targetPort, const QString &more)
+{
+    return start(QStringLiteral("scrape_configs:\n  - job_name: vortanix\n    static_configs:\n"
+                                "      - targets: ['127.0.0.1:%1']\n")
+                     .arg(targetPort)
+        + more);
+}
+
+bool PrometheusServer::start(const QString &configuration)
 {
     const QString config = folder + QStringLiteral("/prometheus.yml");
     QFile file(config);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
-    file.write(QStringLiteral("global:\n  scrape_interval: 1s\n  scrape_timeout: 1s\n"
-                              "scrape_configs:\n  - job_name: vortanix\n    static_configs:\n"
-                              "      - targets: ['127.0.0.1:%1']\n")
-                   .arg(targetPort)
-                   .toUtf8());
+    file.write(
+        "global:\n  scrape_interval: 1s\n  scrape_timeout: 1s\n  evaluation_interval: 1s\n" + configuration.toUtf8());
     file.close();
     // A port found free may be taken before Prometheus binds it: then another.
     for (int attempt = 0; attempt < 5; ++attempt) {
@@ -67,10 +72,9 @@ bool PrometheusServer::start(int targetPort)
 
 bool PrometheusServer::waitForValue(const QString &query, const std::function<bool(double)> &match, double *value)
 {
-    const QByteArray path = "/api/v1/query?query=" + QUrl::toPercentEncoding(query);
     const QDeadlineTimer deadline(WaitMs);
     while (!deadline.hasExpired()) {
-        const QJsonObject answer = QJsonDocument::fromJson(HttpClient::get(quint16(port), path).body).object();
+        const QJsonObject answer = this->query(query);
         const QJsonArray result
             = answer.value(QStringLiteral("data")).toObject().value(QStringLiteral("result")).toArray();
         if (result.size() == 1) {
@@ -85,6 +89,16 @@ bool PrometheusServer::waitForValue(const QString &query, const std::function<bo
         QThread::msleep(200); // the next scrape is a second away
     }
     return false;
+}
+
+QJsonObject PrometheusServer::api(const QByteArray &path) const
+{
+    return QJsonDocument::fromJson(HttpClient::get(quint16(port), path).body).object();
+}
+
+QJsonObject PrometheusServer::query(const QString &query) const
+{
+    return api("/api/v1/query?query=" + QUrl::toPercentEncoding(query));
 }
 
 QString PrometheusServer::lint(const QByteArray &scrape)

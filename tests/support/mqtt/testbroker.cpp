@@ -89,6 +89,7 @@ bool TestBroker::launch(const Options &options)
     // the death signal and the right to read the test's key files.
     if (::geteuid() == 0)
         text += QStringLiteral("user root\n");
+    text += options.more;
     config.write(text.toUtf8());
     config.close();
 

@@ -18,6 +18,7 @@ public:
         QString keyFile;
         QString passwordFile; // a mosquitto_passwd file; no anonymous clients then
         bool packetLog = true; // every packet in the log (long runs leave it off)
+        QString more; // appended to the configuration: a bridge's connection section, which must come last
     };
 
     explicit TestBroker(const QString &folder);

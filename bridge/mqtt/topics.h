@@ -27,6 +27,12 @@ public:
     QString command(const QString &id, const QString &name) const;
     QString commandFilter(const QString &id) const { return command(id, QStringLiteral("+")); }
     QString bridgeAvailability() const;
+    // What Home Assistant knows a controller by (its device, and its entities'
+    // unique ids with "_<entity>"): the prefix with '/' as '_', then the id.
+    // The default prefix gives vortanix_<id>; bridges whose controllers share
+    // ids under prefixes of their own (several boards on one central broker)
+    // stay apart, as their topics do.
+    QString uniqueId(const QString &id) const;
 
     QString discovery(const QString &component, const QString &objectId) const;
     // Every discovery topic this bridge may have announced.

@@ -87,7 +87,7 @@ QList<Entity> entities(const Topics &topics, const QString &id, bool readOnly)
 QList<Discovery::Message> Discovery::forController(
     const Topics &topics, const QString &id, quint8 address, const QString &firmware, bool readOnly)
 {
-    QJsonObject device = jsonOf({{QStringLiteral("identifiers"), QJsonArray{QStringLiteral("vortanix_") + id}},
+    QJsonObject device = jsonOf({{QStringLiteral("identifiers"), QJsonArray{topics.uniqueId(id)}},
         {QStringLiteral("name"), QStringLiteral("Light source %1").arg(id)},
         {QStringLiteral("manufacturer"), QStringLiteral("VORTANIX")},
         {QStringLiteral("model"), QStringLiteral("UV light-source controller, RS-485 address %1").arg(address)}});
@@ -102,7 +102,7 @@ QList<Discovery::Message> Discovery::forController(
         QJsonObject config = entity.fields;
         const QString objectId = QStringLiteral("%1_%2").arg(id, entity.key);
         config.insert(QStringLiteral("name"), entity.name);
-        config.insert(QStringLiteral("unique_id"), QStringLiteral("vortanix_") + objectId);
+        config.insert(QStringLiteral("unique_id"), topics.uniqueId(id) + QLatin1Char('_') + entity.key);
         config.insert(QStringLiteral("device"), device);
         config.insert(QStringLiteral("availability"), entity.key == QLatin1String("link") ? bridgeOnly : both);
         config.insert(QStringLiteral("availability_mode"), QStringLiteral("all"));

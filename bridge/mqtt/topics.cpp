@@ -22,6 +22,11 @@ QString Topics::bridgeAvailability() const
     return QStringLiteral("%1/bridge/%2/availability").arg(prefix, clientId);
 }
 
+QString Topics::uniqueId(const QString &id) const
+{
+    return QString(prefix).replace(QLatin1Char('/'), QLatin1Char('_')) + QLatin1Char('_') + id;
+}
+
 QString Topics::discovery(const QString &component, const QString &objectId) const
 {
     return QStringLiteral("%1/%2/%3/%4/config").arg(discoveryPrefix, component, clientId, objectId);

@@ -7,6 +7,17 @@ namespace {
 
 const QByteArray contentType = QByteArrayLiteral("text/plain; version=0.0.4; charset=utf-8");
 
+// True once the request's head is whole: its empty line has come. Lines end
+// in CR LF, or in a bare LF, which HTTP lets a server take as a line end.
+bool headIsWhole(const QByteArray &request)
+{
+    for (int end = request.indexOf('\n'); end >= 0; end = request.indexOf('\n', end + 1)) {
+        if (request.mid(end + 1, 1) == "\n" || request.mid(end + 1, 2) == "\r\n")
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 MetricsServer::MetricsServer(const NetAllow &allow, std::function<QByteArray()> page, QObject *parent)
@@ -60,15 +71,17 @@ void MetricsServer::onReadyRead(QTcpSocket *socket)
     }
     QByteArray request = socket->property("request").toByteArray();
     request += socket->read(MaxRequestBytes + 1 - request.size());
-    const int headEnd = request.indexOf("\r\n\r\n");
-    if (headEnd < 0) {
+    if (!headIsWhole(request)) {
         if (request.size() > MaxRequestBytes)
             answer(socket, "431 Request Header Fields Too Large", "the request is larger than 8 KiB\n");
         else
             socket->setProperty("request", request);
         return;
     }
-    const QList<QByteArray> words = request.left(request.indexOf("\r\n")).split(' ');
+    QByteArray requestLine = request.left(request.indexOf('\n'));
+    if (requestLine.endsWith('\r'))
+        requestLine.chop(1);
+    const QList<QByteArray> words = requestLine.split(' ');
     if (words.size() != 3 || !words.at(2).startsWith("HTTP/1.")) {
         answer(socket, "400 Bad Request", "not an HTTP/1 request\n");
         return;
