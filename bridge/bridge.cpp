@@ -5,26 +5,11 @@
 #include "metricsfrontend.h"
 #include "modbusgateway.h"
 #include "mqttfrontend.h"
+#include "reloadplan.h"
 
 Bridge::Bridge(const BridgeConfig &config, bool trace, QObject *parent) : QObject(parent), hub(config, trace)
 {
-    MetricsFrontEnd *metrics = nullptr;
-    if (config.metrics.enabled()) {
-        auto page = std::make_unique<MetricsFrontEnd>(hub);
-        metrics = page.get();
-        frontEnds.push_back(std::move(page));
-    }
-    QList<const FrontEnd *> families; // MQTT's families first, then the gateway's
-    if (config.modbusTcp.enabled())
-        frontEnds.push_back(std::make_unique<ModbusGateway>(hub));
-    if (config.mqtt) {
-        frontEnds.push_back(std::make_unique<MqttFrontEnd>(hub));
-        families << frontEnds.back().get();
-    }
-    if (config.modbusTcp.enabled())
-        families << frontEnds.at(metrics ? 1 : 0).get();
-    if (metrics)
-        metrics->setFrontEnds(families);
+    makeFrontEnds(true, true, true);
     connect(&hub, &LineHub::lineChanged, this, &Bridge::logLine);
     connect(&hub, &LineHub::availabilityChanged, this, &Bridge::logAvailability);
 }
@@ -34,20 +19,81 @@ Bridge::~Bridge()
     stop();
 }
 
+QList<FrontEnd *> Bridge::frontEnds() const
+{
+    QList<FrontEnd *> list;
+    for (FrontEnd *frontEnd : {static_cast<FrontEnd *>(metrics.get()), static_cast<FrontEnd *>(gateway.get()),
+             static_cast<FrontEnd *>(mqtt.get())}) {
+        if (frontEnd)
+            list << frontEnd;
+    }
+    return list;
+}
+
+void Bridge::makeFrontEnds(bool newMetrics, bool newGateway, bool newMqtt)
+{
+    const BridgeConfig &config = hub.config();
+    if (newMetrics)
+        metrics = config.metrics.enabled() ? std::make_unique<MetricsFrontEnd>(hub) : nullptr;
+    if (newGateway)
+        gateway = config.modbusTcp.enabled() ? std::make_unique<ModbusGateway>(hub) : nullptr;
+    if (newMqtt)
+        mqtt = config.mqtt ? std::make_unique<MqttFrontEnd>(hub) : nullptr;
+    if (metrics) {
+        QList<const FrontEnd *> families; // MQTT's families first, then the gateway's
+        for (const FrontEnd *frontEnd :
+            {static_cast<const FrontEnd *>(mqtt.get()), static_cast<const FrontEnd *>(gateway.get())}) {
+            if (frontEnd)
+                families << frontEnd;
+        }
+        metrics->setFrontEnds(families);
+    }
+}
+
 int Bridge::start(QString *error)
 {
     // The addresses first: when one is taken, no port is held for nothing.
-    for (const auto &frontEnd : frontEnds) {
+    for (FrontEnd *frontEnd : frontEnds()) {
         if (!frontEnd->listen(error))
             return ExitListen;
     }
     if (!hub.start(error))
         return ExitPort;
-    for (const auto &frontEnd : frontEnds) {
+    for (FrontEnd *frontEnd : frontEnds()) {
         if (!frontEnd->start(error))
             return ExitBroker; // only the MQTT client's set-up can fail here
     }
     return ExitOk;
+}
+
+void Bridge::reload(const BridgeConfig &next)
+{
+    const ReloadPlan plan = ReloadPlan::between(hub.config(), next);
+    // The front-ends that restart answer what they owe first, on the lines as they were.
+    std::vector<std::unique_ptr<FrontEnd>> leaving;
+    if (plan.metrics && metrics)
+        leaving.push_back(std::move(metrics));
+    if (plan.modbusTcp && gateway)
+        leaving.push_back(std::move(gateway));
+    if (plan.mqtt && mqtt)
+        leaving.push_back(std::move(mqtt));
+    for (const auto &frontEnd : leaving)
+        frontEnd->quiesce();
+    for (const auto &frontEnd : leaving)
+        frontEnd->stop();
+    leaving.clear();
+    const QString refused = hub.reconfigure(next, plan.keptLines);
+    makeFrontEnds(plan.metrics, plan.modbusTcp, plan.mqtt);
+    for (FrontEnd *frontEnd : frontEnds()) {
+        const bool restarted = (frontEnd == metrics.get() && plan.metrics)
+            || (frontEnd == gateway.get() && plan.modbusTcp) || (frontEnd == mqtt.get() && plan.mqtt);
+        QString error;
+        if (restarted && (!frontEnd->listen(&error) || !frontEnd->start(&error)))
+            ::logLine(QStringLiteral("reload: %1 does not run: %2").arg(frontEnd->name(), error));
+    }
+    ::logLine(QStringLiteral("reloaded the configuration: %1").arg(plan.summary()));
+    for (const QString &line : refused.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        ::logLine(QStringLiteral("reload: %1; polling starts when the port can be had").arg(line));
 }
 
 bool Bridge::stop()
@@ -55,11 +101,11 @@ bool Bridge::stop()
     if (stopped)
         return true;
     stopped = true;
-    for (const auto &frontEnd : frontEnds)
+    for (FrontEnd *frontEnd : frontEnds())
         frontEnd->quiesce();
     hub.stop();
     bool clean = true;
-    for (const auto &frontEnd : frontEnds)
+    for (FrontEnd *frontEnd : frontEnds())
         clean = frontEnd->stop() && clean;
     return clean;
 }

@@ -2,7 +2,6 @@
 #define BRIDGE_H
 
 #include "bridgeconfig.h"
-#include "frontend.h"
 #include "linehub.h"
 
 #include <QObject>
@@ -10,10 +9,15 @@
 #include <memory>
 #include <vector>
 
+class FrontEnd;
+class MetricsFrontEnd;
+class ModbusGateway;
+class MqttFrontEnd;
+
 // The bridge: the line hub and the front-ends the configuration asks for
 // (the HTTP listener of the metrics, the Modbus TCP gateway, MQTT), put
-// together, started and stopped in their order, and the log of what the
-// lines do. Everything here runs in the main thread.
+// together, started, reloaded and stopped in their order, and the log of what
+// the lines do. Everything here runs in the main thread.
 class Bridge : public QObject
 {
     Q_OBJECT
@@ -28,6 +32,12 @@ public:
     // program, no permission; a port that is missing is waited for), an MQTT
     // client that cannot be set up.
     int start(QString *error);
+    // Runs with `next` from now on (a configuration read again, checked):
+    // the lines whose settings did not change go on with their port and
+    // polls, the others are stopped and started; the front-ends whose
+    // sections changed restart, the others keep their clients. What it did
+    // goes to the log.
+    void reload(const BridgeConfig &next);
     // The front-ends take no more requests, the lines finish the ones on the
     // wire and their answers go out, then everything stops ("offline" for
     // every controller and the bridge). False when the MQTT thread did not
@@ -35,11 +45,15 @@ public:
     bool stop();
 
 private:
+    QList<FrontEnd *> frontEnds() const; // in the order they start
+    void makeFrontEnds(bool newMetrics, bool newGateway, bool newMqtt);
     void logLine(int line);
     void logAvailability(int controller);
 
     LineHub hub;
-    std::vector<std::unique_ptr<FrontEnd>> frontEnds; // in the order they start
+    std::unique_ptr<MetricsFrontEnd> metrics;
+    std::unique_ptr<ModbusGateway> gateway;
+    std::unique_ptr<MqttFrontEnd> mqtt;
     bool stopped = false;
 };
 

@@ -33,7 +33,7 @@ struct LineConfig
     // A read is answered from what the bridge holds when it is younger than
     // this; -1: the poll interval; 0: always on the line.
     int maxAgeMs = -1;
-    bool verify = false; // writes are read back
+    bool verify = true; // writes are read back (one more exchange each)
     int offlinePollMs = 10000; // the longest wait between polls of an offline controller
     QList<ControllerConfig> controllers;
 };

@@ -93,6 +93,11 @@ void printSummary(const BridgeConfig &config)
     std::printf("poll every %d ms%s\n", config.pollIntervalMs, config.readOnly ? ", read-only" : "");
     for (const LineConfig &line : config.lines) {
         std::printf("line %s: %s at %d baud\n", qPrintable(line.name), qPrintable(line.port), line.baud);
+        // What differs from the defaults of agent mode, read-back and back-off.
+        if (line.maxAgeMs >= 0 || !line.verify || line.offlinePollMs != LineConfig().offlinePollMs)
+            std::printf("  reads answered from memory up to %d ms old, writes %s, offline polls %d s apart at most\n",
+                line.maxAgeMs >= 0 ? line.maxAgeMs : config.pollIntervalMs, line.verify ? "read back" : "not read back",
+                line.offlinePollMs / 1000);
         if (line.echo || line.rs485 != Rs485::None)
             std::printf("  echo %s, rs485 %s, RTS delay %d us\n", line.echo ? "checked and dropped" : "none",
                 qPrintable(Rs485::modeName(line.rs485)), line.rtsDelayUs);
@@ -153,24 +158,29 @@ int main(int argc, char *argv[])
         return ExitUsage;
     }
 
-    ConfigLoader loader;
-    const QString file = parser.isSet(configOption) ? parser.value(configOption) : defaultConfig;
-    bool ok = (!parser.isSet(configOption) && !QFileInfo::exists(file)) || loader.readFile(file);
-    for (const auto &option : keyOptions()) {
-        if (ok && parser.isSet(option.first)) {
-            const QString name = QStringLiteral("--") + option.first.names().first();
-            ok = loader.set(option.second, parser.value(option.first), name);
+    // The file and the options on top, as at the start, also when SIGHUP reads them again.
+    const auto load = [&](ConfigLoader &loader) {
+        const QString file = parser.isSet(configOption) ? parser.value(configOption) : defaultConfig;
+        bool ok = (!parser.isSet(configOption) && !QFileInfo::exists(file)) || loader.readFile(file);
+        for (const auto &option : keyOptions()) {
+            if (ok && parser.isSet(option.first)) {
+                const QString name = QStringLiteral("--") + option.first.names().first();
+                ok = loader.set(option.second, parser.value(option.first), name);
+            }
         }
-    }
-    if (ok && parser.isSet(noDiscoveryOption))
-        ok = loader.set(QStringLiteral("mqtt/discovery"), QStringLiteral("false"), QStringLiteral("--no-discovery"));
-    if (ok && parser.isSet(readOnlyOption))
-        ok = loader.set(QStringLiteral("bridge/read_only"), QStringLiteral("true"), QStringLiteral("--read-only"));
-    if (ok && parser.isSet(noMqttOption))
-        ok = loader.set(QStringLiteral("mqtt/enabled"), QStringLiteral("false"), QStringLiteral("--no-mqtt"));
-    for (const QString &text : parser.values(lineOption))
-        ok = ok && loader.addLine(text);
-    if (!ok || !loader.finish()) {
+        if (ok && parser.isSet(noDiscoveryOption))
+            ok = loader.set(
+                QStringLiteral("mqtt/discovery"), QStringLiteral("false"), QStringLiteral("--no-discovery"));
+        if (ok && parser.isSet(readOnlyOption))
+            ok = loader.set(QStringLiteral("bridge/read_only"), QStringLiteral("true"), QStringLiteral("--read-only"));
+        if (ok && parser.isSet(noMqttOption))
+            ok = loader.set(QStringLiteral("mqtt/enabled"), QStringLiteral("false"), QStringLiteral("--no-mqtt"));
+        for (const QString &text : parser.values(lineOption))
+            ok = ok && loader.addLine(text);
+        return ok && loader.finish();
+    };
+    ConfigLoader loader;
+    if (!load(loader)) {
         logLine(loader.error());
         return loader.fileUnreadable() ? ExitFile : ExitUsage;
     }
@@ -181,21 +191,34 @@ int main(int argc, char *argv[])
         return ExitOk;
     }
 
-    // SIGINT, SIGTERM and SIGHUP end the event loop; taken before the lines' threads start.
+    // SIGINT and SIGTERM end the event loop, SIGHUP reads the configuration
+    // again; taken before the lines' threads start.
     StopRequest stop(true);
     if (!stop.isValid()) {
         logLine(QStringLiteral("cannot take the stop signals"));
         return ExitFile;
     }
-    stop.onRequest(&application, [&application, &stop] {
-        logLine(QStringLiteral("stopping on %1").arg(stop.signalName()));
-        application.quit();
-    });
     mosquitto_lib_init();
     int status = ExitOk;
     bool clean = true;
     {
         Bridge bridge(loader.config(), parser.isSet(traceOption));
+        stop.onHangUp([&] {
+            ConfigLoader again;
+            if (!load(again)) {
+                logLine(QStringLiteral("SIGHUP: the configuration is refused, the running one stays: %1")
+                            .arg(again.error()));
+                return;
+            }
+            for (const QString &warning : again.warnings())
+                logLine(warning);
+            logLine(QStringLiteral("SIGHUP: reading the configuration again"));
+            bridge.reload(again.config());
+        });
+        stop.onRequest(&application, [&application, &stop] {
+            logLine(QStringLiteral("stopping on %1").arg(stop.signalName()));
+            application.quit();
+        });
         QString error;
         status = bridge.start(&error);
         if (status == ExitOk)

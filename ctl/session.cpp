@@ -197,6 +197,7 @@ int Session::open(int baud)
         }
     }
     device->setWaits(waitsFor(baud, timeout));
+    device->setVerify(commandLine.has(QStringLiteral("verify")));
     return ExitOk;
 }
 
@@ -238,6 +239,12 @@ int Session::judge(const Outcome &outcome, const QString &what, Operation operat
             text += outcome.kind == Outcome::PortLost
                 ? QStringLiteral("; nothing was sent")
                 : QStringLiteral("; the request went out, the controller may or may not have applied it");
+    } else if (!outcome.afterWrite.isEmpty()) {
+        // --verify: the write was acknowledged; the read that checks it failed.
+        text = QStringLiteral("%1: acknowledged by the controller at address %2, but reading it back failed (%3): "
+                              "the value is not confirmed; read it back to be sure")
+                   .arg(what, address, outcome.describe().section(QStringLiteral(": "), 1));
+        status = ExitNotAcknowledged;
     } else if (outcome.kind == Outcome::Exception) {
         text
             = QStringLiteral("%1: refused by the controller at address %2 (%3)").arg(what, address, outcome.describe());

@@ -27,7 +27,10 @@ Response ControllerState::take(const QByteArray &frame, qint64 timeUs)
     }
     const bool armed = fault.kind != ControllerFaults::FaultNone && fault.count != 0;
     const bool preempted = armed && Faults::preempts(fault.kind);
-    const QByteArray reply = preempted ? QByteArray() : bank.execute(frame);
+    // A controller that ignores writes answers as if it took them: the request is carried out on a copy.
+    RegisterBank untouched = bank;
+    RegisterBank &target = armed && Faults::ignoresWrites(fault.kind) ? untouched : bank;
+    const QByteArray reply = preempted ? QByteArray() : target.execute(frame);
     if (!preempted && !(armed && Faults::strikes(fault.kind, frame, reply))) {
         response.bytes = reply;
         return response;
@@ -46,6 +49,7 @@ void ControllerState::setFault(const ControllerFaults::Fault &newFault)
 void ControllerState::setDrift(bool on, Clock::time_point now)
 {
     if (on && !drift)
-        nextDrift = now + std::chrono::seconds(1); // the first step a second after switching on
+        nextDrift
+            = now + std::chrono::milliseconds(SimController::DriftStepMs); // the first step one step after switching on
     drift = on;
 }

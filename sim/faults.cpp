@@ -10,7 +10,7 @@ using Kind = ControllerFaults::FaultKind;
 namespace {
 
 enum ParamUse { NoParam, Required, Optional };
-enum Scope { Answered, Reads, Writes, Taken };
+enum Scope { Answered, Reads, Writes, WritesIgnored, Taken };
 
 struct FaultRow
 {
@@ -78,6 +78,7 @@ bool Faults::strikes(Kind kind, const QByteArray &request, const QByteArray &rep
     case Reads:
         return !reply.isEmpty() && function == FuncReadHoldingRegisters;
     case Writes:
+    case WritesIgnored:
         return reply.size() >= 2 && quint8(reply.at(1)) == function
             && (function == FuncWriteSingleRegister || function == FuncWriteMultipleRegisters);
     case Taken:
@@ -90,6 +91,12 @@ bool Faults::preempts(Kind kind)
 {
     const FaultRow *row = rowOf(kind);
     return row && row->scope == Taken;
+}
+
+bool Faults::ignoresWrites(Kind kind)
+{
+    const FaultRow *row = rowOf(kind);
+    return row && row->scope == WritesIgnored;
 }
 
 Response Faults::apply(
@@ -161,6 +168,9 @@ Response Faults::apply(
         // What another master's write, or an earlier one of ours, would have got back.
         out.bytes = withCrc(request.left(2) + char(quint8(param >> 8)) + char(quint8(param)));
         out.note = QStringLiteral("acknowledges register %1").arg(param);
+        break;
+    case ControllerFaults::FaultNotApplied:
+        out.note = QStringLiteral("acknowledged, not carried out");
         break;
     }
     out.note.prepend(QStringLiteral("fault: "));

@@ -15,8 +15,9 @@
 //
 // Parameters: NoParam, Required or Optional. Requests struck: Answered (every
 // request to the controller that gets a reply), Reads (function 3 only),
-// Writes (acknowledged writes only), Taken (every request to the controller,
-// which is then not carried out).
+// Writes (acknowledged writes only), WritesIgnored (acknowledged writes, which
+// are then not carried out though acknowledged), Taken (every request to the
+// controller, which is then not carried out).
 #define VIRTUAL_CONTROLLER_FAULTS(X)                                                                                   \
     X(NoReply, "no-reply", NoParam, "", 0, Answered, "nothing is answered (a write is still carried out)")             \
     X(BadCrc, "bad-crc", NoParam, "", 0, Answered, "the reply's last CRC byte is inverted")                            \
@@ -31,7 +32,8 @@
     X(EndlessStream, "endless", NoParam, "", 0, Answered, "a stream of bytes starts and goes on until cleared")        \
     X(UnplugOnRequest, "unplug", NoParam, "", 0, Taken, "the request unplugs the line (not carried out)")              \
     X(WrongRegister, "wrong-register", Required, "R", 65535, Writes,                                                   \
-        "writes are acknowledged for register R (CRC recomputed)")
+        "writes are acknowledged for register R (CRC recomputed)")                                                     \
+    X(NotApplied, "not-applied", NoParam, "", 0, WritesIgnored, "writes are acknowledged but not carried out")
 
 // The fault kinds and the fault a controller carries. A base of the
 // controller classes, so that VirtualController::FaultNoReply names a kind.
@@ -71,6 +73,8 @@ namespace Faults {
 bool strikes(ControllerFaults::FaultKind kind, const QByteArray &request, const QByteArray &reply);
 // True when the fault strikes before the request is carried out (which it then is not).
 bool preempts(ControllerFaults::FaultKind kind);
+// True when a write the fault strikes is acknowledged but not carried out.
+bool ignoresWrites(ControllerFaults::FaultKind kind);
 // The response to a request that the fault strikes; `reply` is the proper
 // reply (empty for faults that preempt). `seed` makes the garbage bytes.
 Response apply(const ControllerFaults::Fault &fault, const QByteArray &request, const QByteArray &reply, quint32 *seed);

@@ -218,9 +218,9 @@ LineServer::Clock::time_point LineServer::drift(Clock::time_point now)
             continue;
         if (now >= c->nextDrift) {
             c->bank.drift(c->random);
-            c->nextDrift += std::chrono::seconds(1);
+            c->nextDrift += milliseconds(SimController::DriftStepMs);
             if (c->nextDrift <= now)
-                c->nextDrift = now + std::chrono::seconds(1);
+                c->nextDrift = now + milliseconds(SimController::DriftStepMs);
         }
         next = std::min(next, c->nextDrift);
     }

@@ -61,8 +61,10 @@ public:
 
     // Time between the end of a request and the start of its reply.
     void setTurnaroundUs(int microseconds);
-    // Lets temperature, supply voltage and running time drift like a live device.
+    // Lets temperature, supply voltage and running time drift like a live
+    // device: one step every DriftStepMs, the first one DriftStepMs after switching on.
     void setDrift(bool on);
+    static constexpr int DriftStepMs = 1000;
 
     // Every complete request with a good CRC this controller heard on the
     // line, to any address, oldest first (the latest 4096 are kept). A

@@ -19,7 +19,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTextStream>
-#include <QThread>
 #include <QTimer>
 
 #include <cstdio>
@@ -127,10 +126,11 @@ public:
     bool linkAnswers()
     {
         for (int attempt = 0; attempt < 5; ++attempt) {
+            const int requestsBefore = m_rig.sim.requests().size();
             m_rig.poll();
             if (Access::commFailCount(m_window) == 0 && m_ui->labelCommStat->text() == QStringLiteral("正常"))
                 return true;
-            QThread::msleep(200);
+            m_rig.untilQuiet(requestsBefore + 1); // a late reply has come and gone
         }
         return false;
     }

@@ -59,10 +59,10 @@ start_sim() {
     exit 1
 }
 
-# Waits up to 10 s for a line of the simulator's trace that matches $1: the
+# Waits up to 60 s for a line of the simulator's trace that matches $1: the
 # trace line may follow the reply that mbpoll has already read.
 wait_for_trace() {
-    for _ in $(seq 100); do
+    for _ in $(seq 600); do
         grep -Eq "$1" "$work/sim.out" && return 0
         sleep 0.1
     done
@@ -72,12 +72,12 @@ wait_for_trace() {
 # Sends SIGTERM and checks that the simulator ends by itself with status 0.
 stop_sim() {
     kill -TERM "$pid"
-    for _ in $(seq 100); do
+    for _ in $(seq 600); do
         kill -0 "$pid" 2>/dev/null || break
         sleep 0.1
     done
     if kill -0 "$pid" 2>/dev/null; then
-        fail "vortanix-sim did not end within 10 s of SIGTERM"
+        fail "vortanix-sim did not end within 60 s of SIGTERM"
         kill -KILL "$pid"
     fi
     wait "$pid"

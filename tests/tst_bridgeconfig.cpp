@@ -4,7 +4,9 @@
 // and key (or the option) and what is wrong; a good file is summed up.
 
 #include "bridgeprocess.h"
+#include "configloader.h"
 #include "httpclient.h"
+#include "reloadplan.h"
 #include "testfiles.h"
 
 #include <QFile>
@@ -32,8 +34,11 @@ private slots:
     void sampleConfigurationChecks();
     void configurationIsUtf8();
     void passwordOthersMayReadIsWarnedOf();
+    void reloadPlans_data();
+    void reloadPlans();
 
 private:
+    BridgeConfig loaded(const QByteArray &text);
     QString writeFile(const QString &name, const QByteArray &content);
 
     QTemporaryDir folder;
@@ -209,6 +214,12 @@ void TestBridgeConfig::badConfigurationNamesItsKey_data()
         "[line.a] rts_delay_us: 100001 is out of range 0..");
     bad("rts delay without a mode", lineA + "rts_delay_us=50\n",
         "[line.a] rts_delay_us: rts_delay_us is for rs485=kernel");
+    bad("max age over an hour", lineA + "max_age_ms=3600001\n",
+        "[line.a] max_age_ms: 3600001 is out of range 0..3600000");
+    bad("verify maybe", lineA + "verify=maybe\n", "[line.a] verify: ");
+    bad("offline polls at 0 s", lineA + "offline_poll_s=0\n", "[line.a] offline_poll_s: 0 is out of range 1..3600");
+    bad("offline polls over an hour", lineA + "offline_poll_s=3601\n",
+        "[line.a] offline_poll_s: 3601 is out of range 1..3600");
     badRun("option line key before the port", "", {"--line", "a:9600:1:rs485=hat:/dev/ttyS0"},
         "--line a:9600:1:rs485=hat:/dev/ttyS0: rs485: 'hat' is not none, kernel or rts");
     badRun("option line field without a key", "", {"--line", "a:9600:1:echo:/dev/ttyS0"},
@@ -477,6 +488,64 @@ void TestBridgeConfig::passwordOthersMayReadIsWarnedOf()
         QVERIFY2(output.contains(warning) == each.warned, qPrintable(output));
         QVERIFY(!output.contains(QLatin1String("s3cret")));
     }
+}
+
+BridgeConfig TestBridgeConfig::loaded(const QByteArray &text)
+{
+    ConfigLoader loader;
+    const bool ok = loader.readFile(writeFile(QStringLiteral("reload.ini"), text)) && loader.finish();
+    if (!ok)
+        qWarning("%s", qPrintable(loader.error()));
+    return loader.config();
+}
+
+void TestBridgeConfig::reloadPlans_data()
+{
+    // What a file read again changes of the running one: each row names the
+    // lines restarted, added, removed and kept, the controllers gone, and the
+    // front-ends that restart (m: MQTT, g: Modbus TCP, p: metrics).
+    QTest::addColumn<QByteArray>("running");
+    QTest::addColumn<QByteArray>("next");
+    QTest::addColumn<QString>("summary");
+    QTest::addColumn<QStringList>("removedControllers");
+    const QByteArray a = "[line.a]\nport=/dev/ttyUSB0\naddresses=1,7\n";
+    const QByteArray b = "[line.b]\nport=/dev/ttyUSB1\naddresses=2\n";
+    const QByteArray gateway = "[modbus_tcp]\nlisten=127.0.0.1:1502\n";
+    QTest::newRow("the same") << a + b << b + a << "kept: line a, line b" << QStringList();
+    QTest::newRow("a rate") << a + b << a + b + "baud=9600\n"
+                            << "line b restarted; kept: line a" << QStringList();
+    QTest::newRow("a controller added") << a + b << a + QByteArray(b).replace("addresses=2", "addresses=2,3")
+                                        << "line b restarted; kept: line a" << QStringList();
+    QTest::newRow("a controller's id") << a + b << a + b + "id.2=press\n"
+                                       << "line b restarted; kept: line a" << QStringList{"b-2"};
+    QTest::newRow("a line added") << a << a + b << "line b added; kept: line a" << QStringList();
+    QTest::newRow("a line removed") << a + b << b << "line a removed; kept: line b" << QStringList{"a-1", "a-7"};
+    QTest::newRow("the poll interval") << a + b << "[bridge]\npoll_interval_ms=250\n" + a + b
+                                       << "line a restarted; line b restarted" << QStringList();
+    QTest::newRow("read back off") << a << a + "verify=no\n"
+                                   << "line a restarted" << QStringList();
+    QTest::newRow("the broker") << a << "[mqtt]\nhost=broker.plant\n" + a << "MQTT restarted; kept: line a"
+                                << QStringList();
+    QTest::newRow("read-only") << gateway + a << gateway + "[bridge]\nread_only=true\n" + a
+                               << "MQTT restarted; Modbus TCP restarted; kept: line a" << QStringList();
+    QTest::newRow("the gateway's address") << gateway + a << "[modbus_tcp]\nlisten=127.0.0.1:1503\n" + a
+                                           << "Modbus TCP restarted; kept: line a" << QStringList();
+    QTest::newRow("a unit added") << gateway + a << gateway + a + b << "line b added; kept: line a" << QStringList();
+    QTest::newRow("the metrics' allow") << "[metrics]\nlisten=127.0.0.1:9848\n" + a
+                                        << "[metrics]\nlisten=127.0.0.1:9848\nallow=10.0.0.0/8\n" + a
+                                        << "metrics restarted; kept: line a" << QStringList();
+}
+
+void TestBridgeConfig::reloadPlans()
+{
+    QFETCH(QByteArray, running);
+    QFETCH(QByteArray, next);
+    QFETCH(QString, summary);
+    QFETCH(QStringList, removedControllers);
+    const ReloadPlan plan = ReloadPlan::between(loaded(running), loaded(next));
+    QCOMPARE(plan.summary(), summary);
+    QCOMPARE(plan.removedControllers, removedControllers);
+    QCOMPARE(plan.changesAnything(), !summary.startsWith(QLatin1String("kept")));
 }
 
 QTEST_GUILESS_MAIN(TestBridgeConfig)

@@ -9,6 +9,7 @@
 #include "bridgerig.h"
 #include "childprocess.h"
 #include "mbapframe.h"
+#include "modbusframes.h"
 #include "modbustcpclient.h"
 #include "registers.h"
 
@@ -48,6 +49,7 @@ private slots:
     void unitsMappedAcrossLines();
     void readOnlyAndIdleConnections();
     void clientsBeyondTheLimitOrAllowAreClosed();
+    void agentModeReadBackAndIdentity();
 
 private:
     SimController controller(quint8 address) { return rig->controller(QStringLiteral("a"), address); }
@@ -599,6 +601,47 @@ void TestBridgeGateway::clientsBeyondTheLimitOrAllowAreClosed()
     QVERIFY(one.waitForRequests(1, waitMs)); // a poll came since
     QCOMPARE(writesHeard(one), 0);
     QCOMPARE(fenced.bridge().terminate(), 0);
+}
+
+void TestBridgeGateway::agentModeReadBackAndIdentity()
+{
+    // A bridge as it comes (reads served from what it holds, writes read
+    // back) and pymodbus: a read of the power is answered from the last poll,
+    // with no exchange; a controller that acknowledges a write but does not
+    // take it is exception 04; the device's identification comes from the
+    // bridge (vendor, product, revision from the firmware register).
+    BridgeRig own;
+    const int ownPort = startOwnBridge(
+        own, {QStringLiteral("m")}, QStringLiteral("[mqtt]\nenabled=false\n[modbus_tcp]\nlisten=127.0.0.1:0\n"));
+    QVERIFY2(ownPort > 0, qPrintable(own.bridge().log()));
+    QVERIFY(own.bridge().waitForLog(QStringLiteral("m-1 (address 1): online")));
+    SimController one = own.controller(QStringLiteral("m"), 1);
+    one.setFault(SimController::FaultNotApplied);
+    one.clearRequests();
+    const Run result = python(ownPort,
+        QStringLiteral("r = c.read_holding_registers(4, count=1, slave=1)\n"
+                       "print('power', r.registers)\n"
+                       "w = c.write_register(4, 700, slave=1)\n"
+                       "print('write', w.isError(), w.exception_code)\n"
+                       "try:\n"
+                       "    from pymodbus.mei_message import ReadDeviceInformationRequest\n"
+                       "except ImportError:\n"
+                       "    from pymodbus.pdu.mei_message import ReadDeviceInformationRequest\n"
+                       "q = ReadDeviceInformationRequest(read_code=1, object_id=0)\n"
+                       "q.unit_id = q.slave_id = q.dev_id = 1  # as pymodbus 3.0, 3.1+ and later name it\n"
+                       "i = c.execute(q)\n"
+                       "print('identity', [i.information[k].decode() for k in sorted(i.information)])\n"));
+    QVERIFY2(result.code == 0, qPrintable(result.out));
+    for (const char *line :
+        {"power [0]", "write True 4", "identity ['VORTANIX', 'VORTANIX UV light-source controller', 'V1.10']"})
+        QVERIFY2(result.out.contains(QLatin1String(line)), qPrintable(result.out));
+    QCOMPARE(int(one.holdingRegister(RegPowerPermille)), 0);
+    // The write and its read-back went on the line; the read did not.
+    QStringList heard = hexFrames(framesOf(one.requests()));
+    QVERIFY2(heard.contains(writeFrame(1, RegPowerPermille, 700)), qPrintable(heard.join('\n')));
+    QVERIFY2(heard.contains(readFrame(1, RegPowerPermille, 1)), qPrintable(heard.join('\n')));
+    QCOMPARE(heard.count(readFrame(1, RegPowerPermille, 1)), 1);
+    QCOMPARE(own.bridge().terminate(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestBridgeGateway)

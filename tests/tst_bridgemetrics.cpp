@@ -178,11 +178,13 @@ void TestBridgeMetrics::readingsOfAGoodPoll()
         QStringList{QStringLiteral("vortanix_controller_online{%1} 0").arg(a1)}); // before the first poll
     QVERIFY(samplesOf(metrics, QStringLiteral("vortanix_temperature_celsius")).isEmpty());
 
-    metrics.polled(0, goodPoll());
+    PollDone poll = goodPoll();
+    poll.atMs = metrics.rig.now() - 1500;
+    metrics.polled(0, poll);
     const char *const expected[]
         = {"vortanix_controller_online{%1} 1", "vortanix_last_good_poll_timestamp_seconds{%1} 1796716489.662",
-            "vortanix_controller_info{%1,firmware=\"1.10\"} 1", "vortanix_temperature_celsius{%1} 25.3",
-            "vortanix_temperature_sensor_state{%1,state=\"ok\"} 1",
+            "vortanix_reading_age_seconds{%1} 1.5", "vortanix_controller_info{%1,firmware=\"1.10\"} 1",
+            "vortanix_temperature_celsius{%1} 25.3", "vortanix_temperature_sensor_state{%1,state=\"ok\"} 1",
             "vortanix_temperature_sensor_state{%1,state=\"open\"} 0", "vortanix_power_permille{%1} 650",
             "vortanix_supply_volts{%1} 23.95", "vortanix_running_time_seconds{%1} 7205",
             "vortanix_analog_input_enabled{%1} 1", "vortanix_modules_on{%1} 2", "vortanix_module_on{%1,module=\"1\"} 1",

@@ -12,6 +12,9 @@
 
 #include <QtTest>
 
+#include <csignal>
+#include <sys/types.h>
+
 #include <unistd.h>
 
 #include <mutex>
@@ -31,6 +34,7 @@ private slots:
     void killLeavesTheWill();
     void portHeldByAnotherProgram();
     void pacedSlowLineWithAShortTimeout();
+    void sighupReloadsWhatChanged();
 };
 
 namespace {
@@ -432,6 +436,48 @@ void TestBridgeResilience::pacedSlowLineWithAShortTimeout()
         interruptions += m.payload == "ok" ? 0 : 1;
     QVERIFY2(interruptions <= 5, qPrintable(rig.bridge().log()));
     QVERIFY2(!rig.bridge().log().contains(QLatin1String("offline")), qPrintable(rig.bridge().log()));
+    QCOMPARE(rig.bridge().terminate(), 0);
+}
+
+void TestBridgeResilience::sighupReloadsWhatChanged()
+{
+    // Two lines; the file read again drops controller 2 of line b: b restarts,
+    // a goes on with its port and its polls, and Home Assistant loses b-2.
+    BridgeRig rig;
+    QVERIFY(rig.broker().start());
+    rig.addLine(QStringLiteral("a"), {1});
+    rig.addLine(QStringLiteral("b"), {1, 2});
+    auto probe = rig.probe(QStringLiteral("#"));
+    QVERIFY(probe);
+    const QString head = rig.mqttSection(QStringLiteral("reload")) + QStringLiteral("[bridge]\npoll_interval_ms=100\n")
+        + rig.lineSection(QStringLiteral("a"), QStringLiteral("1"));
+    rig.bridge().writeConfig(head + rig.lineSection(QStringLiteral("b"), QStringLiteral("1,2")));
+    QVERIFY(rig.bridge().start());
+    QVERIFY(probe->waitFor(QStringLiteral("vortanix/b-2/availability"), "online", BridgeRig::WaitMs));
+    QVERIFY(probe->waitFor(QStringLiteral("homeassistant/sensor/reload/b-2_temperature/config"), BridgeRig::WaitMs));
+    const QString before = rig.bridge().log();
+    const qint64 pid = rig.bridge().pid();
+
+    // A file the bridge would refuse: said, and nothing changes.
+    rig.bridge().writeConfig(head + QStringLiteral("[line.b]\nbaud=300\n"));
+    ::kill(pid_t(pid), SIGHUP);
+    QVERIFY(rig.bridge().waitForLog(QStringLiteral("the configuration is refused, the running one stays")));
+
+    SimController a1 = rig.controller(QStringLiteral("a"), 1);
+    a1.clearRequests();
+    probe->clear();
+    rig.bridge().writeConfig(head + rig.lineSection(QStringLiteral("b"), QStringLiteral("1")));
+    ::kill(pid_t(pid), SIGHUP);
+    QVERIFY(rig.bridge().waitForLog(QStringLiteral("reloaded the configuration: line b restarted; kept: line a")));
+    QVERIFY(
+        probe->waitFor(QStringLiteral("homeassistant/sensor/reload/b-2_temperature/config"), "", BridgeRig::WaitMs));
+    QVERIFY(probe->waitFor(QStringLiteral("vortanix/b-2/availability"), "offline", BridgeRig::WaitMs));
+    // Line a kept its port (it was not opened again) and its polls went on; b is back.
+    QVERIFY(a1.waitForRequests(a1.requests().size() + 5, BridgeRig::WaitMs));
+    QVERIFY(rig.bridge().waitForLog(QStringLiteral("line b: "), BridgeRig::WaitMs, before.size()));
+    const QString after = rig.bridge().log().mid(before.size());
+    QVERIFY2(!after.contains(QLatin1String("line a: ")), qPrintable(after));
+    QVERIFY2(!after.contains(QLatin1String("a-1 (address 1): offline")), qPrintable(after));
     QCOMPARE(rig.bridge().terminate(), 0);
 }
 

@@ -3,8 +3,9 @@
 // pseudo-terminal: save, read, factory reset, the boxes of every outcome and
 // the link-health count that the block read shares with the status poll.
 
-#include "mainwindowform.h"
+#include "bustrace.h"
 #include "configtab.h"
+#include "mainwindowform.h"
 #include "panelrig.h"
 #include "registers.h"
 #include "spcomm.h"
@@ -350,7 +351,7 @@ void TestConfig::dacRaisedBeforeClosedPortWarning()
             dacWhenWarned = rig->ui()->lineEditMaxDac->text();
     });
     peek.start(1);
-    rig->modals.setHoldMs(150);
+    rig->modals.holdUntil([&dacWhenWarned] { return !dacWhenWarned.isNull(); });
 
     rig->ui()->btnSaveAllConfig->click();
 
@@ -435,7 +436,7 @@ void TestConfig::saveFailureIsTold()
     rig->sim.clearRequests();
     rig->sim.setFault(VirtualController::FaultKind(fault), param, 1);
     LinkFreeProbe probe(Access::spComm(rig->w()));
-    rig->modals.setHoldMs(150);
+    rig->modals.holdUntil([&probe] { return !probe.freeAtBox.isEmpty(); });
 
     QElapsedTimer clock;
     clock.start();
@@ -451,8 +452,8 @@ void TestConfig::saveFailureIsTold()
     QCOMPARE(hexFrame(rig->frames().first()), factoryBlockSaveHex);
 
     // The link works for the next save, once a late reply has come and gone.
-    QTest::qWait(1000);
-    rig->modals.setHoldMs(0);
+    QVERIFY(rig->untilQuiet(1));
+    rig->modals.holdUntil({});
     rig->ui()->btnSaveAllConfig->click();
     QCOMPARE(rig->modals.boxCount(), 2);
     QCOMPARE(rig->modals.lastBox().text, QStringLiteral("配置保存成功"));
@@ -477,7 +478,7 @@ void TestConfig::resetFailureLeavesTab()
     const QStringList before = tabState(*rig);
     rig->sim.setFault(VirtualController::FaultKind(fault), param, 1);
     LinkFreeProbe probe(Access::spComm(rig->w()));
-    rig->modals.setHoldMs(150);
+    rig->modals.holdUntil([&probe] { return !probe.freeAtBox.isEmpty(); });
 
     rig->ui()->btnResetFactory->click();
 
@@ -494,7 +495,9 @@ void TestConfig::pollRunsWhileSaveFailureBoxIsOpen()
     Access::showConfig(rig->w(), QStringLiteral("默认配置1"), 0x0FFF, 0x0FFF, 3980, 300, 10000);
     rig->sim.clearRequests();
     rig->sim.setFault(VirtualController::FaultNoReply, 0, 1);
-    rig->modals.setHoldMs(1800);
+    // The box stays open until a poll after the save has been answered.
+    BusTrace bus;
+    rig->modals.holdUntil([&bus] { return bus.answeredAfter(factoryBlockSaveHex, statusReadHex); });
     QTimer *pollTimer = Access::pollTimer(rig->w());
     pollTimer->start(500);
 
@@ -620,8 +623,8 @@ void TestConfig::failedReadIsCountedAndLeavesTab()
     SPComm *link = Access::spComm(rig->w());
     if (busy)
         link->mutex.lock();
-    rig->modals.setHoldMs(150);
     LinkFreeProbe probe(link);
+    rig->modals.holdUntil([&probe] { return !probe.freeAtBox.isEmpty(); });
 
     rig->ui()->btnGetAllConfig->click();
     if (busy)

@@ -7,6 +7,7 @@
 #include "buildprogram.h"
 #include "controllervalues.h"
 #include "ctlrig.h"
+#include "devicemodel.h"
 #include "modbusframes.h"
 #include "registers.h"
 #include "seriallink.h"
@@ -15,6 +16,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <grp.h>
@@ -299,6 +301,13 @@ void TestCtlCommands::faultsGiveTheirExitStatus_data()
     QTest::newRow("block write, acknowledged for another register")
         << "config factory" << int(C::FaultWrongRegister) << 0x2002 << int(BadReply)
         << "config factory: wrong reply from address 1 (acknowledges register 2002, not 2001)";
+    // --verify: each write read back once acknowledged.
+    QTest::newRow("write read back, not taken")
+        << "--verify power 500" << int(C::FaultNotApplied) << 0 << int(NotAcknowledged)
+        << "power: acknowledged by the controller at address 1, but not applied: register 0004 holds 0, not 500";
+    QTest::newRow("write read back, the read refused")
+        << "--verify power 500" << int(C::FaultException) << 4 << int(NotAcknowledged)
+        << "power: acknowledged by the controller at address 1, but reading it back failed (exception 04)";
 }
 
 void TestCtlCommands::faultsGiveTheirExitStatus()
@@ -335,6 +344,22 @@ void TestCtlCommands::addressChangeUnconfirmed()
         (QStringList{writeFrame(0, RegRs485Address, 42), writeFrame(0, RegRs485Address, 42),
             writeFrame(0, RegCommandWord, 1), hexFrame(statusRead(42))}));
     QCOMPARE(frames.size(), 6); // the confirmation, tried three times
+
+    // In JSON: the new address and the error, which only a failure has.
+    const CtlResult json = rig->run({QStringLiteral("--timeout"), QStringLiteral("200"), QStringLiteral("--json"),
+        QStringLiteral("address"), QStringLiteral("43")});
+    QVERIFY2(json.exitCode == NotAcknowledged, qPrintable(json.describe()));
+    const QJsonObject object = QJsonDocument::fromJson(json.out.toUtf8()).object();
+    QCOMPARE(object.value(QStringLiteral("address")), QJsonValue(43));
+    QVERIFY2(!object.value(QStringLiteral("error")).toString().isEmpty(), qPrintable(json.out));
+
+    // One of them answers at its new address: confirmed.
+    rig->at(1).clearFault();
+    const CtlResult confirmed = rig->run(
+        {QStringLiteral("--timeout"), QStringLiteral("3000"), QStringLiteral("address"), QStringLiteral("44")});
+    QVERIFY2(confirmed.exitCode == Ok, qPrintable(confirmed.describe()));
+    QVERIFY2(
+        confirmed.out.contains(QStringLiteral("address: the controller answers at 44 now")), qPrintable(confirmed.out));
 }
 
 void TestCtlCommands::missingAndBusyPorts()
@@ -392,12 +417,15 @@ void TestCtlCommands::portOfAnotherUser()
     QVERIFY(::chown(terminalName.constData(), 0, entry->gr_gid) == 0);
     QVERIFY(::chmod(terminalName.constData(), mode_t(mode)) == 0);
 
+    QTemporaryDir reachable;
+    const QStringList ctl = BuildProgram::commandLineForAnyUser(
+        reachable.path(), CtlRig::program(), {QStringLiteral("--port"), terminal, QStringLiteral("status")});
+    QVERIFY(!ctl.isEmpty());
     QProcess process;
     process.start(setpriv,
         QStringList{
             QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"), QStringLiteral("--clear-groups")}
-            + BuildProgram::commandLine(
-                CtlRig::program(), {QStringLiteral("--port"), terminal, QStringLiteral("status")}));
+            + ctl);
     QVERIFY(process.waitForFinished(60000));
     const QString err = QString::fromUtf8(process.readAllStandardError());
     QVERIFY2(process.exitCode() == Port, qPrintable(err));
@@ -451,6 +479,18 @@ void TestCtlCommands::helpOfEveryCommand()
     // The program's help names every command.
     const CtlResult overview = CtlRig::runProgram({QStringLiteral("-h")});
     QVERIFY2(overview.out.contains(QStringLiteral("\n  ") + command), qPrintable(overview.out));
+    // A setting's help starts with its summary as a sentence.
+    for (const SettingRow &row : DeviceModel::settings()) {
+        if (row.name == command) {
+            const QString sentence = row.summary.left(1).toUpper() + row.summary.mid(1) + QLatin1Char('.');
+            QVERIFY2(help.out.simplified().contains(sentence.simplified()), qPrintable(help.out));
+        }
+    }
+    // A command's own help is wrapped to 79 columns, a blank between words.
+    if (help.out != overview.out) {
+        for (const QString &line : help.out.split(QLatin1Char('\n')))
+            QVERIFY2(line.size() <= 79, qPrintable(line));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCtlCommands)

@@ -407,7 +407,7 @@ void TestFaults::faultMatrix()
         if (fault != Fault::FaultEndlessStream || bus->last().outcome != QStringLiteral("time-out")
             || attempts == 3)
             break;
-        QTest::qWait(300);
+        QVERIFY(rig->untilQuiet(attempts));
     }
     rig->sim.clearFault();
     QVERIFY(!QTest::currentTestFailed());
@@ -629,8 +629,9 @@ void TestFaults::timerPollWhileAnotherCommandsBoxIsOpen()
         rig->sim.setFault(Fault(fault), 2, 1);
 
     // While the box is held open, a probe looks at the panel from inside the
-    // box's event loop: which box is up, how many polls went out after the
-    // command, whether they were answered, and whether the link is free.
+    // box's event loop once a poll after the command has been answered: which
+    // box is up, how many polls went out after the command, whether they were
+    // answered, and whether the link is free.
     struct Probe
     {
         bool ran = false;
@@ -642,8 +643,10 @@ void TestFaults::timerPollWhileAnotherCommandsBoxIsOpen()
         QString commStat;
     } probe;
     SPComm *link = Access::spComm(w);
-    QObject probeGuard; // cancels the probe if the test ends early
-    QTimer::singleShot(1600, &probeGuard, [&] {
+    bus->clear();
+    rig->modals.holdUntil([&] {
+        if (!bus->answeredAfter(commandHex, statusReadHex))
+            return false;
         probe.ran = true;
         if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
             probe.boxText = box->text();
@@ -658,16 +661,16 @@ void TestFaults::timerPollWhileAnotherCommandsBoxIsOpen()
             link->mutex.unlock();
         probe.power = ui->labelPowerPercent->text();
         probe.commStat = ui->labelCommStat->text();
+        return true;
     });
 
-    rig->modals.setHoldMs(2500);
     QTimer *pollTimer = Access::pollTimer(w);
     pollTimer->start(); // 500 ms, as in service
     auto *target = w.findChild<QPushButton *>(button);
     QVERIFY(target);
     target->click(); // returns once the held box is closed
     pollTimer->stop();
-    rig->modals.setHoldMs(0);
+    rig->modals.holdUntil({});
 
     QVERIFY(probe.ran);
     QCOMPARE(probe.boxText, text);

@@ -230,6 +230,18 @@ void TestGatewayRules::requestVerdicts_data()
     QTest::newRow("read 125 registers") << mbapFrame(1, pdu(3, {1, 125})) << false << forward << 0;
     QTest::newRow("read 126 registers") << mbapFrame(1, pdu(3, {1, 126})) << false << refused << 3;
     QTest::newRow("block of 0 registers") << mbapFrame(1, blockWrite(ConfigBlockFirst, {})) << false << refused << 3;
+    // Read device identification (43/14), answered by the gateway itself: the
+    // basic objects as a stream, or one of them.
+    const int identify = GatewayRequest::Identify;
+    QTest::newRow("identification, basic") << mbapFrame(1, bytes({0x2B, 0x0E, 1, 0})) << true << identify << 0;
+    QTest::newRow("identification, one object") << mbapFrame(1, bytes({0x2B, 0x0E, 4, 2})) << false << identify << 0;
+    QTest::newRow("identification, object 3 alone") << mbapFrame(1, bytes({0x2B, 0x0E, 4, 3})) << false << refused << 2;
+    QTest::newRow("identification, regular objects")
+        << mbapFrame(1, bytes({0x2B, 0x0E, 2, 0})) << false << refused << 3;
+    QTest::newRow("identification, one byte short") << mbapFrame(1, bytes({0x2B, 0x0E, 1})) << false << refused << 3;
+    QTest::newRow("function 43, another MEI type") << mbapFrame(1, bytes({0x2B, 0x0D, 1, 0})) << false << refused << 1;
+    QTest::newRow("identification, unknown unit")
+        << mbapFrame(9, bytes({0x2B, 0x0E, 1, 0})) << false << refused << 0x0B;
     // Functions of fixed length the gateway does not carry: framed by their header, answered 01.
     QTest::newRow("function 8 (diagnostics)") << mbapFrame(1, pdu(8, {0, 0x1234})) << false << refused << 1;
     QTest::newRow("function 24 (FIFO queue)") << mbapFrame(1, pdu(24, {0x0004})) << false << refused << 1;
@@ -258,6 +270,13 @@ void TestGatewayRules::requestVerdicts()
 
 void TestGatewayRules::forwardedRequestCarriesTheValues()
 {
+    // A stream from an object the basic set lacks starts at the first one.
+    GatewayRequest identity = judge(mbapFrame(7, bytes({0x2B, 0x0E, 1, 9})), false, true);
+    QCOMPARE(int(identity.identification), 1);
+    QCOMPARE(int(identity.object), 0);
+    identity = judge(mbapFrame(7, bytes({0x2B, 0x0E, 4, 2})), false, true);
+    QCOMPARE(int(identity.object), 2);
+
     GatewayRequest judged = judge(mbapFrame(7, pdu(3, {0x2001, 7})), false, true);
     QCOMPARE(int(judged.unit), 7);
     QCOMPARE(int(judged.request.kind), int(HubRequest::ReadRegisters));

@@ -132,6 +132,8 @@ void TestIniReader::panelWrittenValuesAreDecoded_data()
     QTest::newRow("quoted with a comma") << QByteArray("name=\"a, b\"\n") << "a, b";
     QTest::newRow("escaped quote and backslash") << QByteArray("name=\"x\\\"y\\\\z\"\n") << "x\"y\\z";
     QTest::newRow("octal") << QByteArray("name=a\\101\n") << "aA";
+    QTest::newRow("octal, first digits 0 and 7") << QByteArray("name=\\060\\7x\n") << "0\ax";
+    QTest::newRow("octal, no digit 8") << QByteArray("name=a\\8\n") << "error: line 1: name: 'a\\8' is not a value";
     QTest::newRow("leading @ written twice") << QByteArray("name=@@home\n") << "@home";
     QTest::newRow("comment") << QByteArray("name=line 3 ; old\n") << "line 3";
     QTest::newRow("UTF-8") << QString("name=第二条线\n").toUtf8() << "第二条线";

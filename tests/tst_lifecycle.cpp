@@ -8,6 +8,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,8 +16,8 @@
 #include <QRadioButton>
 #include <QSerialPort>
 #include <QSerialPortInfo>
-#include <QTimer>
 #include <QTabBar>
+#include <QTimer>
 #include <QtTest>
 
 using Access = MainWindowTestAccess;
@@ -193,7 +194,8 @@ void TestLifecycle::startupScanListsOnlyPortsThatOpen()
     // a disagreement is checked again with a rescan before it counts.
     QStringList listed = listedPorts();
     QStringList openable = openablePorts();
-    for (int attempt = 0; attempt < 5 && listed != openable; ++attempt) {
+    const QDeadlineTimer deadline(10000);
+    while (listed != openable && !deadline.hasExpired()) {
         QTest::qWait(50);
         Access::ui(w)->checkSerial->click();
         listed = listedPorts();

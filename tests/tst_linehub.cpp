@@ -57,9 +57,12 @@ private slots:
     void writesUpdateOrDropWhatIsHeld_data();
     void writesUpdateOrDropWhatIsHeld();
     void blockWriteHoldsWhatFollowsIt();
+    void writesReadBack_data();
+    void writesReadBack();
     void lostPortCountsWhatCouldNotGo();
     void cancelledRequestsNeverGoOut();
     void stoppingAnswersTheUnsent();
+    void reconfiguredKeepsWhatDidNotChange();
 };
 
 void TestLineHub::writesThenDuePollsThenReads()
@@ -75,8 +78,8 @@ void TestLineHub::writesThenDuePollsThenReads()
     rig.skip(1); // both controllers are due now, with the requests waiting
     rig.run();
     QCOMPARE(hexFrames(rig.line(0).requests()),
-        hexFrames(
-            {writeRequest(2, RegPowerPermille, 300), statusRead(1), statusRead(2), readRequest(1, RegMaxPowerDac, 1)}));
+        hexFrames({writeRequest(2, RegPowerPermille, 300), readRequest(2, RegPowerPermille, 1), statusRead(1),
+            statusRead(2), readRequest(1, RegMaxPowerDac, 1)}));
     QCOMPARE(results.done.size(), 2);
     QCOMPARE(results.done.at(0).first, QStringLiteral("write"));
 }
@@ -143,9 +146,11 @@ void TestLineHub::onlineReadsTheConfigurationBlock()
     HubRig rig(HubRig::config({HubRig::line(QStringLiteral("a"), {1})}, 1000));
     rig.line(0).bank(1).setValue(RegCfgLdAlarmTemperature, 455);
     rig.run();
-    QCOMPARE(hexFrames(rig.line(0).requests()), hexFrames({statusRead(1), readRequest(1, ConfigBlockFirst, ConfigBlockCount)}));
+    QCOMPARE(hexFrames(rig.line(0).requests()),
+        hexFrames({statusRead(1), readRequest(1, ConfigBlockFirst, ConfigBlockCount)}));
     const MetricsPage page(rig.hub(), {});
-    QVERIFY(page.exposition().contains("vortanix_temperature_alarm_celsius{line=\"a\",address=\"1\",id=\"a-1\"} 45.5\n"));
+    QVERIFY(
+        page.exposition().contains("vortanix_temperature_alarm_celsius{line=\"a\",address=\"1\",id=\"a-1\"} 45.5\n"));
     // Offline and back: read again.
     rig.line(0).clearRequests();
     rig.line(0).setFault(1, ControllerFaults::FaultNoReply, 0, LineFacts::FailuresForOffline);
@@ -315,14 +320,14 @@ void TestLineHub::blockWriteHoldsWhatFollowsIt()
     const QVector<quint16> block = {0, 0x0FF0, 3500, 0, 3600, 450, 0x000F};
     QVERIFY(
         rig.hub().submit(0, HubRequest::writeBlock(Source::ModbusTcp, ConfigBlockFirst, block), results.add("block")));
-    rig.run(); // the block, and the poll it makes due
-    QCOMPARE(rig.line(0).requests().size(), 2);
+    rig.run(); // the block, its read-back and the poll it makes due
+    QCOMPARE(rig.line(0).requests().size(), 3);
     QVERIFY(rig.hub().submit(0, HubRequest::read(Source::ModbusTcp, RegMaxPowerDac, 1), results.add("DAC")));
     QVERIFY(rig.hub().submit(0, HubRequest::read(Source::ModbusTcp, ConfigBlockFirst, 7), results.add("block read")));
     QCOMPARE(results.done.size(), 3); // from the hub, at once
     QCOMPARE(results.done.at(1).second.words, QVector<quint16>{3500});
     QCOMPARE(results.done.at(2).second.words, block);
-    QCOMPARE(rig.line(0).requests().size(), 2);
+    QCOMPARE(rig.line(0).requests().size(), 3);
 }
 
 void TestLineHub::lostPortCountsWhatCouldNotGo()
@@ -342,6 +347,49 @@ void TestLineHub::lostPortCountsWhatCouldNotGo()
     rig.line(0).setPresent(true);
     rig.advance(100);
     QVERIFY(rig.hub().line(0).open);
+}
+
+void TestLineHub::writesReadBack_data()
+{
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("heldDac"); // what the hub holds after it; -1: nothing
+    QTest::newRow("taken") << int(ControllerFaults::FaultNone) << int(Outcome::Ok) << "ok" << 3100;
+    QTest::newRow("acknowledged, not taken") << int(ControllerFaults::FaultNotApplied) << int(Outcome::NotApplied)
+                                             << "not applied: register 1001 holds 3980, not 3100" << 3980;
+    QTest::newRow("acknowledged, the read-back refused")
+        << int(ControllerFaults::FaultException) << int(Outcome::Exception)
+        << "acknowledged, but reading it back failed: exception 04" << -1;
+}
+
+void TestLineHub::writesReadBack()
+{
+    QFETCH(int, fault);
+    QFETCH(int, kind);
+    QFETCH(QString, text);
+    QFETCH(int, heldDac);
+    LineConfig line = HubRig::line(QStringLiteral("a"), {1});
+    line.verify = true;
+    HubRig rig(HubRig::config({line}, 1000));
+    rig.run();
+    rig.line(0).clearRequests();
+    rig.line(0).setFault(1, ControllerFaults::FaultKind(fault), 0, 1);
+    Results results;
+    QVERIFY(rig.hub().submit(0, HubRequest::write(Source::Mqtt, RegMaxPowerDac, 3100), results.add("write")));
+    rig.run();
+    const HubResult &written = results.done.at(0).second;
+    QCOMPARE(int(written.outcome.kind), kind);
+    QCOMPARE(written.text, text);
+    QCOMPARE(hexFrames(rig.line(0).requests().mid(0, 2)),
+        hexFrames({writeRequest(1, RegMaxPowerDac, 3100), readRequest(1, RegMaxPowerDac, 1)}));
+    const ControllerState &controller = rig.hub().controller(0);
+    QCOMPARE(controller.outcomes.at(Outcome::NotApplied), quint64(kind == Outcome::NotApplied ? 1 : 0));
+    QCOMPARE(rig.hub().commandCount(Source::Mqtt, LineHub::Failed), quint64(kind == Outcome::Ok ? 0 : 1));
+    QCOMPARE(controller.ageOf(RegMaxPowerDac, rig.now()) >= 0, heldDac >= 0);
+    QVERIFY(rig.hub().submit(0, HubRequest::read(Source::ModbusTcp, RegMaxPowerDac, 1), results.add("read")));
+    if (heldDac >= 0)
+        QCOMPARE(results.done.last().second.words, QVector<quint16>{quint16(heldDac)});
 }
 
 void TestLineHub::cancelledRequestsNeverGoOut()
@@ -378,6 +426,49 @@ void TestLineHub::stoppingAnswersTheUnsent()
     QCOMPARE(int(results.done.at(0).second.outcome.kind), int(Outcome::PortLost));
     QVERIFY(!results.done.at(0).second.sent);
     QVERIFY(!rig.hub().submit(0, readPower(), results.add("after")));
+}
+
+void TestLineHub::reconfiguredKeepsWhatDidNotChange()
+{
+    BridgeConfig config
+        = HubRig::config({HubRig::line(QStringLiteral("a"), {1}), HubRig::line(QStringLiteral("b"), {2})});
+    HubRig rig(config);
+    rig.run();
+    LineHub &hub = rig.hub();
+    QVERIFY(hub.controller(0).online());
+    QVERIFY(hub.controller(1).online());
+    const quint64 polledA = hub.controller(0).outcomes.at(Outcome::Ok);
+    Results results;
+    QVERIFY(hub.submit(1, HubRequest::write(Source::Mqtt, RegPowerPermille, 5), results.add("on b")));
+    QVERIFY(hub.submit(0, HubRequest::write(Source::Mqtt, RegPowerPermille, 6), results.add("on a")));
+    // Line b at another rate, a line c added before it: a keeps its engine, its port and its state.
+    BridgeConfig next = config;
+    next.lines[1].baud = 9600;
+    next.lines.insert(1, HubRig::line(QStringLiteral("c"), {3}));
+    QSignalSpy reconfigured(&hub, &LineHub::reconfigured);
+    QCOMPARE(hub.reconfigure(next, {QStringLiteral("a")}), QString());
+    QCOMPARE(reconfigured.count(), 1);
+    // The request that waited on b never went out; the one on a goes on.
+    QCOMPARE(results.done.size(), 1);
+    QCOMPARE(results.done.at(0).first, QStringLiteral("on b"));
+    QCOMPARE(int(results.done.at(0).second.outcome.kind), int(Outcome::PortLost));
+    QCOMPARE(hub.controllerCount(), 3);
+    QCOMPARE(hub.find(QStringLiteral("c-3")), 1);
+    QCOMPARE(hub.find(QStringLiteral("b-2")), 2);
+    QVERIFY(hub.controller(0).online());
+    QCOMPARE(hub.controller(0).outcomes.at(Outcome::Ok), polledA);
+    QCOMPARE(int(hub.controller(2).availability), int(ControllerState::Availability::Unknown));
+    QCOMPARE(hub.line(2).config.baud, 9600);
+    rig.run();
+    QCOMPARE(results.done.size(), 2);
+    QVERIFY(results.done.at(1).second.ok());
+    QVERIFY(hub.controller(1).online());
+    QVERIFY(hub.controller(2).online());
+    // Reports of a line that went are no one's.
+    PollDone late;
+    late.kind = Outcome::Timeout;
+    hub.polled(1, late); // b's first key
+    QVERIFY(hub.controller(2).online());
 }
 
 QTEST_GUILESS_MAIN(TestLineHub)

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QMap>
 #include <QRadioButton>
+#include <QTimer>
 #include <QtTest>
 
 using Access = MainWindowTestAccess;
@@ -446,12 +447,13 @@ void TestPoll::reportedAddressIsUsedByLaterRequests()
     for (int attempt = 0; attempt < 5 && !answered; ++attempt) {
         Access::slaveAddress(*w) = 7;
         armed->storeRelease(1);
+        const int requestsBefore = rig->sim.requests().size();
         rig->poll();
         // A controller late under load handles the request after the poll gave up.
         QTRY_COMPARE_WITH_TIMEOUT(armed->loadAcquire(), 0, 5000);
         answered = Access::commFailCount(*w) == 0;
         if (!answered)
-            QTest::qWait(250);
+            QVERIFY(rig->untilQuiet(requestsBefore + 1));
     }
     rig->sim.setTraceSink(nullptr);
     QVERIFY(answered);
@@ -664,10 +666,12 @@ void TestPoll::closedLinkChangesNothingAndSendsNothing()
 
     for (int n = 0; n < 3; ++n)
         rig->poll();
-    // The timer as well.
-    Access::pollTimer(w)->start();
-    QTest::qWait(1300);
-    Access::pollTimer(w)->stop();
+    // The timer as well: it fires twice.
+    QTimer *timer = Access::pollTimer(w);
+    QSignalSpy fired(timer, &QTimer::timeout);
+    timer->start();
+    QTRY_VERIFY_WITH_TIMEOUT(fired.count() >= 2, 20 * timer->interval());
+    timer->stop();
 
     QVERIFY(screenOf(*rig, true) == before);
     QCOMPARE(Access::commFailCount(w), quint32(0));

@@ -42,6 +42,7 @@ private slots:
     void otherProgramsLockFiles_data();
     void otherProgramsLockFiles();
     void staleLockOfAnotherUserIsNamed();
+    void holdIsOfOneDevice();
 
 private:
     // A second link to the line's terminal, beside the rig's own link.
@@ -183,6 +184,7 @@ void TestPortLock::ctlRefusedWhileAnotherCtlHoldsAnotherName()
     QFETCH(bool, holderIsNobody);
     QFETCH(bool, writerIsNobody);
     QStringList asNobody;
+    QTemporaryDir reachable; // the program's copy for nobody
     if (holderIsNobody || writerIsNobody) {
         const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
         if (setpriv.isEmpty() || ::geteuid() != 0)
@@ -192,14 +194,16 @@ void TestPortLock::ctlRefusedWhileAnotherCtlHoldsAnotherName()
         QVERIFY(::chmod(QFile::encodeName(rig->line.terminalPath()).constData(), 0666) == 0);
         QVERIFY(::chmod(QFile::encodeName(QFileInfo(secondName()).absolutePath()).constData(), 0755) == 0);
     }
-    const QStringList log = BuildProgram::commandLine(
-        CtlRig::program(), {"--port", rig->portPath(), "--json", "status", "--interval", "100"});
+    auto ctl = [&](bool nobody, const QStringList &arguments) {
+        return nobody ? asNobody + BuildProgram::commandLineForAnyUser(reachable.path(), CtlRig::program(), arguments)
+                      : BuildProgram::commandLine(CtlRig::program(), arguments);
+    };
+    const QStringList log = ctl(holderIsNobody, {"--port", rig->portPath(), "--json", "status", "--interval", "100"});
     QProcess holder;
-    QVERIFY2(startHolder(holder, holderIsNobody ? asNobody + log : log), holder.readAllStandardError().constData());
+    QVERIFY2(startHolder(holder, log), holder.readAllStandardError().constData());
     rig->at(1).setHoldingRegister(RegPowerPermille, 400);
 
-    const QStringList write = BuildProgram::commandLine(CtlRig::program(), {"--port", secondName(), "power", "5"});
-    const QStringList command = writerIsNobody ? asNobody + write : write;
+    const QStringList command = ctl(writerIsNobody, {"--port", secondName(), "power", "5"});
     QProcess second;
     second.start(command.first(), command.mid(1));
     const bool finished = second.waitForFinished(120000);
@@ -315,8 +319,10 @@ void TestPortLock::staleLockOfAnotherUserIsNamed()
     QVERIFY(::chmod(QFile::encodeName(rig->line.terminalPath()).constData(), 0666) == 0);
     QVERIFY(writeFile(lockFile(), "  99999999\n"));
     QVERIFY(::chmod(QFile::encodeName(lockFile()).constData(), 0644) == 0);
+    QTemporaryDir reachable; // the program's copy for nobody, who may not reach the build folder
     const QStringList command = QStringList{setpriv, "--reuid=nobody", "--regid=nogroup", "--clear-groups"}
-        + BuildProgram::commandLine(CtlRig::program(), {"--port", rig->line.terminalPath(), "status"});
+        + BuildProgram::commandLineForAnyUser(
+            reachable.path(), CtlRig::program(), {"--port", rig->line.terminalPath(), "status"});
     QProcess ctl;
     ctl.start(command.first(), command.mid(1));
     QVERIFY(ctl.waitForFinished(120000));
@@ -324,6 +330,17 @@ void TestPortLock::staleLockOfAnotherUserIsNamed()
     QVERIFY2(ctl.exitCode() == Port && err.contains(QStringLiteral("names PID 99999999, which has ended"))
             && err.contains(QStringLiteral("sudo rm %1").arg(lockFile())),
         qPrintable(err));
+}
+
+// A hold is its device's, by any of its names, and no other device's.
+void TestPortLock::holdIsOfOneDevice()
+{
+    VirtualLine other;
+    QVERIFY(other.start());
+    PortLock lock;
+    QVERIFY(lock.acquire(rig->portPath()));
+    QVERIFY(lock.holds(secondName()));
+    QVERIFY(!lock.holds(other.terminalPath()));
 }
 
 QTEST_GUILESS_MAIN(TestPortLock)

@@ -258,6 +258,7 @@ void TestRs485::frameGap_data()
     QTest::newRow("19200") << 19200 << qint64(2005209) << qint64(4166666);
     QTest::newRow("57600") << 57600 << qint64(1750000) << qint64(1388888);
     QTest::newRow("115200") << 115200 << qint64(1750000) << qint64(694444);
+    QTest::newRow("no rate: 115200") << 0 << qint64(1750000) << qint64(694444);
 }
 
 void TestRs485::frameGap()

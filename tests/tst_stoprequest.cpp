@@ -22,6 +22,7 @@ private slots:
     void aSignalIsARequest();
     void aWaitEndsWhenAnotherThreadSignals();
     void theEventLoopHearsIt();
+    void hangUpCanReloadInstead();
     void aSignalThatCameIsNotDeliveredAgain();
 };
 
@@ -96,6 +97,27 @@ void TestStopRequest::theEventLoopHearsIt()
     int lateCalls = 0;
     early.onRequest(&later, [&lateCalls] { ++lateCalls; });
     QTRY_COMPARE(lateCalls, 1);
+}
+
+void TestStopRequest::hangUpCanReloadInstead()
+{
+    // With a hang-up handler SIGHUP is no stop: the handler runs each time, a stop still stops.
+    StopRequest stop(true);
+    QObject context;
+    int reloads = 0;
+    int stops = 0;
+    stop.onHangUp([&reloads] { ++reloads; });
+    stop.onRequest(&context, [&stops] { ++stops; });
+    QCOMPARE(::raise(SIGHUP), 0);
+    QTRY_COMPARE(reloads, 1);
+    QCOMPARE(::raise(SIGHUP), 0);
+    QTRY_COMPARE(reloads, 2);
+    QVERIFY(!stop.requested());
+    QCOMPARE(stops, 0);
+    QCOMPARE(::raise(SIGTERM), 0);
+    QTRY_COMPARE(stops, 1);
+    QCOMPARE(reloads, 2);
+    QCOMPARE(stop.signalName(), QStringLiteral("SIGTERM"));
 }
 
 // Once the request is gone the program's own handling is back, and the

@@ -7,12 +7,15 @@
 MetricsFrontEnd::MetricsFrontEnd(LineHub &hub, QObject *parent)
     : FrontEnd(hub, parent), page(std::make_unique<MetricsPage>(hub, QList<const FrontEnd *>()))
 {
+    // Lines added or removed: the page's labels follow.
+    connect(&hub, &LineHub::reconfigured, this, [this] { setFrontEnds(families); });
 }
 
 MetricsFrontEnd::~MetricsFrontEnd() = default;
 
 void MetricsFrontEnd::setFrontEnds(const QList<const FrontEnd *> &frontEnds)
 {
+    families = frontEnds;
     page = std::make_unique<MetricsPage>(hub, frontEnds);
 }
 

@@ -27,6 +27,7 @@ public:
     bool stop() override;
 
 private:
+    QList<const FrontEnd *> families;
     std::unique_ptr<MetricsPage> page;
     std::unique_ptr<MetricsServer> server;
 };

@@ -74,6 +74,15 @@ void MetricsPage::writeReadings(Exposition &out) const
                 double(controller.statusTime.toMSecsSinceEpoch()) / 1000.0);
     }
 
+    out.family("vortanix_reading_age_seconds", Exposition::Gauge,
+        "How old the controller's latest reading is (what the bridge holds and serves from), in seconds.");
+    for (int index = 0; index < hub.controllerCount(); ++index) {
+        const ControllerState &controller = hub.controller(index);
+        if (controller.haveStatus)
+            out.sample("vortanix_reading_age_seconds", controllers.at(size_t(index)).labels,
+                double(hub.nowMs() - controller.statusAtMs) / 1000.0);
+    }
+
     // The readings of controllers that are online, a family for each register the table gives one.
     std::vector<int> live;
     for (int index = 0; index < hub.controllerCount(); ++index) {

@@ -7,6 +7,8 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
+
 #include <chrono>
 
 namespace {
@@ -15,14 +17,12 @@ namespace {
 class WorkerDriver : public LineDriver
 {
 public:
-    WorkerDriver(int index, LineHub &hub, const LineEngine::Settings &settings) : worker(settings)
+    WorkerDriver(quint64 key, LineHub &hub, const LineEngine::Settings &settings) : worker(settings)
     {
-        QObject::connect(
-            &worker, &LineWorker::jobDone, &hub, [&hub, index](const JobDone &d) { hub.jobDone(index, d); });
-        QObject::connect(
-            &worker, &LineWorker::polled, &hub, [&hub, index](const PollDone &d) { hub.polled(index, d); });
+        QObject::connect(&worker, &LineWorker::jobDone, &hub, [&hub, key](const JobDone &d) { hub.jobDone(key, d); });
+        QObject::connect(&worker, &LineWorker::polled, &hub, [&hub, key](const PollDone &d) { hub.polled(key, d); });
         QObject::connect(&worker, &LineWorker::portChanged, &hub,
-            [&hub, index](bool open, const QString &text) { hub.portChanged(index, open, text); });
+            [&hub, key](bool open, const QString &text) { hub.portChanged(key, open, text); });
     }
     bool start(QString *error) override { return worker.startAndOpen(error); }
     void post(const LineJob &job) override { worker.post(job); }
@@ -38,14 +38,14 @@ private:
 LineHub::LineHub(const BridgeConfig &config, bool trace, QObject *parent)
     : LineHub(
         config,
-        [trace](int index, LineHub &hub) -> std::unique_ptr<LineDriver> {
+        [trace](quint64 key, const LineConfig &line, LineHub &hub) -> std::unique_ptr<LineDriver> {
             LineEngine::Settings settings;
-            settings.line = hub.config().lines.at(index);
+            settings.line = line;
             settings.pollIntervalMs = hub.config().pollIntervalMs;
-            settings.offlinePollMs = settings.line.offlinePollMs;
-            settings.verify = settings.line.verify;
+            settings.offlinePollMs = line.offlinePollMs;
+            settings.verify = line.verify;
             settings.trace = trace;
-            return std::make_unique<WorkerDriver>(index, hub, settings);
+            return std::make_unique<WorkerDriver>(key, hub, settings);
         },
         steadyMs, parent)
 {
@@ -58,25 +58,38 @@ qint64 LineHub::steadyMs()
 }
 
 LineHub::LineHub(const BridgeConfig &config, DriverFactory factory, Clock clock, QObject *parent)
-    : QObject(parent), bridgeConfig(config), clock(std::move(clock))
+    : QObject(parent), bridgeConfig(config), clock(std::move(clock)), factory(std::move(factory))
 {
-    for (int index = 0; index < config.lines.size(); ++index) {
-        const LineConfig &lineConfig = config.lines.at(index);
-        Line line;
-        line.state.config = lineConfig;
-        line.firstController = int(controllers.size());
-        for (int i = 0; i < lineConfig.controllers.size(); ++i) {
-            ControllerState controller;
-            controller.config = lineConfig.controllers.at(i);
-            controller.line = index;
-            controller.indexOnLine = i;
-            byId.insert(controller.config.id, int(controllers.size()));
-            controllers.push_back(controller);
-        }
-        lines.push_back(std::move(line));
+    for (const LineConfig &lineConfig : config.lines)
+        lines.push_back(newLine(lineConfig));
+    for (Line &line : lines)
+        line.driver = this->factory(line.key, line.state.config, *this);
+}
+
+LineHub::Line LineHub::newLine(const LineConfig &config)
+{
+    Line line;
+    line.key = nextLineKey++;
+    line.state.config = config;
+    line.firstController = int(controllers.size());
+    for (int i = 0; i < config.controllers.size(); ++i) {
+        ControllerState controller;
+        controller.config = config.controllers.at(i);
+        controller.line = int(lines.size());
+        controller.indexOnLine = i;
+        byId.insert(controller.config.id, int(controllers.size()));
+        controllers.push_back(controller);
     }
-    for (int index = 0; index < int(lines.size()); ++index)
-        lines[size_t(index)].driver = factory(index, *this);
+    return line;
+}
+
+int LineHub::lineOf(quint64 key) const
+{
+    for (size_t index = 0; index < lines.size(); ++index) {
+        if (lines[index].key == key)
+            return int(index);
+    }
+    return -1;
 }
 
 LineHub::~LineHub()
@@ -176,9 +189,10 @@ void LineHub::cancel(quint64 client)
             continue;
         }
         // Nobody waits for it: off the line's queue, unless it is on the wire already.
-        Line &line = lines.at(size_t(controllers.at(size_t(it->controller)).line));
-        line.driver->cancel(it.key());
-        --line.queued.at(size_t(it->request.source));
+        if (Line *line = lineOfController(it->controller)) {
+            line->driver->cancel(it.key());
+            --line->queued.at(size_t(it->request.source));
+        }
         it = pending.erase(it);
     }
 }
@@ -190,7 +204,8 @@ void LineHub::finish(quint64 id, HubResult result)
         return; // its clients went
     const Pending entry = std::move(*it);
     pending.erase(it);
-    --lines.at(size_t(controllers.at(size_t(entry.controller)).line)).queued.at(size_t(entry.request.source));
+    if (Line *line = lineOfController(entry.controller))
+        --line->queued.at(size_t(entry.request.source));
     if (entry.request.isWrite())
         count(entry.request.source, result.ok() ? Ok : Failed);
     emit requestDone(entry.controller, entry.request, result);
@@ -232,27 +247,40 @@ void LineHub::remember(ControllerState &controller, const HubRequest &request, c
     }
     const QVector<quint16> written
         = request.kind == HubRequest::SwitchModule ? QVector<quint16>{result.written} : request.values;
-    if (result.ok())
+    if (result.ok()) {
         controller.hold(request.writtenFirst(), written, atMs);
-    else if (result.sent)
+    } else if (result.outcome.kind == Outcome::NotApplied) {
+        // Read back: what the controller holds instead.
+        QVector<quint16> found;
+        const QByteArray &reply = result.outcome.readBack;
+        for (int i = 3; i + 1 < reply.size() - 2; i += 2)
+            found.append(quint16((quint8(reply.at(i)) << 8) | quint8(reply.at(i + 1))));
         controller.drop(request.writtenFirst(), request.writtenCount());
+        controller.hold(request.writtenFirst(), found, atMs);
+    } else if (result.sent) {
+        controller.drop(request.writtenFirst(), request.writtenCount());
+    }
 }
 
-void LineHub::jobDone(int lineIndex, const JobDone &done)
+void LineHub::jobDone(quint64 key, const JobDone &done)
 {
-    Line &line = lines.at(size_t(lineIndex));
-    const int index = line.firstController + done.controller;
-    ControllerState &controller = controllers.at(size_t(index));
-    count(controller, line.state, done.exchanges);
-    const auto it = pending.constFind(done.id);
-    if (it != pending.constEnd())
-        remember(controller, it->request, done.result, done.atMs);
+    // A line that went (a reload) still answers what was on its wire.
+    const int lineIndex = lineOf(key);
+    if (lineIndex >= 0) {
+        Line &line = lines.at(size_t(lineIndex));
+        ControllerState &controller = controllers.at(size_t(line.firstController + done.controller));
+        count(controller, line.state, done.exchanges);
+        const auto it = pending.constFind(done.id);
+        if (it != pending.constEnd())
+            remember(controller, it->request, done.result, done.atMs);
+    }
     finish(done.id, done.result);
 }
 
-void LineHub::polled(int lineIndex, const PollDone &done)
+void LineHub::polled(quint64 key, const PollDone &done)
 {
-    if (stopped)
+    const int lineIndex = lineOf(key);
+    if (stopped || lineIndex < 0)
         return;
     Line &line = lines.at(size_t(lineIndex));
     const int index = line.firstController + done.controller;
@@ -287,10 +315,80 @@ void LineHub::polled(int lineIndex, const PollDone &done)
     }
 }
 
-void LineHub::portChanged(int lineIndex, bool open, const QString &text)
+void LineHub::portChanged(quint64 key, bool open, const QString &text)
 {
+    const int lineIndex = lineOf(key);
+    if (lineIndex < 0)
+        return;
     LineState &state = lines.at(size_t(lineIndex)).state;
     state.open = open;
     state.text = text;
     emit lineChanged(lineIndex);
+}
+
+LineHub::Line *LineHub::lineOfController(int controller)
+{
+    return controller < 0 ? nullptr : &lines.at(size_t(controllers.at(size_t(controller)).line));
+}
+
+QString LineHub::reconfigure(const BridgeConfig &next, const QSet<QString> &keptLines)
+{
+    std::vector<Line> before;
+    before.swap(lines);
+    const std::vector<ControllerState> controllersBefore = std::move(controllers);
+    controllers.clear();
+    byId.clear();
+    bridgeConfig = next;
+    std::vector<bool> taken(before.size(), false);
+    for (const LineConfig &config : next.lines) {
+        const auto kept = std::find_if(before.begin(), before.end(), [&](const Line &line) {
+            return line.driver && keptLines.contains(config.name) && line.state.config.name == config.name;
+        });
+        if (kept == before.end()) {
+            lines.push_back(newLine(config));
+            continue;
+        }
+        // The same line: its thread, its port, its counters and its controllers' state go on.
+        taken[size_t(kept - before.begin())] = true;
+        Line line = std::move(*kept);
+        line.firstController = int(controllers.size());
+        for (int i = 0; i < config.controllers.size(); ++i) {
+            ControllerState controller = controllersBefore.at(size_t(kept->firstController + i));
+            controller.line = int(lines.size());
+            byId.insert(controller.config.id, int(controllers.size()));
+            controllers.push_back(controller);
+        }
+        lines.push_back(std::move(line));
+    }
+    // The lines that changed or went stop; what never went out on them is answered now.
+    QVector<LineJob> unsent;
+    for (size_t index = 0; index < before.size(); ++index) {
+        if (!taken[index] && before[index].driver)
+            unsent += before[index].driver->stop();
+    }
+    // What waits is found again by its controller's id; a job of a line that
+    // stopped is no line's now (it is among the unsent, or still on the old wire).
+    for (auto it = pending.begin(); it != pending.end(); ++it) {
+        const QString id = it->controller >= 0 ? controllersBefore.at(size_t(it->controller)).config.id : QString();
+        it->controller = byId.value(id, -1);
+        if (it->controller >= 0 && !lines.at(size_t(controllers.at(size_t(it->controller)).line)).driver)
+            it->controller = -1;
+    }
+    for (const LineJob &job : qAsConst(unsent)) {
+        HubResult result;
+        result.outcome.kind = Outcome::PortLost;
+        result.text = QStringLiteral("not sent: its line was reconfigured");
+        finish(job.id, result);
+    }
+    QStringList refused;
+    for (Line &line : lines) {
+        if (line.driver)
+            continue;
+        line.driver = factory(line.key, line.state.config, *this);
+        QString error;
+        if (!line.driver->start(&error))
+            refused << QStringLiteral("line %1: %2").arg(line.state.config.name, error);
+    }
+    emit reconfigured();
+    return refused.join(QLatin1Char('\n'));
 }

@@ -8,6 +8,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <QSet>
 
 #include <array>
 #include <functional>
@@ -41,8 +42,9 @@ public:
     using Clock = std::function<qint64()>; // monotonic milliseconds
     // The clock the bridge runs with (the lines stamp their results with it too).
     static qint64 steadyMs();
-    // Makes the driver of line `index`; the hub connects it. The default runs a LineWorker thread.
-    using DriverFactory = std::function<std::unique_ptr<LineDriver>(int index, LineHub &hub)>;
+    // Makes the driver of a line; it reports under the line's `key` (jobDone()
+    // ...). The default runs a LineWorker thread.
+    using DriverFactory = std::function<std::unique_ptr<LineDriver>(quint64 key, const LineConfig &line, LineHub &hub)>;
     enum CommandResult { Ok, Failed, Refused };
 
     LineHub(const BridgeConfig &config, bool trace, QObject *parent = nullptr);
@@ -64,6 +66,14 @@ public:
     // `done` is never called, when the line has its source's queueLimit of
     // requests waiting already, or the hub has stopped.
     bool submit(int controller, const HubRequest &request, Completion done);
+    // Runs with `next` from now on: the lines named in `keptLines` (whose
+    // settings and controllers are the same) go on as they are, with their
+    // port, their polls and their controllers' state; the others stop (what
+    // never went out on them is answered PortLost) and the new ones start.
+    // Requests that wait follow their controller by its id. Returns what went
+    // wrong starting the new lines (a port held by another program), one line
+    // of text each; reconfigured() tells the front-ends.
+    QString reconfigure(const BridgeConfig &next, const QSet<QString> &keptLines);
     // A number for a client of a front-end (a connection).
     quint64 newClient() { return ++lastClient; }
     // The client went: its requests that wait go too (the one on the wire
@@ -92,10 +102,11 @@ public:
         return commands.at(size_t(source)).at(size_t(result));
     }
 
-    // From the lines' drivers, in this thread.
-    void jobDone(int line, const JobDone &done);
-    void polled(int line, const PollDone &done);
-    void portChanged(int line, bool open, const QString &text);
+    // From the lines' drivers, in this thread, under the key the line's driver
+    // was made with (the lines of the first configuration: their index).
+    void jobDone(quint64 line, const JobDone &done);
+    void polled(quint64 line, const PollDone &done);
+    void portChanged(quint64 line, bool open, const QString &text);
 
 signals:
     // A poll of the controller ended (good or not); its state is updated.
@@ -103,6 +114,8 @@ signals:
     void availabilityChanged(int controller);
     void requestDone(int controller, const HubRequest &request, const HubResult &result);
     void lineChanged(int line);
+    // The configuration changed: the controllers' and lines' indexes with it.
+    void reconfigured();
 
 private:
     struct Waiter
@@ -118,6 +131,7 @@ private:
     };
     struct Line
     {
+        quint64 key = 0; // its reports name it by this, whatever its index now
         LineState state;
         std::unique_ptr<LineDriver> driver;
         int firstController = 0;
@@ -125,13 +139,18 @@ private:
     };
 
     // A command of `source` ended as `result`; its source's counters show from then on.
+    Line newLine(const LineConfig &config);
+    int lineOf(quint64 key) const;
+    Line *lineOfController(int controller);
     void count(Source source, CommandResult result);
     void count(ControllerState &controller, LineState &line, const QVector<Exchange> &exchanges);
     void remember(ControllerState &controller, const HubRequest &request, const HubResult &result, qint64 atMs);
     void finish(quint64 id, HubResult result);
 
-    const BridgeConfig bridgeConfig;
+    BridgeConfig bridgeConfig;
     const Clock clock;
+    const DriverFactory factory;
+    quint64 nextLineKey = 0;
     std::vector<ControllerState> controllers;
     std::vector<Line> lines;
     QHash<QString, int> byId;

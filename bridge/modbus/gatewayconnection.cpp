@@ -1,5 +1,6 @@
 #include "gatewayconnection.h"
 
+#include "devicemodel.h"
 #include "gatewayrequest.h"
 #include "linehub.h"
 #include "registers.h"
@@ -7,12 +8,18 @@
 #include <QPointer>
 #include <QTcpSocket>
 
+#include <iterator>
+
 #include <modbus/modbus.h>
 
 namespace {
 
 // A client that does not read its answers stops being served beyond this.
 constexpr qint64 maxUnsentBytes = 64 * 1024;
+// Device identification: one object asked for, and the level served
+// (basic objects, read as a stream and one by one).
+constexpr quint8 oneObject = 0x04;
+constexpr quint8 basicConformity = 0x81;
 
 void appendWord(QByteArray &bytes, quint16 word)
 {
@@ -116,6 +123,11 @@ void GatewayConnection::take(const QByteArray &adu)
         drop();
         return;
     }
+    if (judged.verdict == GatewayRequest::Identify) {
+        identify(adu, judged);
+        idle.start();
+        return;
+    }
     if (judged.verdict == GatewayRequest::Refused) {
         reply(adu, QByteArray(1, char(judged.function | 0x80)) + char(judged.exception));
         emit served(judged.function, judged.exception, false);
@@ -126,7 +138,8 @@ void GatewayConnection::take(const QByteArray &adu)
     request.client = client;
     inFlight = true;
     const QPointer<GatewayConnection> self(this);
-    const bool queued = hub.submit(settings.units.value(judged.unit), request, [self, adu](const HubResult &result) {
+    const int index = hub.find(settings.units.value(judged.unit));
+    const bool queued = index >= 0 && hub.submit(index, request, [self, adu](const HubResult &result) {
         if (self)
             self->answered(adu, result);
     });
@@ -136,6 +149,26 @@ void GatewayConnection::take(const QByteArray &adu)
         emit served(judged.function, MODBUS_EXCEPTION_GATEWAY_PATH, false);
         idle.start();
     }
+}
+
+void GatewayConnection::identify(const QByteArray &adu, const GatewayRequest &judged)
+{
+    // From what the hub knows, no exchange: the firmware of the latest good poll.
+    const int index = hub.find(settings.units.value(judged.unit));
+    if (index < 0 || hub.controller(index).firmware.isEmpty()) {
+        reply(adu, QByteArray(1, char(judged.function | 0x80)) + char(MODBUS_EXCEPTION_GATEWAY_TARGET));
+        emit served(judged.function, MODBUS_EXCEPTION_GATEWAY_TARGET, false);
+        return;
+    }
+    const QByteArray objects[] = {DeviceModel::vendorName().toUtf8(), DeviceModel::productName().toUtf8(),
+        QStringLiteral("V%1").arg(hub.controller(index).firmware).toUtf8()};
+    const int last = judged.identification == oneObject ? judged.object : int(std::size(objects)) - 1;
+    // MEI type, code, conformity (basic objects, as a stream and one by one), no more follows, next 0.
+    QByteArray pdu = adu.mid(7, 3) + char(basicConformity) + char(0) + char(0) + char(last - judged.object + 1);
+    for (int id = judged.object; id <= last; ++id)
+        pdu += char(id) + QByteArray(1, char(objects[id].size())) + objects[id];
+    reply(adu, pdu);
+    emit served(judged.function, 0, false);
 }
 
 void GatewayConnection::answered(const QByteArray &adu, const HubResult &result)

@@ -29,9 +29,10 @@ public:
     {
         bool readOnly = false;
         int idleTimeoutS = 60;
-        QHash<int, int> units; // unit id → the hub's controller
+        QHash<int, QString> units; // unit id → its controller's id
     };
 
+    // `settings` are the gateway's, which may change while the connection lives.
     GatewayConnection(QTcpSocket *socket, LineHub &hub, const Settings &settings, QObject *parent = nullptr);
     ~GatewayConnection() override;
 
@@ -51,12 +52,13 @@ private:
     void takeFrames();
     void take(const QByteArray &adu);
     void answered(const QByteArray &adu, const HubResult &result);
+    void identify(const QByteArray &adu, const struct GatewayRequest &judged);
     void reply(const QByteArray &adu, const QByteArray &pdu);
     void drop();
 
     QTcpSocket *socket;
     LineHub &hub;
-    const Settings settings;
+    const Settings &settings;
     const quint64 client;
     bool inFlight = false;
     bool taking = true;

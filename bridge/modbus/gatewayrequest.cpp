@@ -8,6 +8,12 @@
 namespace {
 
 constexpr int headerBytes = 7; // transaction id, protocol id, length, unit id
+// Function 43 (encapsulated interface transport), MEI type 14: read device identification.
+constexpr quint8 encapsulatedInterface = 0x2B;
+constexpr quint8 deviceIdentification = 0x0E;
+constexpr quint8 basicStream = 0x01;
+constexpr quint8 oneObject = 0x04;
+constexpr quint8 lastBasicObject = 0x02;
 
 quint16 word(const quint8 *bytes)
 {
@@ -90,6 +96,23 @@ GatewayRequest GatewayRequest::judge(
             return refused(result, code);
         break;
     }
+    case encapsulatedInterface:
+        // Only read device identification (MEI type 14), its basic objects 0..2.
+        if (pduLength != 4 || pdu[1] != deviceIdentification)
+            return refused(result,
+                pduLength >= 2 && pdu[1] != deviceIdentification ? MODBUS_EXCEPTION_ILLEGAL_FUNCTION
+                                                                 : MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE);
+        result.identification = pdu[2];
+        result.object = pdu[3];
+        if (result.identification != basicStream && result.identification != oneObject)
+            return refused(result, MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE);
+        if (result.object > lastBasicObject) {
+            if (result.identification == oneObject)
+                return refused(result, MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS);
+            result.object = 0; // a stream from an unknown object starts at the first
+        }
+        result.verdict = Identify;
+        return result;
     default:
         return refused(result, MODBUS_EXCEPTION_ILLEGAL_FUNCTION);
     }

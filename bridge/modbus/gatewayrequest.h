@@ -17,6 +17,7 @@ struct GatewayRequest
         Malformed, // the connection is closed: nothing it sends can be trusted to be framed
         Refused, // answered with `exception`, nothing is sent on the line
         Forward, // `request` goes to the controller of unit `unit`
+        Identify, // read device identification (43/14) of unit `unit`: answered from the hub, object `object` on
     };
 
     Verdict verdict = Malformed;
@@ -24,6 +25,8 @@ struct GatewayRequest
     quint8 unit = 0;
     quint8 function = 0;
     HubRequest request;
+    quint8 identification = 0; // Identify: 1 basic objects as a stream, 4 one object
+    quint8 object = 0; // Identify: the object asked for (0 vendor, 1 product code, 2 revision)
 
     // How many bytes the frame that starts with these `length` bytes has:
     // the MBAP header's length field plus the six bytes before it; 0 while

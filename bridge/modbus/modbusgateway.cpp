@@ -32,11 +32,19 @@ ModbusGateway::ModbusGateway(LineHub &hub, QObject *parent) : FrontEnd(hub, pare
     const BridgeConfig &config = hub.config();
     settings.readOnly = config.readOnly;
     settings.idleTimeoutS = config.modbusTcp.idleTimeoutS;
-    for (auto it = config.modbusTcp.units.cbegin(); it != config.modbusTcp.units.cend(); ++it)
-        settings.units.insert(
-            it.key(), hub.find(config.lines.at(it.value().first).controllers.at(it.value().second).id));
+    takeUnits();
     server.setMaxPendingConnections(MaxConnections);
     connect(&server, &QTcpServer::newConnection, this, &ModbusGateway::onNewConnection);
+    // Lines added or removed: the unit ids follow, the clients stay.
+    connect(&hub, &LineHub::reconfigured, this, &ModbusGateway::takeUnits);
+}
+
+void ModbusGateway::takeUnits()
+{
+    const BridgeConfig &config = hub.config();
+    settings.units.clear();
+    for (auto it = config.modbusTcp.units.cbegin(); it != config.modbusTcp.units.cend(); ++it)
+        settings.units.insert(it.key(), config.lines.at(it.value().first).controllers.at(it.value().second).id);
 }
 
 ModbusGateway::~ModbusGateway()
@@ -64,7 +72,7 @@ bool ModbusGateway::start(QString *)
         hub.enableSource(Source::ModbusTcp);
     QStringList units;
     for (auto it = settings.units.cbegin(); it != settings.units.cend(); ++it)
-        units << QStringLiteral("%1 = %2").arg(it.key()).arg(hub.controller(it.value()).config.id);
+        units << QStringLiteral("%1 = %2").arg(it.key()).arg(it.value());
     logLine(QStringLiteral("Modbus TCP gateway listening on %1%2; units: %3")
                 .arg(address(), config.readOnly ? QStringLiteral(" (read-only)") : QString(),
                     units.join(QStringLiteral(", "))));

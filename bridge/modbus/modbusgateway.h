@@ -43,6 +43,7 @@ public:
     void count(int function, int exception, bool forwarded);
 
 private:
+    void takeUnits();
     void onNewConnection();
     // "127.0.0.1:1502" as it listens (the port chosen when 0 was asked for).
     QString address() const;

@@ -49,21 +49,61 @@ HubRequest requestFor(const Command &command)
 
 MqttFrontEnd::MqttFrontEnd(LineHub &hub, QObject *parent)
     : FrontEnd(hub, parent),
-      topics(hub.config().topicPrefix, hub.config().discoveryPrefix, hub.config().broker.clientId),
-      announcedFirmware(hub.controllerCount()),
-      publishedLink(hub.controllerCount())
+      topics(hub.config().topicPrefix, hub.config().discoveryPrefix, hub.config().broker.clientId)
 {
-    const BridgeConfig &config = hub.config();
     settling.setSingleShot(true);
     connect(&settling, &QTimer::timeout, this, &MqttFrontEnd::clearStale);
-    for (int index = 0; index < hub.controllerCount() && config.discovery; ++index) {
+    takeAnnounced();
+    connect(&hub, &LineHub::controllerPolled, this, &MqttFrontEnd::onPolled);
+    connect(&hub, &LineHub::availabilityChanged, this, &MqttFrontEnd::publishAvailability);
+    connect(&hub, &LineHub::reconfigured, this, &MqttFrontEnd::onReconfigured);
+}
+
+void MqttFrontEnd::takeAnnounced()
+{
+    const BridgeConfig &config = hub.config();
+    announced.clear();
+    ids.clear();
+    for (int index = 0; index < hub.controllerCount(); ++index) {
         const ControllerConfig &controller = hub.controller(index).config;
+        ids << controller.id;
+        if (!config.discovery)
+            continue;
         for (const Discovery::Message &message :
             Discovery::forController(topics, controller.id, controller.address, QString(), config.readOnly))
             announced.insert(message.topic);
     }
-    connect(&hub, &LineHub::controllerPolled, this, &MqttFrontEnd::onPolled);
-    connect(&hub, &LineHub::availabilityChanged, this, &MqttFrontEnd::publishAvailability);
+}
+
+void MqttFrontEnd::onReconfigured()
+{
+    const QStringList before = ids;
+    takeAnnounced();
+    const bool connected = mqtt && mqtt->isConnected();
+    for (const QString &id : before) {
+        if (ids.contains(id))
+            continue;
+        // Gone from the configuration: its entities leave Home Assistant, its topics say it is offline.
+        announcedFirmware.remove(id);
+        publishedLink.remove(id);
+        if (!connected)
+            continue;
+        for (bool readOnly : {false, true}) { // as it was announced in either mode
+            for (const Discovery::Message &message : Discovery::forController(topics, id, 0, QString(), readOnly))
+                mqtt->publish(message.topic, QByteArray(), 1, true);
+        }
+        mqtt->publish(topics.availability(id), offline, 1, true);
+        logLine(QStringLiteral("%1: removed from the configuration; its Home Assistant entities are cleared").arg(id));
+    }
+    for (int index = 0; index < hub.controllerCount() && connected; ++index) {
+        const QString &id = hub.controller(index).config.id;
+        if (before.contains(id))
+            continue;
+        if (hub.config().discovery)
+            announce(index);
+        if (!hub.config().readOnly)
+            mqtt->subscribe(topics.commandFilter(id), 1);
+    }
 }
 
 MqttFrontEnd::~MqttFrontEnd()
@@ -143,8 +183,12 @@ void MqttFrontEnd::publish(const QString &topic, const QByteArray &payload, int 
 
 QByteArray MqttFrontEnd::state(int index) const
 {
+    // The reading, and how old it is as it goes out (a state published again
+    // after a reconnection is that reading, not a new one).
     const ControllerState &controller = hub.controller(index);
-    return compact(StatusJson::toJson(controller.status, controller.statusTime));
+    QJsonObject json = StatusJson::toJson(controller.status, controller.statusTime);
+    json.insert(QStringLiteral("age_ms"), double(hub.nowMs() - controller.statusAtMs));
+    return compact(json);
 }
 
 void MqttFrontEnd::onConnected()
@@ -170,7 +214,7 @@ void MqttFrontEnd::onConnected()
         publishAvailability(index);
         if (!controller.link.isEmpty()) {
             mqtt->publish(topics.link(controller.config.id), controller.link.toUtf8(), 1, true);
-            publishedLink[index] = controller.link;
+            publishedLink[controller.config.id] = controller.link;
         }
         if (controller.haveStatus)
             mqtt->publish(topics.state(controller.config.id), state(index), 0, true);
@@ -180,7 +224,7 @@ void MqttFrontEnd::onConnected()
 void MqttFrontEnd::announce(int index)
 {
     const ControllerState &controller = hub.controller(index);
-    announcedFirmware[index] = controller.firmware;
+    announcedFirmware[controller.config.id] = controller.firmware;
     for (const Discovery::Message &message : Discovery::forController(
              topics, controller.config.id, controller.config.address, controller.firmware, hub.config().readOnly))
         publish(message.topic, message.payload, 1, true);
@@ -200,11 +244,11 @@ void MqttFrontEnd::onPolled(int index)
     if (controller.failures == 0) {
         // A good poll: its state, and its discovery again when the firmware changed.
         publish(topics.state(id), state(index), 0, true);
-        if (controller.firmware != announcedFirmware.at(index) && hub.config().discovery && mqtt)
+        if (controller.firmware != announcedFirmware.value(id) && hub.config().discovery && mqtt)
             announce(index);
     }
-    if (controller.link != publishedLink.at(index)) {
-        publishedLink[index] = controller.link;
+    if (controller.link != publishedLink.value(id)) {
+        publishedLink[id] = controller.link;
         publish(topics.link(id), controller.link.toUtf8(), 1, true);
     }
 }

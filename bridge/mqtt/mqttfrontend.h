@@ -5,9 +5,10 @@
 #include "hubrequest.h"
 #include "topics.h"
 
+#include <QHash>
 #include <QSet>
+#include <QStringList>
 #include <QTimer>
-#include <QVector>
 
 #include <memory>
 
@@ -57,11 +58,16 @@ private:
     void publishAvailability(int controller);
     QByteArray state(int controller) const;
     void refuse(const QString &id, const QString &name, const QString &payload, const QString &why);
+    // The hub's controllers changed (a reload): the new ones are announced,
+    // the entities of those that went are cleared.
+    void onReconfigured();
+    void takeAnnounced();
 
     const Topics topics;
     std::unique_ptr<MqttClient> mqtt;
-    QVector<QString> announcedFirmware; // per controller: what its discovery says
-    QVector<QString> publishedLink; // per controller: the link last published
+    QHash<QString, QString> announcedFirmware; // by controller id: what its discovery says
+    QHash<QString, QString> publishedLink; // by controller id: the link last published
+    QStringList ids; // the controllers it serves, as the hub has them
     QSet<QString> announced; // discovery topics of this configuration
     QSet<QString> stale; // found under our id, not announced: cleared when the session holds
     QTimer settling;

@@ -90,6 +90,9 @@ public:
     // What the row takes, for help texts: "a whole number 0..1000 ‰",
     // "on or off", "modules 1..12 ...".
     static QString valuesText(const SettingRow &row);
+    // Who makes the device and what it is called (Modbus device identification).
+    static QString vendorName() { return QStringLiteral("VORTANIX"); }
+    static QString productName() { return QStringLiteral("VORTANIX UV light-source controller"); }
 };
 
 #endif // DEVICEMODEL_H

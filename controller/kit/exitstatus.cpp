@@ -7,7 +7,7 @@ namespace ExitStatusTable {
 const QVector<Row> &rows()
 {
     static const QVector<Row> table = {
-        {ExitOk, "Ok", "done", "stopped by SIGTERM, SIGINT or SIGHUP, or --check found the configuration good"},
+        {ExitOk, "Ok", "done", "stopped by SIGTERM or SIGINT, or --check found the configuration good"},
         {ExitFile, "File", "a file could not be read or written (INI, CSV)",
             "the configuration file cannot be read (missing, unreadable, too large),\nor the stop signals cannot be "
             "taken"},

@@ -42,7 +42,9 @@ void StopRequest::take()
         return;
     signalfd_siginfo info;
     while (::read(descriptor, &info, sizeof info) == ssize_t(sizeof info)) {
-        if (first == 0)
+        if (info.ssi_signo == SIGHUP && hangUpHandler)
+            ++hangUps;
+        else if (first == 0)
             first = int(info.ssi_signo);
     }
 }
@@ -84,7 +86,14 @@ void StopRequest::onRequest(QObject *context, const std::function<void()> &onSto
         return;
     auto *notifier = new QSocketNotifier(descriptor, QSocketNotifier::Read, context);
     const auto check = [this, notifier, onStop] {
-        if (!requested() || !notifier->isEnabled())
+        if (!notifier->isEnabled())
+            return;
+        take();
+        if (hangUps > 0) {
+            hangUps = 0;
+            hangUpHandler();
+        }
+        if (first == 0)
             return;
         notifier->setEnabled(false);
         onStop();

@@ -37,6 +37,10 @@ public:
     // Calls `onStop` once, from the event loop of `context`'s thread, when a
     // stop is requested (also when one came already).
     void onRequest(QObject *context, const std::function<void()> &onStop);
+    // With the hang-up taken too: SIGHUP is no stop but calls `onHangUp`,
+    // from the same event loop, each time it comes (several that come at
+    // once, once). Set before onRequest().
+    void onHangUp(const std::function<void()> &handler) { hangUpHandler = handler; }
 
 private:
     void take(); // reads what came, without waiting
@@ -45,6 +49,8 @@ private:
     sigset_t previousMask;
     int descriptor = -1;
     int first = 0;
+    int hangUps = 0; // SIGHUPs not yet handled, when they are no stop
+    std::function<void()> hangUpHandler;
 };
 
 #endif // STOPREQUEST_H

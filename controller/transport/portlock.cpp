@@ -178,7 +178,8 @@ bool PortLock::holds(const QString &path) const
 
 QString PortLock::openName(const QString &path) const
 {
-    return fd >= 0 ? QLatin1Char('/') + heldDevice : path;
+    const bool ownName = QDir::cleanPath(QFileInfo(path).absoluteFilePath()) == heldDevice;
+    return fd >= 0 && (path.isEmpty() || ownName) ? QLatin1Char('/') + heldDevice : path;
 }
 
 QString PortLock::libraryLockFile() const

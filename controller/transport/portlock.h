@@ -52,9 +52,11 @@ public:
     // The name to open the device by while it is held. The serial library
     // keeps a lock file of its own named after the name it is given, and
     // takes a file without its program's name in it (ours, minicom's) for
-    // stale: so it is given the device's path with a second leading slash,
-    // whose lock file (LCK..__dev_ttyUSB0) is no other program's. `path`
-    // itself when nothing is held.
+    // stale: so the device's own path is given with a second leading slash,
+    // whose lock file (LCK..__dev_ttyUSB0) is no other program's. Another
+    // name (a /dev/serial/by-id link) is given as it is: its lock file keeps
+    // out a program of that library that opens the device by the same name.
+    // `path` itself when nothing is held.
     QString openName(const QString &path) const;
     // The serial library's lock file for openName() (empty while nothing is
     // held): when opening the held device is refused and this file is

@@ -1,5 +1,9 @@
 #include "buildprogram.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
 #include <cerrno>
 #include <cstdlib>
 
@@ -35,6 +39,35 @@ bool rs485RequestUnsupported()
 QStringList commandLine(const QString &program, const QStringList &arguments)
 {
     return emulator() + QStringList{program} + arguments;
+}
+
+QStringList commandLineForAnyUser(const QString &folder, const QString &program, const QStringList &arguments)
+{
+    const QFileDevice::Permissions everyone = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+        | QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther;
+    if (!QFile::setPermissions(folder, everyone))
+        return {};
+    auto copied = [&folder, everyone](const QString &file) {
+        const QString copy = QDir(folder).filePath(QFileInfo(file).fileName());
+        if (!QFile::exists(copy) && !QFile::copy(file, copy))
+            return QString();
+        return QFile::setPermissions(copy, everyone) ? copy : QString();
+    };
+    QStringList command;
+    const QString preload = QStringLiteral("LD_PRELOAD=");
+    for (QString word : emulator()) {
+        if (word.startsWith(preload)) {
+            const QString library = copied(word.mid(preload.size()));
+            if (library.isEmpty())
+                return {};
+            word = preload + library;
+        }
+        command << word;
+    }
+    const QString copy = copied(program);
+    if (copy.isEmpty())
+        return {};
+    return command + QStringList{copy} + arguments;
 }
 
 void start(QProcess &process, const QString &program, const QStringList &arguments)

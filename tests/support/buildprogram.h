@@ -30,6 +30,13 @@ bool rs485RequestUnsupported();
 // The command line, program first, that runs `program` with `arguments`.
 QStringList commandLine(const QString &program, const QStringList &arguments = {});
 
+// The command line that runs `program` with `arguments` as another user
+// (nobody), who may not reach the build folder (a checkout in /root, mode
+// 0700): the program is copied into `folder`, which is opened to every user,
+// and so is the library the emulator preloads, which under emulation it opens
+// itself, as that user. Empty when a copy fails.
+QStringList commandLineForAnyUser(const QString &folder, const QString &program, const QStringList &arguments = {});
+
 // Starts `program` with `arguments` in `process`.
 void start(QProcess &process, const QString &program, const QStringList &arguments);
 

@@ -84,3 +84,16 @@ void BusTrace::handler(QtMsgType type, const QMessageLogContext &context, const 
     if (s_previous)
         s_previous(type, context, message);
 }
+
+bool BusTrace::answeredAfter(const QString &firstHex, const QString &thenHex) const
+{
+    bool firstSeen = false;
+    for (const BusExchange &exchange : exchanges()) {
+        const QString request = hexFrame(exchange.request);
+        if (request.startsWith(firstHex))
+            firstSeen = true;
+        else if (firstSeen && request == thenHex && exchange.outcome == QStringLiteral("ok"))
+            return true;
+    }
+    return false;
+}

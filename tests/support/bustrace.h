@@ -34,6 +34,9 @@ public:
 
     QList<BusExchange> exchanges() const;
     BusExchange last() const;
+    // True once an exchange whose request starts with `firstHex` was followed
+    // by an answered ("ok") exchange whose request is `thenHex` (hexFrame's form).
+    bool answeredAfter(const QString &firstHex, const QString &thenHex) const;
     void clear();
 
 private:

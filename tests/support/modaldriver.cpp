@@ -84,6 +84,8 @@ void ModalDriver::answerBox(QMessageBox *box)
     }
     if (m_pendingSince.elapsed() < m_holdMs)
         return;
+    if (m_release && m_pendingSince.elapsed() < m_releaseTimeoutMs && !m_release())
+        return;
     m_pending = nullptr;
     if (QAbstractButton *ok = box->button(QMessageBox::Ok))
         ok->click();

@@ -10,6 +10,8 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <functional>
+
 class QFileDialog;
 
 // One message box the panel showed, as the operator saw it.
@@ -67,6 +69,13 @@ public:
     // Keeps each message box open at least this long before pressing OK, so
     // that timers can fire inside its nested event loop.
     void setHoldMs(int ms) { m_holdMs = ms; }
+    // Keeps each message box open until `release` (asked from inside the
+    // box's event loop) gives true, at most `timeoutMs`; an empty function ends it.
+    void holdUntil(std::function<bool()> release, int timeoutMs = 30000)
+    {
+        m_release = std::move(release);
+        m_releaseTimeoutMs = timeoutMs;
+    }
 
     // Processes events until at least `count` boxes have been recorded.
     bool waitForBoxes(int count, int timeoutMs);
@@ -83,6 +92,8 @@ private:
     QList<RecordedFileDialog> m_fileDialogs;
     QQueue<QString> m_plannedPaths; // an empty string stands for cancel
     int m_holdMs = 0;
+    std::function<bool()> m_release;
+    int m_releaseTimeoutMs = 0;
     QPointer<QMessageBox> m_pending;
     QElapsedTimer m_pendingSince;
 };

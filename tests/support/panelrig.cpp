@@ -53,6 +53,17 @@ void PanelRig::poll()
 bool PanelRig::untilAnswered(
     const std::function<void()> &exchange, Retry retry, const std::function<void()> &beforeEach)
 {
+    BusExchange last;
+    if (untilReplied(exchange, retry, beforeEach, &last) == QStringLiteral("ok"))
+        return true;
+    qWarning() << "the exchange failed:" << (last.outcome.isEmpty() ? QStringLiteral("nothing sent") : last.outcome)
+               << last.reply.toHex(' ');
+    return false;
+}
+
+QString PanelRig::untilReplied(
+    const std::function<void()> &exchange, Retry retry, const std::function<void()> &beforeEach, BusExchange *last)
+{
     BusTrace bus;
     for (int attempt = 0; attempt < 5; ++attempt) {
         if (beforeEach)
@@ -61,24 +72,28 @@ bool PanelRig::untilAnswered(
         const int boxes = modals.boxCount();
         const int requestsBefore = sim.requests().size();
         exchange();
+        if (last)
+            *last = bus.last();
         const QString outcome = bus.last().outcome;
-        if (outcome == QStringLiteral("ok"))
-            return true;
         const bool late = outcome == QStringLiteral("time-out")
             || (retry == Retry::TimeOutOrCut && outcome == QStringLiteral("short"));
-        if (!late) {
-            qWarning() << "the exchange failed:" << (outcome.isEmpty() ? QStringLiteral("nothing sent") : outcome)
-                       << bus.last().reply.toHex(' ');
-            return false;
-        }
+        if (!late || attempt == 4)
+            return outcome;
         repeatedBoxes += modals.boxCount() - boxes; // a failed block read shows its box
-        // The request reached the controller, and whatever it sent has left.
-        QDeadlineTimer deadline(5000);
-        while (!deadline.hasExpired()
-            && (sim.requests().size() <= requestsBefore || sim.finishedReplyCount() < sim.replyCount()))
-            QTest::qWait(5);
+        untilQuiet(requestsBefore + 1);
     }
-    return false;
+    return QString();
+}
+
+bool PanelRig::untilQuiet(int requests)
+{
+    QDeadlineTimer deadline(5000);
+    while (sim.requests().size() < requests || sim.finishedReplyCount() < sim.replyCount()) {
+        if (deadline.hasExpired())
+            return false;
+        QTest::qWait(5);
+    }
+    return true;
 }
 
 QList<QByteArray> PanelRig::frames() const

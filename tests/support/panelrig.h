@@ -1,6 +1,7 @@
 #ifndef PANELRIG_H
 #define PANELRIG_H
 
+#include "bustrace.h"
 #include "controllervalues.h"
 #include "mainwindow.h"
 #include "mainwindowtestaccess.h"
@@ -58,7 +59,17 @@ public:
     // repeated are counted in repeatedBoxes.
     bool untilAnswered(const std::function<void()> &exchange, Retry retry = Retry::TimeOut,
         const std::function<void()> &beforeEach = {});
+    // The same for an exchange that is to fail: repeated while it times out
+    // (as untilAnswered() does), it gives the last attempt's outcome on the
+    // bus trace ("ok", "short (CRC ok)" ...) and, in `last`, its exchange.
+    QString untilReplied(const std::function<void()> &exchange, Retry retry = Retry::TimeOut,
+        const std::function<void()> &beforeEach = {}, BusExchange *last = nullptr);
     int repeatedBoxes = 0;
+    // Waits (with the event loop running, 5 s at most) until the controller
+    // has logged `requests` requests since the last clearRequests() and every
+    // reply it started has left it: a late reply has come and gone, and the
+    // next exchange's port reset drops it. False on time-out.
+    bool untilQuiet(int requests);
     // A poll until the controller answers it.
     bool pollUntilAnswered()
     {

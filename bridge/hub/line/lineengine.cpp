@@ -130,6 +130,9 @@ void LineEngine::run(const LineJob &job)
         exchanges.append(Exchange{Outcome::PortLost, 0, 0});
     if (done.result.text.isEmpty())
         done.result.text = done.result.outcome.describe();
+    // Read back and found otherwise: the request's outcome, counted as the read-back's.
+    if (done.result.outcome.kind == Outcome::NotApplied && !exchanges.isEmpty())
+        exchanges.last().kind = Outcome::NotApplied;
     done.atMs = now();
     done.exchanges.swap(exchanges);
     // Show a write's effect at once: its controller is polled next.

@@ -42,8 +42,10 @@ bool FakeLine::send(const quint8 *data, int length)
     heard.append(request);
     pass(qint64(length) * 10 * 1000000000 / baud);
     for (auto it = banks.begin(); it != banks.end(); ++it) {
-        const QByteArray proper = it->execute(request);
         ControllerFaults::Fault &fault = faults[it.key()];
+        const bool armed = fault.kind != ControllerFaults::FaultNone && fault.count != 0;
+        RegisterBank untouched = *it;
+        const QByteArray proper = (armed && Faults::ignoresWrites(fault.kind) ? untouched : *it).execute(request);
         if (fault.kind == ControllerFaults::FaultNone || fault.count == 0
             || !Faults::strikes(fault.kind, request, proper)) {
             reply += proper;

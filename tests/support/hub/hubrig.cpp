@@ -6,7 +6,7 @@
 class HubRig::Driver : public LineDriver, public LineEngine::Sink
 {
 public:
-    Driver(int index, LineHub &hub, Line &line) : index(index), hub(hub), line(line) { }
+    Driver(quint64 key, LineHub &hub, Line &line) : key(key), hub(hub), line(line) { }
 
     bool start(QString *error) override
     {
@@ -19,12 +19,12 @@ public:
     void cancel(quint64 id) override { line.engine->cancel(id); }
     QVector<LineJob> stop() override { return line.engine->takeWaiting(); }
 
-    void jobDone(const JobDone &done) override { hub.jobDone(index, done); }
-    void polled(const PollDone &done) override { hub.polled(index, done); }
-    void portChanged(bool open, const QString &text) override { hub.portChanged(index, open, text); }
+    void jobDone(const JobDone &done) override { hub.jobDone(key, done); }
+    void polled(const PollDone &done) override { hub.polled(key, done); }
+    void portChanged(bool open, const QString &text) override { hub.portChanged(key, open, text); }
 
 private:
-    const int index;
+    const quint64 key;
     LineHub &hub;
     Line &line;
 };
@@ -51,17 +51,17 @@ HubRig::HubRig(const BridgeConfig &config)
 {
     lineHub = std::make_unique<LineHub>(
         config,
-        [this, &config](int index, LineHub &hub) -> std::unique_ptr<LineDriver> {
+        [this](quint64 key, const LineConfig &lineConfig, LineHub &hub) -> std::unique_ptr<LineDriver> {
             auto line = std::make_unique<Line>();
             QList<int> addresses;
-            for (const ControllerConfig &controller : config.lines.at(index).controllers)
+            for (const ControllerConfig &controller : lineConfig.controllers)
                 addresses << controller.address;
-            auto fake = std::make_unique<FakeLine>(addresses, &clock, config.lines.at(index).baud);
+            auto fake = std::make_unique<FakeLine>(addresses, &clock, lineConfig.baud);
             line->fake = fake.get();
-            auto driver = std::make_unique<Driver>(index, hub, *line);
+            auto driver = std::make_unique<Driver>(key, hub, *line);
             LineEngine::Settings settings;
-            settings.line = config.lines.at(index);
-            settings.pollIntervalMs = config.pollIntervalMs;
+            settings.line = lineConfig;
+            settings.pollIntervalMs = hub.config().pollIntervalMs;
             settings.offlinePollMs = settings.line.offlinePollMs;
             settings.verify = settings.line.verify;
             line->engine = std::make_unique<LineEngine>(settings, std::move(fake), *driver, [this] { return clock; });

@@ -76,7 +76,7 @@ bool BridgeRig::waitForState(
 }
 
 int BridgeRig::startGateway(
-    const QString &name, int intervalMs, const QStringList &arguments, const QString &gatewayKeys)
+    const QString &name, int intervalMs, const QStringList &arguments, const QString &gatewayKeys, int maxAgeMs)
 {
     QStringList addresses;
     for (const SimController &c : lines.at(name)->controllers())
@@ -86,9 +86,11 @@ int BridgeRig::startGateway(
                                    .arg(intervalMs)
                                    .arg(gatewayKeys)
         // A virtual controller on a loaded test machine may be scheduled late:
-        // a generous wait, so that only a real fault reads as a time-out. Every
-        // read goes on the line: a value the test sets in a controller is read back at once.
-        + lineSection(name, addresses.join(QLatin1Char(',')), QStringLiteral("timeout_ms=1000\nmax_age_ms=0")));
+        // a generous wait, so that only a real fault reads as a time-out. With
+        // max_age_ms=0 every read goes on the line: a value the test sets in
+        // a controller is read back at once.
+        + lineSection(
+            name, addresses.join(QLatin1Char(',')), QStringLiteral("timeout_ms=1000\nmax_age_ms=%1").arg(maxAgeMs)));
     if (!bridgeProcess->start(arguments))
         return 0;
     const int port = bridgeProcess->gatewayPort();

@@ -42,9 +42,10 @@ public:
     // of loopback, polling every controller of line `name` (added before)
     // every `intervalMs`, with a generous wait for replies (timeout_ms=1000);
     // the gateway's port once every one is online, or 0. `gatewayKeys` are
-    // more lines of [modbus_tcp] ("unit.1=a:254\n").
+    // more lines of [modbus_tcp] ("unit.1=a:254\n"); `maxAgeMs` the line's
+    // max_age_ms (0, the default here: every read goes on the line).
     int startGateway(const QString &name, int intervalMs, const QStringList &arguments = QStringList(),
-        const QString &gatewayKeys = QString());
+        const QString &gatewayKeys = QString(), int maxAgeMs = 0);
     // Puts line `name` back as it was added: plugged in, its controllers
     // without faults and with their first register values. False when the
     // line cannot be plugged in again.
