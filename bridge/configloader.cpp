@@ -1,8 +1,10 @@
 #include "configloader.h"
 
+#include "heldlink.h"
 #include "inifile.h"
 #include "inireader.h"
 #include "linefacts.h"
+#include "rtutcplink.h"
 #include "valuetext.h"
 
 #include <QFileInfo>
@@ -347,8 +349,15 @@ bool ConfigLoader::setLineKey(LineDraft &draft, const QString &key, const QStrin
 {
     LineConfig &line = draft.line;
     if (key == QLatin1String("port")) {
-        if (!value.startsWith(QLatin1Char('/'))) {
-            *why = QStringLiteral("'%1' is not a device path (e.g. /dev/serial/by-id/usb-...)").arg(value);
+        QString host;
+        int tcpPort = 0;
+        if (HeldLink::isNetworkPort(value)) {
+            if (!RtuTcpLink::parsePort(value, &host, &tcpPort, why))
+                return false;
+        } else if (!value.startsWith(QLatin1Char('/'))) {
+            *why = QStringLiteral("'%1' is not a device path (e.g. /dev/serial/by-id/usb-...) or a serial device "
+                                  "server's tcp://HOST:PORT")
+                       .arg(value);
             return false;
         }
         line.port = value;
@@ -415,7 +424,8 @@ bool ConfigLoader::addLine(const QString &text)
     if (fields.size() < 4)
         return fail(option,
             QStringLiteral("not NAME:BAUD:ADDRESSES:PORT, with any KEY=VALUE fields before the port "
-                           "(e.g. hall1:19200:1,7:/dev/ttyUSB0 or hat:115200:1:rs485=kernel:/dev/ttyAMA0)"));
+                           "(e.g. hall1:19200:1,7:/dev/ttyUSB0, hat:115200:1:rs485=kernel:/dev/ttyAMA0 or "
+                           "far:9600:1-4:tcp://10.0.0.5:4001)"));
     if (!linesFromCommandLine)
         lines.clear();
     linesFromCommandLine = true;
@@ -427,9 +437,15 @@ bool ConfigLoader::addLine(const QString &text)
         return fail(option, QStringLiteral("a second line named %1").arg(lineName));
     LineDraft &draft = lines[lineName];
     draft.line.name = lineName;
-    // KEY=VALUE fields may stand between the addresses and the port, which starts with '/'.
+    // KEY=VALUE fields may stand between the addresses and the port, which
+    // starts with '/' (a device) or is tcp://HOST:PORT (split at its colons).
+    const auto startsPort = [&fields](int i) {
+        return fields.at(i).startsWith(QLatin1Char('/'))
+            || (fields.at(i).compare(QLatin1String("tcp"), Qt::CaseInsensitive) == 0 && i + 1 < fields.size()
+                && fields.at(i + 1).startsWith(QLatin1String("//")));
+    };
     int portField = 3;
-    for (; portField < fields.size() - 1 && !fields.at(portField).startsWith(QLatin1Char('/')); ++portField) {
+    for (; portField < fields.size() - 1 && !startsPort(portField); ++portField) {
         const QString key = fields.at(portField).section(QLatin1Char('='), 0, 0);
         if (!fields.at(portField).contains(QLatin1Char('=')) || lineFormKeys.contains(key) || key.startsWith("id."))
             return fail(option,

@@ -2,6 +2,7 @@
 
 #include "configloader.h"
 
+#include "heldlink.h"
 #include "linefacts.h"
 #include "portlock.h"
 
@@ -27,13 +28,15 @@ bool ConfigLoader::finish()
     }
     result.lines.clear();
     QSet<QString> ids;
-    // Two names of one device (a by-id link and /dev/ttyUSB0) are one port.
+    // Two names of one device (a by-id link and /dev/ttyUSB0) are one port;
+    // a device server's address is taken as written.
     QHash<QString, QString> ports;
     for (LineDraft &draft : lines) {
         if (!finishLine(draft))
             return false;
         const LineConfig &line = draft.line;
-        const QString device = PortLock::deviceKey(line.port);
+        const QString device
+            = HeldLink::isNetworkPort(line.port) ? line.port.toLower() : PortLock::deviceKey(line.port);
         if (ports.contains(device)) {
             const QString other = ports.value(device);
             return fail(draft.origin.value(QStringLiteral("port")),
@@ -151,7 +154,8 @@ bool ConfigLoader::finishLine(LineDraft &draft)
     const QString at = file.isEmpty() ? section : QStringLiteral("%1: %2").arg(file, section);
     if (line.port.isEmpty())
         return fail(at + QStringLiteral(" port"),
-            QStringLiteral("missing: the line's serial port (e.g. /dev/serial/by-id/usb-...)"));
+            QStringLiteral("missing: the line's serial port (e.g. /dev/serial/by-id/usb-...), or its device "
+                           "server (tcp://HOST:PORT)"));
     if (draft.addresses.isEmpty())
         return fail(at + QStringLiteral(" addresses"),
             QStringLiteral("missing: the controllers' addresses on the line (e.g. 1,7,200)"));
@@ -160,6 +164,11 @@ bool ConfigLoader::finishLine(LineDraft &draft)
             return fail(draft.origin.value(QStringLiteral("id.%1").arg(it.key())),
                 QStringLiteral("address %1 is not among the line's addresses").arg(it.key()));
     }
+    if (HeldLink::isNetworkPort(line.port) && line.rs485 != Rs485::None)
+        return fail(draft.origin.value(QStringLiteral("rs485")),
+            QStringLiteral("rs485=%1 needs a serial port of this machine; the device server at %2 switches its "
+                           "transceiver itself (set it up there): leave rs485 out")
+                .arg(Rs485::modeName(line.rs485), line.port));
     if (line.rtsDelayUs > 0 && line.rs485 == Rs485::None)
         return fail(draft.origin.value(QStringLiteral("rts_delay_us")),
             QStringLiteral("rts_delay_us is for rs485=kernel or rs485=rts"));

@@ -10,6 +10,7 @@
 #include "outcome.h"
 #include "output.h"
 #include "portscommand.h"
+#include "reconnectbackoff.h"
 #include "registers.h"
 #include "rs485.h"
 #include "scancommand.h"
@@ -67,6 +68,10 @@ QString lines(std::initializer_list<const char *> text)
         .replace(QStringLiteral("{INTERVAL}"), QString::number(StatusCommand::DefaultIntervalMs))
         .replace(QStringLiteral("{COUNTMAX}"), QString::number(StatusCommand::CountMax))
         .replace(QStringLiteral("{RTSDELAYMAX}"), QString::number(Rs485::MaxDelayUs))
+        .replace(QStringLiteral("{BACKOFF}"),
+            QStringLiteral("%1 s doubling to %2 s")
+                .arg(ReconnectBackoff::FirstMs / 1000)
+                .arg(ReconnectBackoff::LongestMs / 1000))
         .replace(QStringLiteral("{GATEWAYEXITS}"),
             QStringLiteral(
                 "exception 0B (the controller does not answer) is\n%1, or %2 for a write; 0A (the line "
@@ -185,7 +190,8 @@ QList<CommandEntry> makeCommands()
             "with what was found so far.",
             "Through --tcp one pass asks the gateway, at the rate its line runs at: no",
             "--bauds, no --unit (each address is asked as its unit id), and no baud rate",
-            "is printed (null in JSON).",
+            "is printed (null in JSON). Through a device server (--port tcp://HOST:PORT)",
+            "one pass asks at the rate set on it: no --bauds, no baud rate printed.",
             "JSON: one object a controller: address, baud, firmware.",
             "Exit status {EXIT:Ok} when a controller answered, {EXIT:NoReply} when none did.",
         })};
@@ -208,7 +214,8 @@ QList<CommandEntry> makeCommands()
             "Repeated readings: SIGINT (Ctrl-C) and SIGTERM end the run between two",
             "readings, with the CSV file whole. A failed reading does not end the run;",
             "while the adapter is pulled every reading fails with \"port lost\", and the",
-            "port is opened again before each following reading.",
+            "port is opened again before each following reading. A device server's",
+            "connection is made again at once, then after pauses of {BACKOFF}.",
             "",
         })
             + wrapped(QString(),
@@ -406,7 +413,10 @@ QString Commands::programHelp()
         "",
         "Options (before or after the command):",
         "  --port PATH          the serial port, e.g. /dev/serial/by-id/usb-...; without",
-        "                       it, the only serial port there is",
+        "                       it, the only serial port there is. tcp://HOST:PORT: a",
+        "                       serial device server in TCP server mode (raw bytes);",
+        "                       its serial rate is set on it, --baud times the waits",
+        "                       and the frame gap (no --rs485, --rts-delay or --bauds)",
         "  --baud B, -b B       {BAUDS} (default {BAUD})",
         "  --address N, -a N    the controller's address, {ADDRESSES} (default 1)",
         "  --timeout MS         how long a reply may keep the line quiet, 1..{TIMEOUTMAX} ms, on",

@@ -3,6 +3,7 @@
 #include "commandline.h"
 #include "exitstatus.h"
 #include "framegap.h"
+#include "heldlink.h"
 #include "linefacts.h"
 #include "output.h"
 #include "session.h"
@@ -36,6 +37,12 @@ bool makePlan(const CommandLine &commandLine, Plan *plan, QString *error)
                                 "--unit out");
         return false;
     }
+    const bool deviceServer = HeldLink::isNetworkPort(commandLine.value(QStringLiteral("port")));
+    if (commandLine.has(bauds) && deviceServer) {
+        *error = QStringLiteral("scan: --bauds needs a serial port of this machine; a device server's serial rate is "
+                                "set on it: one pass asks at that rate (give it with --baud, which times the waits)");
+        return false;
+    }
     if (commandLine.has(bauds)) {
         for (const QString &text : commandLine.value(bauds).split(QLatin1Char(','))) {
             qint64 rate = 0;
@@ -48,8 +55,8 @@ bool makePlan(const CommandLine &commandLine, Plan *plan, QString *error)
             if (!plan->bauds.contains(int(rate)))
                 plan->bauds << int(rate);
         }
-    } else if (commandLine.has(QStringLiteral("baud")) || commandLine.has(QStringLiteral("tcp"))) {
-        // Through a gateway the line's rate is the gateway's business: one pass.
+    } else if (commandLine.has(QStringLiteral("baud")) || commandLine.has(QStringLiteral("tcp")) || deviceServer) {
+        // Through a gateway or a device server the line's rate is set there: one pass.
         plan->bauds << (commandLine.has(QStringLiteral("baud")) ? commandLine.value(QStringLiteral("baud")).toInt()
                                                                 : LineFacts::bauds().first()); // checked already
     } else {
@@ -89,14 +96,14 @@ QByteArray drain(Session &session, int baud)
 }
 
 // Where the scan asks: " at 115200 baud" on a serial line; nothing through a
-// gateway, whose line runs at a rate the bridge sets, unknown here.
+// gateway or a device server, whose line runs at a rate set there, unknown here.
 QString atRate(int lineBaud)
 {
     return lineBaud > 0 ? QStringLiteral(" at %1 baud").arg(lineBaud) : QString();
 }
 
 // A controller found: "address 3  115200 baud  firmware 1.10", or one JSON
-// object with address, baud (null through a gateway), firmware and `more`.
+// object with address, baud (null through a gateway or a device server), firmware and `more`.
 void tellFound(
     Output &out, int address, int lineBaud, const QString &firmware, const QString &words, QJsonObject more = {})
 {
@@ -139,7 +146,7 @@ int ScanCommand::run(const CommandLine &commandLine, Output &out)
         if (const int status = session.open(baud))
             return status;
         Controller &controller = session.controller();
-        const int lineBaud = session.viaGateway() ? 0 : baud;
+        const int lineBaud = session.viaGateway() || session.viaDeviceServer() ? 0 : baud;
         QSet<int> silent; // addresses asked at this rate that gave no answer: theirs may come late
         // A reply from `from`, after its wait: listed as there and late, when it was one of the silent.
         const auto heardLate = [&](int from) {

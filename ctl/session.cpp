@@ -5,6 +5,7 @@
 #include "linefacts.h"
 #include "output.h"
 #include "portlist.h"
+#include "rtutcplink.h"
 #include "valuetext.h"
 
 Controller::Waits Session::waitsFor(int baud, int timeoutMs)
@@ -108,13 +109,38 @@ int Session::checkOptions()
         }
         rtsDelayUs = int(value);
     }
+    return checkDeviceServer();
+}
+
+int Session::checkDeviceServer()
+{
+    const QString port = commandLine.value(QStringLiteral("port"));
+    if (!HeldLink::isNetworkPort(port))
+        return ExitOk;
+    QString host;
+    int tcpPort = 0;
+    QString error;
+    if (!RtuTcpLink::parsePort(port, &host, &tcpPort, &error)) {
+        out.error(QStringLiteral("--port: ") + error);
+        return ExitUsage;
+    }
+    const QString option = direction != Rs485::None    ? QStringLiteral("--rs485 ") + Rs485::modeName(direction)
+        : commandLine.has(QStringLiteral("rts-delay")) ? QStringLiteral("--rts-delay")
+                                                       : QString();
+    if (!option.isEmpty()) {
+        out.error(QStringLiteral("%1 needs a serial port of this machine; a device server (%2) switches its "
+                                 "transceiver itself: set it up there")
+                      .arg(option, port));
+        return ExitUsage;
+    }
     return ExitOk;
 }
 
 int Session::choosePort()
 {
     if (commandLine.has(QStringLiteral("port"))) {
-        path = PortList::devicePath(commandLine.value(QStringLiteral("port")));
+        const QString port = commandLine.value(QStringLiteral("port"));
+        path = HeldLink::isNetworkPort(port) ? port : PortList::devicePath(port);
         return ExitOk;
     }
     const QList<PortList::Port> ports = PortList::ports();
@@ -151,14 +177,18 @@ int Session::open(int baud)
             return chosen;
     }
     rate = baud;
-    serial.setEcho(commandLine.has(QStringLiteral("echo")));
-    serial.setDirectionControl(direction, rtsDelayUs, QStringLiteral("--rs485 ") + Rs485::modeName(direction));
-    if (!viaGateway() && !serial.open(path, baud)) {
-        out.error(serial.openErrorText());
-        return ExitPort;
+    if (!viaGateway()) {
+        if (!held)
+            held = HeldLink::create(path);
+        held->setEcho(commandLine.has(QStringLiteral("echo")));
+        held->setDirectionControl(direction, rtsDelayUs, QStringLiteral("--rs485 ") + Rs485::modeName(direction));
+        if (!held->open(path, baud)) {
+            out.error(held->openErrorText());
+            return ExitPort;
+        }
     }
     if (!device) {
-        Link &link = viaGateway() ? static_cast<Link &>(tcp) : serial;
+        Link &link = this->link();
         device = std::make_unique<Controller>(link, protocol, unit);
         if (commandLine.has(QStringLiteral("trace"))) {
             device->setObserver([this, &link](const char *what, const Outcome &outcome) {
@@ -173,7 +203,7 @@ int Session::open(int baud)
 
 bool Session::reopen()
 {
-    return viaGateway() ? tcp.prepare() : serial.open(path, rate);
+    return viaGateway() ? tcp.prepare() : held->open(path, rate);
 }
 
 QString Session::errorWords(const Outcome &outcome) const
@@ -203,7 +233,8 @@ int Session::judge(const Outcome &outcome, const QString &what, Operation operat
     if (outcome.kind == Outcome::PortLost || linkLost()) {
         status = ExitPortLost;
         text = viaGateway() ? QStringLiteral("%1: the connection to the gateway at %2 was lost").arg(what, tcp.target())
-                            : QStringLiteral("%1: the port %2 was lost (adapter pulled?)").arg(what, serial.path());
+            : viaDeviceServer() ? QStringLiteral("%1: the connection to the device server %2 was lost").arg(what, path)
+                                : QStringLiteral("%1: the port %2 was lost (adapter pulled?)").arg(what, path);
         if (operation == Write)
             text += outcome.kind == Outcome::PortLost
                 ? QStringLiteral("; nothing was sent")
@@ -249,6 +280,11 @@ int Session::judge(const Outcome &outcome, const QString &what, Operation operat
             ? QStringLiteral("%1: no reply from address %2 through the gateway at %3 (time-out, or exception 0B: the "
                              "controller does not answer, or no controller has that unit id)")
                   .arg(what, address, tcp.target())
+            : viaDeviceServer()
+            ? QStringLiteral("%1: no reply from address %2 through the device server %3 (time-out): check the "
+                             "address, the device server's serial settings (baud rate, 8N1) and the wiring; its "
+                             "latency may need a longer --timeout")
+                  .arg(what, address, path)
             : QStringLiteral("%1: no reply from address %2 at %3 baud (time-out): check the address, the baud rate "
                              "and the wiring, or look for the controller with: vortanix-ctl scan")
                   .arg(what, address)
@@ -256,7 +292,7 @@ int Session::judge(const Outcome &outcome, const QString &what, Operation operat
     } else {
         text = QStringLiteral("%1: bad reply from address %2: %3").arg(what, address, outcome.describe());
         // The request's own bytes ahead of the reply: a 2-wire adapter that echoes.
-        if (!serial.echo() && outcome.reply.size() > outcome.request.size()
+        if (!(held && held->echo()) && outcome.reply.size() > outcome.request.size()
             && outcome.reply.startsWith(outcome.request))
             text += QStringLiteral(" (the request's own bytes came back first: the adapter echoes; add --echo)");
     }

@@ -2,9 +2,9 @@
 #define SESSION_H
 
 #include "controller.h"
+#include "heldlink.h"
 #include "linefacts.h"
 #include "protocol.h"
-#include "seriallink.h"
 #include "tcplink.h"
 
 #include <QList>
@@ -49,12 +49,14 @@ public:
     Controller &controller() { return *device; }
     // Through a Modbus TCP gateway (--tcp), not a serial port.
     bool viaGateway() const { return !gatewayHost.isEmpty(); }
-    // The serial port, or the gateway's connection.
-    Link &link() { return viaGateway() ? static_cast<Link &>(tcp) : serial; }
-    // The port (or the gateway's connection) is gone.
-    bool linkLost() const { return viaGateway() ? tcp.isLost() : serial.isLost(); }
+    // Through a serial device server (--port tcp://HOST:PORT), whose serial rate is set on it.
+    bool viaDeviceServer() const { return HeldLink::isNetworkPort(path); }
+    // The serial port (or device server), or the gateway's connection.
+    Link &link() { return viaGateway() ? static_cast<Link &>(tcp) : *held; }
+    // The port (or a connection) is gone.
+    bool linkLost() const { return viaGateway() ? tcp.isLost() : !held || held->isLost(); }
     // The port's path, or the gateway's address.
-    QString portPath() const { return viaGateway() ? tcp.target() : serial.path(); }
+    QString portPath() const { return viaGateway() ? tcp.target() : path; }
     int baud() const { return rate; }
     quint8 address() const { return unit; }
     int timeoutMs() const { return timeout; }
@@ -68,11 +70,13 @@ public:
 
 private:
     int choosePort();
+    // The RS-485 options need a serial port of this machine: ExitUsage (told) through a device server.
+    int checkDeviceServer();
 
     const CommandLine &commandLine;
     Output &out;
     Protocol protocol;
-    SerialLink serial;
+    std::unique_ptr<HeldLink> held; // the serial port or the device server
     TcpLink tcp;
     QString gatewayHost;
     int gatewayPort = 0;

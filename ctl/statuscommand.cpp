@@ -5,6 +5,7 @@
 #include "devicemodel.h"
 #include "exitstatus.h"
 #include "output.h"
+#include "reconnectbackoff.h"
 #include "session.h"
 #include "statusjson.h"
 #include "stoprequest.h"
@@ -109,7 +110,12 @@ int StatusCommand::run(const CommandLine &commandLine, Output &out)
             status = ExitPortLost;
             reading = failedReading(time, session.address(), QStringLiteral("port lost"));
             if (!lostTold)
-                out.error(QStringLiteral("status: the port %1 is gone (adapter pulled?); it is opened again before "
+                out.error(session.viaDeviceServer()
+                        ? QStringLiteral("status: the connection to the device server %1 is lost; it is made again "
+                                         "before readings, after a pause that grows to %2 s while it fails")
+                              .arg(session.portPath())
+                              .arg(ReconnectBackoff::LongestMs / 1000)
+                        : QStringLiteral("status: the port %1 is gone (adapter pulled?); it is opened again before "
                                          "each reading")
                               .arg(session.portPath()));
             lostTold = true;

@@ -63,6 +63,9 @@ if [ "$mode" = "test" ]; then
         # The bridge's tests: a real broker, its clients, and openssl for a test CA;
         # the Prometheus server and promtool, which scrape and lint its metrics.
         mosquitto mosquitto-clients openssl prometheus
+        # A serial device server of its own for the RTU-over-TCP test (socat
+        # between a terminal and TCP); systemd-analyze scores the bridge's unit.
+        socat systemd
         # The browser that loads the bridge's status page (headless), and curl,
         # which the scrape benchmark compares itself with.
         chromium curl

@@ -1,7 +1,9 @@
 // vortanix-sim: a virtual RS-485 line with one or more light-source
 // controllers on a pseudo-terminal of its own. Prints the port path on its
-// first line, then serves until SIGINT or SIGTERM.
+// first line (with --tcp, the device server's address on the second), then
+// serves until SIGINT or SIGTERM.
 
+#include "deviceserver.h"
 #include "faults.h"
 #include "registers.h"
 #include "stoprequest.h"
@@ -40,6 +42,11 @@ QString usageText()
         QStringLiteral("                        commas (default 1; e.g. 1,7,200 puts three controllers on"),
         QStringLiteral("                        the line, 1-20 twenty)"),
         QStringLiteral("  --link PATH           make PATH a symbolic link to the terminal and print PATH"),
+        QStringLiteral("  --tcp ADDRESS:PORT    also serve the line as a serial device server in TCP server"),
+        QStringLiteral("                        mode does (raw RTU bytes, up to %1 connections) on ADDRESS:PORT")
+            .arg(DeviceServer::MaxConnections),
+        QStringLiteral("                        (e.g. 127.0.0.1:0, port 0 for a free one); the second line"),
+        QStringLiteral("                        printed is its address: tcp://127.0.0.1:PORT"),
         QStringLiteral("  --fault FAULT[@A]     misbehave on every request, until the program ends; with @A"),
         QStringLiteral("                        only the controller at address A (a later --fault for the"),
         QStringLiteral("                        same controller replaces an earlier one). FAULT is one of:"),
@@ -114,6 +121,7 @@ int main(int argc, char *argv[])
     VirtualLine::Echo echo = VirtualLine::EchoOff;
     int collisions = -1;
     QString linkPath;
+    QString tcpAddress;
     QList<TargetedFault> faults;
     bool drift = false;
     bool traceOn = false;
@@ -133,6 +141,8 @@ int main(int argc, char *argv[])
         } else if (arg == QLatin1String("--link")) {
             value();
             linkPath = QFile::decodeName(argv[i]); // as the file system spells it
+        } else if (arg == QLatin1String("--tcp")) {
+            tcpAddress = value();
         } else if (arg == QLatin1String("--fault")) {
             faults << parseFault(value());
         } else if (arg == QLatin1String("--baud")) {
@@ -201,10 +211,19 @@ int main(int argc, char *argv[])
             linkPath.isEmpty() ? "" : " with the link ", QFile::encodeName(linkPath).constData(), std::strerror(errno));
         return 1;
     }
+    DeviceServer deviceServer;
+    QString error;
+    if (!tcpAddress.isEmpty() && !deviceServer.start(tcpAddress, line.portPath(), line.baud(), &error)) {
+        std::fprintf(stderr, "vortanix-sim: --tcp: %s\n", qPrintable(error));
+        return 1;
+    }
     std::printf("%s\n", QFile::encodeName(line.portPath()).constData());
+    if (deviceServer.isRunning())
+        std::printf("%s\n", qPrintable(deviceServer.url()));
     std::fflush(stdout);
 
     stop.wait(-1);
+    deviceServer.stop();
     line.stop();
     if (traceOn)
         std::fprintf(stdout, "stopped on %s\n", qPrintable(stop.signalName()));

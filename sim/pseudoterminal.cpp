@@ -25,6 +25,14 @@ bool isSymlink(const QByteArray &path)
     return ::lstat(path.constData(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
+// The rates a serial adapter runs at, and their terminal codes.
+const struct
+{
+    speed_t code;
+    int rate;
+} rates[] = {{B1200, 1200}, {B2400, 2400}, {B4800, 4800}, {B9600, 9600}, {B19200, 19200}, {B38400, 38400},
+    {B57600, 57600}, {B115200, 115200}, {B230400, 230400}, {B460800, 460800}, {B921600, 921600}};
+
 } // namespace
 
 PseudoTerminal::~PseudoTerminal()
@@ -49,14 +57,7 @@ bool PseudoTerminal::open()
         return false;
     }
     // A new terminal echoes and gathers lines until someone configures it.
-    struct termios tio;
-    if (::tcgetattr(slave, &tio) == 0) {
-        ::cfmakeraw(&tio);
-        tio.c_cflag |= CLOCAL | CREAD;
-        ::cfsetispeed(&tio, B115200);
-        ::cfsetospeed(&tio, B115200);
-        ::tcsetattr(slave, TCSANOW, &tio);
-    }
+    makeRaw(slave, 115200);
     ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
 
     const QString path = QFile::decodeName(name);
@@ -95,14 +96,24 @@ bool PseudoTerminal::pointLink(const QString &target)
     return true;
 }
 
+bool PseudoTerminal::makeRaw(int fd, int baud)
+{
+    struct termios tio;
+    if (::tcgetattr(fd, &tio) != 0)
+        return false;
+    ::cfmakeraw(&tio);
+    tio.c_cflag |= CLOCAL | CREAD;
+    for (const auto &entry : rates) {
+        if (entry.rate == baud) {
+            ::cfsetispeed(&tio, entry.code);
+            ::cfsetospeed(&tio, entry.code);
+        }
+    }
+    return ::tcsetattr(fd, TCSANOW, &tio) == 0;
+}
+
 int PseudoTerminal::baudRate() const
 {
-    static const struct
-    {
-        speed_t code;
-        int rate;
-    } rates[] = {{B1200, 1200}, {B2400, 2400}, {B4800, 4800}, {B9600, 9600}, {B19200, 19200}, {B38400, 38400},
-        {B57600, 57600}, {B115200, 115200}, {B230400, 230400}, {B460800, 460800}, {B921600, 921600}};
     struct termios tio;
     if (m_master < 0 || ::tcgetattr(m_master, &tio) != 0)
         return -1;

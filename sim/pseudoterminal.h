@@ -28,6 +28,10 @@ public:
     void close();
     bool isOpen() const { return m_master >= 0; }
 
+    // Sets a terminal raw (no echo, no line editing), 8 data bits, at `baud`
+    // when a serial adapter runs at that rate; false when it cannot be set.
+    static bool makeRaw(int fd, int baud);
+
     int fd() const { return m_master; } // the controller's side, non-blocking
     // The rate the panel's side is set to (a terminal shares one setting
     // between its sides); -1 for a rate no serial adapter runs at.

@@ -12,6 +12,7 @@
 #   lists this version as its newest release;
 # - the Architecture is the one the programs are built for (arm64 from the
 #   cross build, amd64 natively);
+# - the bridge's service scores "OK" (2.5 at most) in systemd-analyze security;
 # - Depends covers every library the programs link against (those of the
 #   package's architecture), at least the versions dpkg-shlibdeps computes
 #   for them, and a CJK font.
@@ -25,7 +26,7 @@ source "$here/support/package.sh"
 source "$here/support/emulator.sh"
 
 build="$(cd "${1:?usage: test_package.sh <build folder>}" && pwd)"
-need_tools dpkg dpkg-architecture dpkg-shlibdeps readelf lintian man lexgrog appstreamcli desktop-file-validate xmllint dpkg-parsechangelog
+need_tools dpkg dpkg-architecture dpkg-shlibdeps readelf lintian man lexgrog appstreamcli desktop-file-validate xmllint dpkg-parsechangelog systemd-analyze
 
 # Programs that print their options with --help, so that their pages can be
 # checked against them.
@@ -98,6 +99,15 @@ if [ -f "$overrides" ]; then
         fail "a lintian override hides a finding that must be fixed: $(grep -E "$fixed_tags" "$overrides")"
     fi
 fi
+
+# --- the bridge's service runs with least privilege: systemd-analyze's
+# exposure level of its unit is 2.5 at most ("OK"; as root it was 7.7)
+unit="$root/usr/lib/systemd/system/vortanix-bridge.service"
+security="$(systemd-analyze security --offline=true "$unit" 2>&1)" || fail "systemd-analyze cannot score the unit: $security"
+exposure="$(sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\) .*/\1/p' <<<"$security")"
+[ -n "$exposure" ] && awk -v level="$exposure" 'BEGIN { exit !(level <= 2.5) }' \
+    || fail "vortanix-bridge.service's exposure level is '$exposure' (at most 2.5):
+$security"
 
 # --- manual pages
 for program_path in "$root"/usr/bin/*; do

@@ -4,9 +4,10 @@
 # minbase) from the Debian mirror this machine uses gets the package's Depends
 # with apt (no recommends), then the package itself. vortanix-demo runs there
 # headless for a few seconds, its virtual controller answers a Modbus read and
-# vortanix-ctl's status read, and it stops cleanly on SIGTERM. After `apt-get
-# purge` dpkg no longer knows the package and the root holds exactly the files
-# it held before the package came.
+# vortanix-ctl's status read, and it stops cleanly on SIGTERM; the bridge's
+# system user reads its configuration. After `apt-get purge` dpkg no longer
+# knows the package and the root holds exactly the files it held before the
+# package came; the system user stays, as Debian keeps system users.
 #
 # Everything that mounts or runs in the root happens in private mount and PID
 # namespaces: when the test ends, however it ends, the kernel drops the mounts
@@ -29,13 +30,16 @@ budget=900
 # One line per path under the root, path and type, without crossing into the
 # mounted proc and devpts. Left out: what apt and dpkg change whenever they
 # install anything at all (apt's cache, lists and logs, dpkg's log and backup
-# copies), and the home and runtime folders of the user who ran the demo,
+# copies), the home and runtime folders of the user who ran the demo,
 # where the libraries keep their caches (purging a package never touches a
-# user's home).
+# user's home), and what adding any system user changes (the account files'
+# backup copies, adduser's lock in /run): the package's system user stays
+# after a purge, as Debian keeps system users, which is checked on its own.
 snapshot() {
     (cd "$root" && find . -xdev \( -path ./var/cache/apt -o -path ./var/lib/apt -o -path ./var/log/apt \
         -o -path ./root -o -path ./run/user/0 \) -prune \
         -o ! -path './var/lib/dpkg/*-old' ! -path ./var/log/dpkg.log ! -path ./var/log/alternatives.log \
+        ! -regex './etc/\(passwd\|group\|shadow\|gshadow\)-' ! -path ./run/adduser \
         -printf '%p %y\n') | LC_ALL=C sort
 }
 
@@ -104,6 +108,17 @@ in_namespace() {
     # unit is enabled (as the package's own scripts would), and the purge
     # must undo that too.
     step bridge-check in_root vortanix-bridge --check --config /etc/vortanix/bridge.ini
+    # Its service's user, made by the package, is in group dialout and reads
+    # the configuration and a password file of its own, as the unit runs it.
+    in_root id -nG vortanix-bridge | grep -qw dialout || fail "the package made no user vortanix-bridge in dialout"
+    echo secret >"$root/etc/vortanix/mqtt-password"
+    in_root chown vortanix-bridge: /etc/vortanix/mqtt-password
+    chmod 600 "$root/etc/vortanix/mqtt-password"
+    step bridge-check-as-its-user in_root setpriv --reuid vortanix-bridge --regid vortanix-bridge --init-groups \
+        vortanix-bridge --check --config /etc/vortanix/bridge.ini --username plant \
+        --password-file /etc/vortanix/mqtt-password
+    grep -q 'warning' "$work/bridge-check-as-its-user.log" && fail "the check warned: $(cat "$work/bridge-check-as-its-user.log")"
+    rm "$root/etc/vortanix/mqtt-password"
     step bridge-enable in_root env DPKG_MAINTSCRIPT_PACKAGE=vortanix deb-systemd-helper enable vortanix-bridge.service
     [ -L "$root/etc/systemd/system/multi-user.target.wants/vortanix-bridge.service" ] \
         || fail "enabling vortanix-bridge.service made no link"
@@ -113,6 +128,8 @@ in_namespace() {
     local status
     status="$(in_root dpkg-query -W -f='${db:Status-Status}' vortanix 2>/dev/null || true)"
     [ -z "$status" ] || [ "$status" = not-installed ] || fail "after the purge dpkg has vortanix as '$status'"
+    [ "$(in_root getent passwd vortanix-bridge | cut -d: -f7)" = /usr/sbin/nologin ] \
+        || fail "after the purge the system user vortanix-bridge is not kept, without a login shell"
     snapshot >"$work/after"
     if ! diff -U0 "$work/before" "$work/after" >"$work/left"; then
         cat "$work/left" >&2

@@ -231,6 +231,10 @@ void TestBridgeConfig::badConfigurationNamesItsKey_data()
         "--line a:9600:1:echo:/dev/ttyS0: 'echo' is not KEY=VALUE of a line key");
     badRun("option line baud as a key", "", {"--line", "a:9600:1:baud=19200:/dev/ttyS0"},
         "--line a:9600:1:baud=19200:/dev/ttyS0: 'baud=19200' is not KEY=VALUE of a line key");
+    bad("device server without its port", "[line.a]\nport=tcp://10.0.0.5\naddresses=1\n",
+        "[line.a] port: 'tcp://10.0.0.5' is not tcp://HOST:PORT");
+    badRun("option line rs485 at a device server", "", {"--line", "a:9600:1:rs485=rts:tcp://[fd00::5]:4001"},
+        "--line a:9600:1:rs485=rts:tcp://[fd00::5]:4001: rs485=rts needs a serial port of this machine");
     badRun("stray argument", lineA, {"start"}, "unexpected argument 'start'");
 }
 
@@ -271,6 +275,10 @@ void TestBridgeConfig::twoNamesOfOneDeviceAreOnePort_data()
                                           << "%1/zero" << false;
     QTest::newRow("two adapters not plugged in") << "/nonexistent/by-id/usb-A"
                                                  << "/nonexistent/by-id/usb-B" << false;
+    QTest::newRow("one device server") << "tcp://Server:4001"
+                                       << "tcp://server:4001" << true;
+    QTest::newRow("two ports of a device server") << "tcp://server:4001"
+                                                  << "tcp://server:4002" << false;
 }
 
 void TestBridgeConfig::twoNamesOfOneDeviceAreOnePort()

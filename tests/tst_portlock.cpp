@@ -330,6 +330,8 @@ void TestPortLock::staleLockOfAnotherUserIsNamed()
     QVERIFY2(ctl.exitCode() == Port && err.contains(QStringLiteral("names PID 99999999, which has ended"))
             && err.contains(QStringLiteral("sudo rm %1").arg(lockFile())),
         qPrintable(err));
+}
+
 // A hold is its device's, by any of its names, and no other device's.
 void TestPortLock::holdIsOfOneDevice()
 {

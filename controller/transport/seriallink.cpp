@@ -4,7 +4,6 @@
 
 #include <QFileInfo>
 #include <QSerialPort>
-#include <QThread>
 
 namespace {
 
@@ -24,36 +23,17 @@ QString busyText(const QString &path, const QString &libraryLockFile)
 
 } // namespace
 
-SerialLink::SerialLink() : port(std::make_unique<QSerialPort>())
-{
-    lineClock.start();
-}
-
-void SerialLink::setDirectionControl(Rs485::Mode mode, int delayUs, const QString &option)
-{
-    direction = mode;
-    directionDelayUs = delayUs;
-    directionOption = option;
-}
+SerialLink::SerialLink() : port(std::make_unique<QSerialPort>()) { }
 
 bool SerialLink::startLine()
 {
-    gap = FrameGap(rate);
     QString error;
-    if (Rs485::apply(int(port->handle()), direction, directionDelayUs, portPath, directionOption, &error))
+    if (Rs485::apply(int(port->handle()), direction, directionDelayUs, path(), directionOption, &error))
         return true;
     // Never on without it: a transceiver left receiving sends nothing at all.
     close();
-    lastError = NoDirectionControl;
-    lastErrorText = error;
+    setOpenError(NoDirectionControl, error);
     return false;
-}
-
-void SerialLink::keepFrameGap()
-{
-    const qint64 waitNs = gap.waitNs(lineClock.nsecsElapsed());
-    if (waitNs > 0)
-        QThread::usleep(ulong((waitNs + 999) / 1000));
 }
 
 SerialLink::~SerialLink() = default;
@@ -61,35 +41,31 @@ SerialLink::~SerialLink() = default;
 bool SerialLink::open(const QString &path, int baudRate)
 {
     close();
-    portPath = path;
-    rate = baudRate;
-    lastError = NoError;
-    lastErrorText.clear();
+    beginOpen(path, baudRate);
 
     const QFileInfo info(path);
     if (!info.exists()) {
-        lastError = Missing;
-        lastErrorText = QStringLiteral("%1: no such port (is the adapter plugged in? see /dev/serial/by-id)").arg(path);
+        setOpenError(
+            Missing, QStringLiteral("%1: no such port (is the adapter plugged in? see /dev/serial/by-id)").arg(path));
         return false;
     }
     // A port a user may not use belongs to a group (dialout on Debian).
     if (!info.isReadable() || !info.isWritable()) {
-        lastError = NoPermission;
         if (info.permission(QFile::ReadGroup | QFile::WriteGroup) || info.group().isEmpty()) {
-            lastErrorText = QStringLiteral("%1: permission denied; the port belongs to group %2: "
-                                           "sudo adduser $USER %2, then log out and in again")
-                                .arg(path, info.group().isEmpty() ? QStringLiteral("dialout") : info.group());
+            setOpenError(NoPermission,
+                QStringLiteral("%1: permission denied; the port belongs to group %2: "
+                               "sudo adduser $USER %2, then log out and in again")
+                    .arg(path, info.group().isEmpty() ? QStringLiteral("dialout") : info.group()));
         } else {
             // Joining its group would not help: the group may not use it either.
-            lastErrorText
-                = QStringLiteral("%1: permission denied; only its owner %2 may open it").arg(path, info.owner());
+            setOpenError(NoPermission,
+                QStringLiteral("%1: permission denied; only its owner %2 may open it").arg(path, info.owner()));
         }
         return false;
     }
 
     if (!lock.acquire(path)) {
-        lastError = Busy;
-        lastErrorText = QStringLiteral("%1: %2").arg(path, lock.refusal());
+        setOpenError(Busy, QStringLiteral("%1: %2").arg(path, lock.refusal()));
         return false;
     }
 
@@ -104,18 +80,15 @@ bool SerialLink::open(const QString &path, int baudRate)
 
     switch (port->error()) {
     case QSerialPort::DeviceNotFoundError:
-        lastError = Missing;
-        lastErrorText = QStringLiteral("%1: no such port").arg(path);
+        setOpenError(Missing, QStringLiteral("%1: no such port").arg(path));
         break;
     case QSerialPort::PermissionError:
         // Readable and writable by this user, yet refused: another program
         // holds it (its lock file, or the port opened exclusively).
-        lastError = Busy;
-        lastErrorText = busyText(path, lock.libraryLockFile());
+        setOpenError(Busy, busyText(path, lock.libraryLockFile()));
         break;
     default:
-        lastError = OtherError;
-        lastErrorText = QStringLiteral("%1: cannot be opened: %2").arg(path, port->errorString());
+        setOpenError(OtherError, QStringLiteral("%1: cannot be opened: %2").arg(path, port->errorString()));
         break;
     }
     lock.release();
@@ -137,7 +110,7 @@ bool SerialLink::isOpen() const
 
 bool SerialLink::isLost() const
 {
-    return !port->isOpen() || port->error() == QSerialPort::ResourceError || !QFileInfo::exists(portPath);
+    return !port->isOpen() || port->error() == QSerialPort::ResourceError || !QFileInfo::exists(path());
 }
 
 bool SerialLink::prepare()
@@ -145,7 +118,7 @@ bool SerialLink::prepare()
     if (isLost())
         return false;
     if (!port->readAll().isEmpty())
-        gap.lineActiveAt(lineClock.nsecsElapsed());
+        lineActive();
     port->clear(QSerialPort::Input);
     return !isLost();
 }
@@ -162,7 +135,7 @@ bool SerialLink::send(const quint8 *data, int length)
         if (!port->waitForBytesWritten(writeGiveUpMs))
             return false;
     }
-    gap.sentAt(lineClock.nsecsElapsed(), length);
+    sentNow(length);
     if (direction == Rs485::Rts && !Rs485::dropRtsAfterDrain(fd, directionDelayUs))
         return false;
     // Every byte is with the line now: a port that vanishes from here on (the
@@ -174,19 +147,8 @@ bool SerialLink::send(const quint8 *data, int length)
 int SerialLink::receive(quint8 *buffer, int count, int waitMs)
 {
     bool deviceError = false;
-    const int got = readWithPauses(*port, reinterpret_cast<char *>(buffer), count, waitMs, &deviceError, abandon);
+    const int got = readWithPauses(*port, reinterpret_cast<char *>(buffer), count, waitMs, &deviceError, abandonFlag());
     if (got > 0)
-        gap.lineActiveAt(lineClock.nsecsElapsed());
+        lineActive();
     return got;
-}
-
-Link::Echo SerialLink::takeEcho(const QByteArray &sent, int waitMs, QByteArray *echo)
-{
-    if (!echoOn)
-        return Echo::NotExpected;
-    bool deviceError = false;
-    const Echo result = readEcho(*port, sent, waitMs, echo, &deviceError, abandon);
-    if (!echo->isEmpty())
-        gap.lineActiveAt(lineClock.nsecsElapsed());
-    return result;
 }

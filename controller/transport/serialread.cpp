@@ -22,14 +22,3 @@ int readWithPauses(
     }
     return total;
 }
-
-Link::Echo readEcho(QSerialPort &port, const QByteArray &sent, int waitMs, QByteArray *echo, bool *deviceError,
-    const std::atomic<bool> *abandon)
-{
-    echo->resize(sent.size());
-    echo->resize(readWithPauses(port, echo->data(), sent.size(), waitMs, deviceError, abandon));
-    if (echo->isEmpty())
-        return Link::Echo::Missing;
-    // Fewer bytes than were sent are a changed echo too: the line lost some.
-    return *echo == sent ? Link::Echo::Same : Link::Echo::Different;
-}

@@ -1,7 +1,7 @@
 #ifndef SERIALREAD_H
 #define SERIALREAD_H
 
-#include "link.h"
+#include <QtGlobal>
 
 #include <atomic>
 
@@ -12,11 +12,6 @@ class QSerialPort;
 // bytes read; `deviceError` tells whether a read failed on the way. Once
 // `abandon` is set the read ends before its next wait, with what it has.
 int readWithPauses(QSerialPort &port, char *buffer, int count, int waitMs, bool *deviceError,
-    const std::atomic<bool> *abandon = nullptr);
-
-// Reads the echo of `sent` (as many bytes), pausing as readWithPauses()
-// does, into `echo`, and tells whether it is the request's own bytes.
-Link::Echo readEcho(QSerialPort &port, const QByteArray &sent, int waitMs, QByteArray *echo, bool *deviceError,
     const std::atomic<bool> *abandon = nullptr);
 
 #endif // SERIALREAD_H
