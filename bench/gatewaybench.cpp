@@ -9,7 +9,8 @@
 //     line): requests per second against the line's bound, frame gap included;
 //  4. 10 controllers on a 9600 line, 3 switched off: the live ones' polls
 //     against the same line with all 10 answering;
-//  5. a write read back against one that is not.
+//  5. a write read back against one that is not;
+//  6. a reload (SIGHUP) that changes another line: this line's poll beat.
 // The results go to stdout as Markdown; progress goes to stderr.
 //
 // Usage: vortanix-gateway-bench [--samples N] [--requests N]
@@ -27,8 +28,11 @@
 #include <QThread>
 
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <thread>
+
+#include <sys/types.h>
 
 namespace {
 
@@ -230,6 +234,43 @@ double writeMs(bool verify, int samples)
     return median(times);
 }
 
+// The gaps between the polls of a line's controller while the bridge reloads
+// a configuration that changes the other line, `reloads` times, a second apart.
+std::vector<double> beatThroughReloads(int reloads)
+{
+    progress(QStringLiteral("%1 reloads that change line b; the beat of line a").arg(reloads));
+    BridgeRig rig;
+    rig.addLine(QStringLiteral("a"), {1});
+    rig.addLine(QStringLiteral("b"), {1, 2});
+    const QString head = QStringLiteral("[mqtt]\nenabled=false\n[bridge]\npoll_interval_ms=%1\n").arg(pollIntervalMs)
+        + rig.lineSection(QStringLiteral("a"), QStringLiteral("1"));
+    rig.bridge().writeConfig(head + rig.lineSection(QStringLiteral("b"), QStringLiteral("1,2")));
+    std::vector<double> gaps;
+    if (!rig.bridge().start() || !rig.bridge().waitForLog(QStringLiteral("a-1 (address 1): online")))
+        return gaps;
+    SimController a1 = rig.controller(QStringLiteral("a"), 1);
+    a1.clearRequests();
+    for (int i = 0; i < reloads; ++i) {
+        QThread::msleep(1000);
+        rig.bridge().writeConfig(
+            head + rig.lineSection(QStringLiteral("b"), i % 2 ? QStringLiteral("1,2") : QStringLiteral("1")));
+        const int from = rig.bridge().log().size();
+        ::kill(pid_t(rig.bridge().pid()), SIGHUP);
+        rig.bridge().waitForLog(QStringLiteral("reloaded the configuration"), 10000, from);
+    }
+    QThread::msleep(1000);
+    qint64 last = -1;
+    for (const SimController::Request &request : a1.requests()) {
+        if (request.frame.at(0) == 1 && request.frame.mid(1, 5) == QByteArray::fromHex("030001000C")) {
+            if (last >= 0)
+                gaps.push_back((request.timeUs - last) / 1000.0);
+            last = request.timeUs;
+        }
+    }
+    rig.bridge().terminate();
+    return gaps;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -333,6 +374,18 @@ int main(int argc, char *argv[])
     const int writes = 200;
     const double plain = writeMs(false, writes);
     const double verified = writeMs(true, writes);
+    const std::vector<double> beat = beatThroughReloads(5);
+    out << "### A reload that changes another line\n\n"
+        << "Two lines polled every " << pollIntervalMs
+        << " ms; the configuration is read again (SIGHUP) five times, a second apart, each time adding or removing a "
+           "controller of line b (which restarts), while line a's controller logs its polls. Target: the beat's p99 "
+        << QString::fromUtf8("≤ 1.1 × the interval.\n\n")
+        << "| Polls | Median ms | p99 ms | Longest ms | Target |\n|---|---|---|---|---|\n"
+        << "| " << beat.size() << " | " << number(median(beat)) << " | " << number(percentile(beat, 99)) << " | "
+        << number(percentile(beat, 100)) << " | " << BenchStats::verdict(percentile(beat, 99) <= 1.1 * pollIntervalMs)
+        << " |\n\n";
+    out.flush();
+
     out << "### The cost of a write read back\n\n"
         << "One client writing the power " << writes
         << " times through the gateway on a 115200 line, polls an hour apart: the median time of a write with "

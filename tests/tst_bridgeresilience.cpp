@@ -6,6 +6,7 @@
 
 #include "bridgerig.h"
 #include "childprocess.h"
+#include "deviceserver.h"
 #include "registers.h"
 #include "seriallink.h"
 #include "testfiles.h"
@@ -35,6 +36,7 @@ private slots:
     void portHeldByAnotherProgram();
     void pacedSlowLineWithAShortTimeout();
     void sighupReloadsWhatChanged();
+    void lineBehindADeviceServer();
 };
 
 namespace {
@@ -478,6 +480,34 @@ void TestBridgeResilience::sighupReloadsWhatChanged()
     const QString after = rig.bridge().log().mid(before.size());
     QVERIFY2(!after.contains(QLatin1String("line a: ")), qPrintable(after));
     QVERIFY2(!after.contains(QLatin1String("a-1 (address 1): offline")), qPrintable(after));
+    QCOMPARE(rig.bridge().terminate(), 0);
+}
+
+void TestBridgeResilience::lineBehindADeviceServer()
+{
+    // A line reached through a serial device server (the virtual line's own,
+    // in TCP server mode): polled as a local one; when the server goes the
+    // line is lost, and it is found again when the server is back.
+    BridgeRig rig;
+    rig.addLine(QStringLiteral("d"), {1});
+    DeviceServer server;
+    QString error;
+    QVERIFY2(server.start(QStringLiteral("127.0.0.1:0"), rig.linePath(QStringLiteral("d")), 115200, &error),
+        qPrintable(error));
+    const QString url = server.url();
+    rig.bridge().writeConfig(QStringLiteral("[mqtt]\nenabled=false\n[modbus_tcp]\nlisten=127.0.0.1:0\n"
+                                            "[bridge]\npoll_interval_ms=100\n[line.d]\nport=%1\naddresses=1\n")
+                                 .arg(url));
+    QVERIFY(rig.bridge().start());
+    QVERIFY2(rig.bridge().waitForLog(QStringLiteral("d-1 (address 1): online")), qPrintable(rig.bridge().log()));
+    server.stop();
+    QVERIFY(rig.bridge().waitForLog(QStringLiteral("polling resumes when the port is back")));
+    QVERIFY(rig.bridge().waitForLog(QStringLiteral("d-1 (address 1): offline")));
+    const int from = rig.bridge().log().size();
+    QVERIFY2(server.start(url.mid(6), rig.linePath(QStringLiteral("d")), 115200, &error), qPrintable(error));
+    // The back-off between attempts grows while the server is away (up to 30 s).
+    QVERIFY2(rig.bridge().waitForLog(QStringLiteral("d-1 (address 1): online"), 40000, from),
+        qPrintable(rig.bridge().log()));
     QCOMPARE(rig.bridge().terminate(), 0);
 }
 

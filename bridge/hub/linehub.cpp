@@ -270,9 +270,7 @@ void LineHub::jobDone(quint64 key, const JobDone &done)
         Line &line = lines.at(size_t(lineIndex));
         ControllerState &controller = controllers.at(size_t(line.firstController + done.controller));
         count(controller, line.state, done.exchanges);
-        const auto it = pending.constFind(done.id);
-        if (it != pending.constEnd())
-            remember(controller, it->request, done.result, done.atMs);
+        remember(controller, done.request, done.result, done.atMs);
     }
     finish(done.id, done.result);
 }

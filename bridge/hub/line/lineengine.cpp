@@ -122,6 +122,7 @@ void LineEngine::run(const LineJob &job)
     JobDone done;
     done.id = job.id;
     done.controller = job.controller;
+    done.request = job.request;
     exchanges.clear();
     done.result.outcome.kind = Outcome::PortLost;
     if (ensurePort())

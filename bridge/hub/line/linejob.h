@@ -31,6 +31,7 @@ struct JobDone
 {
     quint64 id = 0;
     int controller = 0;
+    HubRequest request; // what was asked: what the hub holds follows it, whoever still waits
     HubResult result;
     qint64 atMs = 0; // when its reply was in
     QVector<Exchange> exchanges; // every request it took, in order

@@ -1,21 +1,23 @@
 #include "lineport.h"
 
-SerialLinePort::SerialLinePort(const LineConfig &config, const std::atomic<bool> *abandon) : config(config)
+HeldLinePort::HeldLinePort(const LineConfig &config, const std::atomic<bool> *abandon)
+    : config(config), held(HeldLink::create(config.port))
 {
-    serial.abandonRepliesWhen(abandon);
-    serial.setEcho(config.echo);
-    serial.setDirectionControl(
+    held->abandonRepliesWhen(abandon);
+    held->setEcho(config.echo);
+    held->setDirectionControl(
         config.rs485, config.rtsDelayUs, QStringLiteral("rs485=") + Rs485::modeName(config.rs485));
 }
 
-bool SerialLinePort::ensureOpen()
+bool HeldLinePort::ensureOpen()
 {
-    if (serial.isOpen() && !serial.isLost())
+    // A device server is reached again with back-off: open() paces its own attempts.
+    if (held->isOpen() && !held->isLost())
         return true;
-    return serial.open(config.port, config.baud);
+    return held->open(config.port, config.baud);
 }
 
-QString SerialLinePort::stateText() const
+QString HeldLinePort::stateText() const
 {
-    return serial.isOpen() && !serial.isLost() ? QStringLiteral("open") : serial.openErrorText();
+    return held->isOpen() && !held->isLost() ? QStringLiteral("open") : held->openErrorText();
 }

@@ -2,9 +2,10 @@
 #define LINEPORT_H
 
 #include "bridgeconfig.h"
-#include "seriallink.h"
+#include "heldlink.h"
 
 #include <atomic>
+#include <memory>
 
 // The port a line is held by, as its engine sees it: a link to exchange on,
 // opened (again) when it is closed or was lost. The serial one below is what
@@ -24,21 +25,23 @@ public:
     virtual bool missing() const = 0;
 };
 
-// A serial port held for as long as the line runs, with the line's echo and
-// RS-485 settings; a reply being read is given up once `abandon` is set.
-class SerialLinePort : public LinePort
+// The line's port held for as long as the line runs: a serial port, or a
+// serial device server (tcp://HOST:PORT, reconnected with back-off while
+// the line is lost), with the line's echo and RS-485 settings; a reply being
+// read is given up once `abandon` is set.
+class HeldLinePort : public LinePort
 {
 public:
-    SerialLinePort(const LineConfig &config, const std::atomic<bool> *abandon);
+    HeldLinePort(const LineConfig &config, const std::atomic<bool> *abandon);
 
-    Link &link() override { return serial; }
+    Link &link() override { return *held; }
     bool ensureOpen() override;
     QString stateText() const override;
-    bool missing() const override { return serial.openError() == SerialLink::Missing; }
+    bool missing() const override { return held->openError() == HeldLink::Missing; }
 
 private:
     const LineConfig config;
-    SerialLink serial;
+    std::unique_ptr<HeldLink> held;
 };
 
 #endif // LINEPORT_H

@@ -78,7 +78,7 @@ void LineWorker::run()
 {
     const LineHub::Clock now = LineHub::steadyMs;
     Relay relay(*this);
-    LineEngine line(settings, std::make_unique<SerialLinePort>(settings.line, &abandon), relay, now);
+    LineEngine line(settings, std::make_unique<HeldLinePort>(settings.line, &abandon), relay, now);
     engine = &line;
     const bool open = line.ensurePort();
     {
