@@ -137,8 +137,8 @@ Load underLoad(int baud, int perClient, quint16 first, quint16 count, int maxAge
     const int port = rig.startGateway(QStringLiteral("a"), pollIntervalMs, {}, {}, maxAgeMs);
     if (port == 0)
         return result;
-    SimController first = rig.controller(QStringLiteral("a"), 1);
-    first.clearRequests();
+    SimController probe = rig.controller(QStringLiteral("a"), 1);
+    probe.clearRequests();
     std::atomic<int> failures{0};
     std::vector<std::thread> threads;
     const auto start = BenchStats::Clock::now();
@@ -161,7 +161,7 @@ Load underLoad(int baud, int perClient, quint16 first, quint16 count, int maxAge
     result.requests = clients * perClient - failures;
     // Controller 1 hears every request on the line: the gaps between its polls.
     qint64 last = -1;
-    for (const SimController::Request &request : first.requests()) {
+    for (const SimController::Request &request : probe.requests()) {
         const QByteArray &f = request.frame;
         if (f.at(0) == 1 && f.mid(1, 5) == QByteArray::fromHex("030001000C")) {
             if (last >= 0)
