@@ -1,8 +1,8 @@
 #include "bridge.h"
 
 #include "exitstatus.h"
+#include "httpfrontend.h"
 #include "log.h"
-#include "metricsfrontend.h"
 #include "modbusgateway.h"
 #include "mqttfrontend.h"
 #include "reloadplan.h"
@@ -22,7 +22,7 @@ Bridge::~Bridge()
 QList<FrontEnd *> Bridge::frontEnds() const
 {
     QList<FrontEnd *> list;
-    for (FrontEnd *frontEnd : {static_cast<FrontEnd *>(metrics.get()), static_cast<FrontEnd *>(gateway.get()),
+    for (FrontEnd *frontEnd : {static_cast<FrontEnd *>(http.get()), static_cast<FrontEnd *>(gateway.get()),
              static_cast<FrontEnd *>(mqtt.get())}) {
         if (frontEnd)
             list << frontEnd;
@@ -30,23 +30,23 @@ QList<FrontEnd *> Bridge::frontEnds() const
     return list;
 }
 
-void Bridge::makeFrontEnds(bool newMetrics, bool newGateway, bool newMqtt)
+void Bridge::makeFrontEnds(bool newHttp, bool newGateway, bool newMqtt)
 {
     const BridgeConfig &config = hub.config();
-    if (newMetrics)
-        metrics = config.metrics.enabled() ? std::make_unique<MetricsFrontEnd>(hub) : nullptr;
+    if (newHttp)
+        http = config.http.enabled() ? std::make_unique<HttpFrontEnd>(hub) : nullptr;
     if (newGateway)
         gateway = config.modbusTcp.enabled() ? std::make_unique<ModbusGateway>(hub) : nullptr;
     if (newMqtt)
         mqtt = config.mqtt ? std::make_unique<MqttFrontEnd>(hub) : nullptr;
-    if (metrics) {
+    if (http) {
         QList<const FrontEnd *> families; // MQTT's families first, then the gateway's
         for (const FrontEnd *frontEnd :
             {static_cast<const FrontEnd *>(mqtt.get()), static_cast<const FrontEnd *>(gateway.get())}) {
             if (frontEnd)
                 families << frontEnd;
         }
-        metrics->setFrontEnds(families);
+        http->setFrontEnds(families);
     }
 }
 
@@ -71,8 +71,8 @@ void Bridge::reload(const BridgeConfig &next)
     const ReloadPlan plan = ReloadPlan::between(hub.config(), next);
     // The front-ends that restart answer what they owe first, on the lines as they were.
     std::vector<std::unique_ptr<FrontEnd>> leaving;
-    if (plan.metrics && metrics)
-        leaving.push_back(std::move(metrics));
+    if (plan.http && http)
+        leaving.push_back(std::move(http));
     if (plan.modbusTcp && gateway)
         leaving.push_back(std::move(gateway));
     if (plan.mqtt && mqtt)
@@ -83,10 +83,10 @@ void Bridge::reload(const BridgeConfig &next)
         frontEnd->stop();
     leaving.clear();
     const QString refused = hub.reconfigure(next, plan.keptLines);
-    makeFrontEnds(plan.metrics, plan.modbusTcp, plan.mqtt);
+    makeFrontEnds(plan.http, plan.modbusTcp, plan.mqtt);
     for (FrontEnd *frontEnd : frontEnds()) {
-        const bool restarted = (frontEnd == metrics.get() && plan.metrics)
-            || (frontEnd == gateway.get() && plan.modbusTcp) || (frontEnd == mqtt.get() && plan.mqtt);
+        const bool restarted = (frontEnd == http.get() && plan.http) || (frontEnd == gateway.get() && plan.modbusTcp)
+            || (frontEnd == mqtt.get() && plan.mqtt);
         QString error;
         if (restarted && (!frontEnd->listen(&error) || !frontEnd->start(&error)))
             ::logLine(QStringLiteral("reload: %1 does not run: %2").arg(frontEnd->name(), error));

@@ -10,12 +10,12 @@
 #include <vector>
 
 class FrontEnd;
-class MetricsFrontEnd;
+class HttpFrontEnd;
 class ModbusGateway;
 class MqttFrontEnd;
 
 // The bridge: the line hub and the front-ends the configuration asks for
-// (the HTTP listener of the metrics, the Modbus TCP gateway, MQTT), put
+// (the HTTP listener: status page and metrics; the Modbus TCP gateway, MQTT), put
 // together, started, reloaded and stopped in their order, and the log of what
 // the lines do. Everything here runs in the main thread.
 class Bridge : public QObject
@@ -46,12 +46,12 @@ public:
 
 private:
     QList<FrontEnd *> frontEnds() const; // in the order they start
-    void makeFrontEnds(bool newMetrics, bool newGateway, bool newMqtt);
+    void makeFrontEnds(bool newHttp, bool newGateway, bool newMqtt);
     void logLine(int line);
     void logAvailability(int controller);
 
     LineHub hub;
-    std::unique_ptr<MetricsFrontEnd> metrics;
+    std::unique_ptr<HttpFrontEnd> http;
     std::unique_ptr<ModbusGateway> gateway;
     std::unique_ptr<MqttFrontEnd> mqtt;
     bool stopped = false;

@@ -53,7 +53,7 @@ struct BrokerConfig
     int effectivePort() const { return port != 0 ? port : (tls() ? 8883 : 1883); }
 };
 
-// An address a front-end listens on ([modbus_tcp] and [metrics]: listen=,
+// An address a front-end listens on ([modbus_tcp] and [http]: listen=,
 // allow=); the front-end is off while no address is set.
 struct ListenConfig
 {
@@ -76,11 +76,15 @@ struct ListenConfig
     }
 };
 
-// Prometheus metrics over HTTP.
-struct MetricsConfig : ListenConfig
+// The HTTP listener ([http], once named [metrics]): the status page at /, the
+// state as JSON at /api/state, Prometheus metrics at /metrics.
+struct HttpConfig : ListenConfig
 {
-    // http://127.0.0.1:9848/metrics, http://[::1]:9848/metrics
-    QString url(int actualPort) const { return QStringLiteral("http://%1/metrics").arg(hostPort(actualPort)); }
+    // http://127.0.0.1:9848/metrics, http://[::1]:9848/ for `path` "/metrics" and "/"
+    QString url(int actualPort, const char *path) const
+    {
+        return QStringLiteral("http://%1%2").arg(hostPort(actualPort), QLatin1String(path));
+    }
 };
 
 // The Modbus TCP gateway.
@@ -102,7 +106,7 @@ struct BridgeConfig
     QString discoveryPrefix = QStringLiteral("homeassistant");
     int pollIntervalMs = 500;
     bool readOnly = false;
-    MetricsConfig metrics;
+    HttpConfig http;
     QList<LineConfig> lines;
 
     // The front-ends configured: what the bridge serves the lines to. One
@@ -114,8 +118,8 @@ struct BridgeConfig
             names.append(QStringLiteral("MQTT"));
         if (modbusTcp.enabled())
             names.append(QStringLiteral("Modbus TCP"));
-        if (metrics.enabled())
-            names.append(QStringLiteral("metrics"));
+        if (http.enabled())
+            names.append(QStringLiteral("HTTP"));
         return names;
     }
 };

@@ -31,8 +31,13 @@ const QStringList globalKeys = {QStringLiteral("mqtt/host"), QStringLiteral("mqt
     QStringLiteral("mqtt/topic_prefix"), QStringLiteral("mqtt/discovery"), QStringLiteral("mqtt/discovery_prefix"),
     QStringLiteral("mqtt/enabled"), QStringLiteral("bridge/poll_interval_ms"), QStringLiteral("bridge/read_only"),
     QStringLiteral("modbus_tcp/listen"), QStringLiteral("modbus_tcp/allow"),
-    QStringLiteral("modbus_tcp/idle_timeout_s"), QStringLiteral("modbus_tcp/unit.N"), QStringLiteral("metrics/listen"),
-    QStringLiteral("metrics/allow")};
+    QStringLiteral("modbus_tcp/idle_timeout_s"), QStringLiteral("modbus_tcp/unit.N"), QStringLiteral("http/listen"),
+    QStringLiteral("http/allow")};
+// [http] was named [metrics] while it served the metrics alone: files and
+// --metrics written then keep working.
+const QString httpSection = QStringLiteral("http");
+const QString oldHttpSection = QStringLiteral("metrics");
+const QString sectionNames = QStringLiteral("[mqtt], [bridge], [modbus_tcp], [http], [line.NAME]");
 constexpr int idleMinS = 1;
 constexpr int idleMaxS = 24 * 3600;
 const QStringList lineKeys = {QStringLiteral("port"), QStringLiteral("baud"), QStringLiteral("addresses"),
@@ -231,17 +236,17 @@ bool ConfigLoader::readFile(const QString &path)
         const QString &section = entry.section;
         const QString &key = entry.key;
         if (section.isEmpty())
-            return fail(path,
-                QStringLiteral(
-                    "'%1' stands outside any section ([mqtt], [bridge], [modbus_tcp], [metrics] or [line.NAME])")
-                    .arg(key));
+            return fail(path, QStringLiteral("'%1' stands outside any section (%2)").arg(key, sectionNames));
         const bool isLine = section.startsWith(linePrefix);
         if (!isLine && section != QLatin1String("mqtt") && section != QLatin1String("bridge")
-            && section != QLatin1String("modbus_tcp") && section != QLatin1String("metrics"))
-            return fail(path,
-                QStringLiteral(
-                    "unknown section [%1] (sections: [mqtt], [bridge], [modbus_tcp], [metrics], [line.NAME])")
-                    .arg(section));
+            && section != QLatin1String("modbus_tcp") && section != httpSection && section != oldHttpSection)
+            return fail(path, QStringLiteral("unknown section [%1] (sections: %2)").arg(section, sectionNames));
+        if (section == httpSection || section == oldHttpSection) {
+            if (!httpSectionName.isEmpty() && httpSectionName != section)
+                return fail(QStringLiteral("%1: [%2]").arg(path, section),
+                    QStringLiteral("[metrics] is the old name of [http]: write the keys in one of the two"));
+            httpSectionName = section;
+        }
         QString lineName;
         if (isLine && !name(section.mid(linePrefix.size()), &lineName, &why))
             return fail(QStringLiteral("%1: [%2]").arg(path, section), QStringLiteral("the line's name: ") + why);
@@ -252,7 +257,8 @@ bool ConfigLoader::readFile(const QString &path)
                                : setGlobal(section + QLatin1Char('/') + key, entry.value, &why);
         if (!ok)
             return fail(where, why);
-        (isLine ? lines[lineName].origin[canonicalKey(key)] : origin[section + QLatin1Char('/') + key]) = where;
+        const QString global = (section == oldHttpSection ? httpSection : section) + QLatin1Char('/') + key;
+        (isLine ? lines[lineName].origin[canonicalKey(key)] : origin[global]) = where;
     }
     return true;
 }
@@ -305,9 +311,11 @@ bool ConfigLoader::setGlobal(const QString &key, const QString &value, QString *
         return yesNo(value, &result.readOnly, why);
     if (key == QLatin1String("mqtt/enabled"))
         return yesNo(value, &result.mqtt, why);
+    if (key.startsWith(oldHttpSection + QLatin1Char('/')))
+        return setGlobal(httpSection + key.mid(oldHttpSection.size()), value, why);
     ListenConfig *frontEnd = nullptr;
-    if (key.startsWith(QLatin1String("metrics/")))
-        frontEnd = &result.metrics;
+    if (key.startsWith(QLatin1String("http/")))
+        frontEnd = &result.http;
     else if (key.startsWith(QLatin1String("modbus_tcp/")))
         frontEnd = &result.modbusTcp;
     if (frontEnd && key.endsWith(QLatin1String("/listen")))

@@ -10,7 +10,7 @@
 #include <QStringList>
 
 // Reads the bridge's configuration: an INI file (sections [mqtt], [bridge],
-// [modbus_tcp], [metrics] and one [line.NAME] per RS-485 line), then
+// [modbus_tcp], [http] (or by its old name [metrics]) and one [line.NAME] per RS-485 line), then
 // command-line settings on top.
 // Every value is checked, never clamped; the first bad one stops the load
 // with a sentence that names where it came from (the file, section and key,
@@ -66,6 +66,7 @@ private:
     QMap<QString, LineDraft> lines;
     bool linesFromCommandLine = false;
     QHash<QString, QString> origin; // global key → where it was set
+    QString httpSectionName; // "http" or "metrics", as the file names that section
     QMap<int, QPair<QString, int>> unitKeys; // [modbus_tcp] unit.N = LINE:ADDRESS, as set
     QString message;
     QStringList cautions;

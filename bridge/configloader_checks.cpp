@@ -67,7 +67,7 @@ bool ConfigLoader::finish()
         return fail(file.isEmpty() ? QStringLiteral("configuration") : file,
             QStringLiteral("nothing serves the lines: MQTT is off ([mqtt] enabled=false, --no-mqtt) and no other "
                            "front-end is set up ([modbus_tcp] listen=127.0.0.1:1502 or --modbus-tcp; "
-                           "[metrics] listen=127.0.0.1:9848 or --metrics)"));
+                           "[http] listen=127.0.0.1:9848 or --http)"));
     }
     if (!finishUnits())
         return false;

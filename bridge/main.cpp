@@ -60,10 +60,14 @@ const QList<QPair<QCommandLineOption, QString>> &keyOptions()
              QStringLiteral("Serve Modbus TCP on ADDRESS:PORT, e.g. 127.0.0.1:1502 (modbus_tcp/listen)."),
              QStringLiteral("ADDRESS:PORT")},
             QStringLiteral("modbus_tcp/listen")},
-        {{QStringLiteral("metrics"),
-             QStringLiteral("Serve Prometheus metrics at http://ADDRESS:PORT/metrics (metrics/listen)."),
+        {{QStringLiteral("http"),
+             QStringLiteral("Serve the status page at http://ADDRESS:PORT/, the state at /api/state and Prometheus "
+                            "metrics at /metrics (http/listen)."),
              QStringLiteral("ADDRESS:PORT")},
-            QStringLiteral("metrics/listen")},
+            QStringLiteral("http/listen")},
+        // The option's old name, from when the listener served the metrics alone.
+        {{QStringLiteral("metrics"), QStringLiteral("The same as --http."), QStringLiteral("ADDRESS:PORT")},
+            QStringLiteral("http/listen")},
     };
     return options;
 }
@@ -86,9 +90,10 @@ void printSummary(const BridgeConfig &config)
             std::printf("  unit %d: %s\n", it.key(),
                 qPrintable(config.lines.at(it.value().first).controllers.at(it.value().second).id));
     }
-    if (config.metrics.enabled()) {
-        std::printf("metrics %s for clients from %s\n", qPrintable(config.metrics.url(config.metrics.port)),
-            qPrintable(config.metrics.allow.text()));
+    const HttpConfig &http = config.http;
+    if (http.enabled()) {
+        std::printf("status page %s, metrics %s for clients from %s\n", qPrintable(http.url(http.port, "/")),
+            qPrintable(http.url(http.port, "/metrics")), qPrintable(http.allow.text()));
     }
     std::printf("poll every %d ms%s\n", config.pollIntervalMs, config.readOnly ? ", read-only" : "");
     for (const LineConfig &line : config.lines) {
@@ -116,10 +121,11 @@ int main(int argc, char *argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Polls the light-source controllers of RS-485 lines and publishes them on an MQTT broker, "
-                       "with Home Assistant discovery; takes commands from the broker. Serves them to Modbus TCP "
-                       "clients (SCADA, PLCs, vortanix-ctl) and as Prometheus metrics when asked to.\n\n"
-                       "Exit status:\n")
+        QStringLiteral(
+            "Polls the light-source controllers of RS-485 lines and publishes them on an MQTT broker, "
+            "with Home Assistant discovery; takes commands from the broker. Serves them to Modbus TCP "
+            "clients (SCADA, PLCs, vortanix-ctl), on a status page and as Prometheus metrics when asked to.\n\n"
+            "Exit status:\n")
         + ExitStatusTable::help(ExitStatusTable::Bridge));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
@@ -135,7 +141,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption readOnlyOption(
         QStringLiteral("read-only"), QStringLiteral("Take no commands (bridge/read_only=true)."));
     const QCommandLineOption noMqttOption(QStringLiteral("no-mqtt"),
-        QStringLiteral("No MQTT: serve the lines through Modbus TCP or metrics only (mqtt/enabled=false)."));
+        QStringLiteral("No MQTT: serve the lines through Modbus TCP or HTTP only (mqtt/enabled=false)."));
     const QCommandLineOption traceOption(
         QStringLiteral("trace"), QStringLiteral("Print every exchange on the lines to standard error."));
     parser.addOptions(

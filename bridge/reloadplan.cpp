@@ -71,14 +71,13 @@ ReloadPlan ReloadPlan::between(const BridgeConfig &running, const BridgeConfig &
     // The unit ids follow the lines in place: a controller added does not drop the gateway's clients.
     plan.modbusTcp = !sameListen(running.modbusTcp, next.modbusTcp) || running.readOnly != next.readOnly
         || running.modbusTcp.idleTimeoutS != next.modbusTcp.idleTimeoutS;
-    plan.metrics = !sameListen(running.metrics, next.metrics);
+    plan.http = !sameListen(running.http, next.http);
     return plan;
 }
 
 bool ReloadPlan::changesAnything() const
 {
-    return !restartedLines.isEmpty() || !addedLines.isEmpty() || !removedLines.isEmpty() || mqtt || modbusTcp
-        || metrics;
+    return !restartedLines.isEmpty() || !addedLines.isEmpty() || !removedLines.isEmpty() || mqtt || modbusTcp || http;
 }
 
 QString ReloadPlan::summary() const
@@ -94,8 +93,8 @@ QString ReloadPlan::summary() const
         parts << QStringLiteral("MQTT restarted");
     if (modbusTcp)
         parts << QStringLiteral("Modbus TCP restarted");
-    if (metrics)
-        parts << QStringLiteral("metrics restarted");
+    if (http)
+        parts << QStringLiteral("HTTP restarted");
     QStringList kept = keptLines.values();
     kept.sort();
     if (!kept.isEmpty())

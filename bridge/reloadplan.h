@@ -22,7 +22,7 @@ struct ReloadPlan
     // [modbus_tcp]'s address, allow, idle time or the read-only mode changed
     // (or it is switched on or off); its unit ids follow the lines in place.
     bool modbusTcp = false;
-    bool metrics = false; // [metrics] changed
+    bool http = false; // [http] changed
 
     bool changesAnything() const;
     // "line b restarted, line c added, MQTT restarted": for the log.

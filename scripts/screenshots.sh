@@ -2,9 +2,11 @@
 # Pictures of the panel's four pages for the README: runs the panel against a
 # live virtual controller (vortanix-screenshots) under a virtual X server, so
 # the pictures show real fonts, and writes docs/screenshots/*.png: the four
-# pages at 96 DPI and the device page at 192 DPI (a 200 % screen).
+# pages at 96 DPI and the device page at 192 DPI (a 200 % screen). Then the
+# bridge's status page for the plant guide (status-page.png), as its browser
+# test sees it with a controller that has stopped answering.
 # Usage: scripts/screenshots.sh [build folder] [output folder]
-# Needs xvfb (scripts/setup.sh test installs it) and a CJK font.
+# Needs xvfb and chromium (scripts/setup.sh test installs them) and a CJK font.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(cd "${1:-$root/build}" && pwd)"
@@ -32,3 +34,9 @@ trap 'rm -rf "$hidpi"' EXIT
 bash "$root/scripts/on-xvfb.sh" 2880x1800 192 "$build/vortanix-screenshots" "$hidpi"
 mv "$hidpi/2-device.png" "$out/2-device-192dpi.png"
 echo "$out/2-device-192dpi.png"
+
+# The status page: chromium, headless, in the test of the page (it needs the build's tests).
+cmake --build "$build" --target tst_statuspage >/dev/null
+VORTANIX_STATUS_SCREENSHOT="$out/status-page.png" QT_QPA_PLATFORM=offscreen \
+    "$build/tests/tst_statuspage" silentControllerNotAnsweringThenOffline >/dev/null
+echo "$out/status-page.png"

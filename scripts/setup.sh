@@ -31,6 +31,8 @@ packages=(
     libmosquitto-dev
     # Modbus TCP: the bridge's gateway and vortanix-ctl --tcp.
     libmodbus-dev
+    # The bridge's gzip-compressed HTTP answers.
+    libdeflate-dev
     # A CJK font: the form asks for "仿宋", which font fallback replaces by this.
     fonts-wqy-zenhei
 )
@@ -64,6 +66,9 @@ if [ "$mode" = "test" ]; then
         # A serial device server of its own for the RTU-over-TCP test (socat
         # between a terminal and TCP); systemd-analyze scores the bridge's unit.
         socat systemd
+        # The browser that loads the bridge's status page (headless), and curl,
+        # which the scrape benchmark compares itself with.
+        chromium curl
     )
     packages+=("${release_packages[@]}")
 fi
@@ -79,6 +84,7 @@ if [ "$mode" = "cross" ]; then
     packages+=(
         crossbuild-essential-arm64 qemu-user-static
         qtbase5-dev:arm64 libqt5serialport5-dev:arm64 libmosquitto-dev:arm64 libmodbus-dev:arm64
+        libdeflate-dev:arm64
     )
 fi
 

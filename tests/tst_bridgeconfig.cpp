@@ -93,7 +93,7 @@ void TestBridgeConfig::badConfigurationNamesItsKey_data()
     const auto unreadable = [](const char *name, const QString &ini, const QStringList &arguments,
                                 const QString &message) { QTest::newRow(name) << ini << arguments << message << 1; };
     bad("unknown section", "[mqt]\nhost=x\n" + lineA,
-        "unknown section [mqt] (sections: [mqtt], [bridge], [modbus_tcp], [metrics], [line.NAME])");
+        "unknown section [mqt] (sections: [mqtt], [bridge], [modbus_tcp], [http], [line.NAME])");
     bad("outside a section", "host=x\n" + lineA, "'host' stands outside any section");
     bad("unknown key", "[mqtt]\nporte=1883\n" + lineA, "[mqtt] porte: unknown key");
     bad("port out of range", "[mqtt]\nport=70000\n" + lineA, "[mqtt] port: 70000 is out of range 1..65535");
@@ -177,6 +177,11 @@ void TestBridgeConfig::badConfigurationNamesItsKey_data()
     bad("metrics: unknown key", "[metrics]\nport=9848\n" + lineA,
         "[metrics] port: unknown key (keys of this section: listen, allow)");
     badRun("option metrics", lineA, {"--metrics", "localhost"}, "--metrics: 'localhost' is not ADDRESS:PORT");
+    bad("http: unknown key", "[http]\nport=9848\n" + lineA,
+        "[http] port: unknown key (keys of this section: listen, allow)");
+    bad("http: the old name too", "[http]\nlisten=127.0.0.1:9848\n[metrics]\nallow=10.0.0.1\n" + lineA,
+        "[metrics]: [metrics] is the old name of [http]: write the keys in one of the two");
+    badRun("option http", lineA, {"--http", "127.0.0.1"}, "--http: '127.0.0.1' is not ADDRESS:PORT");
     bad("MQTT word", "[mqtt]\nenabled=perhaps\n" + lineA, "[mqtt] enabled: 'perhaps' is neither on nor off");
     bad("nothing to serve", "[mqtt]\nenabled=false\n" + lineA, "nothing serves the lines: MQTT is off");
     badRun("nothing to serve, options", lineA, {"--no-mqtt"}, "nothing serves the lines");
@@ -344,11 +349,17 @@ void TestBridgeConfig::frontEndsAreSummedUp_data()
     const QString lineB = "[line.b]\nport=/dev/ttyUSB1\naddresses=1\n";
     QTest::newRow("metrics alone")
         << "[mqtt]\nenabled=false\n[metrics]\nlisten=[::1]:9848\nallow=::1, 10.0.0.0/8\n" + lineA << QStringList()
-        << "MQTT off\nmetrics http://[::1]:9848/metrics for clients from ::1/128, 10.0.0.0/8\n" + lineSummary;
+        << "MQTT off\nstatus page http://[::1]:9848/, metrics http://[::1]:9848/metrics for clients from ::1/128, "
+           "10.0.0.0/8\n"
+            + lineSummary;
+    QTest::newRow("http alone") << "[mqtt]\nenabled=false\n[http]\nlisten=127.0.0.1:80\n" + lineA << QStringList()
+                                << "MQTT off\nstatus page http://127.0.0.1:80/, metrics http://127.0.0.1:80/metrics "
+                                   "for clients from 127.0.0.0/8, ::1/128\n"
+            + lineSummary;
     // Loopback only by default; no broker.
     QTest::newRow("metrics by option") << lineA << QStringList{"--no-mqtt", "--metrics", "0.0.0.0:9100"}
-                                       << "MQTT off\nmetrics http://0.0.0.0:9100/metrics for clients from "
-                                          "127.0.0.0/8, ::1/128\n"
+                                       << "MQTT off\nstatus page http://0.0.0.0:9100/, metrics "
+                                          "http://0.0.0.0:9100/metrics for clients from 127.0.0.0/8, ::1/128\n"
             + lineSummary;
     QTest::newRow("gateway with units")
         << "[mqtt]\nenabled=no\n[modbus_tcp]\nlisten=0.0.0.0:502\nallow=192.168.10.0/24, 10.1.2.3\n"
@@ -389,7 +400,7 @@ void TestBridgeConfig::takenMetricsAddressStopsTheStart()
     QVERIFY(bridge.start());
     QCOMPARE(bridge.waitForExit(), 9);
     QVERIFY2(
-        bridge.log().contains(QStringLiteral("metrics: cannot listen on 127.0.0.1 port %1: ").arg(taken.serverPort())),
+        bridge.log().contains(QStringLiteral("http: cannot listen on 127.0.0.1 port %1: ").arg(taken.serverPort())),
         qPrintable(bridge.log()));
     QVERIFY2(!bridge.log().contains(QLatin1String("line a")), qPrintable(bridge.log())); // no port was opened
 }
@@ -533,7 +544,7 @@ void TestBridgeConfig::reloadPlans_data()
     QTest::newRow("a unit added") << gateway + a << gateway + a + b << "line b added; kept: line a" << QStringList();
     QTest::newRow("the metrics' allow") << "[metrics]\nlisten=127.0.0.1:9848\n" + a
                                         << "[metrics]\nlisten=127.0.0.1:9848\nallow=10.0.0.0/8\n" + a
-                                        << "metrics restarted; kept: line a" << QStringList();
+                                        << "HTTP restarted; kept: line a" << QStringList();
 }
 
 void TestBridgeConfig::reloadPlans()

@@ -7,7 +7,7 @@
 #include "bridgerig.h"
 #include "controllervalues.h"
 #include "httpclient.h"
-#include "metricsserver.h"
+#include "httpserver.h"
 #include "mqttclient.h"
 #include "prometheusserver.h"
 #include "verifyempty.h"
@@ -24,6 +24,7 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void scrapeIsPrometheusText();
+    void gzipWhenAsked();
     void otherRequestsAreAnswered_data();
     void otherRequestsAreAnswered();
     void clientsOutsideAllowAreRefused();
@@ -74,7 +75,7 @@ void TestBridgeScrape::initTestCase()
     first.applyTo(one);
     // No broker: the metrics are the bridge's one front-end. timeout_ms lets a
     // reply pause up to 5 s (see scrapeAnswersWhileALineWaits).
-    rig.bridge().writeConfig(QStringLiteral("[mqtt]\nenabled=false\n[metrics]\nlisten=127.0.0.1:0\nallow=127.0.0.1/32\n"
+    rig.bridge().writeConfig(QStringLiteral("[mqtt]\nenabled=false\n[http]\nlisten=127.0.0.1:0\nallow=127.0.0.1/32\n"
                                             "[bridge]\npoll_interval_ms=100\n")
         + rig.lineSection(QStringLiteral("a"), QStringLiteral("1,7,9"), QStringLiteral("timeout_ms=5000")));
     QVERIFY(rig.bridge().start());
@@ -110,11 +111,37 @@ void TestBridgeScrape::scrapeIsPrometheusText()
     QCOMPARE(head.body, QByteArray());
 }
 
+void TestBridgeScrape::gzipWhenAsked()
+{
+    // As Prometheus asks; gzip(1) unpacks the body to a page that promtool takes.
+    const HttpReply reply = HttpClient::send(port, "GET /metrics HTTP/1.1\r\nAccept-Encoding: gzip\r\n\r\n");
+    QCOMPARE(reply.status, 200);
+    QCOMPARE(reply.headers.value("content-encoding"), QByteArray("gzip"));
+    QCOMPARE(reply.headers.value("content-length").toInt(), reply.body.size());
+    QProcess gzip;
+    gzip.start(QStringLiteral("gzip"), {QStringLiteral("-d")});
+    gzip.write(reply.body);
+    gzip.closeWriteChannel();
+    QVERIFY(gzip.waitForFinished(HttpClient::WaitMs));
+    QCOMPARE(gzip.exitCode(), 0);
+    const QByteArray page = gzip.readAllStandardOutput();
+    QVERIFY2(page.size() > 3 * reply.body.size(), qPrintable(QString::number(page.size())));
+    QVERIFY(page.contains("\nvortanix_temperature_celsius" + a1 + " 25.3\n"));
+    VERIFY_EMPTY(PrometheusServer::lint(page));
+    // Not asked, or refused: plain.
+    for (const QByteArray &field : {QByteArray(), QByteArray("Accept-Encoding: gzip;q=0\r\n")}) {
+        const HttpReply plain = HttpClient::send(port, "GET /metrics HTTP/1.1\r\n" + field + "\r\n");
+        QVERIFY(!plain.headers.contains("content-encoding"));
+        QVERIFY(plain.body.startsWith("# HELP "));
+    }
+}
+
 void TestBridgeScrape::otherRequestsAreAnswered_data()
 {
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<int>("status");
-    QTest::newRow("root") << QByteArray("GET / HTTP/1.1\r\n\r\n") << 404;
+    QTest::newRow("root: the status page") << QByteArray("GET / HTTP/1.1\r\n\r\n") << 200;
+    QTest::newRow("elsewhere") << QByteArray("GET /favicon.ico HTTP/1.1\r\n\r\n") << 404;
     QTest::newRow("below /metrics") << QByteArray("GET /metrics/x HTTP/1.1\r\n\r\n") << 404;
     QTest::newRow("longer name") << QByteArray("GET /metricsx HTTP/1.1\r\n\r\n") << 404;
     QTest::newRow("query string") << QByteArray("GET /metrics?name[]=x HTTP/1.1\r\n\r\n") << 200;
@@ -149,7 +176,9 @@ void TestBridgeScrape::clientsOutsideAllowAreRefused()
     const HttpReply refused
         = HttpClient::send(port, "GET /metrics HTTP/1.1\r\n\r\n", QHostAddress(QStringLiteral("127.0.0.2")));
     QCOMPARE(refused.status, 403);
-    QCOMPARE(refused.body, QByteArray("127.0.0.2 is not among the networks of [metrics] allow\n"));
+    QCOMPARE(refused.body, QByteArray("127.0.0.2 is not among the networks of [http] allow\n"));
+    // The status page and its state alike.
+    QCOMPARE(HttpClient::send(port, "GET / HTTP/1.1\r\n\r\n", QHostAddress(QStringLiteral("127.0.0.2"))).status, 403);
     QCOMPARE(HttpClient::send(port, "GET /metrics HTTP/1.1\r\n\r\n", QHostAddress::LocalHost).status, 200);
 }
 
@@ -157,7 +186,7 @@ void TestBridgeScrape::idleClientsDoNotBlockScrapes()
 {
     // Clients that connect and send half a request, as many as are served at once.
     std::vector<std::unique_ptr<QTcpSocket>> idle;
-    for (int i = 0; i < MetricsServer::MaxClients; ++i) {
+    for (int i = 0; i < HttpServer::MaxClients; ++i) {
         idle.push_back(std::make_unique<QTcpSocket>());
         idle.back()->connectToHost(QHostAddress::LocalHost, port);
         QVERIFY(idle.back()->waitForConnected(HttpClient::WaitMs));

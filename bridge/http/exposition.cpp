@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -19,6 +20,11 @@ const char *typeName(Exposition::Type type)
 }
 
 } // namespace
+
+Exposition::Exposition(QByteArray memory) : out(std::move(memory))
+{
+    out.resize(0); // keeps the memory while reserve() had asked for it
+}
 
 void Exposition::family(const char *name, Type type, const char *help)
 {

@@ -47,14 +47,15 @@ MetricsPage::MetricsPage(const LineHub &hub, const QList<const FrontEnd *> &fron
 
 QByteArray MetricsPage::exposition() const
 {
-    Exposition out;
+    Exposition out(std::move(memory));
     out.reserve(lastSize + lastSize / 8);
     writeReadings(out);
     writeCounters(out);
     for (const FrontEnd *frontEnd : frontEnds)
         frontEnd->writeMetrics(out);
     lastSize = out.text().size();
-    return out.take();
+    memory = out.take();
+    return memory;
 }
 
 void MetricsPage::writeReadings(Exposition &out) const

@@ -45,6 +45,7 @@ private:
     std::vector<Labels> controllers;
     std::vector<QByteArray> lines; // line="…"
     mutable int lastSize = 0; // of the last page: the next one is about as long
+    mutable QByteArray memory; // the last page, whose memory the next one is written into
 };
 
 #endif // METRICSPAGE_H

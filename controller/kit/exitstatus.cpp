@@ -24,7 +24,7 @@ const QVector<Row> &rows()
             "written, but not acknowledged: the controller may or may not have applied it", nullptr},
         {ExitPortLost, "PortLost", "the port was lost (adapter pulled)", nullptr},
         {ExitBroker, "Broker", nullptr, "the MQTT client cannot be set up"},
-        {ExitListen, "Listen", nullptr, "an address to listen on (modbus_tcp/listen, metrics/listen) cannot be had"},
+        {ExitListen, "Listen", nullptr, "an address to listen on (modbus_tcp/listen, http/listen) cannot be had"},
     };
     return table;
 }
