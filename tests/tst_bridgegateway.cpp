@@ -629,7 +629,10 @@ void TestBridgeGateway::agentModeReadBackAndIdentity()
                        "    from pymodbus.pdu.mei_message import ReadDeviceInformationRequest\n"
                        "q = ReadDeviceInformationRequest(read_code=1, object_id=0)\n"
                        "q.unit_id = q.slave_id = q.dev_id = 1  # as pymodbus 3.0, 3.1+ and later name it\n"
-                       "i = c.execute(q)\n"
+                       "try:\n"
+                       "    i = c.execute(False, q)  # 3.8 and later: (no_response_expected, request)\n"
+                       "except TypeError:\n"
+                       "    i = c.execute(q)\n"
                        "print('identity', [i.information[k].decode() for k in sorted(i.information)])\n"));
     QVERIFY2(result.code == 0, qPrintable(result.out));
     for (const char *line :

@@ -273,6 +273,9 @@ void TestBridgePayloads::commandsRefused_data()
         << "config" << QByteArray(block).replace("}", R"(,"max\u005fdac":2900})") << "the key 'max_dac' is given twice";
     QTest::newRow("config key twice inside")
         << "config" << QByteArray(block).replace("[1]", R"([{"a":1,"b":[{}],"a":2}])") << "the key 'a' is given twice";
+    QTest::newRow("config keys alike up to a NUL")
+        << "config" << QByteArray(block).replace("[1]", QByteArray("[{\"a\0b\":[1],\"a\0c\":2}]", 21)) << "NUL byte";
+    QTest::newRow("NUL after a number") << "power" << QByteArray("5\0", 2) << "NUL byte";
     QTest::newRow("unknown") << "reset" << QByteArray("1") << "unknown command 'reset'";
     QTest::newRow("not UTF-8") << "power" << QByteArray("\xff\xfe") << "not UTF-8";
     QTest::newRow("too long") << "switch" << QByteArray(5000, '1') << "at most 4096 bytes";

@@ -59,6 +59,7 @@ private slots:
     void blockWriteHoldsWhatFollowsIt();
     void writesReadBack_data();
     void writesReadBack();
+    void moduleSwitchChangesOneBitOfTheMask();
     void lostPortCountsWhatCouldNotGo();
     void cancelledRequestsNeverGoOut();
     void stoppingAnswersTheUnsent();
@@ -148,6 +149,12 @@ void TestLineHub::onlineReadsTheConfigurationBlock()
     rig.run();
     QCOMPARE(hexFrames(rig.line(0).requests()),
         hexFrames({statusRead(1), readRequest(1, ConfigBlockFirst, ConfigBlockCount)}));
+    // Both blocks are held, and not a register past either.
+    const ControllerState &held = rig.hub().controller(0);
+    for (const quint16 last : {StatusBlockFirst + StatusBlockCount - 1, ConfigBlockFirst + ConfigBlockCount - 1}) {
+        QVERIFY(held.ageOf(last, rig.now()) >= 0);
+        QCOMPARE(held.ageOf(quint16(last + 1), rig.now()), qint64(-1));
+    }
     const MetricsPage page(rig.hub(), {});
     QVERIFY(
         page.exposition().contains("vortanix_temperature_alarm_celsius{line=\"a\",address=\"1\",id=\"a-1\"} 45.5\n"));
@@ -392,6 +399,20 @@ void TestLineHub::writesReadBack()
         QCOMPARE(results.done.last().second.words, QVector<quint16>{quint16(heldDac)});
 }
 
+void TestLineHub::moduleSwitchChangesOneBitOfTheMask()
+{
+    HubRig rig(onTheLine({1}));
+    rig.line(0).bank(1).setValue(RegLdSwitchMask, 0x0801);
+    rig.run();
+    rig.line(0).clearRequests();
+    Results results;
+    QVERIFY(rig.hub().submit(0, HubRequest::switchModule(Source::Mqtt, 2, true), results.add("on")));
+    rig.run();
+    QVERIFY(results.done.at(0).second.ok());
+    QCOMPARE(hexFrames(rig.line(0).requests().mid(0, 2)),
+        hexFrames({statusRead(1), writeRequest(1, RegLdSwitchMask, 0x0803)}));
+}
+
 void TestLineHub::cancelledRequestsNeverGoOut()
 {
     HubRig rig(onTheLine({1}));
@@ -440,11 +461,16 @@ void TestLineHub::reconfiguredKeepsWhatDidNotChange()
     const quint64 polledA = hub.controller(0).outcomes.at(Outcome::Ok);
     Results results;
     QVERIFY(hub.submit(1, HubRequest::write(Source::Mqtt, RegPowerPermille, 5), results.add("on b")));
-    QVERIFY(hub.submit(0, HubRequest::write(Source::Mqtt, RegPowerPermille, 6), results.add("on a")));
-    // Line b at another rate, a line c added before it: a keeps its engine, its port and its state.
+    QVERIFY(hub.submit(0, HubRequest::write(Source::Mqtt, RegMaxPowerDac, 3100), results.add("on a")));
+    HubRequest leaving = readPower();
+    leaving.maxAgeMs = 0;
+    leaving.client = hub.newClient();
+    QVERIFY(hub.submit(0, leaving, results.add("of a client that leaves after the reload")));
+    // Line b at another rate, a line c added before a: a keeps its engine,
+    // its port and its state, and what waits on it follows it to its new place.
     BridgeConfig next = config;
     next.lines[1].baud = 9600;
-    next.lines.insert(1, HubRig::line(QStringLiteral("c"), {3}));
+    next.lines.insert(0, HubRig::line(QStringLiteral("c"), {3}));
     QSignalSpy reconfigured(&hub, &LineHub::reconfigured);
     QCOMPARE(hub.reconfigure(next, {QStringLiteral("a")}), QString());
     QCOMPARE(reconfigured.count(), 1);
@@ -453,16 +479,22 @@ void TestLineHub::reconfiguredKeepsWhatDidNotChange()
     QCOMPARE(results.done.at(0).first, QStringLiteral("on b"));
     QCOMPARE(int(results.done.at(0).second.outcome.kind), int(Outcome::PortLost));
     QCOMPARE(hub.controllerCount(), 3);
-    QCOMPARE(hub.find(QStringLiteral("c-3")), 1);
+    QCOMPARE(hub.find(QStringLiteral("c-3")), 0);
     QCOMPARE(hub.find(QStringLiteral("b-2")), 2);
-    QVERIFY(hub.controller(0).online());
-    QCOMPARE(hub.controller(0).outcomes.at(Outcome::Ok), polledA);
+    QVERIFY(hub.controller(1).online());
+    QCOMPARE(hub.controller(1).outcomes.at(Outcome::Ok), polledA);
     QCOMPARE(int(hub.controller(2).availability), int(ControllerState::Availability::Unknown));
     QCOMPARE(hub.line(2).config.baud, 9600);
+    hub.cancel(leaving.client);
+    rig.line(0).clearRequests();
     rig.run();
+    QVERIFY(!hexFrames(rig.line(0).requests()).contains(hexFrame(readRequest(1, RegPowerPermille, 1))));
     QCOMPARE(results.done.size(), 2);
     QVERIFY(results.done.at(1).second.ok());
-    QVERIFY(hub.controller(1).online());
+    quint16 dacOfA = 0;
+    QVERIFY(hub.controller(1).word(RegMaxPowerDac, &dacOfA));
+    QCOMPARE(dacOfA, quint16(3100));
+    QVERIFY(hub.controller(0).online());
     QVERIFY(hub.controller(2).online());
     // Reports of a line that went are no one's.
     PollDone late;

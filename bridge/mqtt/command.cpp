@@ -135,6 +135,13 @@ bool Command::parse(const QString &name, const QByteArray &payload, Command *com
         *error = QStringLiteral("the payload is not UTF-8 text of at most %1 bytes").arg(payloadMaxBytes);
         return false;
     }
+    // No command takes a NUL, and Qt 5's JSON parser ends a key at one, so
+    // that "a<NUL>b" and "a<NUL>c" are one key to it (and what the first held
+    // leaks): refused before any parser sees it.
+    if (payload.contains('\0')) {
+        *error = QStringLiteral("the payload holds a NUL byte; send text");
+        return false;
+    }
     Command result;
     result.name = name;
     result.payload = text.trimmed();

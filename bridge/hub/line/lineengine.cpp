@@ -40,17 +40,16 @@ void LineEngine::post(const LineJob &job)
     (job.request.isWrite() ? writes : reads).enqueue(job);
 }
 
-bool LineEngine::cancel(quint64 id)
+void LineEngine::cancel(quint64 id)
 {
     for (QQueue<LineJob> *queue : {&writes, &reads}) {
         for (int i = 0; i < queue->size(); ++i) {
             if (queue->at(i).id == id) {
                 queue->removeAt(i);
-                return true;
+                return;
             }
         }
     }
-    return false;
 }
 
 QVector<LineJob> LineEngine::takeWaiting()

@@ -46,8 +46,8 @@ public:
     LineEngine(const Settings &settings, std::unique_ptr<LinePort> port, Sink &sink, std::function<qint64()> now);
 
     void post(const LineJob &job);
-    // Drops a job that has not started; false when it is not waiting.
-    bool cancel(quint64 id);
+    // Drops a job that has not started (one that has goes on to its end).
+    void cancel(quint64 id);
     // The jobs that wait, taken out (a line that stops hands them back unsent).
     QVector<LineJob> takeWaiting();
     bool hasWaiting() const { return !writes.isEmpty() || !reads.isEmpty(); }
