@@ -16,7 +16,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QTcpSocket>
 #include <QtTest>
+
+#include <sys/socket.h>
 
 class TestBridgeState : public QObject
 {
@@ -35,6 +38,7 @@ private slots:
     void pathsAnswer_data();
     void pathsAnswer();
     void gzipReadsBack();
+    void aClientThatResetsHoldsUpNoOther();
 };
 
 namespace {
@@ -288,6 +292,34 @@ void TestBridgeState::gzipReadsBack()
         QCOMPARE(gzip.exitCode(), 0);
         QCOMPARE(gzip.readAllStandardOutput(), body);
     }
+}
+
+void TestBridgeState::aClientThatResetsHoldsUpNoOther()
+{
+    // The first client resets its connection while its answer is made, so
+    // that the kernel refuses the answer at once: the next client is served.
+    QTcpSocket gone;
+    int asked = 0;
+    HttpServer server(NetAllow(), [&](const HttpRequest &) {
+        if (++asked == 1) {
+            const linger reset{1, 0};
+            ::setsockopt(int(gone.socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+            gone.abort();
+        }
+        return HttpAnswer{"200 OK", "text/plain; charset=utf-8", "up\n", QByteArray()};
+    });
+    QString error;
+    QVERIFY2(server.listen(QHostAddress::LocalHost, 0, &error), qPrintable(error));
+    const QByteArray get = "GET / HTTP/1.1\r\nHost: x\r\n\r\n";
+    gone.connectToHost(QHostAddress::LocalHost, server.port());
+    gone.write(get);
+    QTRY_COMPARE_WITH_TIMEOUT(asked, 1, 10000);
+    QTcpSocket next;
+    next.connectToHost(QHostAddress::LocalHost, server.port());
+    next.write(get);
+    QByteArray got;
+    QVERIFY(QTest::qWaitFor([&] { return (got += next.readAll()).endsWith("up\n"); }, 10000));
+    QCOMPARE(asked, 2);
 }
 
 QTEST_GUILESS_MAIN(TestBridgeState)

@@ -1,17 +1,21 @@
 // What the Modbus TCP gateway decides before anything goes on a line: the
 // controller's register rules (one table), the verdict on each request
 // frame, the exception for each outcome of a forwarded request, and the
-// gateway addresses vortanix-ctl --tcp takes.
+// gateway addresses vortanix-ctl --tcp takes; and a connection's requests
+// taken one at a time, on the hub's fake lines in this thread.
 
 #include "gatewayrequest.h"
+#include "hubrig.h"
 #include "mbapframe.h"
 #include "modbusframes.h"
+#include "modbusgateway.h"
 #include "registerbank.h"
 #include "registermap.h"
 #include "registerrules.h"
 #include "registers.h"
 #include "tcplink.h"
 
+#include <QTcpSocket>
 #include <QtTest>
 
 class TestGatewayRules : public QObject
@@ -33,6 +37,7 @@ private slots:
     void outcomeExceptions();
     void gatewayAddresses_data();
     void gatewayAddresses();
+    void aConnectionsRequestsInTheirOrder();
 };
 
 namespace {
@@ -365,6 +370,37 @@ void TestGatewayRules::gatewayAddresses()
     } else {
         QVERIFY2(error.contains(QStringLiteral("HOST:PORT")), qPrintable(error));
     }
+}
+
+void TestGatewayRules::aConnectionsRequestsInTheirOrder()
+{
+    BridgeConfig config = HubRig::config({HubRig::line(QStringLiteral("a"), {1})});
+    config.lines[0].maxAgeMs = 0;
+    config.modbusTcp.address = QHostAddress(QHostAddress::LocalHost);
+    config.modbusTcp.units.insert(1, {0, 0});
+    HubRig rig(config);
+    rig.run();
+    ModbusGateway gateway(rig.hub());
+    QString error;
+    QVERIFY2(gateway.listen(&error) && gateway.start(&error), qPrintable(error));
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, gateway.port());
+    const auto answers = [&](int bytes) {
+        return QTest::qWaitFor([&] { return rig.run(), client.bytesAvailable() >= bytes; }, 10000) ? client.readAll()
+                                                                                                   : QByteArray();
+    };
+    // A write sent after a read does not overtake it, though writes go first on the line.
+    const QByteArray read = mbapFrame(1, readRequest(1, RegMaxPowerDac, 1).mid(1, 5), 0, 0, 1);
+    client.write(read + mbapFrame(1, writeRequest(1, RegPowerPermille, 5).mid(1, 5), 0, 0, 2));
+    const QByteArray both = answers(11 + 12);
+    QCOMPARE(both.size(), 23);
+    QCOMPARE(both.left(2).toHex(), QByteArray("0001"));
+    QCOMPARE(both.mid(11, 2).toHex(), QByteArray("0002"));
+    // A request the hub does not take is answered 0A, and the next is taken.
+    rig.hub().stop();
+    client.write(read + read);
+    const QByteArray refused = answers(2 * 9);
+    QCOMPARE(refused.toHex(), (read.left(4) + QByteArray::fromHex("000301830a")).repeated(2).toHex());
 }
 
 QTEST_GUILESS_MAIN(TestGatewayRules)

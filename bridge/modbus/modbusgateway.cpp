@@ -81,7 +81,7 @@ bool ModbusGateway::start(QString *)
 
 QString ModbusGateway::address() const
 {
-    return hub.config().modbusTcp.hostPort(server.serverPort());
+    return hub.config().modbusTcp.hostPort(port());
 }
 
 void ModbusGateway::quiesce()

@@ -38,6 +38,8 @@ public:
     void quiesce() override;
     bool stop() override;
     void writeMetrics(Exposition &out) const override;
+    // The port it listens on (the one chosen when 0 was asked for).
+    quint16 port() const { return server.serverPort(); }
     // A request answered: its function, the exception sent (0: none), and
     // whether it reached the hub (a write refused here counts as a command refused).
     void count(int function, int exception, bool forwarded);
