@@ -396,11 +396,15 @@ void TestGatewayRules::aConnectionsRequestsInTheirOrder()
     QCOMPARE(both.size(), 23);
     QCOMPARE(both.left(2).toHex(), QByteArray("0001"));
     QCOMPARE(both.mid(11, 2).toHex(), QByteArray("0002"));
-    // A request the hub does not take is answered 0A, and the next is taken.
+    // A request the hub does not take is answered 0A, and the next is taken;
+    // a write not taken counts as a command refused.
     rig.hub().stop();
-    client.write(read + read);
-    const QByteArray refused = answers(2 * 9);
-    QCOMPARE(refused.toHex(), (read.left(4) + QByteArray::fromHex("000301830a")).repeated(2).toHex());
+    const QByteArray write = mbapFrame(1, writeRequest(1, RegPowerPermille, 6).mid(1, 5), 0, 0, 3);
+    client.write(write + read);
+    QCOMPARE(answers(2 * 9).toHex(),
+        QByteArray("00030000000301860a"
+                   "00010000000301830a"));
+    QCOMPARE(rig.hub().commandCount(Source::ModbusTcp, LineHub::Refused), quint64(1));
 }
 
 QTEST_GUILESS_MAIN(TestGatewayRules)
