@@ -116,6 +116,7 @@ struct Load
     int requests = 0;
     double seconds = 0;
     int failures = 0;
+    int exchanges = 0; // on the line, polls included
     std::vector<double> pollGapsMs;
 };
 
@@ -161,6 +162,7 @@ Load underLoad(int baud, int perClient, quint16 first, quint16 count, int maxAge
     result.requests = clients * perClient - failures;
     // Controller 1 hears every request on the line: the gaps between its polls.
     qint64 last = -1;
+    result.exchanges = probe.requests().size();
     for (const SimController::Request &request : probe.requests()) {
         const QByteArray &f = request.frame;
         if (f.at(0) == 1 && f.mid(1, 5) == QByteArray::fromHex("030001000C")) {
@@ -185,7 +187,8 @@ double livePollsPerSecond(int silent, int seconds)
     VirtualLine &line = rig.addLine(QStringLiteral("s"), addresses);
     line.setPacingBaud(9600);
     line.setBaud(9600);
-    rig.bridge().writeConfig(QStringLiteral("[mqtt]\nenabled=false\n[bridge]\npoll_interval_ms=200\n")
+    rig.bridge().writeConfig(
+        QStringLiteral("[mqtt]\nenabled=false\n[modbus_tcp]\nlisten=127.0.0.1:0\n[bridge]\npoll_interval_ms=200\n")
         + rig.lineSection(QStringLiteral("s"), QStringLiteral("1-10"), QStringLiteral("baud=9600")));
     if (!rig.bridge().start()) {
         progress(rig.bridge().log());
@@ -195,7 +198,10 @@ double livePollsPerSecond(int silent, int seconds)
         rig.controller(QStringLiteral("s"), quint8(3 + 3 * i)).setFault(SimController::FaultNoReply);
     SimController one = rig.controller(QStringLiteral("s"), 1);
     // Every controller hears every request: controller 1's log has them all.
-    one.waitForRequests(1, 10000);
+    if (!one.waitForRequests(1, 10000)) {
+        progress(QStringLiteral("no poll came: ") + rig.bridge().log());
+        return 0;
+    }
     QThread::sleep(2); // let the silent ones go offline and back off
     one.clearRequests();
     QThread::sleep(ulong(seconds));
@@ -242,12 +248,16 @@ std::vector<double> beatThroughReloads(int reloads)
     BridgeRig rig;
     rig.addLine(QStringLiteral("a"), {1});
     rig.addLine(QStringLiteral("b"), {1, 2});
-    const QString head = QStringLiteral("[mqtt]\nenabled=false\n[bridge]\npoll_interval_ms=%1\n").arg(pollIntervalMs)
+    const QString head
+        = QStringLiteral("[mqtt]\nenabled=false\n[http]\nlisten=127.0.0.1:0\n[bridge]\npoll_interval_ms=%1\n")
+              .arg(pollIntervalMs)
         + rig.lineSection(QStringLiteral("a"), QStringLiteral("1"));
     rig.bridge().writeConfig(head + rig.lineSection(QStringLiteral("b"), QStringLiteral("1,2")));
     std::vector<double> gaps;
-    if (!rig.bridge().start() || !rig.bridge().waitForLog(QStringLiteral("a-1 (address 1): online")))
+    if (!rig.bridge().start() || !rig.bridge().waitForLog(QStringLiteral("a-1 (address 1): online"))) {
+        progress(QStringLiteral("line a did not come online: ") + rig.bridge().log());
         return gaps;
+    }
     SimController a1 = rig.controller(QStringLiteral("a"), 1);
     a1.clearRequests();
     for (int i = 0; i < reloads; ++i) {
@@ -319,14 +329,16 @@ int main(int argc, char *argv[])
            "answer, on a virtual line paced at 115200 baud with two controllers polled every "
         << pollIntervalMs
         << " ms. With max_age_ms at the poll interval the bridge answers from what its polls hold (agent mode); "
-           "with 0 every read goes on the line. The line's bound is one status exchange (8 bytes of request, 29 of "
+           "with 0 every read goes on the line, where reads of the same registers that wait at the same time share "
+           "one exchange (so the requests answered can pass the line's bound), and the clients' reads of the status "
+           "block are status reads to the controller as polls are (so the beat shown is the gap between any two). "
+           "The line's bound is one status exchange (8 bytes of request, 29 of "
            "reply, the frame gap before it) after another. Targets: agent mode "
         << QString::fromUtf8("≥ 20,000 requests/s (≥ 50 × the bound), the poll beat's p99 ≤ 1.1 × the interval; "
                              "every answer is younger than max_age_ms by construction (tst_linehub's age "
                              "boundary).\n\n")
-        << "| max_age_ms | Requests | Failed | Seconds | Requests/s | × the line's bound | Poll beat median ms | p99 "
-           "ms "
-           "| Target |\n|---|---|---|---|---|---|---|---|---|\n";
+        << QString::fromUtf8("| max_age_ms | Requests | Failed | Seconds | Requests/s | × the line's bound | Poll beat "
+                             "median ms | p99 ms | Target |\n|---|---|---|---|---|---|---|---|---|\n");
     for (const auto &row : {qMakePair(pollIntervalMs, &agent), qMakePair(0, &onLine)}) {
         const Load &load = *row.second;
         const double perSecond = load.seconds > 0 ? load.requests / load.seconds : 0;
@@ -343,18 +355,21 @@ int main(int argc, char *argv[])
 
     const Load load = underLoad(baud, perClient, RegMaxPowerDac, 1, 0);
     const double perSecond = load.seconds > 0 ? load.requests / load.seconds : 0;
+    const double exchangesPerSecond = load.seconds > 0 ? load.exchanges / load.seconds : 0;
     const double bound = lineBound(readReplyBytes);
     out << "### 32 clients reading what the bridge does not hold\n\n"
         << "The same 32 clients, each reading the maximum-power DAC (one register) with every read on the line "
-           "(max_age_ms=0). The bound is a one-register read's 15 bytes at 10 bits a byte plus the frame gap "
-           "before each request (1.75 ms above 19200 baud). Target: "
+           "(max_age_ms=0). Reads of one unit that wait at the same time share an exchange, so the requests "
+           "answered pass the line's bound; what counts is how busy the bridge keeps the line: its exchanges per "
+           "second (the polls' among them) against the bound, a one-register read's 15 bytes at 10 bits a byte "
+           "plus the frame gap before each request (1.75 ms above 19200 baud). Target: "
         << QString::fromUtf8("≥ 0.9 × the bound.\n\n")
-        << "| Requests | Failed | Seconds | Requests/s | Bound/s | Ratio | Poll beat p99 ms | Target |\n"
-           "|---|---|---|---|---|---|---|---|\n"
+        << "| Requests | Failed | Seconds | Requests/s | Exchanges/s | Bound/s | Ratio | Poll beat p99 ms | Target |\n"
+           "|---|---|---|---|---|---|---|---|---|\n"
         << "| " << load.requests << " | " << load.failures << " | " << number(load.seconds) << " | "
-        << number(perSecond, 0) << " | " << number(bound, 0) << " | " << BenchStats::ratio(perSecond / bound) << " | "
-        << number(percentile(load.pollGapsMs, 99)) << " | " << BenchStats::verdict(perSecond >= 0.9 * bound)
-        << " |\n\n";
+        << number(perSecond, 0) << " | " << number(exchangesPerSecond, 0) << " | " << number(bound, 0) << " | "
+        << BenchStats::ratio(exchangesPerSecond / bound) << " | " << number(percentile(load.pollGapsMs, 99)) << " | "
+        << BenchStats::verdict(exchangesPerSecond >= 0.9 * bound) << " |\n\n";
     out.flush();
 
     const double allAnswer = livePollsPerSecond(0, 20);
@@ -368,7 +383,7 @@ int main(int argc, char *argv[])
            "|---|---|---|---|\n"
         << "| " << number(allAnswer) << " | " << number(threeSilent) << " | "
         << BenchStats::ratio(allAnswer > 0 ? threeSilent / allAnswer : 0) << " | "
-        << BenchStats::verdict(threeSilent >= 0.97 * allAnswer) << " |\n\n";
+        << BenchStats::verdict(allAnswer > 0 && threeSilent >= 0.97 * allAnswer) << " |\n\n";
     out.flush();
 
     const int writes = 200;
@@ -382,8 +397,8 @@ int main(int argc, char *argv[])
         << QString::fromUtf8("≤ 1.1 × the interval.\n\n")
         << "| Polls | Median ms | p99 ms | Longest ms | Target |\n|---|---|---|---|---|\n"
         << "| " << beat.size() << " | " << number(median(beat)) << " | " << number(percentile(beat, 99)) << " | "
-        << number(percentile(beat, 100)) << " | " << BenchStats::verdict(percentile(beat, 99) <= 1.1 * pollIntervalMs)
-        << " |\n\n";
+        << number(percentile(beat, 100)) << " | "
+        << BenchStats::verdict(!beat.empty() && percentile(beat, 99) <= 1.1 * pollIntervalMs) << " |\n\n";
     out.flush();
 
     out << "### The cost of a write read back\n\n"
