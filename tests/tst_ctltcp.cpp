@@ -13,6 +13,8 @@
 #include "mbapframe.h"
 #include "registers.h"
 
+#include <QTcpSocket>
+#include <QThread>
 #include <QtTest>
 
 #include <atomic>
@@ -197,7 +199,19 @@ void TestCtlTcp::standardServer()
     QDeadlineTimer deadline(waitMs);
     while (!server.canReadLine() && !deadline.hasExpired())
         server.waitForReadyRead(200);
-    const QString address = QStringLiteral("127.0.0.1:%1").arg(QString::fromLatin1(server.readLine()).trimmed());
+    const quint16 port = quint16(server.readLine().trimmed().toUInt());
+    // The script names its port before its server listens there (StartTcpServer
+    // does not return): wait until a connection is taken.
+    bool listening = false;
+    while (port != 0 && !listening && !deadline.hasExpired()) {
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, port);
+        listening = probe.waitForConnected(1000);
+        if (!listening)
+            QThread::msleep(20);
+    }
+    QVERIFY2(listening, "the pymodbus server did not listen");
+    const QString address = QStringLiteral("127.0.0.1:%1").arg(port);
     // Function 6 answered with the standard echo, 16 with start and count:
     // both acknowledged, and the power written is read back.
     const QList<QPair<QStringList, QString>> commands = {{{"status"}, "420 ‰"}, {{"power", "500"}, ""},
